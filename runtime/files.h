@@ -1,0 +1,87 @@
+#pragma once
+// Files and folders. Paths are GBK texts; the Windows backend converts them
+// with code page 936 and calls the W functions, the POSIX backend converts
+// them to UTF-8. Relative paths resolve against the current folder.
+#include <cstdint>
+
+#include "runtime/types.h"
+
+namespace rt {
+
+// The whole content; an empty path or any failure gives the empty buffer.
+Bytes ReadWholeFile(const Text& path);
+// Creates or truncates the file (exclusive writing) and writes every buffer in
+// order; true on success.
+bool WriteWholeFile(const Text& path, const Bytes& data);
+bool WriteWholeFile(const Text& path, const Bytes& first, const Bytes& second);
+
+// True when a directory search for the path finds an entry (files and folders).
+bool FileExists(const Text& path);
+// The size in bytes (low 32 bits) from a directory search, -1 when nothing is found.
+int32_t FileSize(const Text& path);
+// The full 64-bit size, -1 when nothing is found.
+int64_t FileSize64(const Text& path);
+
+bool RemoveFile(const Text& path);
+// Overwrites an existing target.
+bool CopyFile(const Text& from, const Text& to);
+// Fails when the target exists.
+bool MoveFile(const Text& from, const Text& to);
+
+// Attribute bits kept by SetFileAttributes.
+constexpr uint32_t kAttrReadOnly = 0x1;
+constexpr uint32_t kAttrHidden = 0x2;
+constexpr uint32_t kAttrSystem = 0x4;
+constexpr uint32_t kAttrArchive = 0x20;
+// Sets the attributes masked to read-only, hidden, system and archive. On POSIX
+// read-only clears the write permission bits; the others have no equivalent.
+bool SetFileAttributes(const Text& path, uint32_t attributes);
+// The attributes as SetFileAttributes sees them, 0xFFFFFFFF when missing.
+uint32_t GetFileAttributes(const Text& path);
+
+// Creates a folder with all its missing parents. Existing folders and
+// failures are silent.
+void CreateFolderTree(const Text& folder);
+// True when the path names an existing folder.
+bool FolderExists(const Text& path);
+// Makes `folder` the process's current folder; true on success.
+bool SetCurrentFolder(const Text& folder);
+
+// ---- Open-file table --------------------------------------------------------
+
+// OpenFile modes.
+enum FileMode : int32_t {
+  kModeRead = 1,             // existing file, read
+  kModeWrite = 2,            // existing file, write
+  kModeReadWrite = 3,        // existing file, read and write
+  kModeCreateWrite = 4,      // create or truncate, write
+  kModeOpenOrCreate = 5,     // create if missing, write, never truncate
+  kModeOpenOrCreateRW = 6,   // create if missing, read and write, never truncate
+};
+// OpenFile sharing.
+enum FileShare : int32_t {
+  kShareDenyNone = 1,
+  kShareDenyRead = 2,
+  kShareDenyWrite = 3,
+  kShareExclusive = 4,
+};
+
+// A file number (> 0), or 0 on failure or when mode or sharing is out of
+// range. Sharing is enforced as Windows does, between opens of this process on
+// POSIX.
+int32_t OpenFile(const Text& path, int32_t mode = kModeReadWrite, int32_t share = kShareDenyNone);
+bool SeekToEnd(int32_t file);
+// Moves to a 0-based byte offset from the start.
+bool SeekFile(int32_t file, int64_t offset);
+// The current 0-based position, -1 for a bad file number.
+int64_t FilePosition(int32_t file);
+// Writes at the current position; on failure the position is moved back to
+// where it was. True on success.
+bool WriteToFile(int32_t file, const Bytes& data);
+bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size);
+// Reads up to `size` bytes at the current position into `out`; returns the
+// count read, 0 at the end, -1 on failure.
+int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size);
+void CloseFile(int32_t file);
+
+}  // namespace rt

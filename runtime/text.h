@@ -1,0 +1,57 @@
+#pragma once
+// Text operations over GBK byte strings: 1-based positions, -1 for "not
+// found". The operations marked GBK-aware never split a double-byte pair
+// (a lead byte 0x81..0xFE followed by its trail byte).
+#include <cstdint>
+
+#include "runtime/types.h"
+
+namespace rt {
+
+// True when `b` starts a GBK double-byte character.
+inline bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+
+int32_t TextLength(const Text& text);
+// The first min(n, length) bytes; n <= 0 gives the empty text.
+Text TextLeft(const Text& text, int32_t n);
+// The last min(n, length) bytes; n <= 0 gives the empty text.
+Text TextRight(const Text& text, int32_t n);
+// The n bytes from 1-based `start`, cut at the end; start < 1, start beyond the
+// end or n <= 0 give the empty text.
+Text TextMid(const Text& text, int32_t start, int32_t n);
+Text CharText(std::uint8_t code);
+// The byte at a 1-based position, 0 when the position is outside the text.
+int32_t ByteCodeAt(const Text& text, int32_t position = 1);
+
+// 1-based position of the first occurrence of `wanted` at or after `start`,
+// or -1. An empty `wanted` gives 1 for a non-empty text, else -1.
+// `ignore_case` folds ASCII letters only.
+int32_t FindText(const Text& text, const Text& wanted, int32_t start = 1, bool ignore_case = false);
+// 1-based position of the last occurrence starting at or before `start`
+// (default: anywhere), or -1.
+int32_t FindTextBackward(const Text& text, const Text& wanted, int32_t start = -1,
+                         bool ignore_case = false);
+
+// Removes leading and trailing blanks: 0x20 and the full-width blank A1 A1.
+// Tabs, CR and LF are not blanks. GBK-aware.
+Text TrimText(const Text& text);
+
+// Replaces occurrences of `wanted` by `replacement`, scanning from `start`,
+// at most `count` times (count < 0: all). When `case_sensitive` is false
+// ASCII letters compare without case.
+Text ReplaceText(const Text& text, const Text& wanted, const Text& replacement = Text(),
+                 int32_t start = 1, int32_t count = -1, bool case_sensitive = true);
+
+// The pieces between delimiters, in order. An empty piece between two
+// delimiters stays; the piece after the last delimiter is added only when it is
+// non-empty; the empty text gives no piece. `max_pieces` < 0 is unlimited,
+// otherwise splitting stops once that many pieces are collected. GBK-aware:
+// a delimiter is only matched at a character boundary.
+TextArray SplitText(const Text& text, const Text& delimiter = ",", int32_t max_pieces = -1);
+
+// printf-style formatting.
+Text FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Upper-case hexadecimal digits without prefix.
+Text HexText(int32_t value);
+
+}  // namespace rt

@@ -1,0 +1,21 @@
+#pragma once
+// Threads.
+#include <cstdint>
+
+namespace rt {
+
+// An operating-system thread handle; 0 when none.
+using ThreadHandle = std::uintptr_t;
+using ThreadRoutine = void (*)(void* parameter);
+
+// Starts `routine(parameter)` on a new thread; true when it was created. The
+// handle is stored in `*handle` when asked for, otherwise closed at once.
+bool StartThread(ThreadRoutine routine, void* parameter = nullptr, ThreadHandle* handle = nullptr);
+// Forcibly ends the thread (exit code -1); true on success.
+bool KillThread(ThreadHandle handle);
+// Waits for the thread to end (used by tests and tools); true when it ended.
+bool JoinThread(ThreadHandle handle, uint32_t timeout_ms);
+// Releases a handle kept by StartThread.
+void CloseThreadHandle(ThreadHandle handle);
+
+}  // namespace rt

@@ -1,0 +1,32 @@
+#pragma once
+// The progress record of the download run: written by the worker thread (the
+// run and the HTTP engine), read every 100 ms by the progress timer on the
+// window thread, which also writes `status` and `totalBytes` at completion.
+// Every field the two threads share is atomic, so no reader sees a torn or
+// released value.
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/types.h"
+
+namespace ui {
+
+enum class JobStatus : int32_t {
+  kNone = 0,         // empty status: nothing to show
+  kDownloading = 1,  // "正在下载"
+  kComplete = 2,     // "下载完成"
+};
+
+// The status as the texts the record is defined with.
+const char* JobStatusText(JobStatus status);
+
+struct DownloadJob {
+  std::atomic<JobStatus> status{JobStatus::kNone};
+  std::atomic<int32_t> totalBytes{0};
+  std::atomic<int32_t> doneBytes{0};
+  rt::Text currentFile;  // written and read by the worker thread only
+  std::atomic<int32_t> fileCount{0};
+  std::atomic<int32_t> fileIndex{0};
+};
+
+}  // namespace ui
