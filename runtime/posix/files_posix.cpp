@@ -1,0 +1,314 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "runtime/encoding.h"
+#include "runtime/files.h"
+#include "runtime/posix/path_posix.h"
+
+namespace rt {
+
+std::string NativePath(const Text& gbk_path) {
+  std::string path = GbkToUtf8(gbk_path);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+
+bool WriteAll(int fd, const std::uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// ---- Open-file table with Windows sharing rules --------------------------
+
+struct OpenEntry {
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool read = false, write = false;              // access
+  bool share_read = false, share_write = false;  // what others may do
+};
+
+std::mutex g_table_mutex;
+std::map<int32_t, OpenEntry> g_table;
+int32_t g_next_number = 1;
+
+bool Conflicts(const OpenEntry& a, const OpenEntry& b) {
+  return (a.read && !b.share_read) || (a.write && !b.share_write) || (b.read && !a.share_read) ||
+         (b.write && !a.share_write);
+}
+
+bool IsOpenLocked(dev_t dev, ino_t ino) {
+  for (auto& [number, e] : g_table)
+    if (e.dev == dev && e.ino == ino) return true;
+  return false;
+}
+
+bool IsOpen(const std::string& native) {
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return false;
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  return IsOpenLocked(st.st_dev, st.st_ino);
+}
+
+int FdOf(int32_t file) {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  auto it = g_table.find(file);
+  return it == g_table.end() ? -1 : it->second.fd;
+}
+
+}  // namespace
+
+Bytes ReadWholeFile(const Text& path) {
+  if (path.empty()) return Bytes();
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Bytes();
+  Bytes out;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<size_t>(st.st_size));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out.clear();
+      break;
+    }
+    if (n == 0) break;
+    out.insert(out.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return out;
+}
+
+bool WriteWholeFile(const Text& path, const Bytes& data) { return WriteWholeFile(path, data, Bytes()); }
+
+bool WriteWholeFile(const Text& path, const Bytes& first, const Bytes& second) {
+  if (path.empty()) return false;
+  std::string native = NativePath(path);
+  if (IsOpen(native)) return false;  // exclusive writing
+  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, first.data(), first.size()) && WriteAll(fd, second.data(), second.size());
+  return (::close(fd) == 0) && ok;
+}
+
+bool FileExists(const Text& path) {
+  struct stat st;
+  return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0;
+}
+
+int64_t FileSize64(const Text& path) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return -1;
+  return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+}
+
+int32_t FileSize(const Text& path) {
+  int64_t size = FileSize64(path);
+  return size < 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
+}
+
+bool RemoveFile(const Text& path) {
+  std::string native = NativePath(path);
+  struct stat st;
+  if (path.empty() || ::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  // Windows refuses to delete a file that is open without delete sharing.
+  if (IsOpen(native)) return false;
+  // Windows refuses to delete a read-only file as well.
+  if (!(st.st_mode & S_IWUSR)) return false;
+  return ::unlink(native.c_str()) == 0;
+}
+
+bool CopyFile(const Text& from, const Text& to) {
+  std::string src = NativePath(from), dst = NativePath(to);
+  int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || IsOpen(dst)) {
+    ::close(in);
+    return false;
+  }
+  struct stat dst_st;
+  if (::stat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino) {
+    ::close(in);
+    return false;  // copying a file onto itself
+  }
+  int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  std::vector<std::uint8_t> buffer(kCopyChunk);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0) ok = false;
+  return ok;
+}
+
+bool MoveFile(const Text& from, const Text& to) {
+  std::string src = NativePath(from), dst = NativePath(to);
+  struct stat st;
+  if (from.empty() || to.empty() || ::lstat(src.c_str(), &st) != 0) return false;
+  if (::lstat(dst.c_str(), &st) == 0) return false;  // the target exists
+  if (IsOpen(src)) return false;
+  if (::rename(src.c_str(), dst.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  if (!CopyFile(from, to)) return false;
+  return ::unlink(src.c_str()) == 0;
+}
+
+bool SetFileAttributes(const Text& path, uint32_t attributes) {
+  std::string native = NativePath(path);
+  struct stat st;
+  if (path.empty() || ::stat(native.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttrReadOnly)
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  else
+    mode |= S_IWUSR;
+  return ::chmod(native.c_str(), mode) == 0;
+}
+
+uint32_t GetFileAttributes(const Text& path) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return 0xFFFFFFFFu;
+  return (st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly;
+}
+
+void CreateFolderTree(const Text& folder) {
+  std::string path = NativePath(folder);
+  if (path.empty()) return;
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      std::string part = path.substr(0, i);
+      ::mkdir(part.c_str(), 0755);
+    }
+  }
+}
+
+bool FolderExists(const Text& path) {
+  struct stat st;
+  return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SetCurrentFolder(const Text& folder) { return ::chdir(NativePath(folder).c_str()) == 0; }
+
+int32_t OpenFile(const Text& path, int32_t mode, int32_t share) {
+  if (mode < kModeRead || mode > kModeOpenOrCreateRW || share < kShareDenyNone || share > kShareExclusive)
+    return 0;
+  if (path.empty()) return 0;
+  OpenEntry entry;
+  entry.read = (mode == kModeRead || mode == kModeReadWrite || mode == kModeOpenOrCreateRW);
+  entry.write = (mode != kModeRead);
+  entry.share_read = (share == kShareDenyNone || share == kShareDenyWrite);
+  entry.share_write = (share == kShareDenyNone || share == kShareDenyRead);
+
+  int flags = O_CLOEXEC | (entry.read && entry.write ? O_RDWR : entry.write ? O_WRONLY : O_RDONLY);
+  if (mode >= kModeCreateWrite) flags |= O_CREAT;
+  std::string native = NativePath(path);
+
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  struct stat st;
+  if (::stat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return 0;
+    entry.dev = st.st_dev;
+    entry.ino = st.st_ino;
+    for (auto& [number, other] : g_table)
+      if (other.dev == entry.dev && other.ino == entry.ino && Conflicts(entry, other)) return 0;
+  }
+  int fd = ::open(native.c_str(), flags, 0644);
+  if (fd < 0) return 0;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return 0;
+  }
+  entry.dev = st.st_dev;
+  entry.ino = st.st_ino;
+  if (mode == kModeCreateWrite && ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return 0;
+  }
+  entry.fd = fd;
+  int32_t number = g_next_number++;
+  g_table[number] = entry;
+  return number;
+}
+
+bool SeekToEnd(int32_t file) {
+  int fd = FdOf(file);
+  return fd >= 0 && ::lseek(fd, 0, SEEK_END) >= 0;
+}
+
+bool SeekFile(int32_t file, int64_t offset) {
+  int fd = FdOf(file);
+  return fd >= 0 && offset >= 0 && ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+int64_t FilePosition(int32_t file) {
+  int fd = FdOf(file);
+  return fd < 0 ? -1 : static_cast<int64_t>(::lseek(fd, 0, SEEK_CUR));
+}
+
+bool WriteToFile(int32_t file, const Bytes& data) { return WriteToFile(file, data.data(), data.size()); }
+
+bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
+  int fd = FdOf(file);
+  if (fd < 0) return false;
+  off_t before = ::lseek(fd, 0, SEEK_CUR);
+  if (WriteAll(fd, data, size)) return true;
+  if (before >= 0) ::lseek(fd, before, SEEK_SET);
+  return false;
+}
+
+int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
+  int fd = FdOf(file);
+  if (fd < 0) return -1;
+  for (;;) {
+    ssize_t n = ::read(fd, out, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<int64_t>(n);
+  }
+}
+
+void CloseFile(int32_t file) {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> lock(g_table_mutex);
+    auto it = g_table.find(file);
+    if (it == g_table.end()) return;
+    fd = it->second.fd;
+    g_table.erase(it);
+  }
+  ::close(fd);
+}
+
+}  // namespace rt
