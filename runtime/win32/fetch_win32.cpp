@@ -1,10 +1,10 @@
 // Whole-body fetch through WinINet, with bounded connect and receive
 // time-outs so that a dead server cannot hold the window thread for long.
+#include "runtime/win32/win.h"
 #include <wininet.h>
 
 #include "runtime/fetch.h"
 #include "runtime/fetch_url.h"
-#include "runtime/win32/win.h"
 
 namespace rt {
 namespace {

@@ -1,3 +1,4 @@
+#include "runtime/win32/win.h"
 #include <shlobj.h>
 
 #include <map>
@@ -6,7 +7,6 @@
 #include "runtime/files.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
-#include "runtime/win32/win.h"
 
 namespace rt {
 namespace {

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+using namespace rt;
+
+namespace {
+
+// A fresh folder below the working folder, removed by hand-rolled cleanup so
+// the test depends on nothing but the runtime itself.
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = "rt files " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    CreateFolderTree(dir_);
+    ASSERT_TRUE(FolderExists(dir_));
+  }
+  Text Path(const Text& name) const { return dir_ + "\\" + name; }
+  Text dir_;
+};
+
+}  // namespace
+
+TEST_F(FilesTest, SizesOfMissingEmptyAndWrittenFiles) {
+  EXPECT_EQ(FileSize(Path("missing")), -1);
+  EXPECT_FALSE(FileExists(Path("missing")));
+  EXPECT_TRUE(ReadWholeFile(Path("missing")).empty());
+  EXPECT_TRUE(ReadWholeFile("").empty());
+
+  ASSERT_TRUE(WriteWholeFile(Path("empty"), Bytes()));
+  EXPECT_TRUE(FileExists(Path("empty")));
+  EXPECT_EQ(FileSize(Path("empty")), 0);
+
+  ASSERT_TRUE(WriteWholeFile(Path("two"), ToBytes(Text("ab")), ToBytes(Text("cd"))));
+  EXPECT_EQ(FileSize(Path("two")), 4);
+  EXPECT_EQ(ReadWholeFile(Path("two")), ToBytes(Text("abcd")));
+  ASSERT_TRUE(WriteWholeFile(Path("two"), ToBytes(Text("x"))));  // truncates
+  EXPECT_EQ(ReadWholeFile(Path("two")), ToBytes(Text("x")));
+}
+
+TEST_F(FilesTest, GbkNamesWithBlanks) {
+  Text name = Path("中文 名字\\子 目录\\数据 文件.dat");
+  CreateFolderTree(Path("中文 名字\\子 目录"));
+  ASSERT_TRUE(WriteWholeFile(name, ToBytes(Text("payload"))));
+  EXPECT_TRUE(FileExists(name));
+  EXPECT_EQ(ReadWholeFile(name), ToBytes(Text("payload")));
+  CreateFolderTree(Path("中文 名字\\子 目录"));  // existing: silent
+  EXPECT_TRUE(FolderExists(Path("中文 名字")));
+}
+
+TEST_F(FilesTest, CopyOverwritesMoveRefusesAnExistingTarget) {
+  ASSERT_TRUE(WriteWholeFile(Path("a"), ToBytes(Text("AAA"))));
+  ASSERT_TRUE(WriteWholeFile(Path("b"), ToBytes(Text("B"))));
+  EXPECT_TRUE(CopyFile(Path("a"), Path("b")));
+  EXPECT_EQ(ReadWholeFile(Path("b")), ToBytes(Text("AAA")));
+  EXPECT_FALSE(CopyFile(Path("missing"), Path("c")));
+
+  EXPECT_FALSE(MoveFile(Path("a"), Path("b")));
+  EXPECT_TRUE(FileExists(Path("a")));
+  EXPECT_TRUE(RemoveFile(Path("b")));
+  EXPECT_FALSE(RemoveFile(Path("b")));
+  EXPECT_TRUE(MoveFile(Path("a"), Path("b")));
+  EXPECT_FALSE(FileExists(Path("a")));
+  EXPECT_EQ(ReadWholeFile(Path("b")), ToBytes(Text("AAA")));
+}
+
+TEST_F(FilesTest, ReadOnlyFileCannotBeRemovedUntilAttributesAreCleared) {
+  ASSERT_TRUE(WriteWholeFile(Path("ro"), ToBytes(Text("x"))));
+  ASSERT_TRUE(SetFileAttributes(Path("ro"), kAttrReadOnly | kAttrHidden | 0x100));
+  EXPECT_TRUE(GetFileAttributes(Path("ro")) & kAttrReadOnly);
+  EXPECT_FALSE(RemoveFile(Path("ro")));
+  ASSERT_TRUE(SetFileAttributes(Path("ro"), 0));
+  EXPECT_FALSE(GetFileAttributes(Path("ro")) & kAttrReadOnly);
+  EXPECT_TRUE(RemoveFile(Path("ro")));
+  EXPECT_FALSE(SetFileAttributes(Path("ro"), 0));
+}
+
+TEST_F(FilesTest, OpenFileModesCreateTruncateOrRequireTheFile) {
+  EXPECT_EQ(OpenFile(Path("f"), 0), 0);
+  EXPECT_EQ(OpenFile(Path("f"), 7), 0);
+  EXPECT_EQ(OpenFile(Path("f"), 5, 0), 0);
+  EXPECT_EQ(OpenFile(Path("f"), 5, 5), 0);
+  for (int mode : {kModeRead, kModeWrite, kModeReadWrite})
+    EXPECT_EQ(OpenFile(Path("f"), mode), 0) << "mode " << mode << " needs an existing file";
+
+  int32_t f = OpenFile(Path("f"), kModeOpenOrCreate);  // creates
+  ASSERT_NE(f, 0);
+  EXPECT_TRUE(WriteToFile(f, ToBytes(Text("hello"))));
+  CloseFile(f);
+
+  f = OpenFile(Path("f"), kModeOpenOrCreate);  // keeps the content
+  ASSERT_NE(f, 0);
+  EXPECT_EQ(FilePosition(f), 0);
+  ASSERT_TRUE(SeekToEnd(f));
+  EXPECT_TRUE(WriteToFile(f, ToBytes(Text("!"))));
+  CloseFile(f);
+  EXPECT_EQ(ReadWholeFile(Path("f")), ToBytes(Text("hello!")));
+
+  f = OpenFile(Path("f"), kModeOpenOrCreateRW);
+  ASSERT_NE(f, 0);
+  std::uint8_t buffer[8] = {};
+  EXPECT_EQ(ReadFromFile(f, buffer, sizeof buffer), 6);
+  EXPECT_EQ(ReadFromFile(f, buffer, sizeof buffer), 0);
+  CloseFile(f);
+
+  f = OpenFile(Path("f"), kModeCreateWrite);  // truncates
+  ASSERT_NE(f, 0);
+  CloseFile(f);
+  EXPECT_EQ(FileSize(Path("f")), 0);
+  CloseFile(f);  // closing twice is harmless
+}
+
+TEST_F(FilesTest, SharingFollowsTheWindowsRules) {
+  ASSERT_TRUE(WriteWholeFile(Path("s"), ToBytes(Text("data"))));
+  struct Case {
+    int32_t first_mode, first_share, second_mode, second_share;
+    bool second_opens;
+  } cases[] = {
+      {kModeRead, kShareDenyNone, kModeReadWrite, kShareDenyNone, true},
+      {kModeRead, kShareDenyWrite, kModeRead, kShareDenyNone, true},
+      {kModeRead, kShareDenyWrite, kModeWrite, kShareDenyNone, false},
+      {kModeOpenOrCreate, kShareDenyWrite, kModeRead, kShareDenyNone, true},
+      {kModeOpenOrCreate, kShareDenyWrite, kModeRead, kShareDenyWrite, false},
+      {kModeOpenOrCreate, kShareDenyNone, kModeRead, kShareDenyWrite, false},
+      {kModeRead, kShareDenyRead, kModeRead, kShareDenyNone, false},
+      {kModeWrite, kShareDenyRead, kModeWrite, kShareDenyNone, true},
+      {kModeRead, kShareExclusive, kModeRead, kShareDenyNone, false},
+  };
+  for (const auto& c : cases) {
+    int32_t first = OpenFile(Path("s"), c.first_mode, c.first_share);
+    ASSERT_NE(first, 0);
+    int32_t second = OpenFile(Path("s"), c.second_mode, c.second_share);
+    EXPECT_EQ(second != 0, c.second_opens) << c.first_mode << "/" << c.first_share << " then " << c.second_mode
+                                           << "/" << c.second_share;
+    if (second) CloseFile(second);
+    CloseFile(first);
+  }
+  // An open file cannot be overwritten whole or removed.
+  int32_t open = OpenFile(Path("s"), kModeOpenOrCreate, kShareDenyWrite);
+  ASSERT_NE(open, 0);
+  EXPECT_FALSE(WriteWholeFile(Path("s"), ToBytes(Text("x"))));
+  EXPECT_FALSE(RemoveFile(Path("s")));
+  CloseFile(open);
+  EXPECT_TRUE(RemoveFile(Path("s")));
+}
+
+TEST_F(FilesTest, FailedWriteLeavesThePositionWhereItWas) {
+  ASSERT_TRUE(WriteWholeFile(Path("w"), ToBytes(Text("0123456789"))));
+  int32_t f = OpenFile(Path("w"), kModeRead);
+  ASSERT_NE(f, 0);
+  ASSERT_TRUE(SeekFile(f, 4));
+  EXPECT_FALSE(WriteToFile(f, ToBytes(Text("xyz"))));  // opened for reading only
+  EXPECT_EQ(FilePosition(f), 4);
+  CloseFile(f);
+  EXPECT_FALSE(WriteToFile(f, ToBytes(Text("xyz"))));  // closed number
+  EXPECT_FALSE(SeekToEnd(9999));
+  EXPECT_EQ(ReadWholeFile(Path("w")), ToBytes(Text("0123456789")));
+}
