@@ -1,0 +1,152 @@
+// The checksum of a file, read in chunks. Small files are read and summed
+// on the calling thread; big ones are read ahead by a helper thread into a
+// ring of buffers while the calling thread sums, so that reading and summing
+// overlap.
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/file_checksum.h"
+#include "runtime/files.h"
+
+namespace app {
+namespace {
+
+constexpr size_t kChunkSize = 1 << 20;        // one read, one hand-over
+constexpr int kRingBuffers = 4;               // read-ahead depth
+constexpr int64_t kReadAheadFrom = 8 << 20;   // smaller files: no helper thread
+
+class OpenedFile {
+ public:
+  explicit OpenedFile(int32_t number) : number_(number) {}
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  ~OpenedFile() {
+    if (number_ != 0) rt::CloseFile(number_);
+  }
+  int32_t get() const { return number_; }
+
+ private:
+  int32_t number_;
+};
+
+// Fills up to `size` bytes; the count read (short only at the end of the
+// file), or -1 on a read failure.
+int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const int64_t got = rt::ReadFromFile(file, out + done, size - done);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
+std::optional<int32_t> SumInline(int32_t file, const std::function<void()>& between_chunks) {
+  // One buffer per thread, kept: thousands of small files must not each pay
+  // for a fresh mapping of the buffer.
+  thread_local std::vector<std::uint8_t> buffer(kChunkSize);
+  ChecksumAccumulator sum;
+  for (;;) {
+    const int64_t got = ReadFull(file, buffer.data(), buffer.size());
+    if (got < 0) return std::nullopt;
+    sum.Feed(buffer.data(), static_cast<size_t>(got));
+    if (between_chunks) between_chunks();
+    if (static_cast<size_t>(got) < buffer.size()) return sum.Result();
+  }
+}
+
+// The reader fills slots in ring order; the summer empties them in the same
+// order. A slot's `length` is valid while it is `full`.
+class ReadAheadRing {
+ public:
+  explicit ReadAheadRing(int32_t file) : file_(file) {
+    for (auto& slot : slots_) slot.data.resize(kChunkSize);
+  }
+
+  std::optional<int32_t> Sum(const std::function<void()>& between_chunks) {
+    std::thread reader([this] { ReadLoop(); });
+    ChecksumAccumulator sum;
+    bool ok = true;
+    for (int index = 0;; index = (index + 1) % kRingBuffers) {
+      Slot& slot = slots_[index];
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return slot.full; });
+      }
+      if (slot.length < 0) {
+        ok = false;
+        break;
+      }
+      sum.Feed(slot.data.data(), static_cast<size_t>(slot.length));
+      const bool last = slot.length < static_cast<int64_t>(kChunkSize);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.full = false;
+      }
+      changed_.notify_all();
+      if (between_chunks) between_chunks();
+      if (last) break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    reader.join();
+    if (!ok) return std::nullopt;
+    return sum.Result();
+  }
+
+ private:
+  struct Slot {
+    std::vector<std::uint8_t> data;
+    int64_t length = 0;  // bytes read; -1 after a read failure
+    bool full = false;
+  };
+
+  void ReadLoop() {
+    for (int index = 0;; index = (index + 1) % kRingBuffers) {
+      Slot& slot = slots_[index];
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !slot.full || stop_; });
+        if (stop_) return;
+      }
+      const int64_t got = ReadFull(file_, slot.data.data(), kChunkSize);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot.length = got;
+        slot.full = true;
+      }
+      changed_.notify_all();
+      if (got < static_cast<int64_t>(kChunkSize)) return;  // end of file or failure
+    }
+  }
+
+  int32_t file_;
+  Slot slots_[kRingBuffers];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+};
+
+}  // namespace
+
+std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
+                                             const std::function<void()>& between_chunks) {
+  if (path.empty()) return std::nullopt;
+  OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
+  if (file.get() == 0) return std::nullopt;
+  // The size only picks the strategy; either way the file is read to its end.
+  if (rt::FileSize64(path) >= kReadAheadFrom) return ReadAheadRing(file.get()).Sum(between_chunks);
+  return SumInline(file.get(), between_chunks);
+}
+
+int32_t FileChecksumOfFile(const rt::Text& path, const std::function<void()>& between_chunks) {
+  return TryFileChecksumOfFile(path, between_chunks).value_or(0);
+}
+
+}  // namespace app

@@ -1,0 +1,210 @@
+// Kernels for sum over j of (p[j] + 1) * 31^j (mod 2^32).
+//
+// The bytes are taken in blocks of kBlock. Within a block every byte has a
+// fixed weight 31^j, split into two signed 16-bit halves (w = lo + hi * 2^16
+// mod 2^32), so that pmaddwd multiplies zero-extended bytes by both halves and
+// sums neighbouring lanes without overflow: |255 * 32768 * 2| < 2^31. The
+// lane sums wrap mod 2^32, which is all the result needs. Each block's sum is
+// then scaled by 31^(block offset) in scalar code, and the "+1" of every byte
+// is added once per block as the constant sum of the block's weights.
+#include <cstring>
+
+#include "app/file_checksum.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && !defined(_WIN32)
+// 32-byte vectors only on 64-bit builds: 32-bit Windows keeps a 4-byte
+// aligned stack, which ymm spills do not survive.
+#define CHECKSUM_HAVE_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace app::detail {
+namespace {
+
+constexpr size_t kBlock = 512;
+constexpr size_t kHalf = kBlock / 2;
+
+struct Weights {
+  // Weights of the even-offset and odd-offset bytes of a block: entry m of
+  // the even tables belongs to byte 2m, of the odd tables to byte 2m + 1.
+  alignas(32) int16_t even_lo[kHalf];
+  alignas(32) int16_t even_hi[kHalf];
+  alignas(32) int16_t odd_lo[kHalf];
+  alignas(32) int16_t odd_hi[kHalf];
+  uint32_t block_ones;    // sum over j < kBlock of 31^j: the "+1" of a block
+  uint32_t block_weight;  // 31^kBlock
+};
+
+Weights MakeWeights() {
+  Weights w{};
+  uint32_t power = 1;
+  uint32_t ones = 0;
+  for (size_t j = 0; j < kBlock; ++j) {
+    const int16_t lo = static_cast<int16_t>(static_cast<uint16_t>(power & 0xFFFF));
+    const uint32_t rest = power - static_cast<uint32_t>(static_cast<int32_t>(lo));
+    const int16_t hi = static_cast<int16_t>(static_cast<uint16_t>(rest >> 16));
+    if (j % 2 == 0) {
+      w.even_lo[j / 2] = lo;
+      w.even_hi[j / 2] = hi;
+    } else {
+      w.odd_lo[j / 2] = lo;
+      w.odd_hi[j / 2] = hi;
+    }
+    ones += power;
+    power *= 31u;
+  }
+  w.block_ones = ones;
+  w.block_weight = power;
+  return w;
+}
+
+const Weights& BlockWeights() {
+  static const Weights weights = MakeWeights();
+  return weights;
+}
+
+using BlockKernel = uint32_t (*)(const std::uint8_t* p, size_t blocks, uint32_t* weight_after);
+
+uint32_t PortableLoop(const std::uint8_t* p, size_t n) {
+  // Horner from the last byte: the value needs no powers at all.
+  uint32_t h = 0;
+  for (size_t k = n; k-- > 0;) h = h * 31u + p[k] + 1u;
+  return h;
+}
+
+#if defined(__SSE2__)
+uint32_t Sse2Blocks(const std::uint8_t* p, size_t blocks, uint32_t* weight_after) {
+  const Weights& w = BlockWeights();
+  const __m128i low_bytes = _mm_set1_epi16(0x00FF);
+  uint32_t total = 0;
+  uint32_t scale = 1;
+  for (size_t b = 0; b < blocks; ++b, p += kBlock) {
+    __m128i lo_even = _mm_setzero_si128(), lo_odd = _mm_setzero_si128();
+    __m128i hi_even = _mm_setzero_si128(), hi_odd = _mm_setzero_si128();
+    for (size_t g = 0; g < kBlock / 16; ++g) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g));
+      const __m128i even = _mm_and_si128(v, low_bytes);
+      const __m128i odd = _mm_srli_epi16(v, 8);
+      const size_t m = 8 * g;
+      lo_even = _mm_add_epi32(lo_even, _mm_madd_epi16(even, _mm_load_si128(reinterpret_cast<const __m128i*>(w.even_lo + m))));
+      hi_even = _mm_add_epi32(hi_even, _mm_madd_epi16(even, _mm_load_si128(reinterpret_cast<const __m128i*>(w.even_hi + m))));
+      lo_odd = _mm_add_epi32(lo_odd, _mm_madd_epi16(odd, _mm_load_si128(reinterpret_cast<const __m128i*>(w.odd_lo + m))));
+      hi_odd = _mm_add_epi32(hi_odd, _mm_madd_epi16(odd, _mm_load_si128(reinterpret_cast<const __m128i*>(w.odd_hi + m))));
+    }
+    const __m128i lo = _mm_add_epi32(lo_even, lo_odd);
+    const __m128i hi = _mm_add_epi32(hi_even, hi_odd);
+    __m128i sum = _mm_add_epi32(lo, _mm_slli_epi32(hi, 16));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    const uint32_t block_sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + w.block_ones;
+    total += scale * block_sum;
+    scale *= w.block_weight;
+  }
+  *weight_after = scale;
+  return total;
+}
+#endif
+
+#if defined(CHECKSUM_HAVE_AVX2)
+__attribute__((target("avx2"))) uint32_t Avx2Blocks(const std::uint8_t* p, size_t blocks,
+                                                    uint32_t* weight_after) {
+  const Weights& w = BlockWeights();
+  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
+  uint32_t total = 0;
+  uint32_t scale = 1;
+  for (size_t b = 0; b < blocks; ++b, p += kBlock) {
+    __m256i lo_even = _mm256_setzero_si256(), lo_odd = _mm256_setzero_si256();
+    __m256i hi_even = _mm256_setzero_si256(), hi_odd = _mm256_setzero_si256();
+    for (size_t g = 0; g < kBlock / 32; ++g) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * g));
+      const __m256i even = _mm256_and_si256(v, low_bytes);
+      const __m256i odd = _mm256_srli_epi16(v, 8);
+      const size_t m = 16 * g;
+      lo_even = _mm256_add_epi32(lo_even, _mm256_madd_epi16(even, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_lo + m))));
+      hi_even = _mm256_add_epi32(hi_even, _mm256_madd_epi16(even, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_hi + m))));
+      lo_odd = _mm256_add_epi32(lo_odd, _mm256_madd_epi16(odd, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.odd_lo + m))));
+      hi_odd = _mm256_add_epi32(hi_odd, _mm256_madd_epi16(odd, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.odd_hi + m))));
+    }
+    const __m256i lo = _mm256_add_epi32(lo_even, lo_odd);
+    const __m256i hi = _mm256_add_epi32(hi_even, hi_odd);
+    const __m256i sum8 = _mm256_add_epi32(lo, _mm256_slli_epi32(hi, 16));
+    __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(sum8), _mm256_extracti128_si256(sum8, 1));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    const uint32_t block_sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + w.block_ones;
+    total += scale * block_sum;
+    scale *= w.block_weight;
+  }
+  *weight_after = scale;
+  return total;
+}
+#endif
+
+struct Kernel {
+  const char* name;
+  BlockKernel blocks;  // nullptr: the portable loop throughout
+};
+
+Kernel ChooseKernel() {
+#if defined(CHECKSUM_HAVE_AVX2)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return {"avx2", &Avx2Blocks};
+#endif
+#if defined(__SSE2__)
+  return {"sse2", &Sse2Blocks};
+#else
+  return {"portable", nullptr};
+#endif
+}
+
+const Kernel& ActiveKernel() {
+  static const Kernel kernel = ChooseKernel();
+  return kernel;
+}
+
+uint32_t SumWith(BlockKernel blocks_kernel, const std::uint8_t* p, size_t n) {
+  if (blocks_kernel == nullptr) return PortableLoop(p, n);
+  const size_t blocks = n / kBlock;
+  uint32_t weight = 1;
+  uint32_t sum = blocks > 0 ? blocks_kernel(p, blocks, &weight) : 0;
+  const size_t done = blocks * kBlock;
+  if (done < n) sum += weight * PortableLoop(p + done, n - done);
+  return sum;
+}
+
+}  // namespace
+
+uint32_t WeightedSum(const std::uint8_t* p, size_t n) { return SumWith(ActiveKernel().blocks, p, n); }
+
+uint32_t WeightedSumPortable(const std::uint8_t* p, size_t n) { return PortableLoop(p, n); }
+
+const char* KernelName() { return ActiveKernel().name; }
+
+std::vector<std::pair<const char*, uint32_t (*)(const std::uint8_t*, size_t)>> AvailableKernels() {
+  std::vector<std::pair<const char*, uint32_t (*)(const std::uint8_t*, size_t)>> kernels;
+  kernels.emplace_back("portable", &WeightedSumPortable);
+#if defined(__SSE2__)
+  kernels.emplace_back("sse2", [](const std::uint8_t* p, size_t n) { return SumWith(&Sse2Blocks, p, n); });
+#endif
+#if defined(CHECKSUM_HAVE_AVX2)
+  if (__builtin_cpu_supports("avx2"))
+    kernels.emplace_back("avx2", [](const std::uint8_t* p, size_t n) { return SumWith(&Avx2Blocks, p, n); });
+#endif
+  return kernels;
+}
+
+uint32_t PowerOf31(uint64_t n) {
+  uint32_t result = 1;
+  uint32_t base = 31;
+  while (n > 0) {
+    if (n & 1) result *= base;
+    base *= base;
+    n >>= 1;
+  }
+  return result;
+}
+
+}  // namespace app::detail

@@ -1,0 +1,62 @@
+// patchtool manifest CLIENT_DIR [-o FILE]
+#include <cstring>
+
+#include "runtime/files.h"
+#include "tools/patchtool/client_tree.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/console.h"
+
+namespace patchtool {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: patchtool manifest CLIENT_DIR [-o FILE]\n"
+    "Writes the file list of CLIENT_DIR (default: filelist.txt in the current folder):\n"
+    "one line per file, path with \"\\\" separators, \"#\", checksum, CR LF; GBK.\n"
+    "Leaves out update.dat and game.dat at the top and *.tmp anywhere; refuses\n"
+    "names the updater could not fetch.";
+
+}  // namespace
+
+int RunManifest(int argc, char** argv) {
+  rt::Text client_dir;
+  rt::Text output = "filelist.txt";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintOut(kUsage);
+      return kExitOk;
+    }
+    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+      output = argv[++i];
+    } else if (argv[i][0] == '-' || !client_dir.empty()) {
+      ReportError(std::string("manifest: unexpected argument ") + Shown(argv[i]));
+      PrintErr(kUsage);
+      return kExitUsage;
+    } else {
+      client_dir = argv[i];
+    }
+  }
+  if (client_dir.empty()) {
+    PrintErr(kUsage);
+    return kExitUsage;
+  }
+  if (!rt::FolderExists(client_dir)) {
+    ReportError("manifest: no such folder: " + Shown(client_dir));
+    return kExitFailed;
+  }
+  ClientTree tree = ReadClientTree(client_dir);
+  if (tree.errors.empty()) ChecksumClientFiles(&tree);
+  if (!tree.errors.empty()) {
+    for (const std::string& error : tree.errors) ReportError("manifest: " + error);
+    ReportError("manifest: nothing written");
+    return kExitFailed;
+  }
+  if (!rt::WriteWholeFile(output, FormatFileList(tree.files))) {
+    ReportError("manifest: cannot write " + Shown(output));
+    return kExitFailed;
+  }
+  PrintOut("wrote " + Shown(output) + ": " + std::to_string(tree.files.size()) + " files");
+  return kExitOk;
+}
+
+}  // namespace patchtool

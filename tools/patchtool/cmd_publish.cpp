@@ -1,0 +1,140 @@
+// patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]
+#include <cstring>
+
+#include "app/file_checksum.h"
+#include "runtime/files.h"
+#include "tools/patchtool/client_tree.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/console.h"
+#include "tools/patchtool/file_copy.h"
+
+namespace patchtool {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]\n"
+    "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
+    "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
+    "or checksum changed; the list is replaced last, once every file is in place.";
+constexpr char kDefaultFolder[] = "528";
+constexpr char kListName[] = "filelist.txt";
+// Suffix of a file while it is being written; renamed into place when whole.
+constexpr char kWritingSuffix[] = ".publishing";
+
+bool IsFolderNumber(const rt::Text& text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// True when `target` already holds the file: same size, same checksum.
+bool IsCurrent(const ClientFile& file, const rt::Text& target) {
+  if (rt::FolderExists(target) || rt::FileSize64(target) != file.size) return false;
+  const std::optional<int32_t> sum = app::TryFileChecksumOfFile(target);
+  return sum && *sum == file.checksum;
+}
+
+// Writes `fresh` beside `target`, then swaps it in, so that the server never
+// hands out a half-written file.
+bool PublishFile(const ClientFile& file, const rt::Text& target) {
+  const rt::Text writing = target + kWritingSuffix;
+  {
+    OutputFile out(writing);
+    if (!out.is_open() || !out.AppendRange(file.disk_path, 0, file.size)) {
+      out.Close();
+      rt::RemoveFile(writing);
+      return false;
+    }
+  }
+  if (ReplaceFile(writing, target)) return true;
+  rt::RemoveFile(writing);
+  return false;
+}
+
+bool PublishList(const rt::Bytes& list, const rt::Text& target, bool* changed) {
+  *changed = rt::FolderExists(target) || rt::FileSize64(target) != static_cast<int64_t>(list.size()) ||
+             rt::ReadWholeFile(target) != list;
+  if (!*changed) return true;
+  const rt::Text writing = target + kWritingSuffix;
+  if (!rt::WriteWholeFile(writing, list)) return false;
+  return ReplaceFile(writing, target);
+}
+
+rt::Text ParentOf(const rt::Text& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == rt::Text::npos ? rt::Text() : path.substr(0, slash);
+}
+
+}  // namespace
+
+int RunPublish(int argc, char** argv) {
+  rt::Text client_dir, server_root, folder = kDefaultFolder;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintOut(kUsage);
+      return kExitOk;
+    }
+    if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc) {
+      folder = argv[++i];
+    } else if (argv[i][0] != '-' && client_dir.empty()) {
+      client_dir = argv[i];
+    } else if (argv[i][0] != '-' && server_root.empty()) {
+      server_root = argv[i];
+    } else {
+      ReportError(std::string("publish: unexpected argument ") + Shown(argv[i]));
+      PrintErr(kUsage);
+      return kExitUsage;
+    }
+  }
+  if (client_dir.empty() || server_root.empty()) {
+    PrintErr(kUsage);
+    return kExitUsage;
+  }
+  if (!IsFolderNumber(folder)) {
+    ReportError("publish: the patch folder must be a number: " + Shown(folder));
+    return kExitUsage;
+  }
+  if (!rt::FolderExists(client_dir)) {
+    ReportError("publish: no such folder: " + Shown(client_dir));
+    return kExitFailed;
+  }
+
+  ClientTree tree = ReadClientTree(client_dir);
+  if (tree.errors.empty()) ChecksumClientFiles(&tree);
+  if (!tree.errors.empty()) {
+    for (const std::string& error : tree.errors) ReportError("publish: " + error);
+    ReportError("publish: nothing published");
+    return kExitFailed;
+  }
+
+  const rt::Text patch_folder = JoinDiskPath(server_root, "patch\\" + folder);
+  rt::CreateFolderTree(patch_folder);
+  if (!rt::FolderExists(patch_folder)) {
+    ReportError("publish: cannot create " + Shown(patch_folder));
+    return kExitFailed;
+  }
+  size_t copied = 0;
+  for (const ClientFile& file : tree.files) {
+    const rt::Text target = JoinDiskPath(patch_folder, file.list_path);
+    if (IsCurrent(file, target)) continue;
+    rt::CreateFolderTree(ParentOf(target));
+    if (!PublishFile(file, target)) {
+      ReportError("publish: cannot write " + Shown(target) + "; the old list stays");
+      return kExitFailed;
+    }
+    ++copied;
+  }
+  bool list_changed = false;
+  const rt::Text list_target = JoinDiskPath(patch_folder, kListName);
+  if (!PublishList(FormatFileList(tree.files), list_target, &list_changed)) {
+    ReportError("publish: cannot write " + Shown(list_target));
+    return kExitFailed;
+  }
+  PrintOut("published " + std::to_string(tree.files.size()) + " files to " + Shown(patch_folder) + ": " +
+           std::to_string(copied) + " copied, " + std::to_string(tree.files.size() - copied) +
+           " unchanged; list " + (list_changed ? "updated" : "unchanged"));
+  return kExitOk;
+}
+
+}  // namespace patchtool

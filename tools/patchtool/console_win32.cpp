@@ -1,0 +1,33 @@
+#include <cstdio>
+
+#include "runtime/encoding.h"
+#include "runtime/win32/win.h"
+#include "tools/patchtool/console.h"
+
+namespace patchtool {
+namespace {
+
+void WriteLine(DWORD which, FILE* stream, const std::string& utf8_line) {
+  HANDLE handle = GetStdHandle(which);
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode)) {
+    // A console shows UTF-16 whatever its code page.
+    std::u16string wide = rt::Utf8ToUtf16(utf8_line + "\n");
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fwrite(utf8_line.data(), 1, utf8_line.size(), stream);
+  std::fputc('\n', stream);
+}
+
+}  // namespace
+
+void PrintOut(const std::string& utf8_line) { WriteLine(STD_OUTPUT_HANDLE, stdout, utf8_line); }
+
+void PrintErr(const std::string& utf8_line) {
+  std::fflush(stdout);
+  WriteLine(STD_ERROR_HANDLE, stderr, utf8_line);
+}
+
+}  // namespace patchtool
