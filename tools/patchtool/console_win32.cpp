@@ -1,3 +1,5 @@
+#include <io.h>
+
 #include <cstdio>
 
 #include "runtime/encoding.h"
@@ -7,12 +9,15 @@
 namespace patchtool {
 namespace {
 
-void WriteLine(DWORD which, FILE* stream, const std::string& utf8_line) {
-  HANDLE handle = GetStdHandle(which);
+void WriteLine(FILE* stream, const std::string& utf8_line) {
+  // The handle behind the C stream, so that a redirected stream stays
+  // redirected.
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   DWORD mode = 0;
   if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode)) {
     // A console shows UTF-16 whatever its code page.
     std::u16string wide = rt::Utf8ToUtf16(utf8_line + "\n");
+    std::fflush(stream);
     DWORD written = 0;
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
@@ -23,11 +28,11 @@ void WriteLine(DWORD which, FILE* stream, const std::string& utf8_line) {
 
 }  // namespace
 
-void PrintOut(const std::string& utf8_line) { WriteLine(STD_OUTPUT_HANDLE, stdout, utf8_line); }
+void PrintOut(const std::string& utf8_line) { WriteLine(stdout, utf8_line); }
 
 void PrintErr(const std::string& utf8_line) {
   std::fflush(stdout);
-  WriteLine(STD_ERROR_HANDLE, stderr, utf8_line);
+  WriteLine(stderr, utf8_line);
 }
 
 }  // namespace patchtool

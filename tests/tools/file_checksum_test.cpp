@@ -1,0 +1,132 @@
+// The fast checksum against the plain per-byte loop: every kernel, every
+// length up to a few blocks, arbitrary chunkings and files on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "app/file_checksum.h"
+#include "runtime/files.h"
+
+namespace {
+
+// h = h * 31 + b[k] + 1 from the last byte to the first.
+int32_t Reference(const std::uint8_t* p, size_t n) {
+  uint32_t h = 0;
+  for (size_t k = n; k-- > 0;) h = h * 31u + p[k] + 1u;
+  return static_cast<int32_t>(h);
+}
+int32_t Reference(const rt::Bytes& b) { return Reference(b.data(), b.size()); }
+
+rt::Bytes Random(size_t n, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  rt::Bytes bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+TEST(FileChecksum, KnownValues) {
+  const struct {
+    std::string content;
+    int32_t value;
+  } cases[] = {{"", 0}, {"a", 98}, {"abc", 99267}, {"hello world", -648389339}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    EXPECT_EQ(app::FileChecksum(rt::Bytes(c.content.begin(), c.content.end())), c.value);
+  }
+}
+
+TEST(FileChecksum, EveryKernelMatchesTheLoop) {
+  const auto kernels = app::detail::AvailableKernels();
+  ASSERT_FALSE(kernels.empty());
+  // Random bytes, all 0xFF (the largest products) and all zeros.
+  std::vector<rt::Bytes> contents;
+  for (size_t n = 0; n <= 300; ++n) contents.push_back(Random(n, static_cast<std::uint32_t>(n)));
+  for (size_t n : {511, 512, 513, 1023, 1024, 1025, 4096 + 7, 65536 + 333}) {
+    contents.push_back(Random(n, static_cast<std::uint32_t>(n)));
+    contents.push_back(rt::Bytes(n, 0xFF));
+    contents.push_back(rt::Bytes(n, 0x00));
+  }
+  for (const auto& [name, kernel] : kernels) {
+    SCOPED_TRACE(name);
+    for (const rt::Bytes& content : contents) {
+      ASSERT_EQ(static_cast<int32_t>(kernel(content.data(), content.size())), Reference(content))
+          << "length " << content.size();
+    }
+    // Unaligned starts.
+    const rt::Bytes wide = Random(3000, 99);
+    for (size_t shift = 1; shift < 40; ++shift)
+      ASSERT_EQ(static_cast<int32_t>(kernel(wide.data() + shift, wide.size() - shift)),
+                Reference(wide.data() + shift, wide.size() - shift))
+          << "shift " << shift;
+  }
+  for (const rt::Bytes& content : contents) ASSERT_EQ(app::FileChecksum(content), Reference(content));
+}
+
+TEST(FileChecksum, LargeBuffer) {
+  const rt::Bytes content = Random((16 << 20) + 77, 5);
+  EXPECT_EQ(app::FileChecksum(content), Reference(content));
+}
+
+TEST(ChecksumAccumulator, AnyChunkingGivesTheWholeValue) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    const size_t n = random() % 5000;
+    const rt::Bytes content = Random(n, static_cast<std::uint32_t>(round));
+    app::ChecksumAccumulator sum;
+    size_t at = 0;
+    while (at < n) {
+      // Empty pieces, single bytes and pieces across block boundaries.
+      const size_t piece = std::min<size_t>(n - at, random() % 4 == 0 ? random() % 2 : random() % 1500);
+      sum.Feed(content.data() + at, piece);
+      at += piece;
+    }
+    ASSERT_EQ(sum.Result(), Reference(content)) << "round " << round;
+  }
+}
+
+TEST(PowerOf31, MatchesRepeatedMultiplication) {
+  uint32_t power = 1;
+  for (uint64_t n = 0; n < 2000; ++n) {
+    ASSERT_EQ(app::detail::PowerOf31(n), power) << n;
+    power *= 31u;
+  }
+}
+
+class ChecksumFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { rt::CreateFolderTree(folder_); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  rt::Text File(const std::string& name) const { return folder_ + "/" + name; }
+
+  const std::string folder_ = "checksum_test_" + std::to_string(std::random_device{}());
+};
+
+TEST_F(ChecksumFiles, SizesAroundChunksAndReadAhead) {
+  // Sizes around the 1 MiB read chunk and past the size where reading moves
+  // to a helper thread.
+  const size_t mib = 1 << 20;
+  for (size_t n : {size_t{0}, size_t{1}, mib - 1, mib, mib + 1, 8 * mib, 8 * mib + 12345, 20 * mib}) {
+    SCOPED_TRACE(n);
+    const rt::Bytes content = Random(n, static_cast<std::uint32_t>(n));
+    ASSERT_TRUE(rt::WriteWholeFile(File("f"), content));
+    int calls = 0;
+    EXPECT_EQ(app::FileChecksumOfFile(File("f"), [&] { ++calls; }), Reference(content));
+    EXPECT_GE(calls, static_cast<int>(n / mib)) << "messages must get through while a big file is read";
+    EXPECT_EQ(app::TryFileChecksumOfFile(File("f")), std::optional<int32_t>(Reference(content)));
+  }
+}
+
+TEST_F(ChecksumFiles, MissingFileCountsAsEmpty) {
+  EXPECT_EQ(app::FileChecksumOfFile(File("missing")), 0);
+  EXPECT_FALSE(app::TryFileChecksumOfFile(File("missing")).has_value());
+  EXPECT_FALSE(app::TryFileChecksumOfFile(rt::Text()).has_value());
+  // A folder cannot be read as a file either.
+  EXPECT_EQ(app::FileChecksumOfFile(folder_), 0);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+// patchtool's commands run in-process: the file list of a client tree byte
+// for byte, the names it refuses, publishing, packing and inspecting.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "payload/payload.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/list_names.h"
+
+namespace {
+
+int32_t Reference(const rt::Bytes& b) {
+  uint32_t h = 0;
+  for (size_t k = b.size(); k-- > 0;) h = h * 31u + b[k] + 1u;
+  return static_cast<int32_t>(h);
+}
+
+rt::Bytes Random(size_t n, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  rt::Bytes bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+rt::Bytes B(const std::string& s) { return rt::Bytes(s.begin(), s.end()); }
+
+// Runs a command with GBK arguments, as main hands them over.
+int RunCommand(int (*command)(int, char**), std::vector<rt::Text> args) {
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return command(static_cast<int>(args.size()), argv.data());
+}
+
+class Patchtool : public ::testing::Test {
+ public:
+  void SetUp() override { rt::CreateFolderTree(root_); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  // A GBK path under the test's folder; "\" separators as in the list.
+  rt::Text At(const rt::Text& relative) const {
+    rt::Text path = root_ + "/";
+    for (char c : relative) path += c == '\\' ? '/' : c;
+    return path;
+  }
+  void Put(const rt::Text& relative, const rt::Bytes& content) {
+    const rt::Text path = At(relative);
+    rt::CreateFolderTree(path.substr(0, path.find_last_of('/')));
+    ASSERT_TRUE(rt::WriteWholeFile(path, content)) << relative;
+  }
+
+  const std::string root_ = "patchtool_test_" + std::to_string(std::random_device{}());
+};
+
+struct ListedFile {
+  rt::Text path;
+  rt::Bytes content;
+};
+
+// The client tree of the list tests, in the order the list must give:
+// byte order of the GBK path, upper case before lower, GBK after ASCII.
+std::vector<ListedFile> ClientFiles() {
+  return {
+      {"Zeta.txt", B("abc")},
+      {"data\\game.dat", Random(700, 1)},  // only the top-level game.dat is the updater's
+      {"data\\map\\town.dat", Random(3000, 2)},
+      {"empty.dat", rt::Bytes()},
+      {"my file.txt", B("hello world")},
+      {"数据\\地图 一.bin", Random(1500, 3)},
+      {"数据\\说明.txt", B("a")},
+  };
+}
+
+void PutClient(Patchtool* test, const rt::Text& dir) {
+  for (const ListedFile& file : ClientFiles()) test->Put(dir + "\\" + file.path, file.content);
+}
+
+rt::Bytes ExpectedList() {
+  rt::Text list;
+  for (const ListedFile& file : ClientFiles()) list += file.path + "#" + rt::ToText(Reference(file.content)) + "\r\n";
+  return B(list);
+}
+
+TEST_F(Patchtool, ManifestByteForByte) {
+  PutClient(this, "client");
+  // Left out: the updater's own files and partial downloads.
+  Put("client\\update.dat", B("self"));
+  Put("client\\GAME.DAT", B("game"));
+  Put("client\\data\\town.dat.tmp", B("partial"));
+  Put("client\\old.TMP", B("partial"));
+  rt::CreateFolderTree(At("client/empty folder"));
+
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("filelist.txt")}), patchtool::kExitOk);
+  EXPECT_EQ(rt::ReadWholeFile(At("filelist.txt")), ExpectedList());
+}
+
+TEST_F(Patchtool, ManifestRefusesNamesTheUpdaterCannotFetch) {
+  struct Case {
+    const char* what;
+    std::string utf8_name;  // created through the file system's own names
+    bool posix_only;
+  };
+  const Case cases[] = {
+      {"hash splits the line", "a#b.txt", false},
+      {"device name", "aux.txt", false},
+      {"list name at the top", "FileList.txt", false},
+      {"no GBK form", "\xF0\x9F\x98\x80.txt", false},  // an emoji
+      {"less-than reads as an error page", "a<b.txt", true},
+      {"colon", "a:b.txt", true},
+      {"backslash inside a name", "a\\b.txt", true},
+      {"trailing dot", "name.", true},
+  };
+  for (const Case& c : cases) {
+#if defined(_WIN32)
+    if (c.posix_only) continue;
+#endif
+    SCOPED_TRACE(c.what);
+    const std::string dir = root_ + "/bad";
+    std::filesystem::create_directories(dir);
+    { std::ofstream(std::filesystem::u8path(dir + "/" + c.utf8_name)) << "x"; }
+    ASSERT_TRUE(std::filesystem::exists(std::filesystem::u8path(dir + "/" + c.utf8_name)));
+    testing::internal::CaptureStderr();
+    const int code = RunCommand(patchtool::RunManifest, {"manifest", At("bad"), "-o", At("list.txt")});
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, patchtool::kExitFailed);
+    EXPECT_NE(message.find(c.utf8_name), std::string::npos) << message;
+    EXPECT_FALSE(rt::FileExists(At("list.txt")));
+    std::filesystem::remove_all(dir);
+  }
+}
+
+TEST_F(Patchtool, UsageAndMissingInputs) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest"}), patchtool::kExitUsage);
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("none")}), patchtool::kExitFailed);
+  EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", At("none")}), patchtool::kExitFailed);
+  EXPECT_EQ(RunCommand(patchtool::RunPack, {"pack", At("none"), At("none2"), "-o", At("out")}), patchtool::kExitFailed);
+  EXPECT_EQ(RunCommand(patchtool::RunPack, {"pack", At("none")}), patchtool::kExitUsage);
+  EXPECT_EQ(RunCommand(patchtool::RunInspect, {"inspect", At("none")}), patchtool::kExitFailed);
+  EXPECT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("none"), At("srv"), "--folder", "x1"}), patchtool::kExitUsage);
+  const std::string message = testing::internal::GetCapturedStderr();
+  EXPECT_NE(message.find("no such file: " + At("none")), std::string::npos) << message;
+  EXPECT_FALSE(rt::FileExists(At("out")));
+}
+
+TEST_F(Patchtool, ChecksumPrintsTheListText) {
+  Put("hw.txt", B("hello world"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", At("hw.txt")}), patchtool::kExitOk);
+  EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", "--reference", At("hw.txt")}), patchtool::kExitOk);
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string line = "-648389339  " + At("hw.txt") + "\n";
+  EXPECT_EQ(out, line + line);
+}
+
+TEST_F(Patchtool, PublishCopiesOnlyWhatChanged) {
+  PutClient(this, "client");
+  const rt::Text folder = At("srv/patch/7");
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "7"}), patchtool::kExitOk);
+  EXPECT_EQ(rt::ReadWholeFile(folder + "/filelist.txt"), ExpectedList());
+  for (const ListedFile& file : ClientFiles()) {
+    rt::Text path = folder + "/";
+    for (char c : file.path) path += c == '\\' ? '/' : c;
+    EXPECT_EQ(rt::ReadWholeFile(path), file.content) << file.path;
+  }
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "7"}), patchtool::kExitOk);
+  Put("client\\my file.txt", B("hello again"));
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "7"}), patchtool::kExitOk);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("7 copied, 0 unchanged; list updated"), std::string::npos) << out;
+  EXPECT_NE(out.find("0 copied, 7 unchanged; list unchanged"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 copied, 6 unchanged; list updated"), std::string::npos) << out;
+  EXPECT_EQ(rt::ReadWholeFile(folder + "/my file.txt"), B("hello again"));
+}
+
+TEST_F(Patchtool, PackInspectExtractRoundTrip) {
+  const rt::Bytes updater = Random(5000, 4);
+  rt::Bytes game = Random(3000, 5);
+  const rt::Text inner = payload::FormatTrailer(1000);
+  game.insert(game.end(), inner.begin(), inner.end());
+  Put("updater.exe", updater);
+  Put("game.exe", game);
+
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(RunCommand(patchtool::RunPack, {"pack", At("updater.exe"), At("game.exe"), "-o", At("packed.exe")}),
+            patchtool::kExitOk);
+  ASSERT_EQ(RunCommand(patchtool::RunInspect, {"inspect", At("packed.exe")}), patchtool::kExitOk);
+  const std::string out = testing::internal::GetCapturedStdout();
+
+  rt::Bytes expected = updater;
+  expected.insert(expected.end(), game.begin(), game.end());
+  const rt::Text trailer = payload::FormatTrailer(static_cast<int64_t>(game.size()));
+  expected.insert(expected.end(), trailer.begin(), trailer.end());
+  const rt::Bytes packed = rt::ReadWholeFile(At("packed.exe"));
+  EXPECT_EQ(packed, expected);
+  EXPECT_EQ(payload::ExtractPayload(packed), std::optional<rt::Bytes>(game));
+
+  EXPECT_NE(out.find("trailer: \"        3015#!@\""), std::string::npos) << out;
+  EXPECT_NE(out.find("payload: 3015 bytes at offset 5000"), std::string::npos) << out;
+  EXPECT_NE(out.find("nested trailer: \"        1000#!@\""), std::string::npos) << out;
+  EXPECT_NE(out.find("nested payload: 1000 bytes at offset 7000"), std::string::npos) << out;
+}
+
+TEST(ListNames, SegmentRules) {
+  const char* accepted[] = {"a.txt", "数据", "my file", "..a", "a..b", "con1.txt", "console"};
+  const char* refused[] = {"", ".", "..", "a#b", "a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b",
+                           "a/b", "a\\b", "tab\there", "dot.", "blank ", "CON", "nul.txt", "Com1.dat",
+                           "lpt9", "aux .txt", "\x81\x5C.txt", "lone\x81", "\xFF"};
+  for (const char* name : accepted) EXPECT_EQ(patchtool::UnsafeSegmentReason(name), "") << name;
+  for (const char* name : refused) EXPECT_NE(patchtool::UnsafeSegmentReason(name), "") << name;
+}
+
+}  // namespace
