@@ -1,0 +1,62 @@
+#pragma once
+// A WindowPort that keeps component properties in memory, seeded from the
+// window template, and records every call in order.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/window_port.h"
+#include "ui/window_template.h"
+
+namespace ui::testing {
+
+class RecordingPort : public WindowPort {
+ public:
+  struct Props {
+    rt::Text caption, tag;
+    int32_t left = 0, top = 0, width = 0, interval = 0;
+    bool disabled = false;
+  };
+
+  RecordingPort() {
+    for (std::size_t i = 0; i < kUpdaterComponentCount; ++i) {
+      const ComponentRow& row = kUpdaterComponents[i];
+      Props& p = props[row.name];
+      p.caption = row.text;
+      p.left = row.left;
+      p.top = row.top;
+      p.width = row.width;
+      p.disabled = row.disabled;
+      p.interval = row.timer_interval_ms;
+    }
+  }
+
+  void SetCaption(const rt::Text& c, const rt::Text& v) override { Log("SetCaption", c); props[c].caption = v; }
+  rt::Text Caption(const rt::Text& c) override { return props[c].caption; }
+  void SetLeft(const rt::Text& c, int32_t v) override { Log("SetLeft", c); props[c].left = v; }
+  void SetTop(const rt::Text& c, int32_t v) override { Log("SetTop", c); props[c].top = v; }
+  void SetWidth(const rt::Text& c, int32_t v) override { Log("SetWidth", c); props[c].width = v; }
+  int32_t Left(const rt::Text& c) override { return props[c].left; }
+  int32_t Top(const rt::Text& c) override { return props[c].top; }
+  int32_t Width(const rt::Text& c) override { return props[c].width; }
+  void SetDisabled(const rt::Text& c, bool v) override { Log("SetDisabled", c); props[c].disabled = v; }
+  bool Disabled(const rt::Text& c) override { return props[c].disabled; }
+  void SetTimerInterval(const rt::Text& c, int32_t v) override { Log("SetTimerInterval", c); props[c].interval = v; }
+  int32_t TimerInterval(const rt::Text& c) override { return props[c].interval; }
+  void SetTag(const rt::Text& c, const rt::Text& v) override { Log("SetTag", c); props[c].tag = v; }
+  rt::Text Tag(const rt::Text& c) override { return props[c].tag; }
+  void EnableVisualStyles() override { Log("EnableVisualStyles", ""); }
+  void Minimize() override { Log("Minimize", ""); }
+  void BeginDrag() override { Log("BeginDrag", ""); }
+  void Close() override { Log("Close", ""); }
+
+  std::map<rt::Text, Props> props;
+  std::vector<std::string> calls;  // "Operation component"
+
+ private:
+  void Log(const char* op, const rt::Text& component) {
+    calls.push_back(component.empty() ? std::string(op) : std::string(op) + " " + component);
+  }
+};
+
+}  // namespace ui::testing

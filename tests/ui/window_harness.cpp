@@ -1,0 +1,118 @@
+// The updater window with test bindings and no network, for end-to-end
+// tests. Commands come from the command line, in order:
+//   title=TEXT        game-title caption
+//   task=TEXT         current-task caption
+//   enable            enables the enter-game button
+//   progress=D/T      a worker thread shows file 1 of 2 at D of T bytes
+//                     (timer at 100 ms, set from the worker thread)
+//   run               a worker thread runs two fake files to completion
+//   quit_after=S      closes the window after S seconds (default 120)
+// The bindings append one line per event to window_harness.log in the
+// current folder: "check" (first activation), "launch" (enter-game click).
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+#include "runtime/thread.h"
+#include "ui/updater_window.h"
+
+namespace {
+
+ui::DownloadJob g_job;
+ui::WindowPort* g_port = nullptr;
+rt::ThreadHandle g_worker = 0;
+std::atomic<int32_t> g_quit_after{120};
+int32_t g_fixed_done = 0;
+int32_t g_fixed_total = 0;
+
+void LogEvent(const char* line) {
+  const int32_t file = rt::OpenFile("window_harness.log", rt::kModeOpenOrCreate, rt::kShareDenyNone);
+  if (file == 0) return;
+  rt::SeekToEnd(file);
+  rt::WriteToFile(file, rt::ToBytes(rt::Text(line) + "\r\n"));
+  rt::CloseFile(file);
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A fixed state: what the timer shows is steady once the first tick is in.
+void FixedProgress(void*) {
+  g_port->SetTimerInterval(ui::kProgressTimer, 100);
+  g_job.fileCount = 2;
+  g_job.fileIndex = 1;
+  g_job.totalBytes = g_fixed_total;
+  g_job.doneBytes = g_fixed_done;
+  g_job.status = ui::JobStatus::kDownloading;
+}
+
+// Two files as the download run drives the record, about three seconds.
+void FakeRun(void*) {
+  g_port->SetTimerInterval(ui::kProgressTimer, 100);
+  g_job.fileCount = 2;
+  for (int32_t file = 1; file <= 2; ++file) {
+    g_job.status = ui::JobStatus::kDownloading;
+    g_job.doneBytes = 0;
+    g_job.totalBytes = 0;
+    g_job.fileIndex = file;
+    g_port->SetWidth(ui::kProgressFill, 0);
+    Sleep(200);
+    const int32_t total = 150000 * file;
+    g_job.totalBytes = total;
+    for (int32_t done = 0; done < total;) {
+      done = done + 12000 > total ? total : done + 12000;
+      g_job.doneBytes = done;
+      Sleep(100);
+    }
+    Sleep(200);
+  }
+  g_port->SetTimerInterval(ui::kProgressTimer, 0);
+  g_port->SetCaption(ui::kCurrentTaskLabel, "更新结束,可以游戏了!");
+}
+
+void QuitLater(void*) {
+  Sleep(g_quit_after.load() * 1000);
+  if (g_port) g_port->Close();
+}
+
+}  // namespace
+
+int main() {
+  ui::FlowBindings bindings;
+  bindings.check_remote_version = [] { LogEvent("check"); };
+  bindings.launch_game = [] { LogEvent("launch"); };
+  bindings.download_thread = [] { return g_worker; };
+  bindings.job = &g_job;
+  g_port = ui::LoadUpdaterWindow(bindings);
+  if (!g_port) return 1;
+
+  for (const rt::Text& arg : rt::CommandLineArguments()) {
+    const int32_t eq = rt::FindText(arg, "=");
+    const rt::Text key = eq > 0 ? rt::TextLeft(arg, eq - 1) : arg;
+    const rt::Text value = eq > 0 ? rt::TextMid(arg, eq + 1, rt::TextLength(arg)) : rt::Text();
+    if (key == "title") {
+      g_port->SetCaption(ui::kGameTitleLabel, value);
+    } else if (key == "task") {
+      g_port->SetCaption(ui::kCurrentTaskLabel, value);
+    } else if (key == "enable") {
+      g_port->SetDisabled(ui::kEnterGameButton, false);
+    } else if (key == "progress") {
+      const rt::TextArray parts = rt::SplitText(value, "/");
+      if (parts.size() == 2) {
+        g_fixed_done = rt::ToInteger(parts[0]);
+        g_fixed_total = rt::ToInteger(parts[1]);
+        rt::StartThread(FixedProgress, nullptr, &g_worker);
+      }
+    } else if (key == "run") {
+      rt::StartThread(FakeRun, nullptr, &g_worker);
+    } else if (key == "quit_after") {
+      g_quit_after = rt::ToInteger(value);
+    }
+  }
+  rt::StartThread(QuitLater, nullptr);
+  ui::RunMessageLoop();
+  return 0;
+}
