@@ -1,0 +1,69 @@
+#pragma once
+// What the update flow works with: the shared globals, the window (through
+// its component port) and the services that reach outside the process. The
+// services default to the real ones; tests replace them.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "app/globals.h"
+#include "runtime/types.h"
+#include "ui/window_port.h"
+
+namespace app {
+
+struct FlowServices {
+  // Whole-body fetch of the remote list.
+  std::function<rt::Bytes(const rt::Text& url)> fetch_url;
+  // One patch file from an escaped URL into a local path; 0 on success.
+  std::function<int32_t(const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
+                        std::atomic<int32_t>& done)>
+      download;
+  // Starts the download run on the worker thread; true when it started.
+  std::function<bool()> start_download_run;
+  // Starts a program without waiting for it.
+  std::function<bool(const rt::Text& command_line)> run_program;
+  // Shows a message box; returns the button.
+  std::function<int32_t(const rt::Text& text, uint32_t flags, const rt::Text& caption)> show_message;
+  // Ends the updater (does not return in the real program).
+  std::function<void(int32_t exit_code)> end_program;
+  // Lets window messages through (between files and chunks of the checksum).
+  std::function<void()> process_events;
+  // Wait before each file.
+  std::function<void(int32_t ms)> delay;
+};
+
+// The real services.
+FlowServices RealServices();
+
+struct Flow {
+  Globals& globals;
+  ui::WindowPort* window = nullptr;
+  FlowServices services;
+};
+
+// Texts of the flow, shown in the current-task label.
+inline constexpr const char kTextChecking[] = "正在与远程版本进行比对,请稍后....";
+inline constexpr const char kTextListFailed[] = "远程版本信息获取失败！不能更新。";
+inline constexpr const char kTextUpToDate[] = "已是最新版本，无需更新！";
+inline constexpr const char kTextFilesToUpdate[] = "有最新版本，共有%d个文件需要更新。";
+inline constexpr const char kTextDownloadFailed[] = "加载下载引擎失败！更新失败。";
+inline constexpr const char kTextUpdateDone[] = "更新结束,可以游戏了!";
+inline constexpr const char kTextNotAvailable[] = "N/A";
+inline constexpr const char kTextNoPayload[] = "异常错误!无法运行游戏!请重新安装客户端!";
+inline constexpr const char kCaptionError[] = "发生错误";
+
+// The version check: the handler of the window's first activation.
+void CheckRemoteVersion(Flow& flow);
+// The download run: the body of the worker thread. Ends the program after a
+// successful run; returns after a failed one (the window stays).
+void RunPatchDownloads(Flow& flow);
+// The enter-game click.
+void LaunchGame(Flow& flow);
+
+// The folder part of a path: the bytes before its last "\", or empty.
+rt::Text ParentFolderOf(const rt::Text& path);
+// The URL of a patch entry before escaping.
+rt::Text PatchUrl(const Globals& globals, const rt::Text& entry);
+
+}  // namespace app

@@ -1,0 +1,32 @@
+// The enter-game click: write the payload carried behind the updater's own
+// image out as game.dat, start it and close the window.
+#include "app/flow.h"
+#include "payload/payload.h"
+#include "runtime/dialog.h"
+#include "runtime/files.h"
+#include "runtime/process.h"
+
+namespace app {
+namespace {
+constexpr const char kGameFile[] = "game.dat";
+}
+
+void LaunchGame(Flow& flow) {
+  rt::Text game_path = rt::RunDirectory() + "\\" + kGameFile;
+  rt::SetFileAttributes(game_path, 0);  // a read-only game.dat must go too
+  rt::RemoveFile(game_path);
+
+  // The payload is located from the file's last bytes and copied in chunks,
+  // so a large game never has to fit in memory.
+  rt::Text own_file = rt::RunDirectory() + "\\" + rt::ExecutableName();
+  std::optional<payload::PayloadRange> range = payload::LocatePayload(own_file);
+  if (!range) {
+    flow.services.show_message(kTextNoPayload, rt::kMsgOk | rt::kMsgIconError, kCaptionError);
+    return;
+  }
+  (void)payload::CopyPayload(own_file, *range, kGameFile);  // failures surface as a game that does not start
+  flow.services.run_program(kGameFile);
+  flow.window->Close();
+}
+
+}  // namespace app

@@ -1,0 +1,47 @@
+#pragma once
+// The program's shared globals, one instance each, created empty at start.
+#include <cstdint>
+#include <vector>
+
+#include "runtime/thread.h"
+#include "runtime/types.h"
+#include "ui/download_job.h"
+
+namespace app {
+
+// One line of the remote list: both columns stay empty for a line that is
+// not an entry.
+struct RemoteRow {
+  rt::Text path;
+  rt::Text checksum;
+};
+
+// A file to fetch: its path relative to the client folder, written with "\"
+// as in the list, and the checksum the list gives for it (the download run
+// checks the fetched file against it).
+struct PatchEntry {
+  rt::Text path;
+  rt::Text checksum;
+};
+
+struct Globals {
+  rt::Text RestartProgramName;
+  rt::Text GameTitle;
+  int32_t PatchFolderNumber = 0;
+  rt::Text ServerBaseUrl;
+  rt::Text LocalBaseFolder;
+  std::vector<RemoteRow> RemoteFileList;
+  std::vector<PatchEntry> PatchList;
+  rt::ThreadHandle DownloadThread = 0;
+  ui::DownloadJob Job;
+};
+
+// Creates the globals in their empty state (step 2 of the process entry).
+Globals& CreateGlobals();
+// The globals created by CreateGlobals.
+Globals& G();
+// Releases them; only the window thread calls this, after the message loop
+// has ended and no worker is running.
+void ReleaseGlobals();
+
+}  // namespace app

@@ -1,0 +1,53 @@
+// The process entry of updater.exe, in its fixed order: run directory as the
+// current folder, the shared globals, the socket layer, the start-up routine,
+// then the message loop while a window is open.
+#include <cstdlib>
+
+#include "app/flow.h"
+#include "app/globals.h"
+#include "app/program_start.h"
+#include "net/socket_globals.h"
+#include "runtime/files.h"
+#include "runtime/process.h"
+#include "runtime/thread.h"
+#include "ui/updater_window.h"
+
+namespace {
+
+app::Flow* g_flow = nullptr;
+
+void DownloadThreadBody(void* flow) { app::RunPatchDownloads(*static_cast<app::Flow*>(flow)); }
+
+void LoadWindow(app::Flow& flow) {
+  ui::FlowBindings bindings;
+  bindings.check_remote_version = [&flow] { app::CheckRemoteVersion(flow); };
+  bindings.launch_game = [&flow] { app::LaunchGame(flow); };
+  bindings.download_thread = [&flow] { return flow.globals.DownloadThread; };
+  bindings.job = &flow.globals.Job;
+  flow.window = ui::LoadUpdaterWindow(bindings);
+}
+
+}  // namespace
+
+int main() {
+  rt::SetCurrentFolder(rt::RunDirectory());
+
+  app::Globals& globals = app::CreateGlobals();
+
+  net::GlobalSocketSession().Startup();
+
+  g_flow = new app::Flow{globals, nullptr, app::RealServices()};
+  g_flow->services.start_download_run = [] {
+    return rt::StartThread(DownloadThreadBody, g_flow, &g_flow->globals.DownloadThread);
+  };
+  app::StartRole role = app::ProgramStart(
+      rt::CommandLineArguments(), rt::RunDirectory(), rt::ExecutableName(), globals,
+      [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); },
+      [] { LoadWindow(*g_flow); });
+  if (role != app::StartRole::kUpdater) rt::EndProgram(0);
+
+  if (ui::AnyWindowOpen()) ui::RunMessageLoop();
+  delete g_flow;
+  app::ReleaseGlobals();
+  return 0;
+}

@@ -1,0 +1,25 @@
+#include "app/flow.h"
+#include "net/http_download.h"
+#include "runtime/dialog.h"
+#include "runtime/fetch.h"
+#include "runtime/process.h"
+
+namespace app {
+
+FlowServices RealServices() {
+  FlowServices s;
+  s.fetch_url = rt::FetchUrl;
+  s.download = [](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
+                  std::atomic<int32_t>& done) { return net::HttpDownload(url, path, total, done); };
+  s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
+  s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
+    return rt::ShowMessage(text, flags, caption);
+  };
+  s.end_program = [](int32_t code) { rt::EndProgram(code); };
+  s.process_events = rt::ProcessEvents;
+  s.delay = rt::DelayWithEvents;
+  s.start_download_run = [] { return false; };  // bound by the process entry
+  return s;
+}
+
+}  // namespace app

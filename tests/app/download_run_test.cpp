@@ -1,0 +1,93 @@
+#include "app/file_checksum.h"
+#include "flow_fixture.h"
+#include "runtime/process.h"
+
+using namespace app;
+
+namespace {
+rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+}  // namespace
+
+TEST(FlowHelpers, ParentFolderAndPatchUrl) {
+  EXPECT_EQ(ParentFolderOf("C:\\game\\data\\map\\a.pak"), "C:\\game\\data\\map");
+  EXPECT_EQ(ParentFolderOf("a.pak"), "");
+  EXPECT_EQ(ParentFolderOf("\\a"), "");
+  Globals g;
+  g.ServerBaseUrl = "http://h:8088/";
+  g.PatchFolderNumber = 528;
+  EXPECT_EQ(PatchUrl(g, "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
+}
+
+TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {
+  globals_.PatchList = {{"数据\\地 图.pak", Sum("map v2")}, {"top.dat", Sum("top v2")}};
+  server_["http://127.0.0.1:8088/patch/528/%E6%95%B0%E6%8D%AE/%E5%9C%B0%20%E5%9B%BE.pak"] = "map v2";
+  server_["http://127.0.0.1:8088/patch/528/top.dat"] = "top v2";
+  Write("top.dat", "top v1 that is longer");
+  RunPatchDownloads(flow_);
+
+  EXPECT_EQ(Read("数据\\地 图.pak"), "map v2");
+  EXPECT_EQ(Read("top.dat"), "top v2");
+  EXPECT_EQ(requested_.size(), 2u);
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_EQ(window_.captions[ui::kPatchSizeLabel], "N/A");
+  EXPECT_EQ(window_.captions[ui::kSpeedLabel], "N/A");
+  EXPECT_EQ(window_.timer[ui::kProgressTimer], 0);
+  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_EQ(globals_.Job.fileCount, 2);
+  EXPECT_EQ(globals_.Job.fileIndex, 2);
+  // The label showed each entry as listed, with its backslashes.
+  EXPECT_NE(std::find(window_.log.begin(), window_.log.end(),
+                      std::string("caption ") + ui::kCurrentTaskLabel + "=数据\\地 图.pak"),
+            window_.log.end());
+  EXPECT_EQ(window_.log.front(), std::string("timer ") + ui::kProgressTimer + "=100");
+  ASSERT_EQ(programs_.size(), 1u);
+  EXPECT_EQ(programs_[0], "\"" + rt::RunDirectory() + "\\游戏 启动.exe\"");
+  EXPECT_EQ(ended_, std::vector<int32_t>{0});
+}
+
+TEST_F(FlowTest, FailedDownloadStopsTheRunWithoutRestart) {
+  globals_.PatchList = {{"one.dat", Sum("1")}, {"two.dat", Sum("2")}, {"three.dat", Sum("3")}};
+  server_["http://127.0.0.1:8088/patch/528/one.dat"] = "1";
+  server_["http://127.0.0.1:8088/patch/528/three.dat"] = "3";
+  Write("two.dat", "old two");
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Read("one.dat"), "1");
+  EXPECT_FALSE(rt::FileExists("two.dat"));  // removed before its download
+  EXPECT_EQ(requested_.size(), 2u);           // the third is never requested
+  EXPECT_EQ(Task(), kTextDownloadFailed);
+  EXPECT_EQ(window_.timer[ui::kProgressTimer], 0);
+  EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_TRUE(programs_.empty());
+  EXPECT_TRUE(ended_.empty());
+}
+
+TEST_F(FlowTest, FileThatDoesNotMatchItsListChecksumFailsTheRun) {
+  globals_.PatchList = {{"a.dat", Sum("what the list says")}, {"b.dat", Sum("b")}};
+  server_["http://127.0.0.1:8088/patch/528/a.dat"] = "what the server sends";
+  server_["http://127.0.0.1:8088/patch/528/b.dat"] = "b";
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), kTextDownloadFailed);
+  EXPECT_EQ(requested_.size(), 1u);
+  EXPECT_TRUE(programs_.empty());
+  EXPECT_TRUE(ended_.empty());
+}
+
+TEST_F(FlowTest, EmptyListGoesStraightToTheClosingSteps) {
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_EQ(programs_.size(), 1u);
+  EXPECT_EQ(ended_, std::vector<int32_t>{0});
+}
+
+TEST_F(FlowTest, LaunchWithoutPayloadShowsTheErrorAndRemovesGameDat) {
+  // The test program carries no payload behind its image.
+  rt::Text game = rt::RunDirectory() + "\\game.dat";
+  ASSERT_TRUE(rt::WriteWholeFile(game, rt::ToBytes(rt::Text("old game"))));
+  rt::SetFileAttributes(game, rt::kAttrReadOnly | rt::kAttrHidden);
+  LaunchGame(flow_);
+  EXPECT_FALSE(rt::FileExists(game));
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], rt::Text(kCaptionError) + "|" + kTextNoPayload + "|16");
+  EXPECT_TRUE(programs_.empty());
+  EXPECT_EQ(window_.closes, 0);
+}

@@ -1,0 +1,75 @@
+#pragma once
+// A flow over a scratch client folder, with a recording window and scripted
+// services.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/flow.h"
+#include "recording_window.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+class FlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The flow resolves list paths against the current folder, so every test
+    // works in a scratch folder of its own.
+    rt::Text name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = "flow " + name;
+    rt::CreateFolderTree(dir_);
+    ASSERT_TRUE(rt::SetCurrentFolder(dir_));
+    globals_.ServerBaseUrl = "http://127.0.0.1:8088/";
+    globals_.PatchFolderNumber = 528;
+    globals_.LocalBaseFolder = "";  // relative: the scratch folder
+    globals_.RestartProgramName = "游戏 启动.exe";
+    flow_.window = &window_;
+    flow_.services.fetch_url = [this](const rt::Text& url) {
+      fetched_.push_back(url);
+      return list_;
+    };
+    flow_.services.download = [this](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
+                                      std::atomic<int32_t>& done) -> int32_t {
+      requested_.push_back(url);
+      auto it = server_.find(url);
+      if (it == server_.end()) return 6;
+      total = static_cast<int32_t>(it->second.size());
+      done = total.load();
+      return rt::WriteWholeFile(path, rt::ToBytes(it->second)) ? 0 : 5;
+    };
+    flow_.services.start_download_run = [this] {
+      ++runs_started_;
+      return true;
+    };
+    flow_.services.run_program = [this](const rt::Text& line) {
+      programs_.push_back(line);
+      return true;
+    };
+    flow_.services.show_message = [this](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
+      messages_.push_back(caption + "|" + text + "|" + std::to_string(flags));
+      return 0;
+    };
+    flow_.services.end_program = [this](int32_t code) { ended_.push_back(code); };
+    flow_.services.process_events = [this] { ++events_; };
+    flow_.services.delay = [](int32_t) {};
+  }
+  void TearDown() override { rt::SetCurrentFolder(".."); }
+
+  void SetList(const rt::Text& text) { list_ = rt::ToBytes(text); }
+  void Write(const rt::Text& path, const rt::Text& content) {
+    ASSERT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(content)));
+  }
+  rt::Text Read(const rt::Text& path) { return rt::ToText(rt::ReadWholeFile(path)); }
+  rt::Text Task() { return window_.captions[ui::kCurrentTaskLabel]; }
+
+  rt::Text dir_;
+  app::Globals globals_;
+  RecordingWindow window_;
+  app::Flow flow_{globals_, nullptr, {}};
+  rt::Bytes list_;
+  std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
+  std::vector<rt::Text> fetched_, requested_, programs_, messages_;
+  std::vector<int32_t> ended_;
+  int runs_started_ = 0;
+  int events_ = 0;
+};

@@ -1,0 +1,59 @@
+#include "app/file_checksum.h"
+#include "flow_fixture.h"
+
+using namespace app;
+
+namespace {
+rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+}  // namespace
+
+TEST_F(FlowTest, UnusableListsReportFailureAndStartNothing) {
+  for (const rt::Text& body : {rt::Text(""), rt::Text("<html><body>502</body></html>"), rt::Text("..\\x#1\r\n")}) {
+    SetList(body);
+    window_.disabled[ui::kEnterGameButton] = true;
+    CheckRemoteVersion(flow_);
+    EXPECT_EQ(Task(), kTextListFailed) << body;
+    EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+    EXPECT_EQ(runs_started_, 0);
+    EXPECT_TRUE(globals_.PatchList.empty());
+  }
+  EXPECT_EQ(fetched_.back(), "http://127.0.0.1:8088/patch/528/filelist.txt");
+  EXPECT_EQ(window_.log[0], std::string("caption ") + ui::kGameTitleLabel + "=");
+  EXPECT_EQ(window_.log[1], std::string("caption ") + ui::kCurrentTaskLabel + "=" + kTextChecking);
+}
+
+TEST_F(FlowTest, UpToDateEnablesTheEnterGameButton) {
+  Write("a.dat", "abc");
+  // A missing file listed with checksum 0 counts as up to date too.
+  SetList("a.dat#99267\r\nmissing.dat#0\r\nnot an entry\r\n");
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(Task(), kTextUpToDate);
+  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_EQ(runs_started_, 0);
+  EXPECT_EQ(globals_.RemoteFileList.size(), 3u);
+  EXPECT_GE(events_, 2);  // messages let through after every file
+}
+
+TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
+  rt::CreateFolderTree("数据 目录");
+  Write("数据 目录\\地图.dat", "old");
+  Write("same.dat", "hello world");
+  SetList("数据 目录\\地图.dat#" + Sum("new") + "\r\nsame.dat#-648389339\r\nno hash here\r\n" +
+          "gone.dat#12\r\nsame.dat#+648389339\r\n");
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(Task(), "有最新版本，共有3个文件需要更新。");
+  ASSERT_EQ(globals_.PatchList.size(), 3u);
+  EXPECT_EQ(globals_.PatchList[0].path, "数据 目录\\地图.dat");
+  EXPECT_EQ(globals_.PatchList[1].path, "gone.dat");
+  EXPECT_EQ(globals_.PatchList[2].path, "same.dat");  // "+..." never matches
+  EXPECT_EQ(globals_.PatchList[1].checksum, "12");
+  EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_EQ(runs_started_, 1);
+}
+
+TEST_F(FlowTest, ListOfNonEntriesReadsAsUpToDate) {
+  SetList("Service Unavailable\r\n");
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(Task(), kTextUpToDate);
+  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+}
