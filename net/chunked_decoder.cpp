@@ -1,0 +1,98 @@
+#include "net/chunked_decoder.h"
+
+#include <limits>
+
+namespace net {
+namespace {
+
+constexpr int64_t kMaxChunkSize = std::numeric_limits<int32_t>::max();
+
+int HexValue(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+size_t ChunkedDecoder::Feed(const std::uint8_t* data, size_t size, rt::Bytes& out) {
+  size_t i = 0;
+  while (i < size && state_ != State::kDone && state_ != State::kFailed) {
+    const std::uint8_t c = data[i];
+    switch (state_) {
+      case State::kSize: {
+        if (++line_bytes_ > kMaxChunkLineBytes) {
+          state_ = State::kFailed;
+          break;
+        }
+        const int digit = HexValue(c);
+        if (digit >= 0) {
+          remaining_ = remaining_ * 16 + digit;
+          ++size_digits_;
+          if (remaining_ > kMaxChunkSize) state_ = State::kFailed;
+        } else if (size_digits_ == 0) {
+          state_ = State::kFailed;
+        } else if (c == '\r') {
+          state_ = State::kSizeEnd;
+        } else if (c == ';' || c == ' ' || c == '\t') {
+          state_ = State::kExtension;
+        } else {
+          state_ = State::kFailed;
+        }
+        ++i;
+        break;
+      }
+      case State::kExtension:
+        if (++line_bytes_ > kMaxChunkLineBytes) {
+          state_ = State::kFailed;
+          break;
+        }
+        if (c == '\r') state_ = State::kSizeEnd;
+        ++i;
+        break;
+      case State::kSizeEnd:
+        if (c != '\n') {
+          state_ = State::kFailed;
+          break;
+        }
+        ++i;
+        line_bytes_ = 0;
+        size_digits_ = 0;
+        state_ = remaining_ == 0 ? State::kDone : State::kData;
+        break;
+      case State::kData: {
+        const size_t available = size - i;
+        const size_t take =
+            available < static_cast<size_t>(remaining_) ? available : static_cast<size_t>(remaining_);
+        out.insert(out.end(), data + i, data + i + take);
+        i += take;
+        remaining_ -= static_cast<int64_t>(take);
+        if (remaining_ == 0) state_ = State::kDataCr;
+        break;
+      }
+      case State::kDataCr:
+        if (c != '\r') {
+          state_ = State::kFailed;
+          break;
+        }
+        ++i;
+        state_ = State::kDataLf;
+        break;
+      case State::kDataLf:
+        if (c != '\n') {
+          state_ = State::kFailed;
+          break;
+        }
+        ++i;
+        state_ = State::kSize;
+        break;
+      case State::kDone:
+      case State::kFailed:
+        break;
+    }
+  }
+  return i;
+}
+
+}  // namespace net

@@ -1,0 +1,21 @@
+#pragma once
+// Result codes of HttpDownload. The numbers are part of the interface: callers
+// and tools compare and print them.
+#include <cstdint>
+
+namespace net {
+
+enum class DownloadResult : int32_t {
+  Ok = 0,              // file complete and in place, memory target done, or headers read
+  SocketFailed = 1,    // the socket could not be created
+  BindFailed = 2,      // the socket could not be bound to a local address
+  ConnectFailed = 3,   // host not resolved, connection refused or timed out
+  SendFailed = 4,      // the request could not be sent
+  SizeMismatch = 5,    // the transfer ended short (or malformed); the partial file is deleted
+  BadStatus = 6,       // the response was refused before any body byte was written
+};
+
+// The enumerator's name ("Ok", "SizeMismatch", ...); "Unknown" for other values.
+const char* ToString(DownloadResult result);
+
+}  // namespace net

@@ -1,0 +1,326 @@
+#include "net/http_download.h"
+
+#include <limits>
+#include <string>
+
+#include "net/chunked_decoder.h"
+#include "net/download_url.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "net/numbered_name.h"
+#include "net/socket_globals.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+
+namespace net {
+namespace {
+
+constexpr int64_t kMaxResourceSize = std::numeric_limits<int32_t>::max();
+constexpr const char* kPartialSuffix = ".tmp";
+
+// How the end of the body is known.
+enum class Framing {
+  kLength,      // Content-Length (absent counts as 0, as the size test expects)
+  kChunked,     // the last chunk
+  kUntilClose,  // no Content-Length: the body runs until a receive fails
+};
+
+// Closes the shared socket on every way out of the call.
+class CloseOnExit {
+ public:
+  explicit CloseOnExit(TcpSocket& socket) : socket_(socket) {}
+  ~CloseOnExit() { socket_.Close(); }
+  CloseOnExit(const CloseOnExit&) = delete;
+  CloseOnExit& operator=(const CloseOnExit&) = delete;
+
+ private:
+  TcpSocket& socket_;
+};
+
+// Closes the partial file if it is still open when the call returns.
+class FileCloser {
+ public:
+  explicit FileCloser(int32_t& file) : file_(file) {}
+  ~FileCloser() {
+    if (file_ != 0) rt::CloseFile(file_);
+  }
+  FileCloser(const FileCloser&) = delete;
+  FileCloser& operator=(const FileCloser&) = delete;
+
+ private:
+  int32_t& file_;
+};
+
+// The state of one call after the request went out: reading the head, then
+// the body, then installing the file.
+class Transfer {
+ public:
+  Transfer(TcpSocket& socket, std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out)
+      : socket_(socket), total_out_(total_out), done_out_(done_out), closer_(file_) {}
+
+  void SetTarget(const rt::Text& save_path, rt::Bytes* body) {
+    memory_ = save_path.empty();
+    save_path_ = save_path;
+    partial_path_ = save_path + kPartialSuffix;
+    body_ = body;
+  }
+  void SetFlushSize(int32_t flush_size) {
+    flush_size_ = flush_size > 0 ? static_cast<size_t>(flush_size) : kDefaultFlushSize;
+  }
+  void SetHeadersOnly(bool headers_only) { headers_only_ = headers_only; }
+
+  // Whether a partial file is resumed, and from which offset. The memory
+  // target never looks at a partial file.
+  void ChooseForm() {
+    resume_ = !memory_ && rt::FileExists(partial_path_);
+    range_start_ = resume_ ? rt::FileSize64(partial_path_) : 0;
+    if (range_start_ < 0) range_start_ = 0;
+  }
+  bool Resuming() const { return resume_; }
+  int64_t RangeStart() const { return range_start_; }
+
+  DownloadResult Receive();
+
+ private:
+  DownloadResult OnHeadBytes(const rt::Bytes& chunk, bool* body_started);
+  DownloadResult StartBody(const ResponseHead& head, size_t body_offset);
+  void TakeBody(const std::uint8_t* data, size_t size);
+  bool WritePending();
+  bool BodyComplete() const;
+  void Publish();
+  DownloadResult Finish();
+
+  TcpSocket& socket_;
+  std::atomic<int32_t>& total_out_;
+  std::atomic<int32_t>& done_out_;
+
+  bool memory_ = true;
+  rt::Text save_path_;
+  rt::Text partial_path_;
+  rt::Bytes* body_ = nullptr;
+  size_t flush_size_ = kDefaultFlushSize;
+  bool headers_only_ = false;
+
+  bool resume_ = false;
+  int64_t range_start_ = 0;
+
+  std::string head_;
+  bool headers_read_ = false;
+  Framing framing_ = Framing::kLength;
+  ChunkedDecoder chunked_;
+  bool broken_ = false;  // malformed body or a failed write: the file is not installed
+
+  // The engine's own counters; the shared ones are only stored to.
+  int64_t total_ = 0;
+  int64_t done_ = 0;
+
+  rt::Bytes pending_;
+  int32_t file_ = 0;
+  FileCloser closer_;
+};
+
+DownloadResult Transfer::Receive() {
+  rt::Bytes chunk;
+  chunk.reserve(kReceiveBufferSize);
+  pending_.reserve(flush_size_ + kReceiveBufferSize);
+  // Bounded: each round takes at least one byte, a receive waits at most
+  // kReceiveWaitSeconds, and the body is bounded by the announced size (or by
+  // kMaxResourceSize when no size is announced).
+  while (socket_.Receive(chunk, kReceiveWaitSeconds)) {
+    if (!headers_read_) {
+      bool body_started = false;
+      const DownloadResult result = OnHeadBytes(chunk, &body_started);
+      if (result != DownloadResult::Ok) return result;
+      if (!body_started) continue;
+      if (headers_only_) return DownloadResult::Ok;
+      // The body bytes of the head's receive are written at once.
+      if (!WritePending()) broken_ = true;
+    } else {
+      TakeBody(chunk.data(), chunk.size());
+      if (pending_.size() >= flush_size_ && !WritePending()) broken_ = true;
+    }
+    Publish();
+    if (broken_ || BodyComplete()) break;
+  }
+  return Finish();
+}
+
+DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started) {
+  head_.append(chunk.begin(), chunk.end());
+  if (CheckStatusLine(head_) == StatusCheck::kRefused) return DownloadResult::BadStatus;
+  const size_t end = FindHeaderEnd(head_);
+  if (end == 0) {
+    return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+  }
+  ResponseHead head;
+  if (end > kMaxHeaderBytes || !ParseResponseHead(head_.substr(0, end), &head)) {
+    return DownloadResult::BadStatus;
+  }
+  const DownloadResult result = StartBody(head, end);
+  *body_started = result == DownloadResult::Ok;
+  return result;
+}
+
+DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset) {
+  if (head.status == 206) {
+    // Only the range that was asked for may be appended (a fresh request
+    // asked for byte 0 on).
+    if (!head.content_range_valid || head.range_first != range_start_) {
+      return DownloadResult::BadStatus;
+    }
+  } else if (resume_) {
+    // The server sent the whole resource: start the partial file over.
+    range_start_ = 0;
+  }
+  if (head.chunked) {
+    framing_ = Framing::kChunked;
+  } else if (head.has_content_length) {
+    if (!head.content_length_valid) return DownloadResult::BadStatus;
+    framing_ = Framing::kLength;
+  } else {
+    framing_ = Framing::kUntilClose;
+  }
+  const int64_t length = framing_ == Framing::kLength ? head.content_length : 0;
+  if (range_start_ + length > kMaxResourceSize) return DownloadResult::BadStatus;
+  total_ = range_start_ + length;
+  headers_read_ = true;
+  // A chunked body's size is known only at its end.
+  total_out_.store(framing_ == Framing::kChunked && !headers_only_ ? 0 : static_cast<int32_t>(total_));
+  if (headers_only_) return DownloadResult::Ok;
+
+  if (memory_) {
+    if (body_ != nullptr) body_->clear();
+  } else {
+    const bool restart = resume_ && range_start_ == 0;
+    file_ = rt::OpenFile(partial_path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate,
+                         rt::kShareDenyWrite);
+    if (file_ == 0) broken_ = true;
+  }
+  done_ = range_start_;
+  TakeBody(reinterpret_cast<const std::uint8_t*>(head_.data()) + body_offset,
+           head_.size() - body_offset);
+  std::string().swap(head_);
+  return DownloadResult::Ok;
+}
+
+void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
+  switch (framing_) {
+    case Framing::kLength: {
+      // Bytes beyond the announced size are dropped: the transfer ends at it.
+      const int64_t left = total_ - done_;
+      const size_t take = static_cast<int64_t>(size) < left ? size : static_cast<size_t>(left);
+      pending_.insert(pending_.end(), data, data + take);
+      done_ += static_cast<int64_t>(take);
+      break;
+    }
+    case Framing::kChunked: {
+      const size_t before = pending_.size();
+      chunked_.Feed(data, size, pending_);
+      done_ += static_cast<int64_t>(pending_.size() - before);
+      if (chunked_.Failed() || done_ > kMaxResourceSize) broken_ = true;
+      break;
+    }
+    case Framing::kUntilClose:
+      pending_.insert(pending_.end(), data, data + size);
+      done_ += static_cast<int64_t>(size);
+      if (done_ > kMaxResourceSize) broken_ = true;
+      break;
+  }
+}
+
+bool Transfer::WritePending() {
+  if (pending_.empty()) return true;
+  bool ok = true;
+  if (memory_) {
+    if (body_ != nullptr) body_->insert(body_->end(), pending_.begin(), pending_.end());
+  } else {
+    // Always append: move to the end before each write.
+    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, pending_);
+  }
+  pending_.clear();
+  return ok;
+}
+
+bool Transfer::BodyComplete() const {
+  switch (framing_) {
+    case Framing::kLength: return done_ == total_;
+    case Framing::kChunked: return chunked_.Finished();
+    case Framing::kUntilClose: return false;
+  }
+  return false;
+}
+
+void Transfer::Publish() {
+  if (done_ <= kMaxResourceSize) done_out_.store(static_cast<int32_t>(done_));
+}
+
+DownloadResult Transfer::Finish() {
+  if (!WritePending()) broken_ = true;
+  if (framing_ == Framing::kChunked && chunked_.Finished()) {
+    total_ = done_;
+    total_out_.store(static_cast<int32_t>(total_));
+  }
+  if (memory_) return DownloadResult::Ok;
+  if (file_ != 0) {
+    rt::CloseFile(file_);
+    file_ = 0;
+  }
+  // Nothing usable arrived: never install, not even an empty file.
+  const bool unfinished_chunks = framing_ == Framing::kChunked && !chunked_.Finished();
+  if (!headers_read_ || broken_ || unfinished_chunks) {
+    rt::RemoveFile(partial_path_);
+    return DownloadResult::SizeMismatch;
+  }
+  if (rt::FileSize64(partial_path_) != total_) {
+    rt::RemoveFile(partial_path_);
+    return DownloadResult::SizeMismatch;
+  }
+  // Results unchecked: a target in use keeps the complete partial file, which
+  // the next call finds and asks the rest of (none).
+  rt::RemoveFile(save_path_);
+  rt::MoveFile(partial_path_, save_path_);
+  return DownloadResult::Ok;
+}
+
+DownloadResult Download(const rt::Text& url, rt::Text save_path, std::atomic<int32_t>& total_out,
+                        std::atomic<int32_t>& done_out, bool rename_if_exists, int32_t flush_size,
+                        bool headers_only, const rt::Text& cookie, rt::Bytes* body) {
+  const DownloadUrl parts = SplitDownloadUrl(url);
+  TcpSocket& socket = GlobalSocket();
+  if (!socket.Create()) return DownloadResult::SocketFailed;
+  const CloseOnExit close_on_exit(socket);
+  if (!socket.Bind(0)) return DownloadResult::BindFailed;
+  if (!socket.Connect(parts.host, parts.port)) return DownloadResult::ConnectFailed;
+
+  if (rename_if_exists && !save_path.empty() && rt::FileExists(save_path)) {
+    save_path = NumberedFreeName(save_path, parts.file_name);
+  }
+
+  Transfer transfer(socket, total_out, done_out);
+  transfer.SetTarget(save_path, body);
+  transfer.SetFlushSize(flush_size);
+  transfer.SetHeadersOnly(headers_only);
+  transfer.ChooseForm();
+
+  RequestFields fields;
+  fields.path = parts.path;
+  fields.host_field = parts.host_field;
+  fields.range_start = transfer.RangeStart();
+  fields.cookie = cookie;
+  const rt::Text request =
+      BuildRequest(transfer.Resuming() ? RequestForm::kResume : RequestForm::kFresh, fields);
+  if (!socket.Send(rt::ToBytes(request))) return DownloadResult::SendFailed;
+
+  return transfer.Receive();
+}
+
+}  // namespace
+
+int32_t HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
+                     std::atomic<int32_t>& doneBytes, bool renameIfExists, int32_t flushSize,
+                     bool headersOnly, const rt::Text& cookie, rt::Bytes* body) {
+  return static_cast<int32_t>(Download(url, savePath, totalBytes, doneBytes, renameIfExists,
+                                       flushSize, headersOnly, cookie, body));
+}
+
+}  // namespace net

@@ -1,0 +1,23 @@
+#pragma once
+// The two GET requests the download engine sends: the fresh form for a new
+// download and the resume form, with a "Range: bytes=N-" header, for a partial
+// file. Their bytes are fixed, odd line ends included, because servers and
+// proxies in the field have been seeing exactly these requests.
+#include <cstdint>
+
+#include "runtime/types.h"
+
+namespace net {
+
+enum class RequestForm { kFresh, kResume };
+
+struct RequestFields {
+  rt::Text path;        // without the leading "/"
+  rt::Text host_field;  // the Host header value
+  int64_t range_start = 0;  // resume form only
+  rt::Text cookie;      // empty: no Cookie header
+};
+
+rt::Text BuildRequest(RequestForm form, const RequestFields& fields);
+
+}  // namespace net

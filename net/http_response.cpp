@@ -1,0 +1,131 @@
+#include "net/http_response.h"
+
+#include <cctype>
+#include <limits>
+
+namespace net {
+namespace {
+
+constexpr int64_t kMaxContentLength = std::numeric_limits<int32_t>::max();
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A run of decimal digits and nothing else; false when empty, not all
+// digits, or above `limit`.
+bool ParseDecimal(const std::string& text, int64_t limit, int64_t* value) {
+  if (text.empty()) return false;
+  int64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
+    if (result > limit) return false;
+  }
+  *value = result;
+  return true;
+}
+
+// "bytes first-last/complete": only the first byte position matters here, but
+// the whole form must be well made.
+bool ParseContentRange(const std::string& value, int64_t* first) {
+  const std::string lowered = Lower(value);
+  if (lowered.compare(0, 6, "bytes ") != 0) return false;
+  const std::string spec = Trim(value.substr(6));
+  const size_t dash = spec.find('-');
+  const size_t slash = spec.find('/');
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+  int64_t start = 0;
+  int64_t last = 0;
+  const int64_t limit = std::numeric_limits<int64_t>::max() / 16;
+  if (!ParseDecimal(spec.substr(0, dash), limit, &start)) return false;
+  if (!ParseDecimal(spec.substr(dash + 1, slash - dash - 1), limit, &last)) return false;
+  if (last < start) return false;
+  const std::string complete = spec.substr(slash + 1);
+  int64_t length = 0;
+  if (complete != "*" && (!ParseDecimal(complete, limit, &length) || length <= last)) return false;
+  *first = start;
+  return true;
+}
+
+// The last coding decides whether the body is chunked (RFC 9112 section 6.3).
+bool EndsWithChunked(const std::string& value) {
+  const size_t comma = value.rfind(',');
+  const std::string last = Trim(comma == std::string::npos ? value : value.substr(comma + 1));
+  return Lower(last) == "chunked";
+}
+
+void ReadField(const std::string& name, const std::string& value, ResponseHead* out) {
+  if (name == "content-length") {
+    int64_t length = 0;
+    if (!ParseDecimal(value, kMaxContentLength, &length) ||
+        (out->has_content_length && length != out->content_length)) {
+      out->content_length_valid = false;
+    }
+    out->has_content_length = true;
+    out->content_length = length;
+  } else if (name == "content-range") {
+    out->has_content_range = true;
+    out->content_range_valid = ParseContentRange(value, &out->range_first);
+  } else if (name == "transfer-encoding") {
+    out->chunked = EndsWithChunked(value);
+  }
+}
+
+}  // namespace
+
+size_t FindHeaderEnd(const std::string& data) {
+  const size_t at = data.find("\r\n\r\n");
+  return at == std::string::npos ? 0 : at + 4;
+}
+
+StatusCheck CheckStatusLine(const std::string& data) {
+  // "HTTP/1.x 2dd" then a blank or the line end.
+  static const char kPattern[] = "HTTP/1.? 2##";
+  const size_t pattern_length = sizeof kPattern - 1;
+  const size_t n = data.size() < pattern_length ? data.size() : pattern_length;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = data[i];
+    const char want = kPattern[i];
+    const bool ok = want == '?'   ? (c == '0' || c == '1')
+                    : want == '#' ? (c >= '0' && c <= '9')
+                                  : c == want;
+    if (!ok) return StatusCheck::kRefused;
+  }
+  if (data.size() <= pattern_length) return StatusCheck::kIncomplete;
+  const char next = data[pattern_length];
+  return next == ' ' || next == '\r' ? StatusCheck::kSuccess : StatusCheck::kRefused;
+}
+
+bool ParseResponseHead(const std::string& head, ResponseHead* out) {
+  *out = ResponseHead();
+  if (CheckStatusLine(head) != StatusCheck::kSuccess) return false;
+  out->status = (head[9] - '0') * 100 + (head[10] - '0') * 10 + (head[11] - '0');
+  size_t line_start = head.find("\r\n");
+  // Bounded by the head's size: every round moves past one line end.
+  while (line_start != std::string::npos && line_start + 2 < head.size()) {
+    line_start += 2;
+    size_t line_end = head.find("\r\n", line_start);
+    if (line_end == std::string::npos) line_end = head.size();
+    const std::string line = head.substr(line_start, line_end - line_start);
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && colon > 0) {
+      ReadField(Lower(Trim(line.substr(0, colon))), Trim(line.substr(colon + 1)), out);
+    }
+    line_start = line_end;
+  }
+  return true;
+}
+
+}  // namespace net

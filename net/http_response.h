@@ -1,0 +1,44 @@
+#pragma once
+// Reading the head (status line and header fields) of an HTTP/1.x response.
+// Header names compare without case and blanks around values are dropped
+// (RFC 9112 section 5); only CR LF ends a line.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace net {
+
+// Largest header block the engine buffers before it gives up on a response.
+constexpr size_t kMaxHeaderBytes = 65536;
+
+// Where the header block ends: the offset just past its "\r\n\r\n", or 0 when
+// the block is not complete yet.
+size_t FindHeaderEnd(const std::string& data);
+
+enum class StatusCheck { kIncomplete, kSuccess, kRefused };
+
+// Whether the received bytes start with "HTTP/1.0" or "HTTP/1.1", a blank and
+// a 2xx status code. kIncomplete while the bytes so far could still start
+// such a line.
+StatusCheck CheckStatusLine(const std::string& data);
+
+struct ResponseHead {
+  int status = 0;
+  // Content-Length: absent, or present and valid (0..2^31-1, digits only,
+  // repeated values equal), or present and invalid.
+  bool has_content_length = false;
+  bool content_length_valid = true;
+  int64_t content_length = 0;
+  // Content-Range "bytes first-last/complete" (or "bytes first-last/*").
+  bool has_content_range = false;
+  bool content_range_valid = false;
+  int64_t range_first = 0;
+  // Transfer-Encoding whose last coding is "chunked".
+  bool chunked = false;
+};
+
+// Parses a complete header block (status line included, up to its end as
+// FindHeaderEnd gives it). False when the status line is not a valid one.
+bool ParseResponseHead(const std::string& head, ResponseHead* out);
+
+}  // namespace net

@@ -1,0 +1,164 @@
+#include "net/tcp_socket.h"
+
+#include <utility>
+
+#include "net/socket_api.h"
+
+namespace net {
+namespace {
+
+bool IsOpen(SocketHandle handle) { return handle != kNoSocket && handle != kInvalidSocket; }
+
+// A dotted address first; otherwise a name lookup. Either failure reports
+// WSAEINVAL, whatever the resolver said, so callers see one code on every
+// system.
+bool Resolve(const rt::Text& host, uint32_t* address) {
+  if (sys::ParseDottedAddress(host, address)) return true;
+  if (!host.empty() && sys::LookupHost(host, address)) return true;
+  sys::SetLastSocketError(kErrorInvalidArgument);
+  return false;
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(std::exchange(other.handle_, kNoSocket)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kNoSocket);
+  }
+  return *this;
+}
+
+bool TcpSocket::Create(bool datagram) {
+  handle_ = sys::OpenSocket(datagram);
+  return handle_ != kInvalidSocket;
+}
+
+bool TcpSocket::Bind(uint16_t port, const rt::Text& address) {
+  sys::Endpoint endpoint;
+  endpoint.port = port;
+  if (!address.empty() && !sys::ParseDottedAddress(address, &endpoint.address)) {
+    sys::SetLastSocketError(kErrorInvalidArgument);
+    return false;
+  }
+  // An empty address text leaves INADDR_ANY (0).
+  return sys::BindSocket(handle_, endpoint);
+}
+
+bool TcpSocket::Connect(const rt::Text& host, uint16_t port) {
+  sys::Endpoint endpoint;
+  endpoint.port = port;
+  if (!Resolve(host, &endpoint.address)) return false;
+  return sys::ConnectSocket(handle_, endpoint);
+}
+
+void TcpSocket::Close() {
+  if (!IsOpen(handle_)) return;
+  sys::CloseSocket(handle_);
+  handle_ = kNoSocket;
+}
+
+bool TcpSocket::Send(const rt::Bytes& data, int32_t wait_seconds) {
+  return Send(data.data(), static_cast<int32_t>(data.size()), wait_seconds);
+}
+
+bool TcpSocket::Send(const std::uint8_t* data, int32_t size, int32_t wait_seconds) {
+  int32_t sent = 0;
+  // Bounded: every round either advances by at least one byte or returns.
+  while (sent < size) {
+    // A failing wait does not stop the send; only a time-out does.
+    if (sys::WaitReady(handle_, true, wait_seconds) == sys::WaitResult::kTimedOut) return false;
+    const int32_t n = sys::SendSome(handle_, data + sent, size - sent);
+    if (n < 1) return false;
+    sent += n;
+  }
+  return true;
+}
+
+bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) {
+  data.clear();
+  if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) return false;
+  // resize() keeps the caller's capacity, so a buffer passed again and again
+  // is allocated once.
+  data.resize(kReceiveBufferSize);
+  const int32_t n = sys::ReceiveSome(handle_, data.data(), kReceiveBufferSize);
+  if (n < 1) {
+    data.clear();
+    return false;
+  }
+  data.resize(static_cast<size_t>(n));
+  return true;
+}
+
+bool TcpSocket::Listen() { return sys::ListenSocket(handle_, kListenBacklog); }
+
+SocketHandle TcpSocket::Handle(SocketHandle new_handle) {
+  Close();
+  handle_ = new_handle;
+  return handle_;
+}
+
+bool TcpSocket::Accept(TcpSocket& client) {
+  const SocketHandle accepted = sys::AcceptSocket(handle_);
+  if (accepted == kInvalidSocket) return false;
+  client.Handle(accepted);
+  return true;
+}
+
+int32_t TcpSocket::SendTo(const rt::Bytes& data, const rt::Text& host, uint16_t port) {
+  sys::Endpoint endpoint;
+  endpoint.port = port;
+  if (!Resolve(host, &endpoint.address)) return 0;
+  return sys::SendDatagram(handle_, data.data(), static_cast<int32_t>(data.size()), endpoint);
+}
+
+rt::Bytes TcpSocket::ReceiveFrom(rt::Text& host, uint16_t& port, int32_t wait_seconds) {
+  if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) return {};
+  rt::Bytes buffer(kReceiveBufferSize);
+  sys::Endpoint from;
+  const int32_t n = sys::ReceiveDatagram(handle_, buffer.data(), kReceiveBufferSize, &from);
+  if (n < 0) {
+    host.clear();
+    port = 0;
+    return {};
+  }
+  host = sys::FormatAddress(from.address);
+  port = from.port;
+  buffer.resize(static_cast<size_t>(n));
+  return buffer;
+}
+
+namespace {
+
+bool ReportEndpoint(bool ok, const sys::Endpoint& endpoint, rt::Text& host, uint16_t& port) {
+  if (!ok) {
+    host.clear();
+    port = 0;
+    return false;
+  }
+  host = sys::FormatAddress(endpoint.address);
+  port = endpoint.port;
+  return true;
+}
+
+}  // namespace
+
+bool TcpSocket::LocalAddress(rt::Text& host, uint16_t& port) const {
+  sys::Endpoint endpoint;
+  return ReportEndpoint(sys::LocalEndpoint(handle_, &endpoint), endpoint, host, port);
+}
+
+bool TcpSocket::PeerAddress(rt::Text& host, uint16_t& port) const {
+  sys::Endpoint endpoint;
+  return ReportEndpoint(sys::PeerEndpoint(handle_, &endpoint), endpoint, host, port);
+}
+
+bool TcpSocket::EnableBroadcast() { return sys::SetBroadcast(handle_); }
+
+int32_t TcpSocket::LastError() { return sys::LastSocketError(); }
+
+}  // namespace net

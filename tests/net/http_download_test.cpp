@@ -1,0 +1,430 @@
+// HttpDownload against the scripted server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "net/download_result.h"
+#include "net/http_download.h"
+#include "net/socket_globals.h"
+#include "net/url_escape.h"
+#include "runtime/files.h"
+#include "tests/net/temp_folder.h"
+#include "tests/servers/scripted_server.h"
+
+namespace {
+
+using net::DownloadResult;
+using nettest::ReadText;
+using nettest::TempFolder;
+using nettest::WriteText;
+using testsrv::OkResponse;
+using testsrv::PatternBytes;
+using testsrv::Script;
+using testsrv::ScriptedServer;
+
+// One engine call with its counters.
+struct Call {
+  std::atomic<int32_t> total{0};
+  std::atomic<int32_t> done{0};
+  DownloadResult result = DownloadResult::Ok;
+
+  DownloadResult Run(const std::string& url, const std::string& path, bool rename = false,
+                     bool headers_only = false, const std::string& cookie = std::string(),
+                     rt::Bytes* body = nullptr, int32_t flush_size = 10240) {
+    result = static_cast<DownloadResult>(
+        net::HttpDownload(url, path, total, done, rename, flush_size, headers_only, cookie, body));
+    return result;
+  }
+};
+
+class HttpDownloadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+  TempFolder folder_;
+  std::string Target() const { return folder_.Path("a.dat"); }
+  std::string Partial() const { return folder_.Path("a.dat.tmp"); }
+};
+
+std::string FreshRequest(const std::string& path, const std::string& host_field,
+                         const std::string& cookie_line = std::string()) {
+  return "GET /" + path + " HTTP/1.1\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nHost: " +
+         host_field + "\r\nConnection: Keep-Alive\r\n" + cookie_line + "\r\n\r\n";
+}
+
+std::string ResumeRequest(const std::string& path, const std::string& host_field, int start,
+                          const std::string& cookie_tail = "\r\n\r\n") {
+  return "GET /" + path + " HTTP/1.1\r\nHost: " + host_field +
+         "\r\nAccept: */*\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
+         "Range: bytes=" +
+         std::to_string(start) +
+         "-\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection: close" + cookie_tail;
+}
+
+// ---- request bytes ----------------------------------------------------------
+
+TEST_F(HttpDownloadTest, FreshAndResumeRequestBytesWithPort) {
+  const std::string body = PatternBytes(3000);
+  ScriptedServer server({Script().Send(OkResponse(body)),
+                         Script().Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 2000\r\n"
+                                       "Content-Range: bytes 1000-2999/3000\r\n\r\n" +
+                                       body.substr(1000))});
+  ASSERT_TRUE(server.Ok());
+  const std::string url = net::EscapeUrl(server.Url("patch/528/\xD6\xD0 a.dat"));
+  const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
+  Call fresh;
+  EXPECT_EQ(fresh.Run(url, Target()), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(0), FreshRequest("patch/528/%E4%B8%AD%20a.dat", host_field));
+  EXPECT_EQ(ReadText(Target()), body);
+
+  WriteText(Partial(), body.substr(0, 1000));
+  Call resume;
+  EXPECT_EQ(resume.Run(url, Target()), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(1), ResumeRequest("patch/528/%E4%B8%AD%20a.dat", host_field, 1000));
+  EXPECT_EQ(ReadText(Target()), body);
+  EXPECT_EQ(resume.total.load(), 3000);
+  EXPECT_EQ(resume.done.load(), 3000);
+  EXPECT_FALSE(rt::FileExists(Partial()));
+}
+
+TEST_F(HttpDownloadTest, RequestWithoutPortGoesToPort80WithBareHost) {
+  ScriptedServer server({Script().Send(OkResponse("x")), Script().Send(OkResponse("y"))}, 80);
+  if (!server.Ok()) GTEST_SKIP() << "port 80 is not available here";
+  Call fresh;
+  EXPECT_EQ(fresh.Run("http://127.0.0.1/patch/528/a.dat", Target()), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(0), FreshRequest("patch/528/a.dat", "127.0.0.1"));
+  WriteText(Partial(), "");
+  Call resume;
+  EXPECT_EQ(resume.Run("http://127.0.0.1/patch/528/a.dat", Target()), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(1), ResumeRequest("patch/528/a.dat", "127.0.0.1", 0));
+}
+
+TEST_F(HttpDownloadTest, CookieLineInBothForms) {
+  ScriptedServer server({Script().Send(OkResponse("ab")), Script().Send(OkResponse("cd"))});
+  ASSERT_TRUE(server.Ok());
+  const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
+  Call fresh;
+  EXPECT_EQ(fresh.Run(server.Url("c.dat"), Target(), false, false, "sid=1"), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(0), FreshRequest("c.dat", host_field, "Cookie: sid=1\r\n"));
+  WriteText(Partial(), "");
+  Call resume;
+  EXPECT_EQ(resume.Run(server.Url("c.dat"), Target(), false, false, "sid=1"), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(1), ResumeRequest("c.dat", host_field, 0, "\r\nCookie: sid=1\r\n\r\n\r\n"));
+}
+
+// ---- resume and counters ------------------------------------------------------
+
+TEST_F(HttpDownloadTest, ResumeCountersIncludeTheExistingPart) {
+  const std::string body = PatternBytes(1500);
+  ScriptedServer server(Script()
+                            .Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 500\r\n"
+                                  "Content-Range: bytes 1000-1499/1500\r\n\r\n" +
+                                  body.substr(1000, 100))
+                            .WaitForSignal()
+                            .Send(body.substr(1100)));
+  ASSERT_TRUE(server.Ok());
+  WriteText(Partial(), body.substr(0, 1000));
+  Call call;
+  std::thread worker([&] { call.Run(server.Url("a.dat"), Target()); });
+  // While the server holds back the rest, the counters show the first chunk.
+  for (int i = 0; i < 500 && call.done.load() != 1100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(call.total.load(), 1500);
+  EXPECT_EQ(call.done.load(), 1100);
+  server.Signal();
+  worker.join();
+  EXPECT_EQ(call.result, DownloadResult::Ok);
+  EXPECT_EQ(ReadText(Target()), body);
+  EXPECT_EQ(call.done.load(), 1500);
+}
+
+TEST_F(HttpDownloadTest, CountersAreNeverReadBack) {
+  // The progress display resets totalBytes while the engine runs; the engine
+  // must decide on its own copies.
+  const std::string body = PatternBytes(300000);
+  const std::string answer = OkResponse(body);
+  ScriptedServer server(Script().Send(answer.substr(0, 1000)).Pause(100).Send(answer.substr(1000)));
+  ASSERT_TRUE(server.Ok());
+  Call call;
+  std::atomic<bool> running{true};
+  std::thread meddler([&] {
+    while (running.load()) {
+      call.total.store(0);
+      call.done.store(-5);
+      std::this_thread::yield();
+    }
+  });
+  call.Run(server.Url("a.dat"), Target());
+  running.store(false);
+  meddler.join();
+  EXPECT_EQ(call.result, DownloadResult::Ok);
+  EXPECT_TRUE(ReadText(Target()) == body);
+}
+
+// ---- sizes ------------------------------------------------------------------------
+
+TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
+  const std::string body = PatternBytes(5000);
+  struct Case {
+    const char* what;
+    Script script;
+    DownloadResult want;
+    std::string file;  // expected target content; "-" for no target
+    int32_t total;
+  } cases[] = {
+      {"no Content-Length with a body never meets 0",
+       Script().Send("HTTP/1.1 200 OK\r\n\r\n" + body.substr(0, 10)), DownloadResult::SizeMismatch,
+       "-", 0},
+      {"Content-Length 0 installs an empty file", Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"),
+       DownloadResult::Ok, "", 0},
+      {"short transfer", Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 3000)),
+       DownloadResult::SizeMismatch, "-", 5000},
+      {"HTTP/1.0 is accepted", Script().Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body),
+       DownloadResult::Ok, body, 5000},
+      {"header names in any case, blanks optional",
+       Script().Send("HTTP/1.1 200 OK\r\nserver: t\r\ncontent-LENGTH:5000\r\nX: y\r\n\r\n" + body),
+       DownloadResult::Ok, body, 5000},
+      {"head over several receives",
+       Script()
+           .Send("HTT")
+           .Pause(50)
+           .Send("P/1.1 200 OK\r\nContent-Le")
+           .Pause(50)
+           .Send("ngth:  5000\r\n\r")
+           .Pause(50)
+           .Send("\n" + body.substr(0, 10))
+           .Pause(50)
+           .Send(body.substr(10)),
+       DownloadResult::Ok, body, 5000},
+      {"chunked body decoded",
+       Script()
+           .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000;x=y\r\n" + body.substr(0, 2) )
+           .Pause(50)
+           .Send(body.substr(2, 4094) + "\r\n3")
+           .Pause(50)
+           .Send("88\r\n" + body.substr(4096, 904) + "\r\n0\r\n\r\n"),
+       DownloadResult::Ok, body, 5000},
+      {"chunked body cut short", Script().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + body.substr(0, 100)),
+       DownloadResult::SizeMismatch, "-", 0},
+      {"malformed chunk", Script().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"),
+       DownloadResult::SizeMismatch, "-", 0},
+  };
+  for (Case& c : cases) {
+    ScriptedServer server(c.script);
+    ASSERT_TRUE(server.Ok());
+    rt::RemoveFile(Target());
+    Call call;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), c.want) << c.what;
+    EXPECT_EQ(call.total.load(), c.total) << c.what;
+    if (c.file == "-") {
+      EXPECT_FALSE(rt::FileExists(Target())) << c.what;
+    } else {
+      EXPECT_TRUE(ReadText(Target()) == c.file) << c.what;
+      EXPECT_EQ(call.done.load(), static_cast<int32_t>(c.file.size())) << c.what;
+    }
+    EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+  }
+}
+
+TEST_F(HttpDownloadTest, ExtraBytesBeyondTheAnnouncedSizeAreDroppedWithoutWaiting) {
+  ScriptedServer server(Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789EXTRA").Pause(50).Send("MORE").HoldOpen());
+  ASSERT_TRUE(server.Ok());
+  const auto started = std::chrono::steady_clock::now();
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Ok);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(ReadText(Target()), "0123456789");
+  EXPECT_EQ(call.done.load(), 10);
+}
+
+TEST_F(HttpDownloadTest, LargeBodyInSmallFlushesArrivesIntact) {
+  const std::string body = PatternBytes(3 * 1024 * 1024 + 17);
+  ScriptedServer server(Script().Send(OkResponse(body)));
+  ASSERT_TRUE(server.Ok());
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("big.dat"), Target(), false, false, "", nullptr, 1), DownloadResult::Ok);
+  EXPECT_TRUE(ReadText(Target()) == body);
+}
+
+// ---- refusals: nothing written, partial file and target as they were --------------
+
+TEST_F(HttpDownloadTest, RefusedAnswersLeaveFilesAlone) {
+  struct Case {
+    const char* what;
+    std::string answer;
+    bool with_partial;
+  } const cases[] = {
+      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!", true},
+      {"416", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n", true},
+      {"no status line", "garbage\r\n\r\n", true},
+      {"206 from another offset",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 0-9/1010\r\n\r\n0123456789",
+       true},
+      {"206 without Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n0123456789", true},
+      {"206 to a fresh request, not from 0",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 5-14/15\r\n\r\n0123456789",
+       false},
+      {"Content-Length above 2^31-1", "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\nxx", false},
+      {"negative Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nxx", false},
+      {"Content-Length not a number", "HTTP/1.1 200 OK\r\nContent-Length: lots\r\n\r\nxx", false},
+      {"resumed total above 2^31-1",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 2147483000\r\n"
+       "Content-Range: bytes 1000-2147483999/2147484000\r\n\r\nxx",
+       true},
+      {"head larger than the limit", "HTTP/1.1 200 OK\r\nX: " + std::string(70000, 'a'), false},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Script().Send(c.answer).HoldOpen(3000));
+    ASSERT_TRUE(server.Ok());
+    WriteText(Target(), "old target");
+    rt::RemoveFile(Partial());
+    if (c.with_partial) WriteText(Partial(), PatternBytes(1000));
+    Call call;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::BadStatus) << c.what;
+    EXPECT_EQ(call.total.load(), 0) << c.what;
+    EXPECT_EQ(ReadText(Target()), "old target") << c.what;
+    if (c.with_partial) {
+      EXPECT_EQ(ReadText(Partial()), PatternBytes(1000)) << c.what;
+    } else {
+      EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+    }
+  }
+}
+
+TEST_F(HttpDownloadTest, WholeAnswerToARangeRequestRestartsThePartialFile) {
+  const std::string body = PatternBytes(3000, 99);
+  ScriptedServer server(Script()
+                            .Send("HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + body.substr(0, 100))
+                            .Pause(50)
+                            .Send(body.substr(100)));
+  ASSERT_TRUE(server.Ok());
+  WriteText(Partial(), std::string(1000, 'G'));
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Ok);
+  EXPECT_NE(server.Request().find("Range: bytes=1000-"), std::string::npos);
+  EXPECT_TRUE(ReadText(Target()) == body);
+  EXPECT_EQ(call.total.load(), 3000);
+  EXPECT_EQ(call.done.load(), 3000);
+}
+
+// ---- nothing arrives ------------------------------------------------------------------
+
+TEST_F(HttpDownloadTest, NothingReceivedNeverInstallsAndDeletesThePartialFile) {
+  struct Case {
+    const char* what;
+    std::string partial;
+    std::string answer;
+  } const cases[] = {
+      {"closed at once, non-empty partial", PatternBytes(1000), ""},
+      {"closed at once, empty partial", "", ""},
+      {"closed inside the head, empty partial", "", "HTTP/1.1 200 OK\r\nContent-Le"},
+  };
+  for (const Case& c : cases) {
+    Script script;
+    if (!c.answer.empty()) script.Send(c.answer);
+    ScriptedServer server(script);
+    ASSERT_TRUE(server.Ok());
+    WriteText(Target(), "old target");
+    WriteText(Partial(), c.partial);
+    Call call;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::SizeMismatch) << c.what;
+    EXPECT_EQ(ReadText(Target()), "old target") << c.what;
+    EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+    EXPECT_EQ(call.total.load(), 0) << c.what;
+  }
+}
+
+TEST_F(HttpDownloadTest, FirstReceiveTimingOutDeletesThePartialFile) {
+  ScriptedServer server(Script().HoldOpen(net::kReceiveWaitSeconds * 1000 + 5000));
+  ASSERT_TRUE(server.Ok());
+  WriteText(Partial(), PatternBytes(1000));
+  const auto started = std::chrono::steady_clock::now();
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::SizeMismatch);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(net::kReceiveWaitSeconds - 1));
+  EXPECT_FALSE(rt::FileExists(Partial()));
+  EXPECT_FALSE(rt::FileExists(Target()));
+}
+
+// ---- connection failures ----------------------------------------------------------------
+
+TEST_F(HttpDownloadTest, ConnectFailuresLeaveThePartialFile) {
+  uint16_t closed_port = 0;
+  {
+    net::TcpSocket probe;
+    rt::Text host;
+    ASSERT_TRUE(probe.Create() && probe.Bind(0, "127.0.0.1") && probe.LocalAddress(host, closed_port));
+  }
+  const std::string urls[] = {
+      "http://127.0.0.1:" + std::to_string(closed_port) + "/a.dat",
+      "http://no-such-host.invalid/a.dat",
+      "a.dat",
+  };
+  for (const std::string& url : urls) {
+    WriteText(Partial(), "partial");
+    Call call;
+    EXPECT_EQ(call.Run(url, Target()), DownloadResult::ConnectFailed) << url;
+    EXPECT_EQ(ReadText(Partial()), "partial") << url;
+    EXPECT_FALSE(rt::FileExists(Target())) << url;
+  }
+  // The shared socket is closed after every call.
+  EXPECT_EQ(net::GlobalSocket().Handle(), net::kNoSocket);
+}
+
+// ---- options -------------------------------------------------------------------------------
+
+TEST_F(HttpDownloadTest, HeadersOnlyReadsTheSizeAndTouchesNoFile) {
+  ScriptedServer server({Script().Send(OkResponse(PatternBytes(4000))),
+                         Script().Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 3000\r\n"
+                                       "Content-Range: bytes 1000-3999/4000\r\n\r\n" + PatternBytes(100))});
+  ASSERT_TRUE(server.Ok());
+  Call fresh;
+  EXPECT_EQ(fresh.Run(server.Url("a.dat"), Target(), false, true), DownloadResult::Ok);
+  EXPECT_EQ(fresh.total.load(), 4000);
+  EXPECT_FALSE(rt::FileExists(Partial()));
+  EXPECT_FALSE(rt::FileExists(Target()));
+
+  WriteText(Partial(), PatternBytes(1000));
+  Call resume;
+  EXPECT_EQ(resume.Run(server.Url("a.dat"), Target(), false, true), DownloadResult::Ok);
+  EXPECT_EQ(resume.total.load(), 4000);
+  EXPECT_NE(server.Request(1).find("Range: bytes=1000-"), std::string::npos);
+  EXPECT_EQ(ReadText(Partial()), PatternBytes(1000));
+  EXPECT_FALSE(rt::FileExists(Target()));
+}
+
+TEST_F(HttpDownloadTest, RenameIfExistsPicksTheNextFreeNumber) {
+  ScriptedServer server({Script().Send(OkResponse("first")), Script().Send(OkResponse("second"))});
+  ASSERT_TRUE(server.Ok());
+  WriteText(Target(), "old");
+  Call one;
+  EXPECT_EQ(one.Run(server.Url("a.dat"), Target(), true), DownloadResult::Ok);
+  Call two;
+  EXPECT_EQ(two.Run(server.Url("a.dat"), Target(), true), DownloadResult::Ok);
+  EXPECT_EQ(ReadText(Target()), "old");
+  EXPECT_EQ(ReadText(folder_.Path("a(1).dat")), "first");
+  EXPECT_EQ(ReadText(folder_.Path("a(2).dat")), "second");
+}
+
+TEST_F(HttpDownloadTest, MemoryTarget) {
+  const std::string body = PatternBytes(20000);
+  ScriptedServer server({Script().Send(OkResponse(body)),
+                         Script().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n")});
+  ASSERT_TRUE(server.Ok());
+  rt::Bytes received{'s', 't', 'a', 'l', 'e'};
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("m.dat"), "", false, false, "", &received), DownloadResult::Ok);
+  EXPECT_EQ(std::string(received.begin(), received.end()), body);
+  EXPECT_EQ(call.total.load(), 20000);
+  // The memory target never resumes: the fresh form goes out.
+  EXPECT_EQ(server.Request(0).find("Range:"), std::string::npos);
+  Call chunked;
+  EXPECT_EQ(chunked.Run(server.Url("m.dat"), "", false, false, "", &received), DownloadResult::Ok);
+  EXPECT_EQ(std::string(received.begin(), received.end()), "abc");
+  EXPECT_EQ(chunked.total.load(), 3);
+}
+
+}  // namespace

@@ -1,0 +1,264 @@
+// The pieces of the download engine tested directly: URL splitting, request
+// forms, response heads, the chunked decoder and numbered target names.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/chunked_decoder.h"
+#include "net/download_result.h"
+#include "net/download_url.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "net/numbered_name.h"
+#include "tests/net/temp_folder.h"
+
+namespace {
+
+using namespace net;
+
+TEST(DownloadUrl, SplitsHostPortAndPath) {
+  struct Case {
+    const char* url;
+    const char* host;
+    uint16_t port;
+    const char* host_field;
+    const char* path;
+    const char* file_name;
+  } const cases[] = {
+      {"http://H:8088/patch/528/a.dat", "H", 8088, "H:8088", "patch/528/a.dat", "a.dat"},
+      {"http://H/patch/528/a.dat", "H", 80, "H", "patch/528/a.dat", "a.dat"},
+      // The port is read like atoi and written back in decimal; the path is
+      // then the whole URL, because the URL does not start with the new form.
+      {"http://H:08088/a", "H", 8088, "H:8088", "http://H:08088/a", "a"},
+      {"http://H:8088x/a", "H", 8088, "H:8088", "http://H:8088x/a", "a"},
+      {"http://H:70000/a", "H", 4464, "H:4464", "http://H:70000/a", "a"},
+      // No authority at all: an empty host that nothing can connect to.
+      {"a.dat", "", 80, "", "a.dat", "a.dat"},
+  };
+  for (const Case& c : cases) {
+    const DownloadUrl u = SplitDownloadUrl(c.url);
+    EXPECT_EQ(u.host, c.host) << c.url;
+    EXPECT_EQ(u.port, c.port) << c.url;
+    EXPECT_EQ(u.host_field, c.host_field) << c.url;
+    EXPECT_EQ(u.path, c.path) << c.url;
+    EXPECT_EQ(u.file_name, c.file_name) << c.url;
+  }
+}
+
+TEST(HttpRequest, BothFormsByteForByte) {
+  RequestFields f;
+  f.path = "patch/528/a.dat";
+  f.host_field = "H:8088";
+  f.range_start = 1000;
+  EXPECT_EQ(BuildRequest(RequestForm::kFresh, f),
+            "GET /patch/528/a.dat HTTP/1.1\r\nAccept: */*\r\nAccept-Language: zh-cn\r\n"
+            "Host: H:8088\r\nConnection: Keep-Alive\r\n\r\n\r\n");
+  EXPECT_EQ(BuildRequest(RequestForm::kResume, f),
+            "GET /patch/528/a.dat HTTP/1.1\r\nHost: H:8088\r\nAccept: */*\r\n"
+            "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
+            "Range: bytes=1000-\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
+            "Connection: close\r\n\r\n");
+  f.cookie = "k=v";
+  EXPECT_EQ(BuildRequest(RequestForm::kFresh, f),
+            "GET /patch/528/a.dat HTTP/1.1\r\nAccept: */*\r\nAccept-Language: zh-cn\r\n"
+            "Host: H:8088\r\nConnection: Keep-Alive\r\nCookie: k=v\r\n\r\n\r\n");
+  EXPECT_EQ(BuildRequest(RequestForm::kResume, f),
+            "GET /patch/528/a.dat HTTP/1.1\r\nHost: H:8088\r\nAccept: */*\r\n"
+            "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
+            "Range: bytes=1000-\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
+            "Connection: close\r\nCookie: k=v\r\n\r\n\r\n");
+}
+
+TEST(HttpResponse, StatusLine) {
+  struct Case {
+    const char* data;
+    StatusCheck want;
+  } const cases[] = {
+      {"", StatusCheck::kIncomplete},
+      {"HTTP/1.", StatusCheck::kIncomplete},
+      {"HTTP/1.1 20", StatusCheck::kIncomplete},
+      {"HTTP/1.1 200", StatusCheck::kIncomplete},
+      {"X", StatusCheck::kRefused},
+      {"HTTP/2 200 OK\r\n", StatusCheck::kRefused},
+      {"HTTP/1.2 200 OK\r\n", StatusCheck::kRefused},
+      {"HTTP/1.1 404 Not Found\r\n", StatusCheck::kRefused},
+      {"HTTP/1.1 416 ", StatusCheck::kRefused},
+      {"HTTP/1.1 2x0 OK\r\n", StatusCheck::kRefused},
+      {"HTTP/1.1 2000 OK\r\n", StatusCheck::kRefused},
+      {" HTTP/1.1 200 OK\r\n", StatusCheck::kRefused},
+      {"HTTP/1.1 200 OK\r\n", StatusCheck::kSuccess},
+      {"HTTP/1.0 200 OK\r\n", StatusCheck::kSuccess},
+      {"HTTP/1.1 206 Partial Content\r\n", StatusCheck::kSuccess},
+      {"HTTP/1.1 204\r\n", StatusCheck::kSuccess},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CheckStatusLine(c.data), c.want) << c.data;
+}
+
+TEST(HttpResponse, HeaderEnd) {
+  EXPECT_EQ(FindHeaderEnd("HTTP/1.1 200 OK\r\n"), 0u);
+  EXPECT_EQ(FindHeaderEnd("HTTP/1.1 200 OK\r\n\r\nbody"), 19u);
+}
+
+TEST(HttpResponse, HeaderFields) {
+  struct Case {
+    const char* head;
+    bool has_length;
+    bool length_valid;
+    int64_t length;
+    bool chunked;
+  } const cases[] = {
+      {"HTTP/1.1 200 OK\r\n\r\n", false, true, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", true, true, 1234, false},
+      {"HTTP/1.1 200 OK\r\ncontent-length:1234\r\n\r\n", true, true, 1234, false},
+      {"HTTP/1.1 200 OK\r\nCONTENT-LENGTH: \t 1234  \r\n\r\n", true, true, 1234, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n", true, true, 2147483647, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 12 34\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\n", true, true, 5, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n\r\n", false, true, 0, false},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", false, true, 0, true},
+      {"HTTP/1.1 200 OK\r\ntransfer-encoding: gzip, Chunked\r\n\r\n", false, true, 0, true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", false, true, 0, false},
+  };
+  for (const Case& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(c.head, &head)) << c.head;
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.has_content_length, c.has_length) << c.head;
+    EXPECT_EQ(head.content_length_valid, c.length_valid) << c.head;
+    if (c.length_valid) {
+      EXPECT_EQ(head.content_length, c.length) << c.head;
+    }
+    EXPECT_EQ(head.chunked, c.chunked) << c.head;
+  }
+  ResponseHead head;
+  EXPECT_FALSE(ParseResponseHead("HTTP/1.1 404 Not Found\r\n\r\n", &head));
+}
+
+TEST(HttpResponse, ContentRange) {
+  struct Case {
+    const char* value;
+    bool valid;
+    int64_t first;
+  } const cases[] = {
+      {"bytes 1000-1499/1500", true, 1000},
+      {"bytes 0-0/1", true, 0},
+      {"Bytes  7-9/*", true, 7},
+      {"bytes */1500", false, 0},
+      {"bytes 1000-999/1500", false, 0},
+      {"bytes 1000-1499/1499", false, 0},
+      {"bytes x-1/2", false, 0},
+      {"items 0-1/2", false, 0},
+      {"", false, 0},
+  };
+  for (const Case& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(std::string("HTTP/1.1 206 Partial\r\nContent-Range: ") +
+                                      c.value + "\r\n\r\n",
+                                  &head));
+    EXPECT_EQ(head.status, 206);
+    EXPECT_TRUE(head.has_content_range);
+    EXPECT_EQ(head.content_range_valid, c.valid) << c.value;
+    if (c.valid) {
+      EXPECT_EQ(head.range_first, c.first) << c.value;
+    }
+  }
+}
+
+// Feeds `input` in pieces of `step` bytes; returns the decoded bytes.
+std::string Decode(const std::string& input, size_t step, ChunkedDecoder& decoder,
+                   size_t* used = nullptr) {
+  rt::Bytes out;
+  size_t total = 0;
+  for (size_t at = 0; at < input.size(); at += step) {
+    const size_t n = std::min(step, input.size() - at);
+    total += decoder.Feed(reinterpret_cast<const uint8_t*>(input.data()) + at, n, out);
+  }
+  if (used != nullptr) *used = total;
+  return std::string(out.begin(), out.end());
+}
+
+TEST(ChunkedDecoder, DecodesInAnyPieces) {
+  const std::string input = "5\r\nhello\r\nA;name=value\r\n0123456789\r\n1 \r\n!\r\n0\r\n\r\n";
+  for (size_t step : {1u, 2u, 3u, 7u, 64u}) {
+    ChunkedDecoder decoder;
+    EXPECT_EQ(Decode(input, step, decoder), "hello0123456789!") << step;
+    EXPECT_TRUE(decoder.Finished()) << step;
+    EXPECT_FALSE(decoder.Failed());
+  }
+}
+
+TEST(ChunkedDecoder, StopsAtTheLastChunk) {
+  ChunkedDecoder decoder;
+  size_t used = 0;
+  const std::string input = "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nGARBAGE";
+  EXPECT_EQ(Decode(input, input.size(), decoder, &used), "abc");
+  EXPECT_TRUE(decoder.Finished());
+  EXPECT_EQ(used, std::string("3\r\nabc\r\n0\r\n").size());
+}
+
+TEST(ChunkedDecoder, RejectsMalformedInput) {
+  const char* const cases[] = {
+      "\r\n",                 // no size
+      "g\r\n",                // not hex
+      "3\r\nabcX\r\n",        // data not followed by CR LF
+      "3\rX",                 // CR not followed by LF
+      "80000000\r\n",         // above 2^31-1
+      "-1\r\n",
+  };
+  for (const char* c : cases) {
+    ChunkedDecoder decoder;
+    Decode(c, 1, decoder);
+    EXPECT_TRUE(decoder.Failed()) << c;
+    EXPECT_FALSE(decoder.Finished()) << c;
+  }
+  ChunkedDecoder decoder;
+  Decode("1;" + std::string(kMaxChunkLineBytes, 'x'), 100, decoder);
+  EXPECT_TRUE(decoder.Failed());
+  ChunkedDecoder unfinished;
+  Decode("5\r\nhel", 2, unfinished);
+  EXPECT_FALSE(unfinished.Failed());
+  EXPECT_FALSE(unfinished.Finished());
+}
+
+TEST(NumberedName, CountsUpPastExistingFiles) {
+  nettest::TempFolder folder;
+  const std::string base = folder.Path("a.dat");
+  nettest::WriteText(base, "x");
+  EXPECT_EQ(NumberedFreeName(base, "a.dat"), folder.Path("a(1).dat"));
+  nettest::WriteText(folder.Path("a(1).dat"), "x");
+  nettest::WriteText(folder.Path("a(2).dat"), "x");
+  EXPECT_EQ(NumberedFreeName(base, "a.dat"), folder.Path("a(3).dat"));
+  // Pieces after the second "." are dropped; a name without "." gets "(1).".
+  EXPECT_EQ(NumberedFreeName(folder.Path("b.tar.gz"), "b.tar.gz"), folder.Path("b(1).tar"));
+  const std::string no_dot = "no_dot_name";
+  EXPECT_EQ(NumberedFreeName(no_dot, no_dot), "no_dot_name(1).");
+}
+
+TEST(DownloadResult, NamesAndNumbers) {
+  struct Case {
+    DownloadResult result;
+    int32_t number;
+    const char* name;
+  } const cases[] = {
+      {DownloadResult::Ok, 0, "Ok"},
+      {DownloadResult::SocketFailed, 1, "SocketFailed"},
+      {DownloadResult::BindFailed, 2, "BindFailed"},
+      {DownloadResult::ConnectFailed, 3, "ConnectFailed"},
+      {DownloadResult::SendFailed, 4, "SendFailed"},
+      {DownloadResult::SizeMismatch, 5, "SizeMismatch"},
+      {DownloadResult::BadStatus, 6, "BadStatus"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(static_cast<int32_t>(c.result), c.number);
+    EXPECT_STREQ(ToString(c.result), c.name);
+  }
+  EXPECT_STREQ(ToString(static_cast<DownloadResult>(7)), "Unknown");
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+#include "tests/servers/scripted_server.h"
+
+#include <chrono>
+
+namespace testsrv {
+namespace {
+
+constexpr int kSignalWaitMs = 20000;
+constexpr size_t kMaxRequestBytes = 1 << 20;
+constexpr int32_t kRequestWaitSeconds = 10;
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+Script& Script::Send(const std::string& bytes) {
+  steps_.push_back({Step::Kind::kSend, bytes, 0});
+  return *this;
+}
+Script& Script::Pause(int milliseconds) {
+  steps_.push_back({Step::Kind::kPause, std::string(), milliseconds});
+  return *this;
+}
+Script& Script::WaitForSignal() {
+  steps_.push_back({Step::Kind::kWaitSignal, std::string(), kSignalWaitMs});
+  return *this;
+}
+Script& Script::HoldOpen(int max_milliseconds) {
+  steps_.push_back({Step::Kind::kHoldOpen, std::string(), max_milliseconds});
+  return *this;
+}
+Script& Script::NoRequest() {
+  reads_request_ = false;
+  return *this;
+}
+
+ScriptedServer::ScriptedServer(Script script, uint16_t port)
+    : ScriptedServer(std::vector<Script>{std::move(script)}, port) {}
+
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, uint16_t port)
+    : scripts_(std::move(scripts)),
+      requests_(scripts_.size()),
+      request_done_(scripts_.size(), false) {
+  rt::Text host;
+  ok_ = listener_.Create() && listener_.Bind(port, "127.0.0.1") && listener_.Listen() &&
+        listener_.LocalAddress(host, port_);
+  if (ok_) thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    signalled_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) {
+    // A server still waiting in Accept is woken by a connection of our own.
+    bool waiting;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiting = connections_ < scripts_.size();
+    }
+    if (waiting) {
+      net::TcpSocket poke;
+      if (poke.Create()) (void)poke.Connect("127.0.0.1", port_);
+      thread_.join();
+    } else {
+      thread_.join();
+    }
+  }
+}
+
+std::string ScriptedServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+}
+
+std::string ScriptedServer::Request(size_t n) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::seconds(kRequestWaitSeconds),
+                    [&] { return n >= request_done_.size() || request_done_[n] || stopping_; });
+  return n < requests_.size() ? requests_[n] : std::string();
+}
+
+size_t ScriptedServer::Connections() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
+}
+
+void ScriptedServer::Signal() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signalled_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ScriptedServer::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void ScriptedServer::Run() {
+  for (size_t i = 0; i < scripts_.size(); ++i) {
+    net::TcpSocket client;
+    if (!listener_.Accept(client)) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+      ++connections_;
+    }
+    Serve(client, scripts_[i], i);
+  }
+}
+
+void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t index) {
+  std::string request;
+  rt::Bytes chunk;
+  if (script.ReadsRequest()) {
+    // Up to the blank line, then whatever is already waiting (the odd extra
+    // line end of some requests arrives in the same segment).
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes &&
+           client.Receive(chunk, kRequestWaitSeconds)) {
+      request.append(chunk.begin(), chunk.end());
+    }
+    while (request.size() < kMaxRequestBytes && client.Receive(chunk, 0)) {
+      request.append(chunk.begin(), chunk.end());
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_[index] = request;
+    request_done_[index] = true;
+  }
+  changed_.notify_all();
+
+  for (const Script::Step& step : script.Steps()) {
+    switch (step.kind) {
+      case Script::Step::Kind::kSend:
+        if (!client.Send(reinterpret_cast<const std::uint8_t*>(step.bytes.data()),
+                         static_cast<int32_t>(step.bytes.size()), 5)) {
+          return;
+        }
+        break;
+      case Script::Step::Kind::kPause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+        break;
+      case Script::Step::Kind::kWaitSignal: {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(step.milliseconds),
+                          [&] { return signalled_; });
+        signalled_ = stopping_;
+        break;
+      }
+      case Script::Step::Kind::kHoldOpen: {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(step.milliseconds);
+        // A receive that fails well before its one-second wait means the
+        // client has closed.
+        while (Clock::now() < deadline) {
+          const auto started = Clock::now();
+          if (client.Receive(chunk, 1)) continue;
+          if (Clock::now() - started < std::chrono::milliseconds(500)) break;
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (stopping_) break;
+        }
+        break;
+      }
+    }
+  }
+}
+
+std::string OkResponse(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string PatternBytes(size_t n, size_t offset) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    const size_t p = i + offset;
+    bytes[i] = static_cast<char>((p * 7 + p / 251) & 0xFF);
+  }
+  return bytes;
+}
+
+}  // namespace testsrv
