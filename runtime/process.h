@@ -51,6 +51,9 @@ void DelayWithEvents(int32_t milliseconds);
 uint32_t TickCount();
 
 // Releases the runtime's resources (exit handlers run) and ends the process.
+// Called on any thread but the main one, it ends the process at once like
+// EndProgramNow: the main thread may still be using what the exit handlers
+// would release.
 [[noreturn]] void EndProgram(int32_t exit_code);
 // Ends the process at once without running exit handlers or touching the
 // heap: the safe way out when another thread may have been killed while

@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,6 +17,9 @@ extern char** environ;
 
 namespace rt {
 namespace {
+
+// Static initialisation runs on the main thread.
+const pthread_t g_main_thread = pthread_self();
 
 std::string ExecutablePath() {
   char buffer[4096];
@@ -93,7 +97,10 @@ uint32_t TickCount() {
   return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-void EndProgram(int32_t exit_code) { std::exit(exit_code); }
+void EndProgram(int32_t exit_code) {
+  if (!pthread_equal(pthread_self(), g_main_thread)) EndProgramNow(exit_code);
+  std::exit(exit_code);
+}
 
 void EndProgramNow(int32_t exit_code) { ::_exit(exit_code); }
 

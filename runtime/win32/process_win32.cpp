@@ -10,6 +10,9 @@ namespace {
 
 constexpr DWORD kInputIdleWaitMs = 1000;
 
+// Static initialisation runs on the main thread.
+const DWORD g_main_thread = GetCurrentThreadId();
+
 Text ModulePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
@@ -82,7 +85,10 @@ void DelayWithEvents(int32_t milliseconds) {
 
 uint32_t TickCount() { return GetTickCount(); }
 
-void EndProgram(int32_t exit_code) { std::exit(exit_code); }
+void EndProgram(int32_t exit_code) {
+  if (GetCurrentThreadId() != g_main_thread) EndProgramNow(exit_code);
+  std::exit(exit_code);
+}
 
 void EndProgramNow(int32_t exit_code) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exit_code));
