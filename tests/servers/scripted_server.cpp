@@ -37,12 +37,14 @@ Script& Script::NoRequest() {
 ScriptedServer::ScriptedServer(Script script, uint16_t port)
     : ScriptedServer(std::vector<Script>{std::move(script)}, port) {}
 
-ScriptedServer::ScriptedServer(std::vector<Script> scripts, uint16_t port)
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, uint16_t port,
+                               const std::string& address)
     : scripts_(std::move(scripts)),
+      address_(address),
       requests_(scripts_.size()),
       request_done_(scripts_.size(), false) {
   rt::Text host;
-  ok_ = listener_.Create() && listener_.Bind(port, "127.0.0.1") && listener_.Listen() &&
+  ok_ = listener_.Create() && listener_.Bind(port, address_) && listener_.Listen() &&
         listener_.LocalAddress(host, port_);
   if (ok_) thread_ = std::thread([this] { Run(); });
 }
@@ -63,7 +65,7 @@ ScriptedServer::~ScriptedServer() {
     }
     if (waiting) {
       net::TcpSocket poke;
-      if (poke.Create()) (void)poke.Connect("127.0.0.1", port_);
+      if (poke.Create()) (void)poke.Connect(address_, port_);
       thread_.join();
     } else {
       thread_.join();
@@ -72,7 +74,7 @@ ScriptedServer::~ScriptedServer() {
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+  return "http://" + address_ + ":" + std::to_string(port_) + "/" + path;
 }
 
 std::string ScriptedServer::Request(size_t n) {

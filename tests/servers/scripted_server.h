@@ -47,9 +47,10 @@ class Script {
 
 class ScriptedServer {
  public:
-  // Serves one connection per script. Port 0 picks a free port; Ok() is false
-  // when the port cannot be had.
-  explicit ScriptedServer(std::vector<Script> scripts, uint16_t port = 0);
+  // Serves one connection per script on `address` (a loopback address).
+  // Port 0 picks a free port; Ok() is false when the port cannot be had.
+  explicit ScriptedServer(std::vector<Script> scripts, uint16_t port = 0,
+                          const std::string& address = "127.0.0.1");
   explicit ScriptedServer(Script script, uint16_t port = 0);
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
@@ -57,7 +58,7 @@ class ScriptedServer {
 
   bool Ok() const { return ok_; }
   uint16_t Port() const { return port_; }
-  // "http://127.0.0.1:<port>/" + path.
+  // "http://<address>:<port>/" + path.
   std::string Url(const std::string& path) const;
   // The raw bytes of the n-th request; waits (bounded) until it was read.
   std::string Request(size_t n = 0);
@@ -73,6 +74,7 @@ class ScriptedServer {
 
   std::vector<Script> scripts_;
   net::TcpSocket listener_;
+  std::string address_;
   uint16_t port_ = 0;
   bool ok_ = false;
   std::thread thread_;
