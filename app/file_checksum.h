@@ -32,6 +32,9 @@ class ChecksumAccumulator {
   uint32_t weight_ = 1; // 31^(number of bytes fed so far)
 };
 
+// Bytes read and summed between two calls of `between_chunks`.
+constexpr size_t kChecksumChunkSize = 2 << 20;
+
 // FileChecksum of a file's content, read in chunks; `between_chunks` is
 // called after each chunk (the window thread lets messages through there).
 // A missing or unreadable file counts as empty content and gives 0.

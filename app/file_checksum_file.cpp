@@ -13,9 +13,11 @@
 namespace app {
 namespace {
 
-constexpr size_t kChunkSize = 1 << 20;        // one read, one hand-over
-constexpr int kRingBuffers = 4;               // read-ahead depth
-constexpr int64_t kReadAheadFrom = 8 << 20;   // smaller files: no helper thread
+constexpr size_t kChunkSize = kChecksumChunkSize;  // one read, one hand-over
+constexpr int kRingBuffers = 4;  // read-ahead depth
+// Smaller files are read on the calling thread: a helper thread costs more
+// than it saves there.
+constexpr int64_t kReadAheadFrom = 8 << 20;
 
 class OpenedFile {
  public:

@@ -107,16 +107,16 @@ class ChecksumFiles : public ::testing::Test {
 };
 
 TEST_F(ChecksumFiles, SizesAroundChunksAndReadAhead) {
-  // Sizes around the 1 MiB read chunk and past the size where reading moves
-  // to a helper thread.
-  const size_t mib = 1 << 20;
-  for (size_t n : {size_t{0}, size_t{1}, mib - 1, mib, mib + 1, 8 * mib, 8 * mib + 12345, 20 * mib}) {
+  // Sizes around the read chunk and past the size where reading moves to a
+  // helper thread.
+  const size_t chunk = app::kChecksumChunkSize;
+  for (size_t n : {size_t{0}, size_t{1}, chunk - 1, chunk, chunk + 1, 4 * chunk, 4 * chunk + 12345, 10 * chunk}) {
     SCOPED_TRACE(n);
     const rt::Bytes content = Random(n, static_cast<std::uint32_t>(n));
     ASSERT_TRUE(rt::WriteWholeFile(File("f"), content));
     int calls = 0;
     EXPECT_EQ(app::FileChecksumOfFile(File("f"), [&] { ++calls; }), Reference(content));
-    EXPECT_GE(calls, static_cast<int>(n / mib)) << "messages must get through while a big file is read";
+    EXPECT_GE(calls, static_cast<int>(n / chunk)) << "messages must get through while a big file is read";
     EXPECT_EQ(app::TryFileChecksumOfFile(File("f")), std::optional<int32_t>(Reference(content)));
   }
 }

@@ -1,0 +1,116 @@
+// patchtool fetch URL FILE: one download exactly as the updater makes it.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/download_result.h"
+#include "net/http_download.h"
+#include "net/socket_globals.h"
+#include "net/url_escape.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/console.h"
+
+namespace patchtool {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: patchtool fetch URL FILE\n"
+    "Downloads URL (escaped first, as the updater does) into FILE through FILE.tmp;\n"
+    "a FILE.tmp left by an interrupted fetch is resumed. Prints the result name;\n"
+    "the exit code is 0 only for Ok. Progress goes to standard error on a terminal.";
+
+constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+// Shows the engine's counters on one terminal line while the download runs.
+// It only reads the counters, which the engine stores as it goes.
+class ProgressLine {
+ public:
+  ProgressLine(const std::atomic<int32_t>& total, const std::atomic<int32_t>& done)
+      : total_(total), done_(done), started_(std::chrono::steady_clock::now()) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ProgressLine() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    Print();
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, kProgressInterval, [this] { return stop_; })) Print();
+  }
+
+  void Print() {
+    const int32_t total = total_.load();
+    const int32_t done = done_.load();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    const double percent = total > 0 ? 100.0 * done / total : 0.0;
+    const double kib_per_second = seconds > 0 ? done / 1024.0 / seconds : 0.0;
+    std::fprintf(stderr, "\r%d/%d bytes  %5.1f%%  %.2f KB/S   ", done, total, percent,
+                 kib_per_second);
+    std::fflush(stderr);
+  }
+
+  const std::atomic<int32_t>& total_;
+  const std::atomic<int32_t>& done_;
+  const std::chrono::steady_clock::time_point started_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+int RunFetch(int argc, char** argv) {
+  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    PrintOut(kUsage);
+    return kExitOk;
+  }
+  if (argc != 3) {
+    PrintErr(kUsage);
+    return kExitUsage;
+  }
+  net::GlobalSocketSession().Startup();
+  if (net::GlobalSocketSession().StartResult() != 0) {
+    ReportError("fetch: the sockets library did not start");
+    return kExitFailed;
+  }
+  const rt::Text url = net::EscapeUrl(argv[1]);
+  const rt::Text file = argv[2];
+  std::atomic<int32_t> total{0};
+  std::atomic<int32_t> done{0};
+  int32_t code;
+  if (isatty(2)) {
+    ProgressLine progress(total, done);
+    code = net::HttpDownload(url, file, total, done);
+  } else {
+    code = net::HttpDownload(url, file, total, done);
+  }
+  const char* name = net::ToString(static_cast<net::DownloadResult>(code));
+  if (code != static_cast<int32_t>(net::DownloadResult::Ok)) {
+    ReportError(std::string("fetch: ") + name + " (" + std::to_string(code) + ") for " + Shown(url));
+    return kExitFailed;
+  }
+  PrintOut(name);
+  return kExitOk;
+}
+
+}  // namespace patchtool
