@@ -22,7 +22,7 @@ constexpr Command kCommands[] = {
     {"pack", &patchtool::RunPack, "pack UPDATER GAME -o OUT             append the game and its trailer"},
     {"inspect", &patchtool::RunInspect, "inspect FILE                         show the payload trailer(s) of FILE"},
 #if defined(PATCHTOOL_HAVE_FETCH)
-    {"fetch", &patchtool::RunFetch, "fetch ...                            see patchtool fetch --help"},
+    {"fetch", &patchtool::RunFetch, "fetch URL FILE                       download one file as the updater does"},
 #endif
 };
 
