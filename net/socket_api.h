@@ -41,6 +41,11 @@ WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds);
 // The system call's result: bytes moved, 0 for a closed peer (receive), -1 on error.
 int32_t SendSome(SocketHandle handle, const std::uint8_t* data, int32_t size);
 int32_t ReceiveSome(SocketHandle handle, std::uint8_t* buffer, int32_t size);
+// Like ReceiveSome but never blocks: kNothingWaiting when no data (and no
+// end of stream or error) is pending, or when the system offers no cheap way
+// to tell; the caller then waits and receives as usual.
+constexpr int32_t kNothingWaiting = -2;
+int32_t ReceiveIfWaiting(SocketHandle handle, std::uint8_t* buffer, int32_t size);
 int32_t SendDatagram(SocketHandle handle, const std::uint8_t* data, int32_t size,
                      const Endpoint& to);
 int32_t ReceiveDatagram(SocketHandle handle, std::uint8_t* buffer, int32_t size, Endpoint* from);

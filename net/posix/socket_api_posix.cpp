@@ -194,6 +194,13 @@ int32_t ReceiveSome(SocketHandle handle, std::uint8_t* buffer, int32_t size) {
   return static_cast<int32_t>(n);
 }
 
+int32_t ReceiveIfWaiting(SocketHandle handle, std::uint8_t* buffer, int32_t size) {
+  const ssize_t n = recv(Fd(handle), buffer, static_cast<size_t>(size), MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return kNothingWaiting;
+  if (n < 0) RecordErrno();
+  return static_cast<int32_t>(n);
+}
+
 int32_t SendDatagram(SocketHandle handle, const std::uint8_t* data, int32_t size,
                      const Endpoint& to) {
   const sockaddr_in address = ToSockaddr(to);

@@ -119,6 +119,10 @@ int32_t ReceiveSome(SocketHandle handle, std::uint8_t* buffer, int32_t size) {
   return recv(Sock(handle), reinterpret_cast<char*>(buffer), size, 0);
 }
 
+// Telling whether data waits costs a call of its own here (FIONREAD), no
+// cheaper than the wait itself.
+int32_t ReceiveIfWaiting(SocketHandle, std::uint8_t*, int32_t) { return kNothingWaiting; }
+
 int32_t SendDatagram(SocketHandle handle, const std::uint8_t* data, int32_t size,
                      const Endpoint& to) {
   const sockaddr_in address = ToSockaddr(to);
