@@ -15,9 +15,11 @@ namespace {
 
 constexpr size_t kChunkSize = kChecksumChunkSize;  // one read, one hand-over
 constexpr int kRingBuffers = 4;  // read-ahead depth
-// Smaller files are read on the calling thread: a helper thread costs more
-// than it saves there.
-constexpr int64_t kReadAheadFrom = 8 << 20;
+// The first chunks are read on the calling thread: for the many small files
+// of a client a helper thread costs more than it saves. A file that goes on
+// beyond them gets one. (No size query decides this: on Windows that is a
+// directory search, which costs more than reading a small file.)
+constexpr int kInlineChunks = 4;
 
 class OpenedFile {
  public:
@@ -46,20 +48,6 @@ int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
   return static_cast<int64_t>(done);
 }
 
-std::optional<int32_t> SumInline(int32_t file, const std::function<void()>& between_chunks) {
-  // One buffer per thread, kept: thousands of small files must not each pay
-  // for a fresh mapping of the buffer.
-  thread_local std::vector<std::uint8_t> buffer(kChunkSize);
-  ChecksumAccumulator sum;
-  for (;;) {
-    const int64_t got = ReadFull(file, buffer.data(), buffer.size());
-    if (got < 0) return std::nullopt;
-    sum.Feed(buffer.data(), static_cast<size_t>(got));
-    if (between_chunks) between_chunks();
-    if (static_cast<size_t>(got) < buffer.size()) return sum.Result();
-  }
-}
-
 // The reader fills slots in ring order; the summer empties them in the same
 // order. A slot's `length` is valid while it is `full`.
 class ReadAheadRing {
@@ -68,9 +56,9 @@ class ReadAheadRing {
     for (auto& slot : slots_) slot.data.resize(kChunkSize);
   }
 
-  std::optional<int32_t> Sum(const std::function<void()>& between_chunks) {
+  // Continues `sum` with the rest of the file.
+  std::optional<int32_t> Sum(ChecksumAccumulator sum, const std::function<void()>& between_chunks) {
     std::thread reader([this] { ReadLoop(); });
-    ChecksumAccumulator sum;
     bool ok = true;
     for (int index = 0;; index = (index + 1) % kRingBuffers) {
       Slot& slot = slots_[index];
@@ -142,9 +130,18 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   if (path.empty()) return std::nullopt;
   OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (file.get() == 0) return std::nullopt;
-  // The size only picks the strategy; either way the file is read to its end.
-  if (rt::FileSize64(path) >= kReadAheadFrom) return ReadAheadRing(file.get()).Sum(between_chunks);
-  return SumInline(file.get(), between_chunks);
+  // One buffer per thread, kept: thousands of small files must not each pay
+  // for a fresh mapping of it.
+  thread_local std::vector<std::uint8_t> buffer(kChunkSize);
+  ChecksumAccumulator sum;
+  for (int chunk = 0; chunk < kInlineChunks; ++chunk) {
+    const int64_t got = ReadFull(file.get(), buffer.data(), buffer.size());
+    if (got < 0) return std::nullopt;
+    sum.Feed(buffer.data(), static_cast<size_t>(got));
+    if (between_chunks) between_chunks();
+    if (static_cast<size_t>(got) < buffer.size()) return sum.Result();
+  }
+  return ReadAheadRing(file.get()).Sum(sum, between_chunks);
 }
 
 int32_t FileChecksumOfFile(const rt::Text& path, const std::function<void()>& between_chunks) {

@@ -154,12 +154,14 @@ TEST_F(Patchtool, UsageAndMissingInputs) {
 
 TEST_F(Patchtool, ChecksumPrintsTheListText) {
   Put("hw.txt", B("hello world"));
+  Put("names.txt", B("\r\n" + At("hw.txt") + "\r\n\n"));  // blank lines skipped, CR LF or LF
   testing::internal::CaptureStdout();
   EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", At("hw.txt")}), patchtool::kExitOk);
   EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", "--reference", At("hw.txt")}), patchtool::kExitOk);
+  EXPECT_EQ(RunCommand(patchtool::RunChecksum, {"checksum", "--files-from", At("names.txt")}), patchtool::kExitOk);
   const std::string out = testing::internal::GetCapturedStdout();
   const std::string line = "-648389339  " + At("hw.txt") + "\n";
-  EXPECT_EQ(out, line + line);
+  EXPECT_EQ(out, line + line + line);
 }
 
 TEST_F(Patchtool, PublishCopiesOnlyWhatChanged) {

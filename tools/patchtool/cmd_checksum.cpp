@@ -6,6 +6,7 @@
 
 #include "app/file_checksum.h"
 #include "runtime/convert.h"
+#include "runtime/encoding.h"
 #include "runtime/files.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
@@ -14,8 +15,39 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool checksum FILE...\n"
-    "Prints the checksum text of each file, as the file list carries it, and its name.";
+    "usage: patchtool checksum [--files-from LIST] FILE...\n"
+    "Prints the checksum text of each file, as the file list carries it, and its name.\n"
+    "--files-from LIST also takes the names in LIST, one per line, UTF-8.";
+
+// The names in a list file: one per line, UTF-8, CR LF or LF; empty lines
+// are skipped. False when the file cannot be read or a name has no GBK form.
+bool ReadNameList(const rt::Text& list_path, std::vector<rt::Text>* names) {
+  const int32_t file = rt::OpenFile(list_path, rt::kModeRead, rt::kShareDenyNone);
+  if (file == 0) return false;
+  std::string content;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  int64_t got;
+  while ((got = rt::ReadFromFile(file, buffer.data(), buffer.size())) > 0)
+    content.append(buffer.begin(), buffer.begin() + got);
+  rt::CloseFile(file);
+  if (got < 0) return false;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    start = end + 1;
+    if (line.empty()) continue;
+    bool ok = true;
+    names->push_back(rt::Utf8ToGbk(line, &ok));
+    if (!ok) {
+      ReportError("checksum: name cannot be written in GBK: " + line);
+      return false;
+    }
+  }
+  return true;
+}
 
 // The per-byte loop from the last byte to the first, chunk by chunk (a
 // 32-bit process cannot hold a big file whole): the slow yardstick the
@@ -67,9 +99,16 @@ int ReportKernelSpeed() {
 
 int RunChecksum(int argc, char** argv) {
   bool reference = false;
+  std::vector<rt::Text> paths;
   int first = 1;
   for (; first < argc && argv[first][0] == '-'; ++first) {
-    if (std::strcmp(argv[first], "--reference") == 0) {
+    if (std::strcmp(argv[first], "--files-from") == 0 && first + 1 < argc) {
+      ++first;
+      if (!ReadNameList(argv[first], &paths)) {
+        ReportError(std::string("checksum: cannot read the name list ") + Shown(argv[first]));
+        return kExitFailed;
+      }
+    } else if (std::strcmp(argv[first], "--reference") == 0) {
       reference = true;
     } else if (std::strcmp(argv[first], "--kernel-speed") == 0) {
       return ReportKernelSpeed();
@@ -85,21 +124,16 @@ int RunChecksum(int argc, char** argv) {
       return kExitUsage;
     }
   }
-  if (first >= argc) {
+  for (int i = first; i < argc; ++i) paths.push_back(argv[i]);
+  if (paths.empty()) {
     PrintErr(kUsage);
     return kExitUsage;
   }
   int result = kExitOk;
-  for (int i = first; i < argc; ++i) {
-    const rt::Text path = argv[i];
-    if (rt::FolderExists(path)) {
-      ReportError("checksum: " + Shown(path) + " is a folder");
-      result = kExitFailed;
-      continue;
-    }
+  for (const rt::Text& path : paths) {
     const std::optional<int32_t> sum = reference ? ReferenceChecksum(path) : app::TryFileChecksumOfFile(path);
     if (!sum) {
-      ReportError("checksum: cannot read " + Shown(path));
+      ReportError("checksum: " + Shown(path) + (rt::FolderExists(path) ? " is a folder" : ": cannot read"));
       result = kExitFailed;
       continue;
     }

@@ -9,12 +9,20 @@
 namespace patchtool {
 namespace {
 
-void WriteLine(FILE* stream, const std::string& utf8_line) {
-  // The handle behind the C stream, so that a redirected stream stays
-  // redirected.
+// The console behind a C stream, or nullptr when it is redirected.
+HANDLE ConsoleOf(FILE* stream) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   DWORD mode = 0;
-  if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode)) {
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) return nullptr;
+  return handle;
+}
+
+void WriteLine(FILE* stream, const std::string& utf8_line) {
+  // Asked once per stream: thousands of lines must not each ask Windows.
+  static HANDLE const out_console = ConsoleOf(stdout);
+  static HANDLE const err_console = ConsoleOf(stderr);
+  HANDLE handle = stream == stdout ? out_console : err_console;
+  if (handle != nullptr) {
     // A console shows UTF-16 whatever its code page.
     std::u16string wide = rt::Utf8ToUtf16(utf8_line + "\n");
     std::fflush(stream);
