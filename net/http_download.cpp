@@ -1,5 +1,6 @@
 #include "net/http_download.h"
 
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -84,7 +85,11 @@ class Transfer {
  private:
   DownloadResult OnHeadBytes(const rt::Bytes& chunk, bool* body_started);
   DownloadResult StartBody(const ResponseHead& head, size_t body_offset);
+  bool ReceiveBody();
   void TakeBody(const std::uint8_t* data, size_t size);
+  size_t Clip(size_t size) const;
+  void AppendPending(const std::uint8_t* data, size_t size);
+  std::uint8_t* PendingRoom(size_t size);
   bool WritePending();
   bool BodyComplete() const;
   void Publish();
@@ -114,35 +119,57 @@ class Transfer {
   int64_t total_ = 0;
   int64_t done_ = 0;
 
+  // Body bytes not yet written: the first pending_size_ bytes of pending_,
+  // whose size only grows (to flushSize plus one receive), so that body
+  // bytes are received in place.
   rt::Bytes pending_;
+  size_t pending_size_ = 0;
+  rt::Bytes chunk_;
+  rt::Bytes decoded_;
   int32_t file_ = 0;
   FileCloser closer_;
 };
 
 DownloadResult Transfer::Receive() {
-  rt::Bytes chunk;
-  chunk.reserve(kReceiveBufferSize);
-  pending_.reserve(flush_size_ + kReceiveBufferSize);
+  chunk_.reserve(kReceiveBufferSize);
   // Bounded: each round takes at least one byte, a receive waits at most
   // kReceiveWaitSeconds, and the body is bounded by the announced size (or by
   // kMaxResourceSize when no size is announced).
-  while (socket_.Receive(chunk, kReceiveWaitSeconds)) {
+  while (true) {
     if (!headers_read_) {
+      if (!socket_.Receive(chunk_, kReceiveWaitSeconds)) break;
       bool body_started = false;
-      const DownloadResult result = OnHeadBytes(chunk, &body_started);
+      const DownloadResult result = OnHeadBytes(chunk_, &body_started);
       if (result != DownloadResult::Ok) return result;
       if (!body_started) continue;
       if (headers_only_) return DownloadResult::Ok;
       // The body bytes of the head's receive are written at once.
       if (!WritePending()) broken_ = true;
     } else {
-      TakeBody(chunk.data(), chunk.size());
-      if (pending_.size() >= flush_size_ && !WritePending()) broken_ = true;
+      if (!ReceiveBody()) break;
+      if (pending_size_ >= flush_size_ && !WritePending()) broken_ = true;
     }
     Publish();
     if (broken_ || BodyComplete()) break;
   }
   return Finish();
+}
+
+bool Transfer::ReceiveBody() {
+  if (framing_ == Framing::kChunked) {
+    if (!socket_.Receive(chunk_, kReceiveWaitSeconds)) return false;
+    TakeBody(chunk_.data(), chunk_.size());
+    return true;
+  }
+  // Plain bodies go straight into the pending buffer; bytes beyond the
+  // announced size are received there but not counted.
+  int32_t n = 0;
+  if (!socket_.Receive(PendingRoom(kReceiveBufferSize), &n, kReceiveWaitSeconds)) return false;
+  const size_t take = Clip(static_cast<size_t>(n));
+  pending_size_ += take;
+  done_ += static_cast<int64_t>(take);
+  if (done_ > kMaxResourceSize) broken_ = true;
+  return true;
 }
 
 DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started) {
@@ -203,41 +230,50 @@ DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset)
   return DownloadResult::Ok;
 }
 
+// How many of `size` new body bytes belong to the body: with an announced
+// size the transfer ends there and any extra bytes are dropped.
+size_t Transfer::Clip(size_t size) const {
+  if (framing_ != Framing::kLength) return size;
+  const int64_t left = total_ - done_;
+  return static_cast<int64_t>(size) < left ? size : static_cast<size_t>(left);
+}
+
+std::uint8_t* Transfer::PendingRoom(size_t size) {
+  if (pending_.size() < pending_size_ + size) pending_.resize(pending_size_ + size);
+  return pending_.data() + pending_size_;
+}
+
+void Transfer::AppendPending(const std::uint8_t* data, size_t size) {
+  if (size == 0) return;
+  std::memcpy(PendingRoom(size), data, size);
+  pending_size_ += size;
+}
+
 void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
-  switch (framing_) {
-    case Framing::kLength: {
-      // Bytes beyond the announced size are dropped: the transfer ends at it.
-      const int64_t left = total_ - done_;
-      const size_t take = static_cast<int64_t>(size) < left ? size : static_cast<size_t>(left);
-      pending_.insert(pending_.end(), data, data + take);
-      done_ += static_cast<int64_t>(take);
-      break;
-    }
-    case Framing::kChunked: {
-      const size_t before = pending_.size();
-      chunked_.Feed(data, size, pending_);
-      done_ += static_cast<int64_t>(pending_.size() - before);
-      if (chunked_.Failed() || done_ > kMaxResourceSize) broken_ = true;
-      break;
-    }
-    case Framing::kUntilClose:
-      pending_.insert(pending_.end(), data, data + size);
-      done_ += static_cast<int64_t>(size);
-      if (done_ > kMaxResourceSize) broken_ = true;
-      break;
+  if (framing_ == Framing::kChunked) {
+    decoded_.clear();
+    chunked_.Feed(data, size, decoded_);
+    AppendPending(decoded_.data(), decoded_.size());
+    done_ += static_cast<int64_t>(decoded_.size());
+    if (chunked_.Failed()) broken_ = true;
+  } else {
+    const size_t take = Clip(size);
+    AppendPending(data, take);
+    done_ += static_cast<int64_t>(take);
   }
+  if (done_ > kMaxResourceSize) broken_ = true;
 }
 
 bool Transfer::WritePending() {
-  if (pending_.empty()) return true;
+  if (pending_size_ == 0) return true;
   bool ok = true;
   if (memory_) {
-    if (body_ != nullptr) body_->insert(body_->end(), pending_.begin(), pending_.end());
+    if (body_ != nullptr) body_->insert(body_->end(), pending_.data(), pending_.data() + pending_size_);
   } else {
     // Always append: move to the end before each write.
-    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, pending_);
+    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, pending_.data(), pending_size_);
   }
-  pending_.clear();
+  pending_size_ = 0;
   return ok;
 }
 

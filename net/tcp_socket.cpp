@@ -1,5 +1,7 @@
 #include "net/tcp_socket.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "net/socket_api.h"
@@ -23,17 +25,25 @@ bool Resolve(const rt::Text& host, uint32_t* address) {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(std::exchange(other.handle_, kNoSocket)) {}
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoSocket)),
+      read_ahead_(std::move(other.read_ahead_)),
+      ahead_begin_(std::exchange(other.ahead_begin_, 0)),
+      ahead_end_(std::exchange(other.ahead_end_, 0)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kNoSocket);
+    read_ahead_ = std::move(other.read_ahead_);
+    ahead_begin_ = std::exchange(other.ahead_begin_, 0);
+    ahead_end_ = std::exchange(other.ahead_end_, 0);
   }
   return *this;
 }
 
 bool TcpSocket::Create(bool datagram) {
+  ahead_begin_ = ahead_end_ = 0;
   handle_ = sys::OpenSocket(datagram);
   return handle_ != kInvalidSocket;
 }
@@ -57,6 +67,7 @@ bool TcpSocket::Connect(const rt::Text& host, uint16_t port) {
 }
 
 void TcpSocket::Close() {
+  ahead_begin_ = ahead_end_ = 0;
   if (!IsOpen(handle_)) return;
   sys::CloseSocket(handle_);
   handle_ = kNoSocket;
@@ -83,21 +94,34 @@ bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) {
   // resize() keeps the caller's capacity, so a buffer passed again and again
   // is allocated once.
   data.resize(kReceiveBufferSize);
+  int32_t n = 0;
+  const bool ok = Receive(data.data(), &n, wait_seconds);
+  data.resize(static_cast<size_t>(n));
+  return ok;
+}
+
+bool TcpSocket::Receive(std::uint8_t* buffer, int32_t* received, int32_t wait_seconds) {
+  *received = 0;
+  if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_seconds)) return false;
+  const int32_t n = std::min(kReceiveBufferSize, ahead_end_ - ahead_begin_);
+  std::memcpy(buffer, read_ahead_.get() + ahead_begin_, static_cast<size_t>(n));
+  ahead_begin_ += n;
+  *received = n;
+  return true;
+}
+
+bool TcpSocket::FillReadAhead(int32_t wait_seconds) {
+  if (!read_ahead_) read_ahead_ = std::make_unique<std::uint8_t[]>(kReadAheadSize);
+  ahead_begin_ = ahead_end_ = 0;
   // Bytes already waiting need no wait: during a bulk transfer this saves a
   // system call per receive. The outcome is the same as waiting first.
-  int32_t n = sys::ReceiveIfWaiting(handle_, data.data(), kReceiveBufferSize);
+  int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), kReadAheadSize);
   if (n == sys::kNothingWaiting) {
-    if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) {
-      data.clear();
-      return false;
-    }
-    n = sys::ReceiveSome(handle_, data.data(), kReceiveBufferSize);
+    if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) return false;
+    n = sys::ReceiveSome(handle_, read_ahead_.get(), kReadAheadSize);
   }
-  if (n < 1) {
-    data.clear();
-    return false;
-  }
-  data.resize(static_cast<size_t>(n));
+  if (n < 1) return false;
+  ahead_end_ = n;
   return true;
 }
 

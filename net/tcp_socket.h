@@ -8,6 +8,7 @@
 // The object owns its handle: it closes it on destruction, copying is not
 // allowed (two owners would close the same handle twice), moving hands it over.
 #include <cstdint>
+#include <memory>
 
 #include "runtime/types.h"
 
@@ -22,6 +23,10 @@ constexpr SocketHandle kInvalidSocket = -1;
 constexpr int32_t kDefaultWaitSeconds = 15;
 // One Receive or ReceiveFrom returns at most this many bytes.
 constexpr int32_t kReceiveBufferSize = 8191;
+// Bytes one system receive may take ahead of the callers. Receive still hands
+// out at most kReceiveBufferSize bytes per call; reading ahead saves system
+// calls (and, under Wine, server round trips) on bulk transfers.
+constexpr int32_t kReadAheadSize = 262144;
 // Backlog of Listen.
 constexpr int32_t kListenBacklog = 5;
 // The error set when a host or address text cannot be resolved (WSAEINVAL).
@@ -57,8 +62,12 @@ class TcpSocket {
   // Waits up to `wait_seconds` for readability and receives at most
   // kReceiveBufferSize bytes into `data` (replacing its content; its storage
   // is reused). False, with `data` empty, on a time-out, a closed peer or an
-  // error.
+  // error. Bytes read ahead by an earlier call come first, without waiting.
   [[nodiscard]] bool Receive(rt::Bytes& data, int32_t wait_seconds = kDefaultWaitSeconds);
+  // The same into caller memory of at least kReceiveBufferSize bytes, so that
+  // a bulk reader can receive in place; `*received` is the count (0 on failure).
+  [[nodiscard]] bool Receive(std::uint8_t* buffer, int32_t* received,
+                             int32_t wait_seconds = kDefaultWaitSeconds);
   [[nodiscard]] bool Listen();
   // The current handle.
   SocketHandle Handle() const { return handle_; }
@@ -82,7 +91,13 @@ class TcpSocket {
   static int32_t LastError();
 
  private:
+  bool FillReadAhead(int32_t wait_seconds);
+
   SocketHandle handle_ = kNoSocket;
+  // Received but not yet handed out: read_ahead_[ahead_begin_, ahead_end_).
+  std::unique_ptr<std::uint8_t[]> read_ahead_;
+  int32_t ahead_begin_ = 0;
+  int32_t ahead_end_ = 0;
 };
 
 }  // namespace net
