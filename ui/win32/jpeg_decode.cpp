@@ -46,11 +46,9 @@ bool ReadScanlines(jpeg_decompress_struct* info, SkinBitmap* image, JSAMPLE* row
   return true;
 }
 
-}  // namespace
-
-SkinBitmap DecodeJpeg(const uint8_t* data, size_t size) {
-  SkinBitmap image;
-  std::vector<JSAMPLE> row;
+// Decodes into `image`; the objects with destructors live in the caller's
+// frame, out of reach of the longjmp.
+bool DecodeInto(const uint8_t* data, size_t size, SkinBitmap* image, std::vector<JSAMPLE>* row) {
   jpeg_decompress_struct info{};
   JpegError error{};
   info.err = jpeg_std_error(&error.manager);
@@ -58,23 +56,37 @@ SkinBitmap DecodeJpeg(const uint8_t* data, size_t size) {
   error.manager.output_message = IgnoreJpegMessage;
   if (setjmp(error.jump)) {
     jpeg_destroy_decompress(&info);
-    return SkinBitmap();
+    return false;
   }
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
-  bool ok = jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
-  if (ok) {
-    info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    ok = jpeg_start_decompress(&info) != 0;
+  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+    jpeg_destroy_decompress(&info);
+    return false;
   }
-  if (ok) {
-    image = SkinBitmap::Create(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
-    row.resize(static_cast<size_t>(info.output_width) * info.output_components);
-    ok = !image.empty() && ReadScanlines(&info, &image, row.data());
+  info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  if (!jpeg_start_decompress(&info)) {
+    jpeg_destroy_decompress(&info);
+    return false;
   }
-  if (ok) jpeg_finish_decompress(&info);
+  *image = SkinBitmap::Create(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+  row->resize(static_cast<size_t>(info.output_width) * info.output_components);
+  if (image->empty() || !ReadScanlines(&info, image, row->data())) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
-  return ok ? std::move(image) : SkinBitmap();
+  return true;
+}
+
+}  // namespace
+
+SkinBitmap DecodeJpeg(const uint8_t* data, size_t size) {
+  SkinBitmap image;
+  std::vector<JSAMPLE> row;
+  if (!DecodeInto(data, size, &image, &row)) return SkinBitmap();
+  return image;
 }
 
 }  // namespace ui

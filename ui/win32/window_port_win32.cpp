@@ -1,11 +1,12 @@
 // The WindowPort of the updater window: component properties by name, each
 // call run on the window thread (a synchronous message from other threads).
+#include "ui/win32/updater_window_win32.h"
+
 #include <commctrl.h>
 
 #include <cstring>
 
 #include "ui/win32/timer_component.h"
-#include "ui/win32/updater_window_win32.h"
 
 namespace ui {
 
