@@ -227,7 +227,8 @@ OX=278 OY=289
 
 # ---- session 2: captions set, progress shown, enter-game enabled ------------------
 S2="$WORK/s2"
-start_harness "$S2" "title=Zethra测试版" "task=有最新版本，共有2个文件需要更新。" progress=1000/4000 enable
+LONG="有最新版本，共有2个文件需要更新。有最新版本，共有2个文件需要更新。"
+start_harness "$S2" "title=Zethra测试版" "task=$LONG" progress=1000/4000 enable
 WIN="$(wait_for "$TITLE" 40 --onlyvisible)" || { bad "window did not appear (session 2)"; exit 1; }
 xdotool mousemove 900 700
 sleep 2
@@ -237,6 +238,9 @@ check "fill ends at width 78" $PROBE match "$WORK/progress.ppm" $(at 99 170) "$R
 check "background after the fill" $PROBE match "$WORK/progress.ppm" $(at 100 170) "$REF/bar_back.ppm" 78 7 4
 check "patch-size text drawn" $PROBE count "$WORK/progress.ppm" $(at 88 117) 110 18 192 192 192 30 40
 check "task text drawn" $PROBE count "$WORK/progress.ppm" $(at 88 100) 200 18 192 192 192 30 60
+# A text longer than its label is cut at the label's right edge (x 336).
+check "long text reaches the label edge" $PROBE count "$WORK/progress.ppm" $(at 316 100) 20 18 192 192 192 30 5
+check "long text cut at the label edge" $PROBE none "$WORK/progress.ppm" $(at 336 100) 6 18 192 192 192 30
 check "enabled enter-game normal face" $PROBE match "$WORK/progress.ppm" $(at 370 168) "$REF/enter_1.ppm" 8 40 6
 move 406 150
 shot enter_hover

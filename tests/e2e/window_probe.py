@@ -9,6 +9,7 @@ it saw and exits 0 when the probe holds, 1 when it does not.
   match  IMG X Y REF RX RY TOL        pixel within TOL of REF's pixel (RX,RY)
   differ IMG X Y REF RX RY MIN        pixel differs from REF's by more than MIN
   count  IMG X Y W H R G B TOL MIN    at least MIN pixels of the area near (R,G,B)
+  none   IMG X Y W H R G B TOL           no pixel of the area near (R,G,B)
   same   IMG OTHER X Y W H TOL        the area equal in both images within TOL
   grey   IMG X Y MAXSPREAD            pixel nearly colourless (max-min channel)
 """
@@ -75,6 +76,11 @@ def main(argv):
         n = sum(1 for yy in range(y, y + h) for xx in range(x, x + w) if near(img.at(xx, yy), (r, g, b), tol))
         ok = n >= minimum
         print("%d pixels near %s in %dx%d+%d+%d, want >= %d" % (n, (r, g, b), w, h, x, y, minimum))
+    elif cmd == "none":
+        x, y, w, h, r, g, b, tol = map(int, args[1:9])
+        n = sum(1 for yy in range(y, y + h) for xx in range(x, x + w) if near(img.at(xx, yy), (r, g, b), tol))
+        ok = n == 0
+        print("%d pixels near %s in %dx%d+%d+%d, want none" % (n, (r, g, b), w, h, x, y))
     elif cmd == "same":
         other = Image(args[1])
         x, y, w, h, tol = map(int, args[2:7])

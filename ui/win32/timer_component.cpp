@@ -1,5 +1,7 @@
 #include "ui/win32/timer_component.h"
 
+#include "ui/timer_interval.h"
+
 namespace ui {
 
 TimerComponent::TimerComponent(const ComponentRow& row, ComponentHost& host, UINT_PTR timer_id)
@@ -12,13 +14,13 @@ TimerComponent::~TimerComponent() {
 }
 
 void TimerComponent::SetInterval(int32_t interval_ms) {
-  if (interval_ms < 0) interval_ms = 0;
-  if (interval_ms == interval_) return;
-  interval_ = interval_ms;
+  const TimerIntervalChange change = PlanTimerInterval(interval_, interval_ms);
+  if (!change.changed) return;
+  interval_ = change.interval;
   HWND hwnd = host().Handle();
   if (running_ && hwnd) KillTimer(hwnd, timer_id_);
   running_ = false;
-  if (interval_ > 0 && hwnd) running_ = SetTimer(hwnd, timer_id_, static_cast<UINT>(interval_), nullptr) != 0;
+  if (change.restart && hwnd) running_ = SetTimer(hwnd, timer_id_, static_cast<UINT>(interval_), nullptr) != 0;
 }
 
 }  // namespace ui
