@@ -113,5 +113,5 @@ else
 fi
 
 stop_nginx
-[ "${KEEP_WORK:-}" ] || rm -rf "$WORK"
+[ "${KEEP_WORK:-}" ] || rm -rf "$WORK" "$NGINX_DIR"
 finish
