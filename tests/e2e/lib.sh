@@ -85,7 +85,7 @@ http {
   scgi_temp_path $NGINX_DIR/tmp/scgi;
   server {
     listen 127.0.0.1:$port;
-    root $root;
+    root "$root";
     $extra
   }
 }

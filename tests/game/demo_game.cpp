@@ -20,10 +20,14 @@ LRESULT CALLBACK GameProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       HBRUSH bg = CreateSolidBrush(RGB(16, 64, 32));
       FillRect(dc, &rc, bg);
       DeleteObject(bg);
+      HFONT font = CreateFontW(-20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, L"SimSun");
+      HGDIOBJ old_font = SelectObject(dc, font);
       SetBkMode(dc, TRANSPARENT);
       SetTextColor(dc, RGB(240, 240, 160));
       DrawTextW(dc, L"Zethra \x6E38\x620F\x5DF2\x542F\x52A8 (game started)", -1, &rc,
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      DeleteObject(SelectObject(dc, old_font));
       EndPaint(hwnd, &ps);
       return 0;
     }

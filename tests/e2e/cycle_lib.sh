@@ -1,0 +1,51 @@
+# Helpers of the update-cycle tests (sourced after lib.sh): a packed updater,
+# a client folder and a server root published with patchtool.
+
+PATCHTOOL="$NATIVE_BUILD/tools/patchtool"
+UPDATER="$WIN_BUILD/app/updater.exe"
+GAME="$WIN_BUILD/tests/game/demo_game.exe"
+LAUNCHER="启动 器.exe"
+
+require_builds() {
+  local f
+  for f in "$PATCHTOOL" "$UPDATER" "$GAME"; do [ -f "$f" ] || { echo "missing $f"; return 1; }; done
+}
+
+# pack_updater OUT: the updater with the stand-in game appended.
+pack_updater() { "$PATCHTOOL" pack "$UPDATER" "$GAME" -o "$1" >/dev/null; }
+
+# random_file PATH KIB
+random_file() { mkdir -p "$(dirname "$1")"; head -c "$(( $2 * 1024 ))" /dev/urandom >"$1"; }
+
+# publish CLIENT_DIR SERVER_ROOT
+publish() { "$PATCHTOOL" publish "$1" "$2" >/dev/null; }
+
+requests_of() {  # requests_of PATTERN: access-log lines whose URI matches
+  grep -E "$1" "$NGINX_DIR/access.log" 2>/dev/null || true
+}
+request_count() { requests_of "$1" | wc -l; }
+
+# start_launcher DIR [LANG]: runs the launcher there, in the background.
+start_launcher() {
+  (cd "$1" && LANG="${2:-C.UTF-8}" LC_ALL= timeout 300 wine "$LAUNCHER" >/dev/null 2>&1 &)
+}
+
+# click_enter_game: a left click in the middle of the enter-game button.
+click_enter_game() {
+  local pos; pos="$(window_geometry)" || return 1
+  set -- $pos
+  xdotool mousemove $(( $1 + 406 )) $(( $2 + 155 )) click 1
+}
+
+# click_close_button: the middle of the close button.
+click_close_button() {
+  local pos; pos="$(window_geometry)" || return 1
+  set -- $pos
+  xdotool mousemove $(( $1 + 450 )) $(( $2 + 15 )) click 1
+}
+
+same_tree_files() {  # same_tree_files A B FILE...: every FILE equal in both
+  local a="$1" b="$2"; shift 2
+  local f
+  for f in "$@"; do cmp -s "$a/$f" "$b/$f" || return 1; done
+}
