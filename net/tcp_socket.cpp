@@ -133,6 +133,11 @@ SocketHandle TcpSocket::Handle(SocketHandle new_handle) {
   return handle_;
 }
 
+SocketHandle TcpSocket::Release() {
+  ahead_begin_ = ahead_end_ = 0;
+  return std::exchange(handle_, kNoSocket);
+}
+
 bool TcpSocket::Accept(TcpSocket& client) {
   const SocketHandle accepted = sys::AcceptSocket(handle_);
   if (accepted == kInvalidSocket) return false;

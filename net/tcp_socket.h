@@ -73,6 +73,9 @@ class TcpSocket {
   SocketHandle Handle() const { return handle_; }
   // Closes the current handle and takes `new_handle`; returns it.
   SocketHandle Handle(SocketHandle new_handle);
+  // Gives up the handle without closing it (the caller now owns it); the
+  // object is left with none.
+  [[nodiscard]] SocketHandle Release();
   // Takes one pending connection and gives it to `client` (which closes what
   // it held). The peer address is not returned.
   [[nodiscard]] bool Accept(TcpSocket& client);

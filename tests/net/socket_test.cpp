@@ -173,13 +173,16 @@ TEST(TcpSocket, HandleAndAcceptCloseWhatTheObjectHeld) {
   ASSERT_TRUE(second.Receive(data, 5));
   EXPECT_EQ(data, rt::Bytes{42});
 
-  // Handle(new) closes the old handle and takes the new one.
+  // Release gives the handle up unclosed; Handle(new) closes what the
+  // object held and takes the new one, which still talks to the same peer.
   TcpSocket taker;
   ASSERT_TRUE(taker.Create());
-  const net::SocketHandle moved = second.Handle();
-  second.Handle(net::kNoSocket);  // closes `second`'s socket
+  const net::SocketHandle moved = second.Release();
   EXPECT_EQ(second.Handle(), net::kNoSocket);
   EXPECT_EQ(taker.Handle(moved), moved);
+  ASSERT_TRUE(taker.Send(rt::Bytes{7}));
+  ASSERT_TRUE(pair.server.Receive(data, 5));
+  EXPECT_EQ(data, rt::Bytes{7});
 }
 
 TEST(TcpSocket, DatagramsCarryTheirSender) {
