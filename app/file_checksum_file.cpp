@@ -4,6 +4,7 @@
 // overlap.
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -48,6 +49,28 @@ int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
   return static_cast<int64_t>(done);
 }
 
+// Reads and sums up to `max_chunks` chunks (all of the file when negative) on
+// the calling thread; false on a read failure. `*at_end` tells whether the
+// file has ended.
+bool SumChunks(int32_t file, int max_chunks, ChecksumAccumulator* sum, bool* at_end,
+               const std::function<void()>& between_chunks) {
+  // One buffer per thread, kept: thousands of small files must not each pay
+  // for a fresh mapping of it.
+  thread_local std::vector<std::uint8_t> buffer(kChunkSize);
+  *at_end = false;
+  for (int chunk = 0; max_chunks < 0 || chunk < max_chunks; ++chunk) {
+    const int64_t got = ReadFull(file, buffer.data(), buffer.size());
+    if (got < 0) return false;
+    sum->Feed(buffer.data(), static_cast<size_t>(got));
+    if (between_chunks) between_chunks();
+    if (static_cast<size_t>(got) < buffer.size()) {
+      *at_end = true;
+      break;
+    }
+  }
+  return true;
+}
+
 // The reader fills slots in ring order; the summer empties them in the same
 // order. A slot's `length` is valid while it is `full`.
 class ReadAheadRing {
@@ -55,10 +78,32 @@ class ReadAheadRing {
   explicit ReadAheadRing(int32_t file) : file_(file) {
     for (auto& slot : slots_) slot.data.resize(kChunkSize);
   }
+  ReadAheadRing(const ReadAheadRing&) = delete;
+  ReadAheadRing& operator=(const ReadAheadRing&) = delete;
+  ~ReadAheadRing() {
+    if (reader_.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+      }
+      changed_.notify_all();
+      reader_.join();
+    }
+  }
 
-  // Continues `sum` with the rest of the file.
+  // Starts the reader thread; false when no thread can be made (the caller
+  // then reads on by itself).
+  bool Start() {
+    try {
+      reader_ = std::thread([this] { ReadLoop(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  // Continues `sum` with the rest of the file; Start() must have succeeded.
   std::optional<int32_t> Sum(ChecksumAccumulator sum, const std::function<void()>& between_chunks) {
-    std::thread reader([this] { ReadLoop(); });
     bool ok = true;
     for (int index = 0;; index = (index + 1) % kRingBuffers) {
       Slot& slot = slots_[index];
@@ -85,7 +130,7 @@ class ReadAheadRing {
       stop_ = true;
     }
     changed_.notify_all();
-    reader.join();
+    reader_.join();
     if (!ok) return std::nullopt;
     return sum.Result();
   }
@@ -117,6 +162,7 @@ class ReadAheadRing {
   }
 
   int32_t file_;
+  std::thread reader_;
   Slot slots_[kRingBuffers];
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -130,18 +176,14 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   if (path.empty()) return std::nullopt;
   OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (file.get() == 0) return std::nullopt;
-  // One buffer per thread, kept: thousands of small files must not each pay
-  // for a fresh mapping of it.
-  thread_local std::vector<std::uint8_t> buffer(kChunkSize);
   ChecksumAccumulator sum;
-  for (int chunk = 0; chunk < kInlineChunks; ++chunk) {
-    const int64_t got = ReadFull(file.get(), buffer.data(), buffer.size());
-    if (got < 0) return std::nullopt;
-    sum.Feed(buffer.data(), static_cast<size_t>(got));
-    if (between_chunks) between_chunks();
-    if (static_cast<size_t>(got) < buffer.size()) return sum.Result();
-  }
-  return ReadAheadRing(file.get()).Sum(sum, between_chunks);
+  bool at_end = false;
+  if (!SumChunks(file.get(), kInlineChunks, &sum, &at_end, between_chunks)) return std::nullopt;
+  if (at_end) return sum.Result();
+  ReadAheadRing ring(file.get());
+  if (ring.Start()) return ring.Sum(sum, between_chunks);
+  if (!SumChunks(file.get(), -1, &sum, &at_end, between_chunks)) return std::nullopt;
+  return sum.Result();
 }
 
 int32_t FileChecksumOfFile(const rt::Text& path, const std::function<void()>& between_chunks) {
