@@ -51,6 +51,8 @@ int RunManifest(int argc, char** argv) {
     ReportError("manifest: nothing written");
     return kExitFailed;
   }
+  if (tree.files.empty())
+    PrintErr("patchtool: manifest: warning: no files; the updater takes an empty list for a failed check");
   if (!rt::WriteWholeFile(output, FormatFileList(tree.files))) {
     ReportError("manifest: cannot write " + Shown(output));
     return kExitFailed;

@@ -107,6 +107,8 @@ int RunPublish(int argc, char** argv) {
     ReportError("publish: nothing published");
     return kExitFailed;
   }
+  if (tree.files.empty())
+    PrintErr("patchtool: publish: warning: no files; the updater takes an empty list for a failed check");
 
   const rt::Text patch_folder = JoinDiskPath(server_root, "patch\\" + folder);
   rt::CreateFolderTree(patch_folder);
