@@ -156,6 +156,18 @@ TEST(ExtractPayload, ShippedLayoutWithNestedTrailer) {
   EXPECT_EQ(rt::ReadWholeFile(temp.File("game.dat")), game);
 }
 
+TEST(CopyPayload, PayloadOfSeveralChunks) {
+  const rt::Bytes game = Pattern((2 << 20) + 77, 9);
+  const rt::Text trailer = payload::FormatTrailer(static_cast<int64_t>(game.size()));
+  const rt::Bytes file = Concat({Pattern(1000, 10), game, B(trailer)});
+  TempFolder temp;
+  ASSERT_TRUE(rt::WriteWholeFile(temp.File("packed"), file));
+  const std::optional<payload::PayloadRange> range = payload::LocatePayload(temp.File("packed"));
+  ASSERT_TRUE(range.has_value());
+  ASSERT_TRUE(payload::CopyPayload(temp.File("packed"), *range, temp.File("game.dat")));
+  EXPECT_EQ(rt::ReadWholeFile(temp.File("game.dat")), game);
+}
+
 TEST(FormatTrailer, RoundTripsThroughExtraction) {
   EXPECT_EQ(payload::FormatTrailer(970744), "      970744#!@");
   EXPECT_EQ(payload::FormatTrailer(-1), "");
