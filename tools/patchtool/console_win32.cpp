@@ -9,38 +9,81 @@
 namespace patchtool {
 namespace {
 
-// The console behind a C stream, or nullptr when it is redirected.
-HANDLE ConsoleOf(FILE* stream) {
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  DWORD mode = 0;
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) return nullptr;
-  return handle;
-}
+// Where a C stream's bytes go.
+enum class Sink { kConsole, kCharDevice, kOther };
 
-void WriteLine(FILE* stream, const std::string& utf8_line) {
-  // Asked once per stream: thousands of lines must not each ask Windows.
-  static HANDLE const out_console = ConsoleOf(stdout);
-  static HANDLE const err_console = ConsoleOf(stderr);
-  HANDLE handle = stream == stdout ? out_console : err_console;
-  if (handle != nullptr) {
-    // A console shows UTF-16 whatever its code page.
-    std::u16string wide = rt::Utf8ToUtf16(utf8_line + "\n");
-    std::fflush(stream);
-    DWORD written = 0;
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+struct Stream {
+  explicit Stream(FILE* file) : file(file) {
+    // The handle behind the C stream, so that a redirected stream stays
+    // redirected.
+    handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
+      sink = Sink::kOther;
+    else if (GetConsoleMode(handle, &mode))
+      sink = Sink::kConsole;
+    else if (GetFileType(handle) == FILE_TYPE_CHAR)
+      sink = Sink::kCharDevice;
   }
-  std::fwrite(utf8_line.data(), 1, utf8_line.size(), stream);
-  std::fputc('\n', stream);
+  ~Stream() { Flush(); }
+
+  // The C runtime writes to a character device (NUL, for one) unbuffered,
+  // one system call per write; lines for such a device are gathered here.
+  void Flush() {
+    if (pending.empty()) return;
+    std::fwrite(pending.data(), 1, pending.size(), file);
+    std::fflush(file);
+    pending.clear();
+  }
+
+  void WriteLine(const std::string& utf8_line) {
+    switch (sink) {
+      case Sink::kConsole: {
+        // A console shows UTF-16 whatever its code page.
+        std::u16string wide = rt::Utf8ToUtf16(utf8_line + "\n");
+        std::fflush(file);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        break;
+      }
+      case Sink::kCharDevice:
+        pending += utf8_line;
+        pending += '\n';
+        if (pending.size() >= kGatherBytes) Flush();
+        break;
+      case Sink::kOther:
+        std::fwrite(utf8_line.data(), 1, utf8_line.size(), file);
+        std::fputc('\n', file);
+        break;
+    }
+  }
+
+  static constexpr size_t kGatherBytes = 1 << 16;
+  FILE* file;
+  HANDLE handle = nullptr;
+  Sink sink = Sink::kOther;
+  std::string pending;
+};
+
+// Asked once per stream: thousands of lines must not each ask Windows.
+Stream& Out() {
+  static Stream stream(stdout);
+  return stream;
+}
+Stream& Err() {
+  static Stream stream(stderr);
+  return stream;
 }
 
 }  // namespace
 
-void PrintOut(const std::string& utf8_line) { WriteLine(stdout, utf8_line); }
+void PrintOut(const std::string& utf8_line) { Out().WriteLine(utf8_line); }
 
 void PrintErr(const std::string& utf8_line) {
+  Out().Flush();
   std::fflush(stdout);
-  WriteLine(stderr, utf8_line);
+  Err().WriteLine(utf8_line);
+  Err().Flush();
 }
 
 }  // namespace patchtool
