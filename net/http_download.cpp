@@ -89,7 +89,8 @@ class Transfer {
   void TakeBody(const std::uint8_t* data, size_t size);
   size_t Clip(size_t size) const;
   void AppendPending(const std::uint8_t* data, size_t size);
-  std::uint8_t* PendingRoom(size_t size);
+  void KeepView();
+  size_t PendingSize() const { return pending_size_ + view_size_; }
   bool WritePending();
   bool BodyComplete() const;
   void Publish();
@@ -119,11 +120,14 @@ class Transfer {
   int64_t total_ = 0;
   int64_t done_ = 0;
 
-  // Body bytes not yet written: the first pending_size_ bytes of pending_,
-  // whose size only grows (to flushSize plus one receive), so that body
-  // bytes are received in place.
+  // Body bytes not yet written: either the first pending_size_ bytes of
+  // pending_, or a run of consecutive receive views (view_size_ bytes at
+  // view_) still inside the socket's buffer, written from there without a
+  // copy. At most one of the two is non-empty.
   rt::Bytes pending_;
   size_t pending_size_ = 0;
+  const std::uint8_t* view_ = nullptr;
+  size_t view_size_ = 0;
   rt::Bytes chunk_;
   rt::Bytes decoded_;
   int32_t file_ = 0;
@@ -147,7 +151,7 @@ DownloadResult Transfer::Receive() {
       if (!WritePending()) broken_ = true;
     } else {
       if (!ReceiveBody()) break;
-      if (pending_size_ >= flush_size_ && !WritePending()) broken_ = true;
+      if (PendingSize() >= flush_size_ && !WritePending()) broken_ = true;
     }
     Publish();
     if (broken_ || BodyComplete()) break;
@@ -161,12 +165,18 @@ bool Transfer::ReceiveBody() {
     TakeBody(chunk_.data(), chunk_.size());
     return true;
   }
-  // Plain bodies go straight into the pending buffer; bytes beyond the
-  // announced size are received there but not counted.
+  // The next receive would refill the socket's buffer under the view.
+  if (socket_.Buffered() == 0) KeepView();
+  const std::uint8_t* data = nullptr;
   int32_t n = 0;
-  if (!socket_.Receive(PendingRoom(kReceiveBufferSize), &n, kReceiveWaitSeconds)) return false;
+  if (!socket_.ReceiveView(&data, &n, kReceiveWaitSeconds)) return false;
   const size_t take = Clip(static_cast<size_t>(n));
-  pending_size_ += take;
+  if (pending_size_ == 0 && (view_size_ == 0 || view_ + view_size_ == data)) {
+    if (view_size_ == 0) view_ = data;
+    view_size_ += take;
+  } else {
+    AppendPending(data, take);
+  }
   done_ += static_cast<int64_t>(take);
   if (done_ > kMaxResourceSize) broken_ = true;
   return true;
@@ -238,15 +248,23 @@ size_t Transfer::Clip(size_t size) const {
   return static_cast<int64_t>(size) < left ? size : static_cast<size_t>(left);
 }
 
-std::uint8_t* Transfer::PendingRoom(size_t size) {
+void Transfer::AppendPending(const std::uint8_t* data, size_t size) {
+  KeepView();
+  if (size == 0) return;
+  // pending_ only grows (to flushSize plus one receive): allocated once.
   if (pending_.size() < pending_size_ + size) pending_.resize(pending_size_ + size);
-  return pending_.data() + pending_size_;
+  std::memcpy(pending_.data() + pending_size_, data, size);
+  pending_size_ += size;
 }
 
-void Transfer::AppendPending(const std::uint8_t* data, size_t size) {
-  if (size == 0) return;
-  std::memcpy(PendingRoom(size), data, size);
-  pending_size_ += size;
+// Copies the viewed bytes into pending_ before the socket's buffer is reused.
+void Transfer::KeepView() {
+  if (view_size_ == 0) return;
+  const std::uint8_t* data = view_;
+  const size_t size = view_size_;
+  view_ = nullptr;
+  view_size_ = 0;
+  AppendPending(data, size);
 }
 
 void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
@@ -265,15 +283,19 @@ void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
 }
 
 bool Transfer::WritePending() {
-  if (pending_size_ == 0) return true;
+  const size_t size = PendingSize();
+  if (size == 0) return true;
+  const std::uint8_t* data = view_size_ != 0 ? view_ : pending_.data();
   bool ok = true;
   if (memory_) {
-    if (body_ != nullptr) body_->insert(body_->end(), pending_.data(), pending_.data() + pending_size_);
+    if (body_ != nullptr) body_->insert(body_->end(), data, data + size);
   } else {
     // Always append: move to the end before each write.
-    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, pending_.data(), pending_size_);
+    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, data, size);
   }
   pending_size_ = 0;
+  view_ = nullptr;
+  view_size_ = 0;
   return ok;
 }
 

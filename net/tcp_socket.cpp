@@ -91,22 +91,23 @@ bool TcpSocket::Send(const std::uint8_t* data, int32_t size, int32_t wait_second
 }
 
 bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) {
-  // resize() keeps the caller's capacity, so a buffer passed again and again
-  // is allocated once.
-  data.resize(kReceiveBufferSize);
+  const std::uint8_t* view = nullptr;
   int32_t n = 0;
-  const bool ok = Receive(data.data(), &n, wait_seconds);
-  data.resize(static_cast<size_t>(n));
+  const bool ok = ReceiveView(&view, &n, wait_seconds);
+  // assign() keeps the caller's capacity, so a buffer passed again and again
+  // is allocated once.
+  data.assign(view, view + n);
   return ok;
 }
 
-bool TcpSocket::Receive(std::uint8_t* buffer, int32_t* received, int32_t wait_seconds) {
-  *received = 0;
+bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wait_seconds) {
+  *data = nullptr;
+  *size = 0;
   if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_seconds)) return false;
   const int32_t n = std::min(kReceiveBufferSize, ahead_end_ - ahead_begin_);
-  std::memcpy(buffer, read_ahead_.get() + ahead_begin_, static_cast<size_t>(n));
+  *data = read_ahead_.get() + ahead_begin_;
+  *size = n;
   ahead_begin_ += n;
-  *received = n;
   return true;
 }
 

@@ -64,10 +64,14 @@ class TcpSocket {
   // is reused). False, with `data` empty, on a time-out, a closed peer or an
   // error. Bytes read ahead by an earlier call come first, without waiting.
   [[nodiscard]] bool Receive(rt::Bytes& data, int32_t wait_seconds = kDefaultWaitSeconds);
-  // The same into caller memory of at least kReceiveBufferSize bytes, so that
-  // a bulk reader can receive in place; `*received` is the count (0 on failure).
-  [[nodiscard]] bool Receive(std::uint8_t* buffer, int32_t* received,
-                             int32_t wait_seconds = kDefaultWaitSeconds);
+  // The same without a copy: `*data` points at the bytes inside the socket's
+  // own buffer and stays valid until the next receive, Close or destruction.
+  // `*size` is the count (0 on failure).
+  [[nodiscard]] bool ReceiveView(const std::uint8_t** data, int32_t* size,
+                                 int32_t wait_seconds = kDefaultWaitSeconds);
+  // Bytes received ahead and not handed out yet. While there are any, the
+  // next receive neither waits nor overwrites earlier views.
+  int32_t Buffered() const { return ahead_end_ - ahead_begin_; }
   [[nodiscard]] bool Listen();
   // The current handle.
   SocketHandle Handle() const { return handle_; }
