@@ -47,6 +47,10 @@ int main() {
   if (role != app::StartRole::kUpdater) rt::EndProgram(0);
 
   if (ui::AnyWindowOpen()) ui::RunMessageLoop();
+  // The window can also be closed by the system (Alt+F4) while the download
+  // run is still going: then end at once, as the exit confirmation does; the
+  // partial file is resumed by the next run.
+  if (globals.DownloadThread != 0) rt::EndProgramNow(0);
   delete g_flow;
   app::ReleaseGlobals();
   return 0;
