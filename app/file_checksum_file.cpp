@@ -22,20 +22,6 @@ constexpr int kRingBuffers = 4;  // read-ahead depth
 // directory search, which costs more than reading a small file.)
 constexpr int kInlineChunks = 4;
 
-class OpenedFile {
- public:
-  explicit OpenedFile(int32_t number) : number_(number) {}
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-  ~OpenedFile() {
-    if (number_ != 0) rt::CloseFile(number_);
-  }
-  int32_t get() const { return number_; }
-
- private:
-  int32_t number_;
-};
-
 // Fills up to `size` bytes; the count read (short only at the end of the
 // file), or -1 on a read failure.
 int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
@@ -174,7 +160,7 @@ class ReadAheadRing {
 std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
                                              const std::function<void()>& between_chunks) {
   if (path.empty()) return std::nullopt;
-  OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
+  rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (file.get() == 0) return std::nullopt;
   ChecksumAccumulator sum;
   bool at_end = false;

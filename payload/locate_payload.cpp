@@ -12,34 +12,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
 
-// Closes a file number of the runtime's open-file table.
-class OpenedFile {
- public:
-  explicit OpenedFile(int32_t number) : number_(number) {}
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-  ~OpenedFile() {
-    if (number_ != 0) rt::CloseFile(number_);
-  }
-  int32_t get() const { return number_; }
-  explicit operator bool() const { return number_ != 0; }
-
- private:
-  int32_t number_;
-};
-
-// Fills `out` completely from the current position; false on a failure or an
-// early end.
-bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
-  while (size > 0) {
-    const int64_t got = rt::ReadFromFile(file, out, size);
-    if (got <= 0) return false;
-    out += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<PayloadRange> LocateInTail(int64_t file_length, const std::uint8_t* tail,
@@ -71,20 +43,20 @@ std::optional<PayloadRange> LocateInTail(int64_t file_length, const std::uint8_t
 std::optional<PayloadRange> LocatePayload(const rt::Text& path) {
   const int64_t length = rt::FileSize64(path);
   if (length < kMarkerSize) return std::nullopt;
-  OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
+  rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (!file) return std::nullopt;
   const int64_t tail_size = std::min<int64_t>(kTrailerSize, length);
   std::uint8_t tail[kTrailerSize];
   if (!rt::SeekFile(file.get(), length - tail_size)) return std::nullopt;
-  if (!ReadExactly(file.get(), tail, static_cast<size_t>(tail_size))) return std::nullopt;
+  if (!rt::ReadExactly(file.get(), tail, static_cast<size_t>(tail_size))) return std::nullopt;
   return LocateInTail(length, tail, tail_size);
 }
 
 bool CopyPayload(const rt::Text& from, const PayloadRange& range, const rt::Text& to) {
   if (range.offset < 0 || range.size < 0) return false;
-  OpenedFile source(rt::OpenFile(from, rt::kModeRead, rt::kShareDenyNone));
+  rt::OpenedFile source(rt::OpenFile(from, rt::kModeRead, rt::kShareDenyNone));
   if (!source) return false;
-  OpenedFile target(rt::OpenFile(to, rt::kModeCreateWrite, rt::kShareExclusive));
+  rt::OpenedFile target(rt::OpenFile(to, rt::kModeCreateWrite, rt::kShareExclusive));
   if (!target) return false;
   if (!rt::SeekFile(source.get(), range.offset)) return false;
 
@@ -92,7 +64,7 @@ bool CopyPayload(const rt::Text& from, const PayloadRange& range, const rt::Text
   int64_t left = range.size;
   while (left > 0) {
     const size_t chunk = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-    if (!ReadExactly(source.get(), buffer.data(), chunk)) return false;
+    if (!rt::ReadExactly(source.get(), buffer.data(), chunk)) return false;
     if (!rt::WriteToFile(target.get(), buffer.data(), chunk)) return false;
     left -= static_cast<int64_t>(chunk);
   }

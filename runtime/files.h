@@ -2,6 +2,7 @@
 // Files and folders. Paths are GBK texts; the Windows backend converts them
 // with code page 936 and calls the W functions, the POSIX backend converts
 // them to UTF-8. Relative paths resolve against the current folder.
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/types.h"
@@ -83,5 +84,24 @@ bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size);
 // count read, 0 at the end, -1 on failure.
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size);
 void CloseFile(int32_t file);
+// Fills `out` completely from the current position; false on a failure or an
+// early end.
+bool ReadExactly(int32_t file, std::uint8_t* out, size_t size);
+
+// Owns a file number and closes it when it goes.
+class OpenedFile {
+ public:
+  explicit OpenedFile(int32_t number) : number_(number) {}
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  ~OpenedFile() {
+    if (number_ != 0) CloseFile(number_);
+  }
+  int32_t get() const { return number_; }
+  explicit operator bool() const { return number_ != 0; }
+
+ private:
+  int32_t number_;
+};
 
 }  // namespace rt

@@ -29,17 +29,17 @@ TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {
   EXPECT_EQ(Read("top.dat"), "top v2");
   EXPECT_EQ(requested_.size(), 2u);
   EXPECT_EQ(Task(), kTextUpdateDone);
-  EXPECT_EQ(window_.captions[ui::kPatchSizeLabel], "N/A");
-  EXPECT_EQ(window_.captions[ui::kSpeedLabel], "N/A");
-  EXPECT_EQ(window_.timer[ui::kProgressTimer], 0);
-  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_EQ(window_.props[ui::kPatchSizeLabel].caption, "N/A");
+  EXPECT_EQ(window_.props[ui::kSpeedLabel].caption, "N/A");
+  EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
+  EXPECT_FALSE(EnterGameDisabled());
   EXPECT_EQ(globals_.Job.fileCount, 2);
   EXPECT_EQ(globals_.Job.fileIndex, 2);
   // The label showed each entry as listed, with its backslashes.
-  EXPECT_NE(std::find(window_.log.begin(), window_.log.end(),
-                      std::string("caption ") + ui::kCurrentTaskLabel + "=数据\\地 图.pak"),
-            window_.log.end());
-  EXPECT_EQ(window_.log.front(), std::string("timer ") + ui::kProgressTimer + "=100");
+  EXPECT_NE(std::find(window_.changes.begin(), window_.changes.end(),
+                      std::string("SetCaption ") + ui::kCurrentTaskLabel + "=数据\\地 图.pak"),
+            window_.changes.end());
+  EXPECT_EQ(window_.changes.front(), std::string("SetTimerInterval ") + ui::kProgressTimer + "=100");
   ASSERT_EQ(programs_.size(), 1u);
   EXPECT_EQ(programs_[0], "\"" + rt::RunDirectory() + "\\游戏 启动.exe\"");
   EXPECT_EQ(ended_, std::vector<int32_t>{0});
@@ -55,8 +55,8 @@ TEST_F(FlowTest, FailedDownloadStopsTheRunWithoutRestart) {
   EXPECT_FALSE(rt::FileExists("two.dat"));  // removed before its download
   EXPECT_EQ(requested_.size(), 2u);           // the third is never requested
   EXPECT_EQ(Task(), kTextDownloadFailed);
-  EXPECT_EQ(window_.timer[ui::kProgressTimer], 0);
-  EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
+  EXPECT_TRUE(EnterGameDisabled());
   EXPECT_TRUE(programs_.empty());
   EXPECT_TRUE(ended_.empty());
 }

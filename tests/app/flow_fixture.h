@@ -6,7 +6,7 @@
 #include <map>
 
 #include "app/flow.h"
-#include "recording_window.h"
+#include "tests/ui/recording_port.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 
@@ -60,11 +60,12 @@ class FlowTest : public ::testing::Test {
     ASSERT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(content)));
   }
   rt::Text Read(const rt::Text& path) { return rt::ToText(rt::ReadWholeFile(path)); }
-  rt::Text Task() { return window_.captions[ui::kCurrentTaskLabel]; }
+  rt::Text Task() { return window_.props[ui::kCurrentTaskLabel].caption; }
+  bool EnterGameDisabled() { return window_.props[ui::kEnterGameButton].disabled; }
 
   rt::Text dir_;
   app::Globals globals_;
-  RecordingWindow window_;
+  ui::testing::RecordingPort window_;
   app::Flow flow_{globals_, nullptr, {}};
   rt::Bytes list_;
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content

@@ -10,16 +10,15 @@ rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToByt
 TEST_F(FlowTest, UnusableListsReportFailureAndStartNothing) {
   for (const rt::Text& body : {rt::Text(""), rt::Text("<html><body>502</body></html>"), rt::Text("..\\x#1\r\n")}) {
     SetList(body);
-    window_.disabled[ui::kEnterGameButton] = true;
-    CheckRemoteVersion(flow_);
+        CheckRemoteVersion(flow_);
     EXPECT_EQ(Task(), kTextListFailed) << body;
-    EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+    EXPECT_TRUE(EnterGameDisabled());
     EXPECT_EQ(runs_started_, 0);
     EXPECT_TRUE(globals_.PatchList.empty());
   }
   EXPECT_EQ(fetched_.back(), "http://127.0.0.1:8088/patch/528/filelist.txt");
-  EXPECT_EQ(window_.log[0], std::string("caption ") + ui::kGameTitleLabel + "=");
-  EXPECT_EQ(window_.log[1], std::string("caption ") + ui::kCurrentTaskLabel + "=" + kTextChecking);
+  EXPECT_EQ(window_.changes[0], std::string("SetCaption ") + ui::kGameTitleLabel + "=");
+  EXPECT_EQ(window_.changes[1], std::string("SetCaption ") + ui::kCurrentTaskLabel + "=" + kTextChecking);
 }
 
 TEST_F(FlowTest, UpToDateEnablesTheEnterGameButton) {
@@ -28,7 +27,7 @@ TEST_F(FlowTest, UpToDateEnablesTheEnterGameButton) {
   SetList("a.dat#99267\r\nmissing.dat#0\r\nnot an entry\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), kTextUpToDate);
-  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_FALSE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 0);
   EXPECT_EQ(globals_.RemoteFileList.size(), 3u);
   EXPECT_GE(events_, 2);  // messages let through after every file
@@ -47,7 +46,7 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
   EXPECT_EQ(globals_.PatchList[1].path, "gone.dat");
   EXPECT_EQ(globals_.PatchList[2].path, "same.dat");  // "+..." never matches
   EXPECT_EQ(globals_.PatchList[1].checksum, "12");
-  EXPECT_TRUE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
 }
 
@@ -55,5 +54,5 @@ TEST_F(FlowTest, ListOfNonEntriesReadsAsUpToDate) {
   SetList("Service Unavailable\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), kTextUpToDate);
-  EXPECT_FALSE(window_.disabled[ui::kEnterGameButton]);
+  EXPECT_FALSE(EnterGameDisabled());
 }

@@ -10,16 +10,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
 
-bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
-  while (size > 0) {
-    const int64_t got = rt::ReadFromFile(file, out, size);
-    if (got <= 0) return false;
-    out += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 }  // namespace
 
 OutputFile::OutputFile(const rt::Text& path)
@@ -45,7 +35,7 @@ bool OutputFile::AppendRange(const rt::Text& from, int64_t offset, int64_t size)
   std::vector<std::uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(size, kCopyChunk)));
   for (int64_t left = size; ok && left > 0;) {
     const size_t chunk = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-    ok = ReadExactly(source, buffer.data(), chunk) && rt::WriteToFile(number_, buffer.data(), chunk);
+    ok = rt::ReadExactly(source, buffer.data(), chunk) && rt::WriteToFile(number_, buffer.data(), chunk);
     left -= static_cast<int64_t>(chunk);
   }
   rt::CloseFile(source);
@@ -56,7 +46,7 @@ bool ReadRange(const rt::Text& path, int64_t offset, int64_t size, rt::Bytes* ou
   out->assign(static_cast<size_t>(std::max<int64_t>(size, 0)), 0);
   const int32_t file = rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone);
   if (file == 0) return false;
-  const bool ok = rt::SeekFile(file, offset) && ReadExactly(file, out->data(), out->size());
+  const bool ok = rt::SeekFile(file, offset) && rt::ReadExactly(file, out->data(), out->size());
   rt::CloseFile(file);
   return ok;
 }
