@@ -9,6 +9,7 @@
 #include "tests/ui/recording_port.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/process.h"
 
 class FlowTest : public ::testing::Test {
  protected:
@@ -16,7 +17,7 @@ class FlowTest : public ::testing::Test {
     // The flow resolves list paths against the current folder, so every test
     // works in a scratch folder of its own.
     rt::Text name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    dir_ = "flow " + name;
+    dir_ = "flow " + name + " " + rt::ToText(rt::TickCount());  // new each run
     rt::CreateFolderTree(dir_);
     ASSERT_TRUE(rt::SetCurrentFolder(dir_));
     globals_.ServerBaseUrl = "http://127.0.0.1:8088/";

@@ -2,17 +2,19 @@
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/process.h"
 
 using namespace rt;
 
 namespace {
 
-// A fresh folder below the working folder, removed by hand-rolled cleanup so
-// the test depends on nothing but the runtime itself.
+// A fresh folder below the working folder for every test.
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = "rt files " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // A new folder each run, so files of an earlier run cannot interfere.
+    dir_ = "rt files " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + " " +
+           ToText(TickCount());
     CreateFolderTree(dir_);
     ASSERT_TRUE(FolderExists(dir_));
   }
