@@ -42,17 +42,17 @@ bool ParseDecimal(const std::string& text, int64_t limit, int64_t* value) {
 bool ParseContentRange(const std::string& value, int64_t* first) {
   const std::string lowered = Lower(value);
   if (lowered.compare(0, 6, "bytes ") != 0) return false;
-  const std::string spec = Trim(value.substr(6));
-  const size_t dash = spec.find('-');
-  const size_t slash = spec.find('/');
+  const std::string range_text = Trim(value.substr(6));
+  const size_t dash = range_text.find('-');
+  const size_t slash = range_text.find('/');
   if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
   int64_t start = 0;
   int64_t last = 0;
   const int64_t limit = std::numeric_limits<int64_t>::max() / 16;
-  if (!ParseDecimal(spec.substr(0, dash), limit, &start)) return false;
-  if (!ParseDecimal(spec.substr(dash + 1, slash - dash - 1), limit, &last)) return false;
+  if (!ParseDecimal(range_text.substr(0, dash), limit, &start)) return false;
+  if (!ParseDecimal(range_text.substr(dash + 1, slash - dash - 1), limit, &last)) return false;
   if (last < start) return false;
-  const std::string complete = spec.substr(slash + 1);
+  const std::string complete = range_text.substr(slash + 1);
   int64_t length = 0;
   if (complete != "*" && (!ParseDecimal(complete, limit, &length) || length <= last)) return false;
   *first = start;

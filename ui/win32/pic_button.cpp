@@ -27,11 +27,11 @@ void PicButton::Paint(HDC dc) {
   // Without a disabled face, a disabled button shows the face of its state
   // dimmed, so that it does not look pressable.
   const SkinBitmap& face = (disabled() && faces_[3].empty()) ? dimmed_[shown] : faces_[shown];
-  const ComponentRow& spec = row();
+  const ComponentRow& layout = row();
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (spec.has_key_color) {
+  if (layout.has_key_color) {
     // The key pixels are outside the button: the window shows through.
-    face.DrawKeyed(dc, r.left, r.top, w, h, spec.key_color);
+    face.DrawKeyed(dc, r.left, r.top, w, h, layout.key_color);
   } else {
     FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     face.Draw(dc, r.left, r.top, w, h);

@@ -50,27 +50,27 @@ UpdaterWindow::UpdaterWindow(const FlowBindings& bindings) : bindings_(bindings)
 
 UpdaterWindow* UpdaterWindow::Create(const FlowBindings& bindings) {
   if (!RegisterWindowClass(&UpdaterWindow::WindowProc)) return nullptr;
-  const WindowRow& spec = kUpdaterWindow;
+  const WindowRow& layout = kUpdaterWindow;
   // Lives until the process ends: the flow may hold the port after closing.
   auto* window = new UpdaterWindow(bindings);
   window->thread_id_ = GetCurrentThreadId();
-  window->background_ = SkinBitmap::Load(spec.background);
+  window->background_ = SkinBitmap::Load(layout.background);
 
-  int left = spec.stored_left, top = spec.stored_top;
-  if (spec.centred) {
-    left = (GetSystemMetrics(SM_CXSCREEN) - spec.client_width) / 2;
-    top = (GetSystemMetrics(SM_CYSCREEN) - spec.client_height) / 2;
+  int left = layout.stored_left, top = layout.stored_top;
+  if (layout.centred) {
+    left = (GetSystemMetrics(SM_CXSCREEN) - layout.client_width) / 2;
+    top = (GetSystemMetrics(SM_CYSCREEN) - layout.client_height) / 2;
   }
   // Frameless: no caption, border, system menu or boxes; client = window.
-  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, WideText(spec.title).c_str(),
-                              WS_POPUP | WS_CLIPCHILDREN, left, top, spec.client_width, spec.client_height,
+  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, WideText(layout.title).c_str(),
+                              WS_POPUP | WS_CLIPCHILDREN, left, top, layout.client_width, layout.client_height,
                               nullptr, nullptr, GetModuleHandleW(nullptr), window);
   if (!hwnd) {
     delete window;
     return nullptr;
   }
   window->CreateComponents();
-  window->Fire(spec.on_created);
+  window->Fire(layout.on_created);
   ShowWindow(hwnd, SW_SHOW);
   UpdateWindow(hwnd);
   return window;
