@@ -283,10 +283,19 @@ bool WriteToFile(int32_t file, const Bytes& data) { return WriteToFile(file, dat
 bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
   int fd = FdOf(file);
   if (fd < 0) return false;
-  off_t before = ::lseek(fd, 0, SEEK_CUR);
-  if (WriteAll(fd, data, size)) return true;
-  if (before >= 0) ::lseek(fd, before, SEEK_SET);
-  return false;
+  // On failure step back over what did get written: the position is where it
+  // was, without asking for it before every write.
+  size_t written = 0;
+  while (written < size) {
+    ssize_t n = ::write(fd, data + written, size - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::lseek(fd, -static_cast<off_t>(written), SEEK_CUR);
+      return false;
+    }
+    written += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {

@@ -181,11 +181,22 @@ bool WriteToFile(int32_t file, const Bytes& data) { return WriteToFile(file, dat
 bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
   HANDLE h = HandleOf(file);
   if (h == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER zero = {}, before;
-  if (!SetFilePointerEx(h, zero, &before, FILE_CURRENT)) return false;
-  if (WriteAll(h, data, size)) return true;
-  SetFilePointerEx(h, before, nullptr, FILE_BEGIN);
-  return false;
+  // On failure step back over what did get written: the position is where it
+  // was, without asking for it before every write.
+  size_t written = 0;
+  while (written < size) {
+    size_t left = size - written;
+    DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    DWORD n = 0;
+    if (!WriteFile(h, data + written, chunk, &n, nullptr) || n == 0) {
+      LARGE_INTEGER back;
+      back.QuadPart = -static_cast<LONGLONG>(written);
+      SetFilePointerEx(h, back, nullptr, FILE_CURRENT);
+      return false;
+    }
+    written += n;
+  }
+  return true;
 }
 
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
