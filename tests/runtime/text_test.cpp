@@ -178,3 +178,16 @@ TEST(Bytes, ReadTypedValueIsLittleEndian) {
   EXPECT_EXIT(ReadTypedValue(b, 11), ::testing::ExitedWithCode(1), "");
 #endif
 }
+
+#ifndef _WIN32  // on Windows the fatal error is a message box
+TEST(Memory, FailedAllocationIsFatalWithTheSizeAskedFor) {
+  // Far beyond any memory: malloc refuses at once. The size is printed with %d.
+  volatile size_t huge = (size_t{1} << 46) + 12345;
+  EXPECT_EXIT(
+      {
+        char* p = new char[huge];
+        p[0] = 1;
+      },
+      ::testing::ExitedWithCode(1), "分配 12345 字节内存失败!");
+}
+#endif
