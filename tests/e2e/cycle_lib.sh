@@ -49,3 +49,16 @@ same_tree_files() {  # same_tree_files A B FILE...: every FILE equal in both
   local f
   for f in "$@"; do cmp -s "$a/$f" "$b/$f" || return 1; done
 }
+
+# cycle_setup NAME: builds present, a display, the Wine prefix, and a work
+# folder $WORK with an empty server root $SERVER (readable by nginx workers,
+# which run as another user).
+cycle_setup() {
+  require_builds || exit 1
+  start_display || exit 1
+  prepare_wine
+  WORK="$(mktemp -d "/tmp/updater-$1.XXXXXX")"
+  chmod 755 "$WORK"
+  SERVER="$WORK/server root"
+  mkdir -p "$SERVER"
+}

@@ -10,14 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/cycle_lib.sh"
 
-require_builds || exit 1
-start_display || exit 1
-prepare_wine
-
-WORK="$(mktemp -d /tmp/updater-cycle.XXXXXX)"
-chmod 755 "$WORK"  # nginx workers read it as another user
-SERVER="$WORK/server root"
-mkdir -p "$SERVER"
+cycle_setup cycle
 start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 
 CHANGED=("数据 目录/地图 文件.dat" "data/sub dir/配置 文件.ini")

@@ -7,14 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/cycle_lib.sh"
 
-require_builds || exit 1
-start_display || exit 1
-prepare_wine
-
-WORK="$(mktemp -d /tmp/updater-failures.XXXXXX)"
-chmod 755 "$WORK"  # nginx workers read it as another user
-SERVER="$WORK/server"
-mkdir -p "$SERVER"
+cycle_setup failures
 # The large file comes slowly, so that the exit can land in the middle of it.
 start_nginx "$SERVER" 8088 'location /patch/528/big/ { limit_rate 3m; }' || { echo "nginx did not start"; exit 1; }
 
@@ -98,7 +91,6 @@ for list in "" "<html><body>Bad Gateway</body></html>" $'..\\evil.txt#1\r\n' $'C
   n=$((n + 1))
   printf '%s' "$list" >"$SERVER/patch/528/filelist.txt"
   : >"$NGINX_DIR/access.log"
-  before="$(find "$WORK" -newer "$SERVER/patch/528/filelist.txt" -type f | grep -v '/server/' | wc -l)"
   start_launcher "$CLIENT"
   list_fetched() { [ "$(list_requests)" -ge 1 ]; }
   check "[list $n] the list is fetched" wait_until 60 list_fetched
