@@ -82,6 +82,15 @@ uint32_t PortableLoop(const std::uint8_t* p, size_t n) {
 }
 
 #if defined(__SSE2__)
+// A block's sum from its lane sums: lo + hi * 2^16 over the four lanes, plus
+// the block's "+1"s. Plain SSE2, so every kernel can share it.
+inline uint32_t BlockSum(__m128i lo, __m128i hi, uint32_t ones) {
+  __m128i sum = _mm_add_epi32(lo, _mm_slli_epi32(hi, 16));
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + ones;
+}
+
 uint32_t Sse2Blocks(const std::uint8_t* p, size_t blocks, uint32_t* weight_after) {
   const Weights& w = BlockWeights();
   const __m128i low_bytes = _mm_set1_epi16(0x00FF);
@@ -102,10 +111,7 @@ uint32_t Sse2Blocks(const std::uint8_t* p, size_t blocks, uint32_t* weight_after
     }
     const __m128i lo = _mm_add_epi32(lo_even, lo_odd);
     const __m128i hi = _mm_add_epi32(hi_even, hi_odd);
-    __m128i sum = _mm_add_epi32(lo, _mm_slli_epi32(hi, 16));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
-    const uint32_t block_sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + w.block_ones;
+    const uint32_t block_sum = BlockSum(lo, hi, w.block_ones);
     total += scale * block_sum;
     scale *= w.block_weight;
   }
@@ -137,10 +143,7 @@ __attribute__((target("ssse3"))) uint32_t Ssse3Blocks(const std::uint8_t* p, siz
     }
     const __m128i lo = _mm_add_epi32(lo_a, lo_b);
     const __m128i hi = _mm_add_epi32(hi_a, hi_b);
-    __m128i sum = _mm_add_epi32(lo, _mm_slli_epi32(hi, 16));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
-    const uint32_t block_sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + w.block_ones;
+    const uint32_t block_sum = BlockSum(lo, hi, w.block_ones);
     total += scale * block_sum;
     scale *= w.block_weight;
   }
@@ -172,11 +175,9 @@ __attribute__((target("avx2"))) uint32_t Avx2Blocks(const std::uint8_t* p, size_
     }
     const __m256i lo = _mm256_add_epi32(lo_a, lo_b);
     const __m256i hi = _mm256_add_epi32(hi_a, hi_b);
-    const __m256i sum8 = _mm256_add_epi32(lo, _mm256_slli_epi32(hi, 16));
-    __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(sum8), _mm256_extracti128_si256(sum8, 1));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
-    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
-    const uint32_t block_sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum)) + w.block_ones;
+    const uint32_t block_sum =
+        BlockSum(_mm_add_epi32(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1)),
+                 _mm_add_epi32(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1)), w.block_ones);
     total += scale * block_sum;
     scale *= w.block_weight;
   }
