@@ -5,6 +5,7 @@
 
 #include "app/file_checksum.h"
 #include "runtime/convert.h"
+#include "runtime/files.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/list_names.h"
 #include "tools/patchtool/listing.h"
@@ -88,6 +89,24 @@ void ChecksumClientFiles(ClientTree* tree) {
     }
     file.checksum = *sum;
   }
+}
+
+bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, ClientTree* tree) {
+  const std::string prefix = std::string(command) + ": ";
+  if (!rt::FolderExists(client_dir)) {
+    ReportError(prefix + "no such folder: " + Shown(client_dir));
+    return false;
+  }
+  *tree = ReadClientTree(client_dir);
+  if (tree->errors.empty()) ChecksumClientFiles(tree);
+  if (!tree->errors.empty()) {
+    for (const std::string& error : tree->errors) ReportError(prefix + error);
+    ReportError(prefix + nothing_done);
+    return false;
+  }
+  if (tree->files.empty())
+    PrintErr("patchtool: " + prefix + "warning: no files; the updater takes an empty list for a failed check");
+  return true;
 }
 
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files) {

@@ -28,6 +28,11 @@ ClientTree ReadClientTree(const rt::Text& client_dir);
 // Fills every file's checksum; an unreadable file adds an error.
 void ChecksumClientFiles(ClientTree* tree);
 
+// Reads and checksums the client for `command` ("manifest", "publish"): a
+// missing folder or any refused name is reported (ending with
+// `nothing_done`) and gives false; an empty client only warns.
+bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, ClientTree* tree);
+
 // The file list: one line per file, path "#" checksum, each line ended by
 // CR LF, GBK bytes.
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files);

@@ -40,19 +40,8 @@ int RunManifest(int argc, char** argv) {
     PrintErr(kUsage);
     return kExitUsage;
   }
-  if (!rt::FolderExists(client_dir)) {
-    ReportError("manifest: no such folder: " + Shown(client_dir));
-    return kExitFailed;
-  }
-  ClientTree tree = ReadClientTree(client_dir);
-  if (tree.errors.empty()) ChecksumClientFiles(&tree);
-  if (!tree.errors.empty()) {
-    for (const std::string& error : tree.errors) ReportError("manifest: " + error);
-    ReportError("manifest: nothing written");
-    return kExitFailed;
-  }
-  if (tree.files.empty())
-    PrintErr("patchtool: manifest: warning: no files; the updater takes an empty list for a failed check");
+  ClientTree tree;
+  if (!LoadClientTree("manifest", client_dir, "nothing written", &tree)) return kExitFailed;
   if (!rt::WriteWholeFile(output, FormatFileList(tree.files))) {
     ReportError("manifest: cannot write " + Shown(output));
     return kExitFailed;

@@ -95,20 +95,8 @@ int RunPublish(int argc, char** argv) {
     ReportError("publish: the patch folder must be a number: " + Shown(folder));
     return kExitUsage;
   }
-  if (!rt::FolderExists(client_dir)) {
-    ReportError("publish: no such folder: " + Shown(client_dir));
-    return kExitFailed;
-  }
-
-  ClientTree tree = ReadClientTree(client_dir);
-  if (tree.errors.empty()) ChecksumClientFiles(&tree);
-  if (!tree.errors.empty()) {
-    for (const std::string& error : tree.errors) ReportError("publish: " + error);
-    ReportError("publish: nothing published");
-    return kExitFailed;
-  }
-  if (tree.files.empty())
-    PrintErr("patchtool: publish: warning: no files; the updater takes an empty list for a failed check");
+  ClientTree tree;
+  if (!LoadClientTree("publish", client_dir, "nothing published", &tree)) return kExitFailed;
 
   const rt::Text patch_folder = JoinDiskPath(server_root, "patch\\" + folder);
   rt::CreateFolderTree(patch_folder);
