@@ -9,11 +9,6 @@ namespace {
 
 inline bool IsSeparator(unsigned char b) { return b < 0x21; }
 
-// Advances past one character (a GBK pair counts as one).
-inline size_t Next(const Text& s, size_t i) {
-  return (IsGbkLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? i + 2 : i + 1;
-}
-
 // Reads one argument starting at `i` (not a separator); returns its text and
 // moves `i` past it.
 Text ReadArgument(const Text& s, size_t& i) {
@@ -24,7 +19,7 @@ Text ReadArgument(const Text& s, size_t& i) {
     return arg;
   }
   size_t start = i;
-  while (i < s.size() && !IsSeparator(static_cast<unsigned char>(s[i]))) i = Next(s, i);
+  while (i < s.size() && !IsSeparator(static_cast<unsigned char>(s[i]))) i += GbkCharLength(s, i);
   return s.substr(start, i - start);
 }
 

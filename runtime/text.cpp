@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 namespace rt {
 namespace {
@@ -16,18 +15,6 @@ bool MatchAt(const Text& text, size_t pos, const Text& wanted, bool ignore_case)
     if (ignore_case ? Lower(a) != Lower(b) : a != b) return false;
   }
   return true;
-}
-
-// Byte offsets where a character starts, walking GBK pairs from the start.
-std::vector<bool> CharStarts(const Text& text) {
-  std::vector<bool> starts(text.size() + 1, false);
-  size_t i = 0;
-  while (i < text.size()) {
-    starts[i] = true;
-    i += (IsGbkLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
-  }
-  starts[text.size()] = true;
-  return starts;
 }
 
 }  // namespace
@@ -80,29 +67,21 @@ int32_t FindTextBackward(const Text& text, const Text& wanted, int32_t start, bo
 }
 
 Text TrimText(const Text& text) {
-  std::vector<bool> starts = CharStarts(text);
-  auto blank_at = [&](size_t i) -> size_t {  // length of the blank starting at i, 0 if none
-    if (!starts[i] || i >= text.size()) return 0;
-    if (text[i] == ' ') return 1;
-    if (i + 1 < text.size() && static_cast<unsigned char>(text[i]) == 0xA1 &&
-        static_cast<unsigned char>(text[i + 1]) == 0xA1)
-      return 2;
-    return 0;
-  };
-  size_t begin = 0;
-  while (size_t n = blank_at(begin)) begin += n;
-  // Walk characters forward and remember where the trailing run of blanks starts.
-  size_t end = begin, i = begin;
-  while (i < text.size()) {
-    size_t n = blank_at(i);
-    if (n == 0) {
-      i += (IsGbkLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
-      end = i;
-    } else {
-      i += n;
+  // One walk by characters, so a 0xA1 trail byte never pairs with the next
+  // character into a false full-width blank.
+  size_t begin = Text::npos, end = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = GbkCharLength(text, i);
+    const bool blank = (length == 1 && text[i] == ' ') ||
+                       (length == 2 && static_cast<unsigned char>(text[i]) == 0xA1 &&
+                        static_cast<unsigned char>(text[i + 1]) == 0xA1);
+    if (!blank) {
+      if (begin == Text::npos) begin = i;
+      end = i + length;
     }
+    i += length;
   }
-  return text.substr(begin, end - begin);
+  return begin == Text::npos ? Text() : text.substr(begin, end - begin);
 }
 
 Text ReplaceText(const Text& text, const Text& wanted, const Text& replacement, int32_t start,
@@ -140,7 +119,7 @@ TextArray SplitText(const Text& text, const Text& delimiter, int32_t max_pieces)
       i += delimiter.size();
       piece_start = i;
     } else {
-      i += (IsGbkLead(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+      i += GbkCharLength(text, i);
     }
   }
   if (piece_start < text.size()) pieces.push_back(text.substr(piece_start));

@@ -2,6 +2,7 @@
 // Text operations over GBK byte strings: 1-based positions, -1 for "not
 // found". The operations marked GBK-aware never split a double-byte pair
 // (a lead byte 0x81..0xFE followed by its trail byte).
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/types.h"
@@ -10,6 +11,11 @@ namespace rt {
 
 // True when `b` starts a GBK double-byte character.
 inline bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+// Bytes of the character at 0-based offset `i`: 2 for a lead byte with a byte
+// after it, else 1.
+inline size_t GbkCharLength(const Text& text, size_t i) {
+  return (IsGbkLead(static_cast<std::uint8_t>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+}
 
 int32_t TextLength(const Text& text);
 // The first min(n, length) bytes; n <= 0 gives the empty text.
