@@ -25,19 +25,23 @@ Text ReadArgument(const Text& s, size_t& i) {
 
 }  // namespace
 
-TextArray SplitCommandLine(const Text& command_line) {
-  TextArray all;
-  size_t i = 0;
+TextArray SplitCommandWords(const Text& command_line) {
+  TextArray words;
   const Text& s = command_line;
-  while (i < s.size()) {
+  for (size_t i = 0; i < s.size();) {
     if (IsSeparator(static_cast<unsigned char>(s[i]))) {
       ++i;
       continue;
     }
-    all.push_back(ReadArgument(s, i));
+    words.push_back(ReadArgument(s, i));
   }
-  if (!all.empty()) all.erase(all.begin());  // the program name
-  return all;
+  return words;
+}
+
+TextArray SplitCommandLine(const Text& command_line) {
+  TextArray args = SplitCommandWords(command_line);
+  if (!args.empty()) args.erase(args.begin());  // the program name
+  return args;
 }
 
 int32_t ClampShowMode(int32_t mode) {

@@ -20,6 +20,8 @@ TextArray CommandLineArguments();
 // with a double quote runs to the next double quote, which is dropped, and may
 // hold blanks. GBK-aware.
 TextArray SplitCommandLine(const Text& command_line);
+// The same splitting with the program name kept as the first word.
+TextArray SplitCommandWords(const Text& command_line);
 
 // RunProgram show modes.
 enum ShowMode : int32_t {

@@ -60,7 +60,7 @@ TextArray CommandLineArguments() {
 
 bool RunProgram(const Text& command_line, bool wait, int32_t show_mode) {
   (void)show_mode;  // no window system to show anything in
-  TextArray words = SplitCommandLine("x " + command_line);
+  TextArray words = SplitCommandWords(command_line);
   if (words.empty()) return false;
   std::vector<std::string> native;
   native.push_back(NativePath(words[0]));
