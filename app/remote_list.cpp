@@ -1,31 +1,10 @@
 #include "app/remote_list.h"
 
 #include "runtime/convert.h"
+#include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace app {
-namespace {
-
-rt::Text UpperAscii(rt::Text s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
-}
-
-bool IsReservedDeviceName(const rt::Text& segment) {
-  // The device name counts with any extension and trailing blanks or dots.
-  rt::Text base = UpperAscii(segment.substr(0, segment.find('.')));
-  while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();
-  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* name : kNames)
-    if (base == name) return true;
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
-      base[3] <= '9')
-    return true;
-  return false;
-}
-
-}  // namespace
 
 bool IsUnsafeEntryPath(const rt::Text& path) {
   if (path.empty()) return true;
@@ -36,10 +15,12 @@ bool IsUnsafeEntryPath(const rt::Text& path) {
   // Segments, split GBK-aware at both separators.
   for (const rt::Text& piece : rt::SplitText(path, "\\")) {
     for (const rt::Text& segment : rt::SplitText(piece, "/")) {
+      // "..", and the forms Windows reads as it (".. ", "..."): dots and
+      // blanks only, two dots or more.
       rt::Text trimmed = segment;
       while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '.')) trimmed.pop_back();
-      if (segment == ".." || (trimmed.empty() && segment.find("..") != rt::Text::npos)) return true;
-      if (IsReservedDeviceName(segment)) return true;
+      if (trimmed.empty() && segment.find("..") != rt::Text::npos) return true;
+      if (rt::IsReservedDeviceName(segment)) return true;
     }
   }
   return false;

@@ -1,7 +1,20 @@
 // The portable parts of the file services.
 #include "runtime/files.h"
 
+#include "runtime/text.h"
+
 namespace rt {
+
+bool IsReservedDeviceName(const Text& name) {
+  Text base = TrimText(name.substr(0, name.find('.')));
+  for (char& c : base)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kNames)
+    if (base == device) return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
 
 bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
   while (size > 0) {

@@ -40,6 +40,11 @@ bool SetFileAttributes(const Text& path, uint32_t attributes);
 // The attributes as SetFileAttributes sees them, 0xFFFFFFFF when missing.
 uint32_t GetFileAttributes(const Text& path);
 
+// True when a file or folder name names a Windows device (CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM1-9, LPT1-9) in any letter case, also with an extension
+// or blanks around the base name ("nul.txt", "con .log").
+bool IsReservedDeviceName(const Text& name);
+
 // Creates a folder with all its missing parents. Existing folders and
 // failures are silent.
 void CreateFolderTree(const Text& folder);

@@ -159,3 +159,11 @@ TEST_F(FilesTest, FailedWriteLeavesThePositionWhereItWas) {
   EXPECT_FALSE(SeekToEnd(9999));
   EXPECT_EQ(ReadWholeFile(Path("w")), ToBytes(Text("0123456789")));
 }
+
+TEST(Files, ReservedDeviceNamesInAnyCaseAndWithExtensions) {
+  for (const char* name : {"CON", "con", "Nul.txt", "aux.tar.gz", "com1", "LPT9.log", "con .txt", " prn",
+                           "CONIN$", "conout$.x"})
+    EXPECT_TRUE(IsReservedDeviceName(name)) << name;
+  for (const char* name : {"", "console", "com0", "com10", "lpt", "connect.dat", "a.con", "数据"})
+    EXPECT_FALSE(IsReservedDeviceName(name)) << name;
+}

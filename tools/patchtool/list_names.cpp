@@ -2,15 +2,11 @@
 
 #include <cstring>
 
+#include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace patchtool {
 namespace {
-
-constexpr const char* kReservedDevices[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3",
-                                            "com4", "com5", "com6", "com7", "com8", "com9", "lpt1",
-                                            "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8",
-                                            "lpt9"};
 
 // Bytes that may not stand alone in a listed name; "#" and "<" break the
 // list, the others are illegal in Windows names.
@@ -54,12 +50,7 @@ std::string UnsafeSegmentReason(const rt::Text& segment) {
     if (std::strchr(kForbidden, byte) != nullptr) return std::string("the character \"") + char(byte) + "\"";
   }
   if (EndsWith(segment, ".") || EndsWith(segment, " ")) return "a trailing dot or blank";
-  const rt::Text folded = FoldCase(segment);
-  const rt::Text base = folded.substr(0, folded.find('.'));
-  for (const char* device : kReservedDevices) {
-    // "con", "con.txt" and "con .txt" all name the device.
-    if (rt::TrimText(base) == device) return "a reserved device name";
-  }
+  if (rt::IsReservedDeviceName(segment)) return "a reserved device name";
   return std::string();
 }
 
