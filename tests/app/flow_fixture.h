@@ -9,17 +9,14 @@
 #include "tests/ui/recording_port.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
-#include "runtime/process.h"
+#include "tests/support/temp_folder.h"
 
 class FlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The flow resolves list paths against the current folder, so every test
     // works in a scratch folder of its own.
-    rt::Text name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    dir_ = "flow " + name + " " + rt::ToText(rt::TickCount());  // new each run
-    rt::CreateFolderTree(dir_);
-    ASSERT_TRUE(rt::SetCurrentFolder(dir_));
+    ASSERT_TRUE(rt::SetCurrentFolder(folder_.path()));
     globals_.ServerBaseUrl = "http://127.0.0.1:8088/";
     globals_.PatchFolderNumber = 528;
     globals_.LocalBaseFolder = "";  // relative: the scratch folder
@@ -64,7 +61,7 @@ class FlowTest : public ::testing::Test {
   rt::Text Task() { return window_.props[ui::kCurrentTaskLabel].caption; }
   bool EnterGameDisabled() { return window_.props[ui::kEnterGameButton].disabled; }
 
-  rt::Text dir_;
+  testsupport::TempFolder folder_{"flow"};
   app::Globals globals_;
   ui::testing::RecordingPort window_;
   app::Flow flow_{globals_, nullptr, {}};

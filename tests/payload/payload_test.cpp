@@ -8,6 +8,7 @@
 
 #include "payload/payload.h"
 #include "runtime/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -28,19 +29,10 @@ rt::Bytes Pattern(size_t n, std::uint32_t seed) {
 }
 
 // A folder of its own under the current folder, removed at the end.
-class TempFolder {
+class TempFolder : public testsupport::TempFolder {
  public:
-  TempFolder() : path_("payload_test_" + std::to_string(std::random_device{}())) {
-    rt::CreateFolderTree(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  rt::Text File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempFolder() : testsupport::TempFolder("payload_test") {}
+  rt::Text File(const std::string& name) const { return Path(name); }
 };
 
 struct Row {

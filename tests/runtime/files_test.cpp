@@ -2,24 +2,21 @@
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
-#include "runtime/process.h"
+#include "tests/support/temp_folder.h"
 
 using namespace rt;
 
 namespace {
 
-// A fresh folder below the working folder for every test.
+// Every test works in a folder of its own (Windows separators on purpose:
+// the POSIX backend turns them into slashes).
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // A new folder each run, so files of an earlier run cannot interfere.
-    dir_ = "rt files " + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + " " +
-           ToText(TickCount());
-    CreateFolderTree(dir_);
-    ASSERT_TRUE(FolderExists(dir_));
-  }
+  void SetUp() override { ASSERT_TRUE(FolderExists(dir_)); }
   Text Path(const Text& name) const { return dir_ + "\\" + name; }
-  Text dir_;
+
+  testsupport::TempFolder folder_{"rt files"};
+  const Text& dir_ = folder_.path();
 };
 
 }  // namespace

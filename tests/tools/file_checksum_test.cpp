@@ -8,6 +8,7 @@
 
 #include "app/file_checksum.h"
 #include "runtime/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -96,14 +97,9 @@ TEST(PowerOf31, MatchesRepeatedMultiplication) {
 
 class ChecksumFiles : public ::testing::Test {
  protected:
-  void SetUp() override { rt::CreateFolderTree(folder_); }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  rt::Text File(const std::string& name) const { return folder_ + "/" + name; }
+  rt::Text File(const std::string& name) const { return folder_.Path(name); }
 
-  const std::string folder_ = "checksum_test_" + std::to_string(std::random_device{}());
+  testsupport::TempFolder folder_{"checksum_test"};
 };
 
 TEST_F(ChecksumFiles, SizesAroundChunksAndReadAhead) {
@@ -126,7 +122,7 @@ TEST_F(ChecksumFiles, MissingFileCountsAsEmpty) {
   EXPECT_FALSE(app::TryFileChecksumOfFile(File("missing")).has_value());
   EXPECT_FALSE(app::TryFileChecksumOfFile(rt::Text()).has_value());
   // A folder cannot be read as a file either.
-  EXPECT_EQ(app::FileChecksumOfFile(folder_), 0);
+  EXPECT_EQ(app::FileChecksumOfFile(folder_.path()), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "payload/payload.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "tests/support/temp_folder.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/list_names.h"
 
@@ -41,11 +42,6 @@ int RunCommand(int (*command)(int, char**), std::vector<rt::Text> args) {
 
 class Patchtool : public ::testing::Test {
  public:
-  void SetUp() override { rt::CreateFolderTree(root_); }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
   // A GBK path under the test's folder; "\" separators as in the list.
   rt::Text At(const rt::Text& relative) const {
     rt::Text path = root_ + "/";
@@ -58,7 +54,8 @@ class Patchtool : public ::testing::Test {
     ASSERT_TRUE(rt::WriteWholeFile(path, content)) << relative;
   }
 
-  const std::string root_ = "patchtool_test_" + std::to_string(std::random_device{}());
+  testsupport::TempFolder folder_{"patchtool_test"};
+  const std::string& root_ = folder_.path();
 };
 
 struct ListedFile {
