@@ -56,10 +56,11 @@ start_display() {
   echo "no free display"; return 1
 }
 
+# prepare_wine: the prefix with CJK fonts; fails when the fonts could not be set.
 prepare_wine() {
   ensure_wineprefix
   source "$ROOT/tests/e2e/wine_fonts.sh"
-  wine_cjk_fonts || true
+  wine_cjk_fonts
 }
 
 # start_nginx SERVER_ROOT [PORT] [extra server directives]: serves SERVER_ROOT

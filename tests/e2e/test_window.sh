@@ -8,7 +8,7 @@
 set -uo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$HERE/../../scripts/env.sh"
-source "$HERE/wine_fonts.sh"
+source "$HERE/lib.sh"  # display, Wine prefix; check, shot and finish are this script's own
 
 HARNESS="$WIN_BUILD/tests/ui/window_harness.exe"
 SKIN="$ROOT/ui/skin"
@@ -18,7 +18,7 @@ WORK="$(mktemp -d /tmp/test_window.XXXXXX)"
 TITLE="版本更新"
 OX=278 OY=289  # the window's top-left corner on a 1024x768 screen
 PASS=0 FAIL=0
-XVFB_PID="" OPENBOX_PID="" HARNESS_PID=""
+HARNESS_PID=""
 
 ok() { PASS=$((PASS + 1)); echo "ok   $*"; }
 bad() { FAIL=$((FAIL + 1)); echo "FAIL $*"; }
@@ -30,9 +30,7 @@ check() {
 }
 finish() {
   stop_harness
-  [ -n "$OPENBOX_PID" ] && kill "$OPENBOX_PID" 2>/dev/null
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
-  timeout 20 wineserver -w 2>/dev/null
+  e2e_cleanup
   [ "$FAIL" -eq 0 ] && rm -rf "$WORK"
   echo "$PASS passed, $FAIL failed"
   [ "$FAIL" -eq 0 ]
@@ -47,20 +45,8 @@ fi
 mkdir -p "$SHOTS"
 
 # ---- display, window manager, Wine prefix -----------------------------------
-DISPLAY_NUM=""
-for n in $(seq 91 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then DISPLAY_NUM=$n; break; fi
-done
-[ -n "$DISPLAY_NUM" ] || { bad "no free X display number"; exit 1; }
-Xvfb ":$DISPLAY_NUM" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$DISPLAY_NUM"
-for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUM" ] && break; sleep 0.2; done
-openbox >"$WORK/openbox.log" 2>&1 &
-OPENBOX_PID=$!
-sleep 1
-ensure_wineprefix
-wine_cjk_fonts || bad "Wine font set-up"
+start_display || { bad "no X display"; exit 1; }
+prepare_wine || bad "Wine font set-up"
 
 # Reference pixels come from the skin files themselves.
 for f in background.jpg minimize_1.bmp minimize_2.bmp close_1.bmp enter_1.bmp enter_2.bmp bar_fill.bmp bar_back.bmp; do
