@@ -3,6 +3,14 @@
 # nginx update server on 127.0.0.1, screenshots with pixel probes, and the
 # pass/fail tally. Everything started here is stopped by PID on exit.
 
+# The servers of these tests listen on fixed ports (the updater's own is
+# 8088): end-to-end runs on one machine take turns. The script runs again
+# under the lock; -o keeps the lock out of the servers and Wine it starts.
+if [ -z "${UPDATER_E2E_LOCKED:-}" ]; then
+  export UPDATER_E2E_LOCKED=1
+  exec flock -o -w 3600 /tmp/updater-e2e.lock bash "$0" "$@"
+fi
+
 E2E_PASS=0
 E2E_FAIL=0
 E2E_PIDS=()
