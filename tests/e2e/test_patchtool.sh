@@ -147,4 +147,19 @@ native pack "$WORK/updater.exe" "$WORK/none.exe" -o "$WORK/p2.exe" >/dev/null 2>
 check "pack with a missing game exits 1 and writes nothing" \
   bash -c '[ $0 -eq 1 ] && grep -q "none.exe" "$1" && [ ! -e "$2" ]' $? "$WORK/err.txt" "$WORK/p2.exe"
 
+# Both real updater builds take a payload the same way, whichever build packs.
+for tree in "$WIN32_BUILD" "$WIN64_BUILD"; do
+  real="$tree/app/updater.exe"
+  [ -f "$real" ] || { check "updater built in $tree" false; continue; }
+  size=$(stat -c %s "$real")
+  arch="$(basename "$tree")"
+  (cd "$WORK" && win pack "$real" game.exe -o "real-$arch.exe" >/dev/null)
+  check "$arch updater packed by the Windows tool is updater + game + trailer" \
+    bash -c 'cmp -s "$0" <(cat "$1" "$2"; printf "%12d#!@" "$3")' \
+    "$WORK/real-$arch.exe" "$real" "$WORK/game.exe" "$(stat -c %s "$WORK/game.exe")"
+  native inspect "$WORK/real-$arch.exe" >"$WORK/inspect-$arch.txt"
+  check "inspect finds the payload after the $arch image" \
+    grep -qF "payload: 970744 bytes at offset $size" "$WORK/inspect-$arch.txt"
+done
+
 finish
