@@ -1,0 +1,14 @@
+# Cross-compiling for Windows with MinGW-w64 (posix thread model); included by
+# the toolchain file of each target after it sets UPDATER_MINGW_ARCH.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${UPDATER_MINGW_ARCH})
+
+set(CMAKE_C_COMPILER   ${UPDATER_MINGW_ARCH}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${UPDATER_MINGW_ARCH}-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER  ${UPDATER_MINGW_ARCH}-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${UPDATER_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
