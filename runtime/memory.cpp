@@ -35,3 +35,14 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+#if defined(_WIN32)
+// An exception that nothing catches ends the program through std::terminate.
+// The toolchain's default handler prints the exception's demangled type to a
+// console the updater does not have, and links a C++ name demangler (50 KB)
+// for it; ending at once serves the player as well. Defining the handler here
+// keeps the toolchain's, and the demangler, out of the link.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+#endif

@@ -102,9 +102,8 @@ class ChecksumFiles : public ::testing::Test {
   testsupport::TempFolder folder_{"checksum_test"};
 };
 
-TEST_F(ChecksumFiles, SizesAroundChunksAndReadAhead) {
-  // Sizes around the read chunk and past the size where reading moves to a
-  // helper thread.
+TEST_F(ChecksumFiles, SizesAroundChunks) {
+  // Sizes around the read piece and many pieces long.
   const size_t chunk = app::kChecksumChunkSize;
   for (size_t n : {size_t{0}, size_t{1}, chunk - 1, chunk, chunk + 1, 4 * chunk, 4 * chunk + 12345, 10 * chunk}) {
     SCOPED_TRACE(n);

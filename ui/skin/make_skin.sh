@@ -105,7 +105,7 @@ enter_face "$OUT/enter_3.bmp" '#d4780a' '#b85c00' '#e89a40' '#1a0d00' '+2' '#000
   -fill '#2b344780' -draw "rectangle 0,14 311,14" \
   -type TrueColor -strip "BMP3:$OUT/bar_back.bmp"
 
-# ---- icon: 128, 64, 48, 32, 16, all 32 bits per pixel ----------------------
+# ---- icon: 128, 64, 48, 32, 16, all 32 bits per pixel, 48 and up as PNG ----
 "$IM" -size 128x128 xc:none \
   \( -size 128x128 gradient:'#2b3a57'-'#0d1119' \) \
   \( -size 128x128 xc:none -fill white -draw "roundrectangle 4,4 123,123 26,26" \) \
@@ -114,5 +114,6 @@ enter_face "$OUT/enter_3.bmp" '#d4780a' '#b85c00' '#e89a40' '#1a0d00' '+2' '#000
   -fill '#ffb43a' -draw "polygon 52,34 76,34 76,62 92,62 64,94 36,62 52,62" \
   -strip "$WORK/icon.png"
 "$IM" "$WORK/icon.png" -define icon:auto-resize=128,64,48,32,16 "$OUT/updater.ico"
+python3 "$HERE/ico_png_frames.py" "$OUT/updater.ico"
 
 echo "skin written to $OUT"
