@@ -48,6 +48,9 @@ void RunPatchDownloads(Flow& flow) {
     rt::Text local_path = g.LocalBaseFolder + entry.path;
     rt::CreateFolderTree(ParentFolderOf(local_path));
     rt::Text url = PatchUrl(g, entry.path);
+    // A read-only target (a client copied from a disc) is replaced like any
+    // other; one held open stays, and the engine reports the failed install.
+    rt::MakeWritable(local_path);
     rt::RemoveFile(local_path);
     flow.services.delay(kWaitBeforeFileMs);
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "app/globals.h"
+#include "runtime/fetch.h"
 #include "runtime/types.h"
 #include "ui/window_port.h"
 
@@ -14,7 +15,7 @@ namespace app {
 
 struct FlowServices {
   // Whole-body fetch of the remote list.
-  std::function<rt::Bytes(const rt::Text& url)> fetch_url;
+  std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One patch file from an escaped URL into a local path; 0 on success.
   std::function<int32_t(const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
                         std::atomic<int32_t>& done)>

@@ -9,8 +9,7 @@
 
 namespace app {
 
-// One line of the remote list: both columns stay empty for a line that is
-// not an entry.
+// One entry of the remote list: a path and its checksum text.
 struct RemoteRow {
   rt::Text path;
   rt::Text checksum;

@@ -8,7 +8,7 @@ namespace app {
 
 FlowServices RealServices() {
   FlowServices s;
-  s.fetch_url = rt::FetchUrl;
+  s.fetch_url = [](const rt::Text& url) { return rt::FetchUrl(url); };
   s.download = [](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
                   std::atomic<int32_t>& done) { return net::HttpDownload(url, path, total, done); };
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };

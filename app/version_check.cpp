@@ -15,18 +15,20 @@ void CheckRemoteVersion(Flow& flow) {
   window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
 
   rt::Text url = g.ServerBaseUrl + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
-  RemoteList list = ParseRemoteList(flow.services.fetch_url(url));
+  // Anything but a complete 2xx answer is a failed fetch: an error page is no
+  // list, and a list cut short would hide entries.
+  const rt::FetchResult fetched = flow.services.fetch_url(url);
+  RemoteList list;
+  if (fetched.ok()) list = ParseRemoteList(fetched.body);
   if (!list.usable) {
     window.SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
     window.SetDisabled(ui::kEnterGameButton, true);
     return;
   }
-  g.RemoteFileList = list.rows;
+  g.RemoteFileList = list.entries;
 
   std::vector<PatchEntry> candidates;
-  for (size_t i = 0; i < list.rows.size(); ++i) {
-    if (!list.is_entry[i]) continue;
-    const RemoteRow& row = list.rows[i];
+  for (const RemoteRow& row : list.entries) {
     // Relative paths resolve against the program folder, the current folder.
     // Messages get through between chunks too, so a large file does not
     // freeze the window.

@@ -11,6 +11,7 @@ const char* ToString(DownloadResult result) {
     case DownloadResult::SendFailed: return "SendFailed";
     case DownloadResult::SizeMismatch: return "SizeMismatch";
     case DownloadResult::BadStatus: return "BadStatus";
+    case DownloadResult::InstallFailed: return "InstallFailed";
   }
   return "Unknown";
 }

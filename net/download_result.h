@@ -13,6 +13,7 @@ enum class DownloadResult : int32_t {
   SendFailed = 4,      // the request could not be sent
   SizeMismatch = 5,    // the transfer ended short (or malformed); the partial file is deleted
   BadStatus = 6,       // the response was refused before any body byte was written
+  InstallFailed = 7,   // the file is complete but could not replace the target; the partial file stays
 };
 
 // The enumerator's name ("Ok", "SizeMismatch", ...); "Unknown" for other values.

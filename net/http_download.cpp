@@ -84,6 +84,8 @@ class Transfer {
 
  private:
   DownloadResult OnHeadBytes(const rt::Bytes& chunk, bool* body_started);
+  DownloadResult OnRangeNotSatisfiable(size_t head_end);
+  bool Install();
   DownloadResult StartBody(const ResponseHead& head, size_t body_offset);
   bool ReceiveBody();
   void TakeBody(const std::uint8_t* data, size_t size);
@@ -109,6 +111,11 @@ class Transfer {
 
   bool resume_ = false;
   int64_t range_start_ = 0;
+  // The resource's whole size as a 206 states it (-1: not stated); the body
+  // must end there.
+  int64_t stated_total_ = -1;
+  // The call's result is known without a body (a 416 answered).
+  bool settled_ = false;
 
   std::string head_;
   bool headers_read_ = false;
@@ -144,7 +151,7 @@ DownloadResult Transfer::Receive() {
       if (!socket_.Receive(chunk_, kReceiveWaitSeconds)) break;
       bool body_started = false;
       const DownloadResult result = OnHeadBytes(chunk_, &body_started);
-      if (result != DownloadResult::Ok) return result;
+      if (result != DownloadResult::Ok || settled_) return result;
       if (!body_started) continue;
       if (headers_only_) return DownloadResult::Ok;
       // The body bytes of the head's receive are written at once.
@@ -184,7 +191,15 @@ bool Transfer::ReceiveBody() {
 
 DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started) {
   head_.append(chunk.begin(), chunk.end());
-  if (CheckStatusLine(head_) == StatusCheck::kRefused) return DownloadResult::BadStatus;
+  if (CheckStatusLine(head_) == StatusCheck::kRefused) {
+    // A 416 to a resume says how large the resource is: read it whole.
+    const int code = StatusCodeOf(head_);
+    if (!resume_ || (code != 0 && code != 416)) return DownloadResult::BadStatus;
+    const size_t end = FindHeaderEnd(head_);
+    if (end == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+    if (end > kMaxHeaderBytes || code != 416) return DownloadResult::BadStatus;
+    return OnRangeNotSatisfiable(end);
+  }
   const size_t end = FindHeaderEnd(head_);
   if (end == 0) {
     return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
@@ -198,13 +213,42 @@ DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started)
   return result;
 }
 
+// The range asked for starts at or past the end of the resource. When the
+// partial file is exactly the resource ("bytes */N", N its size) it is
+// complete: an earlier call received it all but could not install it. Any
+// other partial file is stale (longer than the resource, or of another
+// version): it goes, so that the next call starts from byte 0.
+DownloadResult Transfer::OnRangeNotSatisfiable(size_t head_end) {
+  settled_ = true;
+  ResponseHead head;
+  ParseRangeNotSatisfiable(head_.substr(0, head_end), &head);
+  if (head.unsatisfied_complete < 0 || head.unsatisfied_complete != range_start_ ||
+      headers_only_) {
+    if (!headers_only_) rt::RemoveFile(partial_path_);
+    return DownloadResult::BadStatus;
+  }
+  total_ = range_start_;
+  done_ = range_start_;
+  total_out_.store(static_cast<int32_t>(total_));
+  Publish();
+  return Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
+}
+
 DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset) {
   if (head.status == 206) {
     // Only the range that was asked for may be appended (a fresh request
-    // asked for byte 0 on).
-    if (!head.content_range_valid || head.range_first != range_start_) {
+    // asked for byte 0 on), and it must run to the end of the resource, with
+    // a length that agrees with it: a shorter part would be installed as
+    // the whole file.
+    if (!head.content_range_valid || head.range_first != range_start_ || head.range_complete < 0 ||
+        head.range_last != head.range_complete - 1) {
       return DownloadResult::BadStatus;
     }
+    if (head.has_content_length && head.content_length_valid &&
+        head.content_length != head.range_last - head.range_first + 1) {
+      return DownloadResult::BadStatus;
+    }
+    stated_total_ = head.range_complete;
   } else if (resume_) {
     // The server sent the whole resource: start the partial file over.
     range_start_ = 0;
@@ -218,11 +262,15 @@ DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset)
     framing_ = Framing::kUntilClose;
   }
   const int64_t length = framing_ == Framing::kLength ? head.content_length : 0;
-  if (range_start_ + length > kMaxResourceSize) return DownloadResult::BadStatus;
-  total_ = range_start_ + length;
+  if (range_start_ + length > kMaxResourceSize || stated_total_ > kMaxResourceSize) {
+    return DownloadResult::BadStatus;
+  }
+  total_ = stated_total_ >= 0 ? stated_total_ : range_start_ + length;
   headers_read_ = true;
   // A chunked body's size is known only at its end.
-  total_out_.store(framing_ == Framing::kChunked && !headers_only_ ? 0 : static_cast<int32_t>(total_));
+  total_out_.store(framing_ == Framing::kChunked && stated_total_ < 0 && !headers_only_
+                       ? 0
+                       : static_cast<int32_t>(total_));
   if (headers_only_) return DownloadResult::Ok;
 
   if (memory_) {
@@ -314,7 +362,7 @@ void Transfer::Publish() {
 
 DownloadResult Transfer::Finish() {
   if (!WritePending()) broken_ = true;
-  if (framing_ == Framing::kChunked && chunked_.Finished()) {
+  if (framing_ == Framing::kChunked && chunked_.Finished() && stated_total_ < 0) {
     total_ = done_;
     total_out_.store(static_cast<int32_t>(total_));
   }
@@ -333,11 +381,17 @@ DownloadResult Transfer::Finish() {
     rt::RemoveFile(partial_path_);
     return DownloadResult::SizeMismatch;
   }
-  // Results unchecked: a target in use keeps the complete partial file, which
-  // the next call finds and asks the rest of (none).
-  rt::RemoveFile(save_path_);
-  rt::MoveFile(partial_path_, save_path_);
-  return DownloadResult::Ok;
+  return Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
+}
+
+// Replaces the target with the complete partial file. A read-only target is
+// made writable first (a client copied from a disc); a target held open by
+// another program cannot go: the partial file stays, and the next call finds
+// it complete (a 416 with its size) and installs it without downloading.
+bool Transfer::Install() {
+  rt::MakeWritable(save_path_);
+  rt::RemoveFile(save_path_);  // absent is fine; a failure shows in the move
+  return rt::MoveFile(partial_path_, save_path_);
 }
 
 DownloadResult Download(const rt::Text& url, rt::Text save_path, std::atomic<int32_t>& total_out,

@@ -15,10 +15,19 @@
 // with BadStatus, partial file untouched: a non-2xx or malformed status line,
 // an over-long header block, a Content-Length that is not a number in
 // 0..2^31-1 (or makes the whole size exceed it), a 206 whose Content-Range is
-// missing or does not start at the range start. A 200 answer to a Range
+// missing, does not start at the range start, does not run to the end of the
+// resource or disagrees with its Content-Length. A 200 answer to a Range
 // request restarts the partial file from byte 0. A call that received no
 // complete header block deletes the partial file and reports SizeMismatch,
 // and never installs anything over the target.
+//
+// A 416 to a resume whose "Content-Range: bytes */N" equals the partial
+// file's size means the partial file is complete: it is installed without a
+// body. Any other 416 to a resume deletes the partial file (BadStatus), so
+// the next call starts from byte 0. Installing is checked: a read-only
+// target is made writable and replaced; a target that cannot be replaced
+// (held open by another program) gives InstallFailed and keeps the complete
+// partial file for the next call.
 #include <atomic>
 #include <cstdint>
 

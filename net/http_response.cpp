@@ -37,26 +37,35 @@ bool ParseDecimal(const std::string& text, int64_t limit, int64_t* value) {
   return true;
 }
 
-// "bytes first-last/complete": only the first byte position matters here, but
-// the whole form must be well made.
-bool ParseContentRange(const std::string& value, int64_t* first) {
+// "bytes first-last/complete" with complete "*" allowed, or "bytes */complete"
+// (the form of a 416 answer). The whole form must be well made.
+void ParseContentRange(const std::string& value, ResponseHead* out) {
+  out->content_range_valid = false;
+  out->unsatisfied_complete = -1;
   const std::string lowered = Lower(value);
-  if (lowered.compare(0, 6, "bytes ") != 0) return false;
+  if (lowered.compare(0, 6, "bytes ") != 0) return;
   const std::string range_text = Trim(value.substr(6));
+  const int64_t limit = std::numeric_limits<int64_t>::max() / 16;
+  if (range_text.compare(0, 2, "*/") == 0) {
+    int64_t complete = 0;
+    if (ParseDecimal(range_text.substr(2), limit, &complete)) out->unsatisfied_complete = complete;
+    return;
+  }
   const size_t dash = range_text.find('-');
   const size_t slash = range_text.find('/');
-  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return;
   int64_t start = 0;
   int64_t last = 0;
-  const int64_t limit = std::numeric_limits<int64_t>::max() / 16;
-  if (!ParseDecimal(range_text.substr(0, dash), limit, &start)) return false;
-  if (!ParseDecimal(range_text.substr(dash + 1, slash - dash - 1), limit, &last)) return false;
-  if (last < start) return false;
+  if (!ParseDecimal(range_text.substr(0, dash), limit, &start)) return;
+  if (!ParseDecimal(range_text.substr(dash + 1, slash - dash - 1), limit, &last)) return;
+  if (last < start) return;
   const std::string complete = range_text.substr(slash + 1);
-  int64_t length = 0;
-  if (complete != "*" && (!ParseDecimal(complete, limit, &length) || length <= last)) return false;
-  *first = start;
-  return true;
+  int64_t length = -1;
+  if (complete != "*" && (!ParseDecimal(complete, limit, &length) || length <= last)) return;
+  out->content_range_valid = true;
+  out->range_first = start;
+  out->range_last = last;
+  out->range_complete = length;
 }
 
 // The last coding decides whether the body is chunked (RFC 9112 section 6.3).
@@ -77,7 +86,7 @@ void ReadField(const std::string& name, const std::string& value, ResponseHead* 
     out->content_length = length;
   } else if (name == "content-range") {
     out->has_content_range = true;
-    out->content_range_valid = ParseContentRange(value, &out->range_first);
+    ParseContentRange(value, out);
   } else if (name == "transfer-encoding") {
     out->chunked = EndsWithChunked(value);
   }
@@ -108,10 +117,28 @@ StatusCheck CheckStatusLine(const std::string& data) {
   return next == ' ' || next == '\r' ? StatusCheck::kSuccess : StatusCheck::kRefused;
 }
 
-bool ParseResponseHead(const std::string& head, ResponseHead* out) {
-  *out = ResponseHead();
-  if (CheckStatusLine(head) != StatusCheck::kSuccess) return false;
-  out->status = (head[9] - '0') * 100 + (head[10] - '0') * 10 + (head[11] - '0');
+int StatusCodeOf(const std::string& data) {
+  // "HTTP/1.x ddd" then a blank or the line end.
+  static const char kPattern[] = "HTTP/1.? ###";
+  const size_t pattern_length = sizeof kPattern - 1;
+  const size_t n = data.size() < pattern_length ? data.size() : pattern_length;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = data[i];
+    const char want = kPattern[i];
+    const bool ok = want == '?'   ? (c == '0' || c == '1')
+                    : want == '#' ? (c >= '0' && c <= '9')
+                                  : c == want;
+    if (!ok) return -1;
+  }
+  if (data.size() <= pattern_length) return 0;
+  const char next = data[pattern_length];
+  if (next != ' ' && next != '\r') return -1;
+  return (data[9] - '0') * 100 + (data[10] - '0') * 10 + (data[11] - '0');
+}
+
+namespace {
+
+void ReadFields(const std::string& head, ResponseHead* out) {
   size_t line_start = head.find("\r\n");
   // Bounded by the head's size: every round moves past one line end.
   while (line_start != std::string::npos && line_start + 2 < head.size()) {
@@ -125,6 +152,23 @@ bool ParseResponseHead(const std::string& head, ResponseHead* out) {
     }
     line_start = line_end;
   }
+}
+
+}  // namespace
+
+bool ParseResponseHead(const std::string& head, ResponseHead* out) {
+  *out = ResponseHead();
+  if (CheckStatusLine(head) != StatusCheck::kSuccess) return false;
+  out->status = StatusCodeOf(head);
+  ReadFields(head, out);
+  return true;
+}
+
+bool ParseRangeNotSatisfiable(const std::string& head, ResponseHead* out) {
+  *out = ResponseHead();
+  if (StatusCodeOf(head) != 416) return false;
+  out->status = 416;
+  ReadFields(head, out);
   return true;
 }
 

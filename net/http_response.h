@@ -22,6 +22,11 @@ enum class StatusCheck { kIncomplete, kSuccess, kRefused };
 // such a line.
 StatusCheck CheckStatusLine(const std::string& data);
 
+// The code of a status line "HTTP/1.0" or "HTTP/1.1", a blank, three digits
+// and a blank or the line end, whatever the code: 0 while the bytes so far
+// could still start such a line, -1 when they cannot.
+int StatusCodeOf(const std::string& data);
+
 struct ResponseHead {
   int status = 0;
   // Content-Length: absent, or present and valid (0..2^31-1, digits only,
@@ -29,10 +34,15 @@ struct ResponseHead {
   bool has_content_length = false;
   bool content_length_valid = true;
   int64_t content_length = 0;
-  // Content-Range "bytes first-last/complete" (or "bytes first-last/*").
+  // Content-Range "bytes first-last/complete" (or "bytes first-last/*", then
+  // range_complete is -1).
   bool has_content_range = false;
   bool content_range_valid = false;
   int64_t range_first = 0;
+  int64_t range_last = 0;
+  int64_t range_complete = -1;
+  // The form of a 416 answer, "bytes */complete": its complete length, else -1.
+  int64_t unsatisfied_complete = -1;
   // Transfer-Encoding whose last coding is "chunked".
   bool chunked = false;
 };
@@ -40,5 +50,9 @@ struct ResponseHead {
 // Parses a complete header block (status line included, up to its end as
 // FindHeaderEnd gives it). False when the status line is not a valid one.
 bool ParseResponseHead(const std::string& head, ResponseHead* out);
+
+// Parses a complete header block of a 416 answer (RFC 9110 section 15.5.17);
+// false for any other status.
+bool ParseRangeNotSatisfiable(const std::string& head, ResponseHead* out);
 
 }  // namespace net

@@ -59,6 +59,7 @@ Text ToText(double value) { return FormatText("%.13g", value); }
 Text ToText(float value) { return FormatText("%.6g", static_cast<double>(value)); }
 Text ToText(bool value) { return value ? Text("真") : Text("假"); }
 Text ToText(const Bytes& value) {
+  if (value.empty()) return Text();  // data() may be null: no memchr on it
   const void* nul = std::memchr(value.data(), 0, value.size());
   size_t n = nul ? static_cast<size_t>(static_cast<const std::uint8_t*>(nul) - value.data()) : value.size();
   return Text(reinterpret_cast<const char*>(value.data()), n);

@@ -16,6 +16,13 @@ bool IsReservedDeviceName(const Text& name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
+bool MakeWritable(const Text& path) {
+  const uint32_t attributes = GetFileAttributes(path);
+  if (attributes == 0xFFFFFFFFu) return false;
+  if ((attributes & kAttrReadOnly) == 0) return true;
+  return SetFileAttributes(path, attributes & ~kAttrReadOnly);
+}
+
 bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
   while (size > 0) {
     const int64_t got = ReadFromFile(file, out, size);

@@ -39,6 +39,9 @@ constexpr uint32_t kAttrArchive = 0x20;
 bool SetFileAttributes(const Text& path, uint32_t attributes);
 // The attributes as SetFileAttributes sees them, 0xFFFFFFFF when missing.
 uint32_t GetFileAttributes(const Text& path);
+// Clears the read-only attribute of an existing file, keeping the others, so
+// that it can be removed or replaced. True when the file is writable after.
+bool MakeWritable(const Text& path);
 
 // True when a file or folder name names a Windows device (CON, PRN, AUX, NUL,
 // CONIN$, CONOUT$, COM1-9, LPT1-9) in any letter case, also with an extension

@@ -72,6 +72,16 @@ TEST_F(FlowTest, FileThatDoesNotMatchItsListChecksumFailsTheRun) {
   EXPECT_TRUE(ended_.empty());
 }
 
+TEST_F(FlowTest, ReadOnlyTargetIsReplaced) {
+  globals_.PatchList = {{"disc.dat", Sum("v2")}};
+  server_["http://127.0.0.1:8088/patch/528/disc.dat"] = "v2";
+  Write("disc.dat", "v1 copied from a disc");
+  ASSERT_TRUE(rt::SetFileAttributes("disc.dat", rt::kAttrReadOnly));
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Read("disc.dat"), "v2");
+  EXPECT_EQ(Task(), kTextUpdateDone);
+}
+
 TEST_F(FlowTest, EmptyListGoesStraightToTheClosingSteps) {
   RunPatchDownloads(flow_);
   EXPECT_EQ(Task(), kTextUpdateDone);

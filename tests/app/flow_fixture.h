@@ -26,6 +26,8 @@ class FlowTest : public ::testing::Test {
       fetched_.push_back(url);
       return list_;
     };
+    list_.outcome = rt::FetchOutcome::kOk;
+    list_.status = 200;
     flow_.services.download = [this](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
                                       std::atomic<int32_t>& done) -> int32_t {
       requested_.push_back(url);
@@ -53,7 +55,11 @@ class FlowTest : public ::testing::Test {
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
 
-  void SetList(const rt::Text& text) { list_ = rt::ToBytes(text); }
+  void SetList(const rt::Text& text, rt::FetchOutcome outcome = rt::FetchOutcome::kOk, int status = 200) {
+    list_.outcome = outcome;
+    list_.status = status;
+    list_.body = rt::ToBytes(text);
+  }
   void Write(const rt::Text& path, const rt::Text& content) {
     ASSERT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(content)));
   }
@@ -65,7 +71,7 @@ class FlowTest : public ::testing::Test {
   app::Globals globals_;
   ui::testing::RecordingPort window_;
   app::Flow flow_{globals_, nullptr, {}};
-  rt::Bytes list_;
+  rt::FetchResult list_;
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;
   std::vector<int32_t> ended_;

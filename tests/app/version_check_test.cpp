@@ -29,7 +29,7 @@ TEST_F(FlowTest, UpToDateEnablesTheEnterGameButton) {
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_FALSE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 0);
-  EXPECT_EQ(globals_.RemoteFileList.size(), 3u);
+  EXPECT_EQ(globals_.RemoteFileList.size(), 2u);  // the entries
   EXPECT_GE(events_, 2);  // messages let through after every file
 }
 
@@ -48,6 +48,25 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
   EXPECT_EQ(globals_.PatchList[1].checksum, "12");
   EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
+}
+
+TEST_F(FlowTest, FailedFetchesAreReportedNeverReadAsAnEmptyList) {
+  // Whatever body came with it: an error status, a cut-off list, a time-out.
+  struct Case {
+    rt::FetchOutcome outcome;
+    int status;
+  } const cases[] = {
+      {rt::FetchOutcome::kHttpError, 503}, {rt::FetchOutcome::kHttpError, 404},
+      {rt::FetchOutcome::kCutShort, 200},  {rt::FetchOutcome::kTimedOut, 200},
+      {rt::FetchOutcome::kTooLarge, 200},  {rt::FetchOutcome::kUnreachable, 0},
+  };
+  for (const Case& c : cases) {
+    SetList("Service Unavailable\r\n", c.outcome, c.status);
+    CheckRemoteVersion(flow_);
+    EXPECT_EQ(Task(), kTextListFailed) << rt::ToString(c.outcome) << " " << c.status;
+    EXPECT_TRUE(EnterGameDisabled());
+    EXPECT_EQ(runs_started_, 0);
+  }
 }
 
 TEST_F(FlowTest, ListOfNonEntriesReadsAsUpToDate) {

@@ -287,12 +287,22 @@ TEST_F(HttpDownloadTest, RefusedAnswersLeaveFilesAlone) {
     bool with_partial;
   } const cases[] = {
       {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!", true},
-      {"416", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n", true},
+      {"416 to a fresh request",
+       "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */0\r\nContent-Length: 0\r\n\r\n", false},
       {"no status line", "garbage\r\n\r\n", true},
       {"206 from another offset",
        "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 0-9/1010\r\n\r\n0123456789",
        true},
       {"206 without Content-Range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n\r\n0123456789", true},
+      {"206 that ends before the end of the resource",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 1000-1009/5000\r\n\r\n0123456789",
+       true},
+      {"206 whose length disagrees with its range",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 5\r\nContent-Range: bytes 1000-1009/1010\r\n\r\n01234",
+       true},
+      {"206 of a resource of unknown size",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 1000-1009/*\r\n\r\n0123456789",
+       true},
       {"206 to a fresh request, not from 0",
        "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 5-14/15\r\n\r\n0123456789",
        false},
@@ -337,6 +347,90 @@ TEST_F(HttpDownloadTest, WholeAnswerToARangeRequestRestartsThePartialFile) {
   EXPECT_TRUE(ReadText(Target()) == body);
   EXPECT_EQ(call.total.load(), 3000);
   EXPECT_EQ(call.done.load(), 3000);
+}
+
+// ---- partial files that cannot be resumed, targets that resist --------------------
+
+TEST_F(HttpDownloadTest, RangeNotSatisfiableInstallsACompletePartialAndDropsAStaleOne) {
+  const std::string body = PatternBytes(5000, 7);
+  const std::string refusal = "HTTP/1.1 416 Requested Range Not Satisfiable\r\nContent-Length: 0\r\n";
+  struct Case {
+    const char* what;
+    std::string partial;
+    Script answer;
+    DownloadResult want;
+    std::string target_after;  // empty: the old target stays
+    bool partial_stays;
+  } const cases[] = {
+      {"complete partial, */N equal to its size", body,
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::Ok, body, false},
+      {"complete partial, status line and head in pieces", body,
+       Script().Send("HTTP/1.1 4").Pause(50).Send("16 Range Not Satisfiable\r\nContent-Ra").Pause(50).Send(
+           "nge: bytes */5000\r\n\r\n"),
+       DownloadResult::Ok, body, false},
+      {"partial longer than a newer, shorter resource", body + "stale tail",
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::BadStatus, "", false},
+      {"partial shorter than the resource the 416 names", body.substr(0, 4000),
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::BadStatus, "", false},
+      {"416 without Content-Range", body, Script().Send(refusal + "\r\n"), DownloadResult::BadStatus, "",
+       false},
+      {"a 404 to a resume still leaves the partial file", body,
+       Script().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), DownloadResult::BadStatus, "",
+       true},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Script(c.answer).HoldOpen(3000));
+    ASSERT_TRUE(server.Ok());
+    WriteText(Target(), "old target");
+    WriteText(Partial(), c.partial);
+    Call call;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), c.want) << c.what;
+    EXPECT_NE(server.Request().find("Range: bytes=" + std::to_string(c.partial.size()) + "-"),
+              std::string::npos)
+        << c.what;
+    EXPECT_EQ(ReadText(Target()), c.target_after.empty() ? "old target" : c.target_after) << c.what;
+    EXPECT_EQ(rt::FileExists(Partial()), c.partial_stays) << c.what;
+    if (c.want == DownloadResult::Ok) {
+      EXPECT_EQ(call.total.load(), 5000) << c.what;
+      EXPECT_EQ(call.done.load(), 5000) << c.what;
+    }
+  }
+}
+
+TEST_F(HttpDownloadTest, TargetHeldOpenKeepsTheCompletePartialForTheNextCall) {
+  const std::string body = PatternBytes(3000, 3);
+  ScriptedServer server({Script().Send(OkResponse(body)),
+                         Script().Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */3000\r\n"
+                                       "Content-Length: 0\r\n\r\n")});
+  ASSERT_TRUE(server.Ok());
+  WriteText(Target(), "old target");
+  {
+    // Another program (the running game) holds the target without sharing.
+    rt::OpenedFile holder(rt::OpenFile(Target(), rt::kModeRead, rt::kShareExclusive));
+    ASSERT_TRUE(holder);
+    Call first;
+    EXPECT_EQ(first.Run(server.Url("a.dat"), Target()), DownloadResult::InstallFailed);
+    EXPECT_EQ(ReadText(Partial()), body);
+  }
+  EXPECT_EQ(ReadText(Target()), "old target");
+  Call second;
+  EXPECT_EQ(second.Run(server.Url("a.dat"), Target()), DownloadResult::Ok);
+  EXPECT_NE(server.Request(1).find("Range: bytes=3000-"), std::string::npos);
+  EXPECT_EQ(ReadText(Target()), body);
+  EXPECT_FALSE(rt::FileExists(Partial()));
+  EXPECT_EQ(second.total.load(), 3000);
+}
+
+TEST_F(HttpDownloadTest, ReadOnlyTargetIsReplaced) {
+  const std::string body = PatternBytes(2000, 5);
+  ScriptedServer server(Script().Send(OkResponse(body)));
+  ASSERT_TRUE(server.Ok());
+  WriteText(Target(), "old target from a disc");
+  ASSERT_TRUE(rt::SetFileAttributes(Target(), rt::kAttrReadOnly));
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Ok);
+  EXPECT_EQ(ReadText(Target()), body);
+  EXPECT_FALSE(rt::FileExists(Partial()));
 }
 
 // ---- nothing arrives ------------------------------------------------------------------

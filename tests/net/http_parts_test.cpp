@@ -145,16 +145,22 @@ TEST(HttpResponse, ContentRange) {
     const char* value;
     bool valid;
     int64_t first;
+    int64_t last;
+    int64_t complete;      // -1 for "*"
+    int64_t unsatisfied;   // the N of "bytes */N", else -1
   } const cases[] = {
-      {"bytes 1000-1499/1500", true, 1000},
-      {"bytes 0-0/1", true, 0},
-      {"Bytes  7-9/*", true, 7},
-      {"bytes */1500", false, 0},
-      {"bytes 1000-999/1500", false, 0},
-      {"bytes 1000-1499/1499", false, 0},
-      {"bytes x-1/2", false, 0},
-      {"items 0-1/2", false, 0},
-      {"", false, 0},
+      {"bytes 1000-999/1500", false, 0, 0, -1, -1},
+      {"bytes 1000-1499/1499", false, 0, 0, -1, -1},
+      {"bytes x-1/2", false, 0, 0, -1, -1},
+      {"items 0-1/2", false, 0, 0, -1, -1},
+      {"", false, 0, 0, -1, -1},
+      {"bytes */", false, 0, 0, -1, -1},
+      {"bytes */12x", false, 0, 0, -1, -1},
+      {"bytes */1500", false, 0, 0, -1, 1500},
+      {"bytes */0", false, 0, 0, -1, 0},
+      {"bytes 1000-1499/1500", true, 1000, 1499, 1500, -1},
+      {"bytes 0-0/1", true, 0, 0, 1, -1},
+      {"Bytes  7-9/*", true, 7, 9, -1, -1},
   };
   for (const Case& c : cases) {
     ResponseHead head;
@@ -164,10 +170,32 @@ TEST(HttpResponse, ContentRange) {
     EXPECT_EQ(head.status, 206);
     EXPECT_TRUE(head.has_content_range);
     EXPECT_EQ(head.content_range_valid, c.valid) << c.value;
+    EXPECT_EQ(head.unsatisfied_complete, c.unsatisfied) << c.value;
     if (c.valid) {
       EXPECT_EQ(head.range_first, c.first) << c.value;
+      EXPECT_EQ(head.range_last, c.last) << c.value;
+      EXPECT_EQ(head.range_complete, c.complete) << c.value;
     }
   }
+}
+
+TEST(HttpResponse, AnyStatusCodeAndTheRangeRefusal) {
+  struct Case {
+    const char* data;
+    int want;
+  } const cases[] = {
+      {"HTTP/2 416\r\n", -1}, {"HTTP/1.1 4x6\r\n", -1}, {"HTTP/1.1 4160\r\n", -1},
+      {"", 0},  {"HTTP/1.1 41", 0},  {"HTTP/1.1 416", 0},
+      {"HTTP/1.1 416 Range Not Satisfiable\r\n", 416}, {"HTTP/1.0 404\r\n", 404},
+      {"HTTP/1.1 200 OK\r\n", 200},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StatusCodeOf(c.data), c.want) << c.data;
+
+  ResponseHead head;
+  EXPECT_FALSE(ParseRangeNotSatisfiable("HTTP/1.1 200 OK\r\nContent-Range: bytes */5\r\n\r\n", &head));
+  ASSERT_TRUE(ParseRangeNotSatisfiable("HTTP/1.1 416 No\r\ncontent-range:bytes */5\r\n\r\n", &head));
+  EXPECT_EQ(head.status, 416);
+  EXPECT_EQ(head.unsatisfied_complete, 5);
 }
 
 // Feeds `input` in pieces of `step` bytes; returns the decoded bytes.
@@ -253,12 +281,13 @@ TEST(DownloadResult, NamesAndNumbers) {
       {DownloadResult::SendFailed, 4, "SendFailed"},
       {DownloadResult::SizeMismatch, 5, "SizeMismatch"},
       {DownloadResult::BadStatus, 6, "BadStatus"},
+      {DownloadResult::InstallFailed, 7, "InstallFailed"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(static_cast<int32_t>(c.result), c.number);
     EXPECT_STREQ(ToString(c.result), c.name);
   }
-  EXPECT_STREQ(ToString(static_cast<DownloadResult>(7)), "Unknown");
+  EXPECT_STREQ(ToString(static_cast<DownloadResult>(8)), "Unknown");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST(FetchUrl, ParsesSchemeHostPortAndPath) {
 }
 
 TEST(FetchUrl, UnparsableOrUnreachableGivesEmptyBytes) {
-  EXPECT_TRUE(FetchUrl("not a url").empty());
+  EXPECT_TRUE(FetchUrl("not a url").body.empty());
   // Port 1 on the loopback address: nothing listens there.
-  EXPECT_TRUE(FetchUrl("http://127.0.0.1:1/filelist.txt").empty());
+  EXPECT_TRUE(FetchUrl("http://127.0.0.1:1/filelist.txt").body.empty());
 }

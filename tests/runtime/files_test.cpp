@@ -73,6 +73,16 @@ TEST_F(FilesTest, ReadOnlyFileCannotBeRemovedUntilAttributesAreCleared) {
   EXPECT_FALSE(GetFileAttributes(Path("ro")) & kAttrReadOnly);
   EXPECT_TRUE(RemoveFile(Path("ro")));
   EXPECT_FALSE(SetFileAttributes(Path("ro"), 0));
+
+  // MakeWritable clears read-only only.
+  EXPECT_FALSE(MakeWritable(Path("ro")));  // missing
+  ASSERT_TRUE(WriteWholeFile(Path("ro"), ToBytes(Text("x"))));
+  EXPECT_TRUE(MakeWritable(Path("ro")));   // already writable
+  ASSERT_TRUE(SetFileAttributes(Path("ro"), kAttrReadOnly | kAttrArchive));
+  const uint32_t kept = GetFileAttributes(Path("ro")) & ~kAttrReadOnly;
+  EXPECT_TRUE(MakeWritable(Path("ro")));
+  EXPECT_EQ(GetFileAttributes(Path("ro")), kept);
+  EXPECT_TRUE(RemoveFile(Path("ro")));
 }
 
 TEST_F(FilesTest, OpenFileModesCreateTruncateOrRequireTheFile) {

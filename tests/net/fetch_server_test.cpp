@@ -1,0 +1,129 @@
+// FetchUrl (the remote list's whole-body fetch) against the scripted server
+// on 127.0.0.1: what counts as a list, and every way a fetch fails.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/socket_globals.h"
+#include "runtime/fetch.h"
+#include "tests/servers/scripted_server.h"
+
+namespace {
+
+using rt::FetchOutcome;
+using rt::FetchResult;
+using testsrv::OkResponse;
+using testsrv::PatternBytes;
+using testsrv::Script;
+using testsrv::ScriptedServer;
+
+class FetchServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+};
+
+std::string Text(const rt::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST_F(FetchServerTest, CompleteAnswerIsTheListAndTheRequestIsAPlainGet) {
+  const std::string list = "a.dat#1\r\nb.dat#2\r\n";
+  ScriptedServer server(Script().Send(OkResponse(list)));
+  ASSERT_TRUE(server.Ok());
+  const FetchResult got = rt::FetchUrl(server.Url("patch/528/filelist.txt"));
+  EXPECT_EQ(got.outcome, FetchOutcome::kOk);
+  EXPECT_EQ(got.status, 200);
+  EXPECT_EQ(Text(got.body), list);
+  const std::string request = server.Request();
+  const std::string request_line = "GET /patch/528/filelist.txt HTTP/1.0\r\n";
+  EXPECT_EQ(request.compare(0, request_line.size(), request_line), 0) << request;
+  EXPECT_NE(request.find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"), std::string::npos)
+      << request;
+}
+
+TEST_F(FetchServerTest, ErrorStatusesAreFailuresWhateverTheirBody) {
+  struct Case {
+    std::string answer;
+    int status;
+    bool transient;
+  } const cases[] = {
+      {"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 19\r\n\r\nService Unavailable", 503, true},
+      {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", 500, true},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", 404, false},
+      {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", 403, false},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Script().Send(c.answer));
+    ASSERT_TRUE(server.Ok());
+    const FetchResult got = rt::FetchUrl(server.Url("filelist.txt"));
+    EXPECT_EQ(got.outcome, FetchOutcome::kHttpError) << c.status;
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_TRUE(got.body.empty()) << c.status;
+    EXPECT_EQ(got.transient(), c.transient) << c.status;
+  }
+}
+
+TEST_F(FetchServerTest, ListCutShortIsAFailureNotAShorterList) {
+  ScriptedServer server(
+      Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\na.dat#1\r\nb.dat#2\r\n").Pause(100));
+  ASSERT_TRUE(server.Ok());
+  const FetchResult got = rt::FetchUrl(server.Url("filelist.txt"));
+  EXPECT_EQ(got.outcome, FetchOutcome::kCutShort);
+  EXPECT_TRUE(got.body.empty());
+  EXPECT_TRUE(got.transient());
+}
+
+TEST_F(FetchServerTest, BodyLargerThanTheCapIsRefusedAnnouncedOrNot) {
+  rt::FetchLimits limits;
+  limits.max_body_bytes = 1000;
+  ScriptedServer server({Script().Send(OkResponse(PatternBytes(5000))),
+                         Script().Send("HTTP/1.1 200 OK\r\n\r\n" + PatternBytes(3000)),
+                         Script().Send(OkResponse(PatternBytes(1000)))});
+  ASSERT_TRUE(server.Ok());
+  for (int i = 0; i < 2; ++i) {
+    const FetchResult got = rt::FetchUrl(server.Url("filelist.txt"), limits);
+    EXPECT_EQ(got.outcome, FetchOutcome::kTooLarge) << i;
+    EXPECT_TRUE(got.body.empty()) << i;
+    EXPECT_FALSE(got.transient()) << i;
+  }
+  const FetchResult at_cap = rt::FetchUrl(server.Url("filelist.txt"), limits);
+  EXPECT_EQ(at_cap.outcome, FetchOutcome::kOk);
+  EXPECT_EQ(at_cap.body.size(), 1000u);
+}
+
+TEST_F(FetchServerTest, SilentOrTricklingServersEndInATimeOut) {
+  rt::FetchLimits limits;
+  limits.receive_timeout_ms = 3000;
+  limits.deadline_ms = 1500;
+  // One byte now and then, each well inside the receive time-out: only the
+  // whole fetch's deadline ends it.
+  Script trickle;
+  trickle.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
+  for (int i = 0; i < 40; ++i) trickle.Pause(250).Send("x");
+  ScriptedServer trickling(trickle);
+  ASSERT_TRUE(trickling.Ok());
+  const FetchResult slow = rt::FetchUrl(trickling.Url("filelist.txt"), limits);
+  EXPECT_EQ(slow.outcome, FetchOutcome::kTimedOut);
+  EXPECT_TRUE(slow.body.empty());
+  EXPECT_TRUE(slow.transient());
+
+  // Accepts, reads the request, never answers.
+  limits.receive_timeout_ms = 500;
+  limits.deadline_ms = 60000;
+  ScriptedServer silent(Script().HoldOpen(10000));
+  ASSERT_TRUE(silent.Ok());
+  const FetchResult none = rt::FetchUrl(silent.Url("filelist.txt"), limits);
+  EXPECT_EQ(none.outcome, FetchOutcome::kTimedOut);
+  EXPECT_TRUE(none.transient());
+}
+
+TEST_F(FetchServerTest, UnparsableAndUnreachable) {
+  const FetchResult bad = rt::FetchUrl("not a url");
+  EXPECT_EQ(bad.outcome, FetchOutcome::kBadUrl);
+  EXPECT_FALSE(bad.transient());
+  // Port 1 on the loopback address: nothing listens there.
+  const FetchResult refused = rt::FetchUrl("http://127.0.0.1:1/filelist.txt");
+  EXPECT_EQ(refused.outcome, FetchOutcome::kUnreachable);
+  EXPECT_TRUE(refused.transient());
+  EXPECT_EQ(refused.status, 0);
+}
+
+}  // namespace
