@@ -26,8 +26,8 @@ void FailRun(Flow& flow) {
 }  // namespace
 
 rt::Text ParentFolderOf(const rt::Text& path) {
-  int32_t slash = rt::FindTextBackward(path, "\\");
-  return slash == -1 ? rt::Text() : rt::TextLeft(path, slash - 1);
+  const size_t slash = rt::FindLastChar(path, '\\');
+  return slash == rt::Text::npos ? rt::Text() : path.substr(0, slash);
 }
 
 rt::Text PatchUrl(const Globals& globals, const rt::Text& entry) {

@@ -53,6 +53,8 @@ inline constexpr const char kTextUpdateDone[] = "更新结束,可以游戏了!";
 inline constexpr const char kTextNotAvailable[] = "N/A";
 inline constexpr const char kTextNoPayload[] = "异常错误!无法运行游戏!请重新安装客户端!";
 inline constexpr const char kCaptionError[] = "发生错误";
+inline constexpr const char kTextFolderUnusable[] =
+    "客户端所在文件夹的名称含有无法识别的字符，无法更新。请把客户端放到名称只含中文或英文字符的文件夹中。";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

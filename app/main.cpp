@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "app/program_start.h"
 #include "net/socket_globals.h"
+#include "runtime/dialog.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
 #include "runtime/thread.h"
@@ -30,6 +31,13 @@ void LoadWindow(app::Flow& flow) {
 }  // namespace
 
 int main() {
+  // A folder whose name GBK cannot write, and that has no short form, would
+  // turn into "?" and every file operation would miss: say so, never end
+  // silently.
+  if (rt::RunDirectory().empty() || rt::ExecutableName().empty()) {
+    rt::ShowMessage(app::kTextFolderUnusable, rt::kMsgOk | rt::kMsgIconError, app::kCaptionError);
+    rt::EndProgram(1);
+  }
   rt::SetCurrentFolder(rt::RunDirectory());
 
   app::Globals& globals = app::CreateGlobals();

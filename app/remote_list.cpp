@@ -65,8 +65,9 @@ bool IsUnsafeEntryPath(const rt::Text& path) {
   if (!IsWellFormedGbk(path)) return true;
   if (path[0] == '\\' || path[0] == '/') return true;  // absolute or UNC
   if (rt::FindText(path, ":") != -1) return true;      // drive prefix, stream name
-  char last = path.back();
-  if (last == '\\' || last == '/') return true;
+  // A trailing separator character (a trail byte 0x5C is no separator).
+  const size_t last = path.size() - 1;
+  if (rt::FindLastChar(path, '\\') == last || rt::FindLastChar(path, '/') == last) return true;
   // Segments, split GBK-aware at both separators.
   size_t named_segments = 0;
   rt::Text last_name;

@@ -8,9 +8,12 @@
 namespace rt {
 
 // The folder that holds the running executable, without a trailing backslash
-// (a drive alone, such as "C:", for a program in a drive's root).
+// (a drive alone, such as "C:", for a program in a drive's root). A folder
+// that GBK cannot write (ö, é, Hangul) comes in its short 8.3 form where the
+// volume has one; empty when it cannot be written in GBK at all.
 Text RunDirectory();
-// The file name of the running executable, without its folder.
+// The file name of the running executable, without its folder; the same
+// short-form rule, empty when it cannot be written in GBK.
 Text ExecutableName();
 
 // The arguments after the program name (see SplitCommandLine).

@@ -66,6 +66,14 @@ int32_t FindTextBackward(const Text& text, const Text& wanted, int32_t start, bo
   return -1;
 }
 
+size_t FindLastChar(const Text& text, char c) {
+  size_t found = Text::npos;
+  for (size_t i = 0; i < text.size(); i += GbkCharLength(text, i)) {
+    if (text[i] == c) found = i;
+  }
+  return found;
+}
+
 Text TrimText(const Text& text) {
   // One walk by characters, so a 0xA1 trail byte never pairs with the next
   // character into a false full-width blank.

@@ -38,6 +38,11 @@ int32_t FindText(const Text& text, const Text& wanted, int32_t start = 1, bool i
 int32_t FindTextBackward(const Text& text, const Text& wanted, int32_t start = -1,
                          bool ignore_case = false);
 
+// 0-based offset of the last byte `c` that stands as a character of its own,
+// never the trail byte of a double-byte pair (the second byte of 運 is "\"),
+// or Text::npos. GBK-aware: use it for every split of a path at "\".
+size_t FindLastChar(const Text& text, char c);
+
 // Removes leading and trailing blanks: 0x20 and the full-width blank A1 A1.
 // Tabs, CR and LF are not blanks. GBK-aware.
 Text TrimText(const Text& text);

@@ -13,29 +13,64 @@ constexpr DWORD kInputIdleWaitMs = 1000;
 // Static initialisation runs on the main thread.
 const DWORD g_main_thread = GetCurrentThreadId();
 
-Text ModulePath() {
+std::wstring ModulePathWide() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return Text();
-    if (n < buffer.size()) return FromWide(buffer.data(), n);
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
     buffer.resize(buffer.size() * 2);
   }
 }
 
+// The text in GBK when GBK can write it, else empty.
+Text InGbk(const std::wstring& wide) {
+  Text gbk = FromWide(wide);
+  return !gbk.empty() && Wide(gbk) == wide ? gbk : Text();
+}
+
+std::wstring ShortPath(const std::wstring& path) {
+  DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (n == 0) return std::wstring();
+  std::wstring out(n, L'\0');
+  n = GetShortPathNameW(path.c_str(), &out[0], n);
+  if (n == 0 || n >= out.size()) return std::wstring();
+  out.resize(n);
+  return out;
+}
+
+// The own path as folder and name in GBK. A part that GBK cannot write (a
+// user folder with ö, é or Hangul) is taken in its short 8.3 form, which the
+// volume may keep in plain letters; a part that fits neither way is empty.
+struct OwnPath {
+  Text folder;
+  Text name;
+};
+
+OwnPath ModulePath() {
+  const std::wstring wide = ModulePathWide();
+  const size_t slash = wide.rfind(L'\\');  // UTF-16 has no trail-byte clash
+  if (slash == std::wstring::npos) return OwnPath{Text(), InGbk(wide)};
+  const std::wstring folder = wide.substr(0, slash);
+  OwnPath out{InGbk(folder), InGbk(wide.substr(slash + 1))};
+  if (out.folder.empty() || out.name.empty()) {
+    const std::wstring short_path = ShortPath(wide);
+    const size_t short_slash = short_path.rfind(L'\\');
+    if (short_slash != std::wstring::npos) {
+      if (out.folder.empty()) out.folder = InGbk(short_path.substr(0, short_slash));
+      if (out.name.empty()) out.name = InGbk(short_path.substr(short_slash + 1));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
-Text RunDirectory() {
-  Text path = ModulePath();
-  size_t slash = path.rfind('\\');
-  return slash == Text::npos ? Text() : path.substr(0, slash);
-}
+// GBK paths are never split here at a byte 0x5C: the split happens in UTF-16
+// (a GBK name such as 運行遊戲.exe holds 0x5C as a trail byte).
+Text RunDirectory() { return ModulePath().folder; }
 
-Text ExecutableName() {
-  Text path = ModulePath();
-  size_t slash = path.rfind('\\');
-  return slash == Text::npos ? path : path.substr(slash + 1);
-}
+Text ExecutableName() { return ModulePath().name; }
 
 TextArray CommandLineArguments() { return SplitCommandLine(FromWide(std::wstring(GetCommandLineW()))); }
 

@@ -12,6 +12,9 @@ TEST(FlowHelpers, ParentFolderAndPatchUrl) {
   EXPECT_EQ(ParentFolderOf("C:\\game\\data\\map\\a.pak"), "C:\\game\\data\\map");
   EXPECT_EQ(ParentFolderOf("a.pak"), "");
   EXPECT_EQ(ParentFolderOf("\\a"), "");
+  // 運 ends in the byte 0x5C: no separator.
+  EXPECT_EQ(ParentFolderOf("C:\\運行\\遊戲.pak"), "C:\\運行");
+  EXPECT_EQ(ParentFolderOf("運行遊戲.pak"), "");
   Globals g;
   g.ServerBaseUrl = "http://h:8088/";
   g.PatchFolderNumber = 528;

@@ -79,6 +79,6 @@ TEST(RemoteList, UnsafePathsMakeTheWholeListUnusable) {
   EXPECT_TRUE(IsUnsafeEntryPath("a\\\x81"));
   const char* safe[] = {"a.dat", "data\\map\\town.dat", "中文 目录\\文件 名.pak", "..a\\b..c", "console.dat",
                         "com10", "data\\.hidden", "\x81\x5C" "x.dat",
-                        "data\\update.dat", "sub\\game.dat", "update.dat.bak", "a.tmpl", "tmp", "\xD6\xD0\xCE\xC4.dat"};
+                        "data\\update.dat", "sub\\game.dat", "update.dat.bak", "a.tmpl", "tmp", "data\\運", "運行\\遊戲.dat", "\xD6\xD0\xCE\xC4.dat"};
   for (const char* path : safe) EXPECT_FALSE(IsUnsafeEntryPath(path)) << path;
 }

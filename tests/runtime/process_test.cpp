@@ -7,6 +7,10 @@
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/thread.h"
+#ifdef _WIN32
+#include "runtime/win32/wide.h"
+#include "runtime/win32/win.h"
+#endif
 
 using namespace rt;
 
@@ -62,10 +66,10 @@ Text ChildPath() {
 #endif
 }
 
-TextArray RunChild(const Text& arguments, int32_t show_mode) {
+TextArray RunChild(const Text& arguments, int32_t show_mode, const Text& program = ChildPath()) {
   Text out = "child output.txt";
   RemoveFile(out);
-  EXPECT_TRUE(RunProgram("\"" + ChildPath() + "\" \"" + out + "\" " + arguments, true, show_mode));
+  EXPECT_TRUE(RunProgram("\"" + program + "\" \"" + out + "\" " + arguments, true, show_mode));
   return SplitText(ToText(ReadWholeFile(out)), "\n");
 }
 
@@ -73,7 +77,7 @@ TextArray RunChild(const Text& arguments, int32_t show_mode) {
 
 TEST(Process, ChildReceivesArgumentsAndShowMode) {
   TextArray lines = RunChild("gxin \"启动 器.exe\" 第三", 9);
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "gxin|启动 器.exe|第三");
 #ifdef _WIN32
   EXPECT_EQ(lines[1], "7");  // 9 is taken as 6: minimised without activation
@@ -82,6 +86,70 @@ TEST(Process, ChildReceivesArgumentsAndShowMode) {
 #endif
   EXPECT_FALSE(RunProgram("\"" + RunDirectory() + "\\no such program.exe\"", false));
   EXPECT_FALSE(RunProgram("", false));
+}
+
+TEST(Process, OwnPathSplitsAtSeparatorCharactersNotTrailBytes) {
+  // The second byte of 運 and 遊 in GBK is 0x5C, the byte of "\".
+  const Text folder = RunDirectory() + "\\運行 目录";
+#ifdef _WIN32
+  const Text name = "運行遊戲.exe";
+#else
+  const Text name = "運行遊戲";
+#endif
+  CreateFolderTree(folder);
+  ASSERT_TRUE(CopyFile(ChildPath(), folder + "\\" + name));
+  TextArray lines = RunChild("x", kShowNormal, folder + "\\" + name);
+  ASSERT_EQ(lines.size(), 3u);
+  TextArray own = SplitText(lines[2], "|");
+  ASSERT_EQ(own.size(), 2u) << lines[2];
+#ifdef _WIN32
+  EXPECT_EQ(own[0], folder);
+#else
+  EXPECT_EQ(own[0], RunDirectory() + "/運行 目录");
+#endif
+  EXPECT_EQ(own[1], name);
+  RemoveFile(folder + "\\" + name);
+}
+
+#ifdef _WIN32
+TEST(Process, FolderThatGbkCannotWriteIsReachedThroughItsShortForm) {
+  // "Björk été": no GBK character for ö and é. The child is started by its
+  // long path, so its own module path holds them.
+  const std::wstring folder = Wide(RunDirectory()) + L"\\Bj\x00F6rk \x00E9t\x00E9";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring child = folder + L"\\runtime_child.exe";
+  ASSERT_TRUE(CopyFileW(Wide(ChildPath()).c_str(), child.c_str(), FALSE));
+  const Text out = "child output.txt";
+  RemoveFile(out);
+  std::wstring command = L"\"" + child + L"\" \"" + Wide(out) + L"\" x";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  TextArray lines = SplitText(ToText(ReadWholeFile(out)), "\n");
+  ASSERT_EQ(lines.size(), 3u);
+  TextArray own = SplitText(lines[2], "|");
+  ASSERT_EQ(own.size(), 2u) << lines[2];
+  EXPECT_EQ(FindText(own[0], "?"), -1) << own[0];
+  EXPECT_TRUE(FolderExists(own[0])) << own[0];
+  EXPECT_TRUE(FileExists(own[0] + "\\" + own[1])) << own[1];
+  DeleteFileW(child.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+#endif
+
+TEST(Text, FindLastCharSkipsTrailBytes) {
+  struct Case {
+    Text text;
+    size_t want;
+  } const cases[] = {
+      {"", Text::npos},         {"運", Text::npos},        {"a\\運", 1},     {"運\\", 2},
+      {"a\\b\\c", 3},       {"\x81", Text::npos},     {"\\\x81", 0},    {"運行遊戲.exe", Text::npos},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FindLastChar(c.text, '\\'), c.want) << c.text;
 }
 
 TEST(Process, DelayWaitsAtLeastTheTimeAsked) {

@@ -1,6 +1,7 @@
 // A child program for the process tests: writes what it received to the file
 // named by its first argument, one line each: the arguments joined by "|",
-// then the show command it was started with ("-" where there is none).
+// then the show command it was started with ("-" where there is none), then
+// its run directory and executable name joined by "|".
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
@@ -20,5 +21,6 @@ int main() {
   GetStartupInfoW(&startup);
   if (startup.dwFlags & STARTF_USESHOWWINDOW) show = rt::ToText(static_cast<int32_t>(startup.wShowWindow));
 #endif
-  return rt::WriteWholeFile(args[0], rt::ToBytes(joined + "\n" + show + "\n")) ? 0 : 1;
+  const rt::Text own = rt::RunDirectory() + "|" + rt::ExecutableName();
+  return rt::WriteWholeFile(args[0], rt::ToBytes(joined + "\n" + show + "\n" + own + "\n")) ? 0 : 1;
 }

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The list fetch of the real updater under Wine against real servers: an
+# error status with a plain-text or HTML body, a list cut short part-way and
+# a server that accepts and never answers are failures ("远程版本信息获取失败"
+# and the enter-game button stays disabled), never an up-to-date client; and
+# the request goes out as a plain GET of the list URL.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
+source "$ROOT/tests/e2e/lib.sh"
+source "$ROOT/tests/e2e/cycle_lib.sh"
+
+cycle_setup listfetch
+no_updater() { [ "$(updater_processes)" -eq 0 ]; }
+reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; }
+
+CLIENT="$WORK/list 客户 端"
+mkdir -p "$CLIENT"
+pack_updater "$CLIENT/$LAUNCHER"
+echo "v1" >"$CLIENT/readme.txt"
+# What an up-to-date list of this client reads: the list a cut-off answer
+# carries in full before it breaks off.
+RELEASE="$WORK/list release"
+cp -r "$CLIENT" "$RELEASE"
+publish "$RELEASE" "$SERVER"
+cp "$SERVER/patch/528/filelist.txt" "$WORK/uptodate.txt"
+
+# expect_failure LABEL [SETTLE]: the window shows, the list is not taken for
+# an up-to-date client: the enter-game click (after SETTLE seconds, once the
+# fetch has ended) starts nothing, the updater stays.
+expect_failure() {
+  local label="$1" settle="${2:-3}"
+  check "[$label] the window opens" wait_until 60 has_window
+  sleep "$settle"
+  shot "list-fetch-$label"
+  click_enter_game
+  sleep 3
+  check "[$label] enter game stays disabled: no game started" test ! -e "$CLIENT/game_started.txt"
+  check "[$label] the updater stays" test "$(updater_processes)" -eq 1
+  reset_run
+}
+
+# 1. nginx: a 503 whose body is plain text, and a 404 with nginx's HTML page.
+start_nginx "$SERVER" 8088 'location = /patch/528/filelist.txt { return 503 "Service Unavailable"; }' \
+  || { echo "nginx did not start"; exit 1; }
+start_launcher "$CLIENT"
+list_503() { [ -n "$(requests_of '^/patch/528/filelist.txt 503')" ]; }
+check "[503] the list was asked for" wait_until 60 list_503
+expect_failure 503
+stop_nginx
+rm "$SERVER/patch/528/filelist.txt"
+start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
+start_launcher "$CLIENT"
+expect_failure 404
+check "[404] nginx answered 404 with its page" test -n "$(requests_of '^/patch/528/filelist.txt 404')"
+stop_nginx
+
+# 2. A list cut short part-way, and the request bytes.
+requests="$WORK/requests.bin"
+: >"$requests"
+python3 "$ROOT/tests/e2e/list_server.py" 8088 cut "$requests" "$WORK/uptodate.txt" &
+E2E_PIDS+=($!)
+sleep 1
+start_launcher "$CLIENT"
+expect_failure cut
+check "[request] a GET of the list URL" grep -q $'^GET /patch/528/filelist.txt HTTP/1.[01]\r$' "$requests"
+check "[request] to the host and port of the built-in URL" grep -q $'^Host: 127.0.0.1:8088\r$' "$requests"
+kill "${E2E_PIDS[-1]}" 2>/dev/null; wait "${E2E_PIDS[-1]}" 2>/dev/null
+sleep 1
+
+# 3. A server that accepts and never answers: the bounded time-outs end the
+# fetch and the window reports it.
+python3 "$ROOT/tests/e2e/list_server.py" 8088 silent "$requests" &
+E2E_PIDS+=($!)
+sleep 1
+start_launcher "$CLIENT"
+expect_failure silent 25
+kill "${E2E_PIDS[-1]}" 2>/dev/null; wait "${E2E_PIDS[-1]}" 2>/dev/null
+
+rm -rf "$WORK"
+finish
