@@ -35,7 +35,12 @@ class FlowTest : public ::testing::Test {
       if (it == server_.end()) return 6;
       total = static_cast<int32_t>(it->second.size());
       done = total.load();
-      return rt::WriteWholeFile(path, rt::ToBytes(it->second)) ? 0 : 5;
+      // Through a partial file and a checked install, as the engine does,
+      // but without its read-only handling: what the run itself must do.
+      const rt::Text partial = path + ".tmp";
+      if (!rt::WriteWholeFile(partial, rt::ToBytes(it->second))) return 5;
+      rt::RemoveFile(path);
+      return rt::MoveFile(partial, path) ? 0 : 7;
     };
     flow_.services.start_download_run = [this] {
       ++runs_started_;

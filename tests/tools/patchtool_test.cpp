@@ -92,6 +92,7 @@ TEST_F(Patchtool, ManifestByteForByte) {
   // Left out: the updater's own files and partial downloads.
   Put("client\\update.dat", B("self"));
   Put("client\\GAME.DAT", B("game"));
+  Put("client\\update.log", B("log"));
   Put("client\\data\\town.dat.tmp", B("partial"));
   Put("client\\old.TMP", B("partial"));
   rt::CreateFolderTree(At("client/empty folder"));

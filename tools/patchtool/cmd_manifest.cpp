@@ -13,7 +13,7 @@ constexpr char kUsage[] =
     "usage: patchtool manifest CLIENT_DIR [-o FILE]\n"
     "Writes the file list of CLIENT_DIR (default: filelist.txt in the current folder):\n"
     "one line per file, path with \"\\\" separators, \"#\", checksum, CR LF; GBK.\n"
-    "Leaves out update.dat and game.dat at the top and *.tmp anywhere; refuses\n"
+    "Leaves out update.dat, game.dat and update.log at the top and *.tmp anywhere; refuses\n"
     "names the updater could not fetch.";
 
 }  // namespace

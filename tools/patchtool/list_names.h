@@ -18,7 +18,8 @@ namespace patchtool {
 std::string UnsafeSegmentReason(const rt::Text& segment);
 
 // True for names the tool leaves out of the list: the updater's own working
-// files at the top of the client folder ("update.dat", "game.dat") and
+// files at the top of the client folder ("update.dat", "game.dat",
+// "update.log"; the updater refuses a list that names them) and
 // partial downloads ("*.tmp") anywhere. Letter case is ignored, as on Windows.
 bool IsSkippedName(const rt::Text& name, bool top_level);
 
