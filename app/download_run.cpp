@@ -32,7 +32,7 @@ rt::Text ParentFolderOf(const rt::Text& path) {
 
 rt::Text PatchUrl(const Globals& globals, const rt::Text& entry) {
   return globals.ServerBaseUrl + "patch/" + rt::ToText(globals.PatchFolderNumber) + "/" +
-         rt::ReplaceText(entry, "\\", "/");
+         rt::ReplaceChar(entry, '\\', '/');  // a trail byte 0x5C is no separator
 }
 
 void RunPatchDownloads(Flow& flow) {

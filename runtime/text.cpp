@@ -74,6 +74,14 @@ size_t FindLastChar(const Text& text, char c) {
   return found;
 }
 
+Text ReplaceChar(const Text& text, char from, char to) {
+  Text out = text;
+  for (size_t i = 0; i < out.size(); i += GbkCharLength(out, i)) {
+    if (out[i] == from) out[i] = to;
+  }
+  return out;
+}
+
 Text TrimText(const Text& text) {
   // One walk by characters, so a 0xA1 trail byte never pairs with the next
   // character into a false full-width blank.

@@ -43,6 +43,10 @@ int32_t FindTextBackward(const Text& text, const Text& wanted, int32_t start = -
 // or Text::npos. GBK-aware: use it for every split of a path at "\".
 size_t FindLastChar(const Text& text, char c);
 
+// Every byte `from` that stands as a character of its own replaced by `to`;
+// trail bytes of double-byte pairs stay. GBK-aware.
+Text ReplaceChar(const Text& text, char from, char to);
+
 // Removes leading and trailing blanks: 0x20 and the full-width blank A1 A1.
 // Tabs, CR and LF are not blanks. GBK-aware.
 Text TrimText(const Text& text);

@@ -19,6 +19,7 @@ TEST(FlowHelpers, ParentFolderAndPatchUrl) {
   g.ServerBaseUrl = "http://h:8088/";
   g.PatchFolderNumber = 528;
   EXPECT_EQ(PatchUrl(g, "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
+  EXPECT_EQ(PatchUrl(g, "運行\\運.pak"), "http://h:8088/patch/528/運行/運.pak");
 }
 
 TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {

@@ -150,6 +150,9 @@ TEST(Text, FindLastCharSkipsTrailBytes) {
       {"a\\b\\c", 3},       {"\x81", Text::npos},     {"\\\x81", 0},    {"運行遊戲.exe", Text::npos},
   };
   for (const Case& c : cases) EXPECT_EQ(FindLastChar(c.text, '\\'), c.want) << c.text;
+  EXPECT_EQ(ReplaceChar("運\\a\\運", '\\', '/'), "運/a/運");
+  EXPECT_EQ(ReplaceChar("\x81", '\\', '/'), "\x81");
+  EXPECT_EQ(ReplaceChar("", '\\', '/'), "");
 }
 
 TEST(Process, DelayWaitsAtLeastTheTimeAsked) {
