@@ -1,5 +1,7 @@
 // The remote version check: fetch filelist.txt, checksum every listed local
 // file, and either enable the enter-game button or start the download run.
+#include <utility>
+
 #include "app/file_checksum.h"
 #include "app/flow.h"
 #include "app/remote_list.h"
@@ -17,18 +19,20 @@ void CheckRemoteVersion(Flow& flow) {
   rt::Text url = g.ServerBaseUrl + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
   // Anything but a complete 2xx answer is a failed fetch: an error page is no
   // list, and a list cut short would hide entries.
-  const rt::FetchResult fetched = flow.services.fetch_url(url);
   RemoteList list;
-  if (fetched.ok()) list = ParseRemoteList(fetched.body);
+  {
+    const rt::FetchResult fetched = flow.services.fetch_url(url);  // released before the checksums
+    if (fetched.ok()) list = ParseRemoteList(fetched.body);
+  }
   if (!list.usable) {
     window.SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
     window.SetDisabled(ui::kEnterGameButton, true);
     return;
   }
-  g.RemoteFileList = list.entries;
+  g.RemoteFileList = std::move(list.entries);
 
   std::vector<PatchEntry> candidates;
-  for (const RemoteRow& row : list.entries) {
+  for (const RemoteRow& row : g.RemoteFileList) {
     // Relative paths resolve against the program folder, the current folder.
     // Messages get through between chunks too, so a large file does not
     // freeze the window.

@@ -81,14 +81,32 @@ FetchResult FetchUrl(const Text& url, const FetchLimits& limits) {
   InternetHandle request(
       HttpOpenRequestA(connection.get(), "GET", parts.path.c_str(), "HTTP/1.0", nullptr, accept, flags, 0));
   if (!request.get()) return result;
+  // Each handle keeps its own time-outs (Wine's WinINet takes a request's
+  // receive time-out from the request, not from the session).
+  SetTimeouts(connection.get(), static_cast<DWORD>(limits.connect_timeout_ms),
+              static_cast<DWORD>(limits.receive_timeout_ms));
+  SetTimeouts(request.get(), static_cast<DWORD>(limits.connect_timeout_ms),
+              static_cast<DWORD>(limits.receive_timeout_ms));
   static const char kHeaders[] = "Accept: */*\r\n\r\n";
+  const DWORD sent_at = GetTickCount();
   if (!HttpSendRequestA(request.get(), kHeaders, sizeof kHeaders - 1, nullptr, 0)) {
-    result.outcome = FailureOf(GetLastError());
+    const DWORD error = GetLastError();
+    result.outcome = FailureOf(error);
+    // Wine's WinINet ends a wait for the answer that ran out its time with
+    // ERROR_INTERNET_CONNECTION_ABORTED rather than ERROR_INTERNET_TIMEOUT.
+    if (error == ERROR_INTERNET_CONNECTION_ABORTED &&
+        GetTickCount() - sent_at >= static_cast<DWORD>(limits.receive_timeout_ms)) {
+      result.outcome = FetchOutcome::kTimedOut;
+    }
     return result;
   }
 
   DWORD status = 0;
-  if (QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status)) result.status = static_cast<int>(status);
+  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) || status == 0) {
+    result.outcome = FetchOutcome::kCutShort;  // no answer's head
+    return result;
+  }
+  result.status = static_cast<int>(status);
   if (result.status < 200 || result.status > 299) {
     result.outcome = FetchOutcome::kHttpError;
     return result;
