@@ -37,6 +37,7 @@ expect_failure() {
   check "[$label] enter game stays disabled: no game started" test ! -e "$CLIENT/game_started.txt"
   check "[$label] the updater stays" test "$(updater_processes)" -eq 1
   reset_run
+  rm -f "$CLIENT/game_started.txt" "$CLIENT/game.dat"
 }
 
 # 1. nginx: a 503 whose body is plain text, and a 404 with nginx's HTML page.
