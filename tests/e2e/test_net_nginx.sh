@@ -2,7 +2,9 @@
 # The download engine against a real nginx on 127.0.0.1 (a free port, its own
 # prefix), through `patchtool fetch`, native and the Windows build under Wine:
 # a fresh multi-megabyte download, a resumed one (nginx answers 206), a 404,
-# a partial file that is already complete (416), a download killed half-way
+# a partial file that is already complete (nginx answers 416 with its size:
+# it is installed without a body), a stale partial file longer than the file
+# (416: dropped, the next fetch starts over), a download killed half-way
 # and run again (the partial file is resumed), and a file whose Chinese name
 # with a blank must be escaped. Every result must be byte-identical.
 set -uo pipefail
@@ -64,10 +66,21 @@ run_suite() {
     bash -c '[ "$(cat missing.bin)" = old ] && [ ! -e missing.bin.tmp ]'
 
   cp "$SERVE/patch/528/big.bin" done.bin.tmp
+  : >"$NGINX_DIR/access.log"
   timeout 120 "$@" fetch "$BASE/big.bin" done.bin >out.txt 2>err.txt
-  check "$label: complete partial file gets 416 and BadStatus" \
+  check "$label: complete partial file gets 416 and is installed" test $? -eq 0
+  check "$label: the installed file is byte-identical, no partial file left" \
+    bash -c 'cmp -s done.bin "$0" && test ! -e done.bin.tmp' "$SERVE/patch/528/big.bin"
+  check "$label: nothing of it was sent again" \
+    grep -q '^/patch/528/big.bin 416 "bytes='"$(stat -c %s "$SERVE/patch/528/big.bin")"'-" ' "$NGINX_DIR/access.log"
+
+  { cat "$SERVE/patch/528/big.bin"; printf 'stale tail'; } >stale.bin.tmp
+  timeout 120 "$@" fetch "$BASE/big.bin" stale.bin >out.txt 2>err.txt
+  check "$label: a partial file longer than the file gets 416 and BadStatus" \
     bash -c '[ $0 -eq 1 ] && grep -q "BadStatus" err.txt' $?
-  check "$label: the complete partial file stays" cmp -s done.bin.tmp "$SERVE/patch/528/big.bin"
+  check "$label: the stale partial file is dropped" test ! -e stale.bin.tmp
+  timeout 120 "$@" fetch "$BASE/big.bin" stale.bin >out.txt 2>err.txt
+  check "$label: the next fetch starts over and completes" cmp -s stale.bin "$SERVE/patch/528/big.bin"
 
   timeout 120 "$@" fetch "$BASE/$GBK_NAME" "$GBK_NAME" >out.txt 2>err.txt
   check "$label: Chinese name with a blank exits 0" test $? -eq 0
