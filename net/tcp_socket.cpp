@@ -112,7 +112,13 @@ bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wa
 }
 
 bool TcpSocket::FillReadAhead(int32_t wait_seconds) {
+#ifdef UPDATER_FRESH_READ_AHEAD
+  // Fuzz builds: a new buffer for every refill, so that a view still used
+  // after it was refilled points into freed memory and the sanitizer reports it.
+  read_ahead_.reset(new std::uint8_t[kReadAheadSize]);
+#else
   if (!read_ahead_) read_ahead_ = std::make_unique<std::uint8_t[]>(kReadAheadSize);
+#endif
   ahead_begin_ = ahead_end_ = 0;
   // Bytes already waiting need no wait: during a bulk transfer this saves a
   // system call per receive. The outcome is the same as waiting first.

@@ -50,3 +50,24 @@ ensure_wineprefix() {
     wineserver -w 2>/dev/null || true
   fi
 }
+
+# The native tree again under the address and undefined-behaviour sanitizers
+# (gcc: it takes -fexec-charset=GBK). Its unit suites and the fuzz replays run
+# in scripts/test.
+ASAN_BUILD="$BUILD/asan"
+SANITIZE_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+build_asan() {
+  cmake -S "$ROOT" -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+    -DCMAKE_C_FLAGS="$SANITIZE_FLAGS" -DCMAKE_CXX_FLAGS="$SANITIZE_FLAGS" \
+    -DCMAKE_EXE_LINKER_FLAGS="$SANITIZE_FLAGS" >"$BUILD/configure-asan.log" 2>&1 \
+    || { cat "$BUILD/configure-asan.log"; return 1; }
+  cmake --build "$ASAN_BUILD" -j "$JOBS" >"$BUILD/build-asan.log" 2>&1 \
+    || { tail -60 "$BUILD/build-asan.log"; return 1; }
+}
+
+# The fuzz harnesses (tests/fuzz) and their stored inputs.
+FUZZ_TARGETS=(response_head_fuzz chunked_decoder_fuzz engine_fuzz remote_list_fuzz url_escape_fuzz payload_trailer_fuzz)
+FUZZ_DATA="$ROOT/tests/fuzz"
