@@ -13,6 +13,7 @@ source "$HERE/lib.sh"  # display, Wine prefix; check, shot and finish are this s
 HARNESS="$WIN_BUILD/tests/ui/window_harness.exe"
 SKIN="$ROOT/ui/skin"
 PROBE="python3 $HERE/window_probe.py"
+CURSOR="python3 $HERE/cursor_probe.py"
 SHOTS="$BUILD/screenshots"
 WORK="$(mktemp -d /tmp/test_window.XXXXXX)"
 TITLE="版本更新"
@@ -135,8 +136,8 @@ check "close face 1" $PROBE match "$WORK/created.ppm" $(at 450 7) "$REF/close_1.
 check "close corner is background" $PROBE match "$WORK/created.ppm" $(at 438 3) "$REF/background.ppm" 438 3 8
 check "bar background, fill at width 0" $PROBE match "$WORK/created.ppm" $(at 32 170) "$REF/bar_back.ppm" 10 7 4
 check "bar background right end" $PROBE match "$WORK/created.ppm" $(at 330 170) "$REF/bar_back.ppm" 308 7 4
-check "enter-game disabled looks dimmed" $PROBE grey "$WORK/created.ppm" $(at 370 168) 40
-check "enter-game normal face is orange" $PROBE differ "$WORK/created.ppm" $(at 370 168) "$REF/enter_1.ppm" 8 40 40
+check "disabled enter-game shows its normal face" $PROBE match "$WORK/created.ppm" $(at 370 168) "$REF/enter_1.ppm" 8 40 6
+check "disabled enter-game normal face, middle" $PROBE match "$WORK/created.ppm" $(at 406 155) "$REF/enter_1.ppm" 44 27 6
 check "title in yellow" $PROBE count "$WORK/created.ppm" $(at 24 43) 216 32 255 255 0 30 8
 for row in "100 task" "117 patch" "134 speed"; do
   set -- $row
@@ -151,6 +152,11 @@ if [ "$n" = 1 ]; then ok "first activation ran the check once"; else bad "check 
 move 406 150
 shot disabled_hover
 check "disabled enter-game face unchanged under pointer" $PROBE same "$WORK/disabled_hover.ppm" "$WORK/created.ppm" $(at 362 128) 88 54 0
+# The button's pointer is the program's own amber hand (ui/skin/hand.cur,
+# 32x32, hot spot at the finger tip), disabled or not; elsewhere the arrow.
+check "hand pointer over the disabled enter-game button" $CURSOR is 32 32 11 1 255 180 58 150
+move 200 60
+check "no hand over the background" $CURSOR not 255 180 58
 
 # Hover face of the minimise button.
 move 418 15
@@ -232,6 +238,7 @@ check "enabled enter-game normal face" $PROBE match "$WORK/progress.ppm" $(at 37
 move 406 150
 shot enter_hover
 check "enter-game hover face" $PROBE match "$WORK/enter_hover.ppm" $(at 370 168) "$REF/enter_2.ppm" 8 40 6
+check "hand pointer over the enabled enter-game button" $CURSOR is 32 32 11 1 255 180 58 150
 xdotool click 1
 for _ in $(seq 1 25); do [ "$(events "$S2" launch)" = 1 ] && break; sleep 0.2; done
 if [ "$(events "$S2" launch)" = 1 ]; then ok "enter-game click launches"; else bad "no launch after the enter-game click"; fi

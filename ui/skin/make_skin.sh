@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Generates the window skin: background JPEG, icon, button faces and the two
-# progress-bar bitmaps. The outputs are committed; run this again after a
+# Generates the window skin: background JPEG, icon, button faces, the two
+# progress-bar bitmaps and the hand cursor. The outputs are committed; run this again after a
 # change to the look and commit what it writes.
 #
 #   ui/skin/make_skin.sh            (writes into ui/skin/)
@@ -115,5 +115,28 @@ enter_face "$OUT/enter_3.bmp" '#d4780a' '#b85c00' '#e89a40' '#1a0d00' '+2' '#000
   -strip "$WORK/icon.png"
 "$IM" "$WORK/icon.png" -define icon:auto-resize=128,64,48,32,16 "$OUT/updater.ico"
 python3 "$HERE/ico_png_frames.py" "$OUT/updater.ico"
+
+# ---- hand cursor 32 x 32, hot spot at the tip of the pointing finger --------
+# The enter-game button's pointer: an amber hand with a dark outline, drawn
+# without anti-aliasing on a transparent ground. ImageMagick writes the
+# file as an icon (type 1, no hot spot); the type and the hot spot fields
+# are set after.
+HAND_HOT_X=11
+HAND_HOT_Y=1
+"$IM" -size 32x32 xc:none +antialias -fill '#ffb43a' -stroke '#2a1600' -strokewidth 1 \
+  -draw "polygon 3,18 5,16 9,18 9,24 6,23" \
+  -draw "roundrectangle 8,14 27,30 4,4" \
+  -draw "roundrectangle 14,10 18,19 2,2" \
+  -draw "roundrectangle 18,11 22,19 2,2" \
+  -draw "roundrectangle 22,13 26,20 2,2" \
+  -draw "roundrectangle 9,1 14,20 2,2" \
+  -stroke none -fill '#fff0b0' -draw "rectangle 11,3 11,12" \
+  -strip "$WORK/hand.png"
+"$IM" "$WORK/hand.png" "CUR:$OUT/hand.cur"
+# Resource type 2 (cursor) at byte 2; in the entry of the one image, the hot
+# spot's x at byte 10 and y at byte 12 (16-bit little-endian).
+printf '\x02' | dd of="$OUT/hand.cur" bs=1 seek=2 count=1 conv=notrunc status=none
+printf "$(printf '\\x%02x\\x00\\x%02x\\x00' "$HAND_HOT_X" "$HAND_HOT_Y")" |
+  dd of="$OUT/hand.cur" bs=1 seek=10 count=4 conv=notrunc status=none
 
 echo "skin written to $OUT"

@@ -4,9 +4,6 @@ namespace ui {
 
 PicButton::PicButton(const ComponentRow& row, ComponentHost& host) : Component(row, host) {
   for (int i = 0; i < 4; ++i) faces_[i] = SkinBitmap::Load(row.faces[i]);
-  if (faces_[3].empty()) {
-    for (int i = 0; i < 3; ++i) dimmed_[i] = faces_[i].Dimmed();
-  }
 }
 
 int PicButton::ShownFace() const {
@@ -23,10 +20,9 @@ void PicButton::SetState(State state) {
 void PicButton::Paint(HDC dc) {
   if (!visible() || width() <= 0) return;
   const RECT r = Bounds();
-  const int shown = ShownFace();
-  // Without a disabled face, a disabled button shows the face of its state
-  // dimmed, so that it does not look pressable.
-  const SkinBitmap& face = (disabled() && faces_[3].empty()) ? dimmed_[shown] : faces_[shown];
+  // Without a disabled face, a disabled button shows the face of the state
+  // it kept: the mouse does not move a disabled button out of it.
+  const SkinBitmap& face = faces_[ShownFace()];
   const ComponentRow& layout = row();
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (layout.has_key_color) {
@@ -70,6 +66,8 @@ bool PicButton::OnLeftUp(POINT pt) {
 
 void PicButton::OnCaptureLost() { SetState(kNormal); }
 
-int PicButton::CursorId() const { return disabled() ? 0 : row().cursor; }
+// The pointer belongs to the component, enabled or not: a disabled button
+// ignores clicks and hovering, not the pointer's look.
+int PicButton::CursorId() const { return row().cursor; }
 
 }  // namespace ui

@@ -29,7 +29,6 @@ class PicButton : public Component {
   void SetState(State state);
 
   SkinBitmap faces_[4];
-  SkinBitmap dimmed_[4];  // the faces dimmed, for a disabled button without face 4
   State state_ = kNormal;
 };
 

@@ -14,3 +14,5 @@
 #define UI_IDB_ENTER_GAME_3 108
 #define UI_IDB_BAR_FILL 109
 #define UI_IDB_BAR_BACKGROUND 110
+/* The hand pointer of the enter-game button, our own image. */
+#define UI_IDC_HAND 200

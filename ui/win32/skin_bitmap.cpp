@@ -7,10 +7,6 @@
 namespace ui {
 namespace {
 
-uint32_t Pack(uint8_t r, uint8_t g, uint8_t b) {
-  return static_cast<uint32_t>(b) | (static_cast<uint32_t>(g) << 8) | (static_cast<uint32_t>(r) << 16);
-}
-
 // The bytes of a resource of this executable, or nullptr.
 const uint8_t* ResourceBytes(int id, LPCWSTR type, DWORD* size) {
   HMODULE module = GetModuleHandleW(nullptr);
@@ -77,25 +73,6 @@ SkinBitmap SkinBitmap::Load(SkinImage which) {
     return data ? DecodeJpeg(data, size) : SkinBitmap();
   }
   return LoadDib(id);
-}
-
-SkinBitmap SkinBitmap::Dimmed() const {
-  SkinBitmap out = Create(width_, height_);
-  if (out.empty()) return out;
-  GdiFlush();
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) {
-      const uint32_t p = Row(y)[x];
-      const double b = p & 0xFF, g = (p >> 8) & 0xFF, r = (p >> 16) & 0xFF;
-      const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
-      // Weight 0 for the dark background around a face, 1 for its body.
-      const double w = std::clamp((luma - 40.0) / 60.0, 0.0, 1.0);
-      const double grey = luma * 0.45 + 18.0;
-      auto mix = [&](double c) { return static_cast<uint8_t>(c + (grey - c) * w); };
-      out.Row(y)[x] = Pack(mix(r), mix(g), mix(b));
-    }
-  }
-  return out;
 }
 
 Rgb SkinBitmap::PixelAt(int x, int y) const {

@@ -27,9 +27,6 @@ class SkinBitmap {
   static SkinBitmap Create(int width, int height);
   // The image of a skin resource: the JPEG background or a DIB.
   static SkinBitmap Load(SkinImage image);
-  // A dimmed, desaturated copy for a button drawn disabled: bright pixels
-  // fade, the dark surroundings stay as they are.
-  SkinBitmap Dimmed() const;
 
   bool empty() const { return !bitmap_; }
   HBITMAP handle() const { return bitmap_.get(); }

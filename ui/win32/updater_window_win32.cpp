@@ -242,7 +242,10 @@ bool UpdaterWindow::OnSetCursor() {
   Component* target = TopmostAt(pt);
   const int id = target ? target->CursorId() : 0;
   if (id == 0) return false;
-  HCURSOR cursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(id));
+  // The hand is the program's own image; other pointers are the system's.
+  HCURSOR cursor = id == kHandCursor
+                       ? LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(UI_IDC_HAND))
+                       : LoadCursorW(nullptr, MAKEINTRESOURCEW(id));
   if (!cursor) return false;
   SetCursor(cursor);
   return true;
