@@ -74,11 +74,10 @@ void CheckStaysInside(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const rt::Bytes body(data, data + size);
   const app::RemoteList list = app::ParseRemoteList(body);
-  FUZZ_CHECK(list.rows.size() == list.is_entry.size());
-  if (!list.usable) return 0;
-  for (std::size_t i = 0; i < list.rows.size(); ++i) {
-    if (!list.is_entry[i]) continue;
-    CheckStaysInside(list.rows[i].path);
+  if (!list.usable) {
+    FUZZ_CHECK(list.entries.empty());
+    return 0;
   }
+  for (const app::RemoteRow& entry : list.entries) CheckStaysInside(entry.path);
   return 0;
 }
