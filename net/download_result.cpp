@@ -12,6 +12,9 @@ const char* ToString(DownloadResult result) {
     case DownloadResult::SizeMismatch: return "SizeMismatch";
     case DownloadResult::BadStatus: return "BadStatus";
     case DownloadResult::InstallFailed: return "InstallFailed";
+    case DownloadResult::Interrupted: return "Interrupted";
+    case DownloadResult::WriteFailed: return "WriteFailed";
+    case DownloadResult::ServerError: return "ServerError";
   }
   return "Unknown";
 }

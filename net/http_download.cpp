@@ -9,9 +9,11 @@
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/numbered_name.h"
+#include "net/stall_watch.h"
 #include "net/socket_globals.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/process.h"
 
 namespace net {
 namespace {
@@ -121,7 +123,11 @@ class Transfer {
   bool headers_read_ = false;
   Framing framing_ = Framing::kLength;
   ChunkedDecoder chunked_;
-  bool broken_ = false;  // malformed body or a failed write: the file is not installed
+  bool broken_ = false;        // malformed body: the partial file is dropped
+  bool write_failed_ = false;  // the partial file could not be opened or written
+  // Bytes of the latest receive, head and framing included, for the stall watch.
+  int64_t received_ = 0;
+  StallWatch stall_{rt::TickCount()};
 
   // The engine's own counters; the shared ones are only stored to.
   int64_t total_ = 0;
@@ -149,19 +155,25 @@ DownloadResult Transfer::Receive() {
   while (true) {
     if (!headers_read_) {
       if (!socket_.Receive(chunk_, kReceiveWaitSeconds)) break;
+      received_ = static_cast<int64_t>(chunk_.size());
       bool body_started = false;
       const DownloadResult result = OnHeadBytes(chunk_, &body_started);
       if (result != DownloadResult::Ok || settled_) return result;
-      if (!body_started) continue;
+      if (!body_started) {
+        if (stall_.Stalled(received_, rt::TickCount())) break;
+        continue;
+      }
       if (headers_only_) return DownloadResult::Ok;
       // The body bytes of the head's receive are written at once.
-      if (!WritePending()) broken_ = true;
+      if (!WritePending()) write_failed_ = true;
     } else {
       if (!ReceiveBody()) break;
-      if (PendingSize() >= flush_size_ && !WritePending()) broken_ = true;
+      if (PendingSize() >= flush_size_ && !WritePending()) write_failed_ = true;
     }
     Publish();
-    if (broken_ || BodyComplete()) break;
+    if (broken_ || write_failed_ || BodyComplete()) break;
+    if (stall_.Stalled(received_, rt::TickCount())) break;
+    received_ = 0;
   }
   return Finish();
 }
@@ -169,6 +181,7 @@ DownloadResult Transfer::Receive() {
 bool Transfer::ReceiveBody() {
   if (framing_ == Framing::kChunked) {
     if (!socket_.Receive(chunk_, kReceiveWaitSeconds)) return false;
+    received_ = static_cast<int64_t>(chunk_.size());
     TakeBody(chunk_.data(), chunk_.size());
     return true;
   }
@@ -177,6 +190,7 @@ bool Transfer::ReceiveBody() {
   const std::uint8_t* data = nullptr;
   int32_t n = 0;
   if (!socket_.ReceiveView(&data, &n, kReceiveWaitSeconds)) return false;
+  received_ = n;
   const size_t take = Clip(static_cast<size_t>(n));
   if (pending_size_ == 0 && (view_size_ == 0 || view_ + view_size_ == data)) {
     if (view_size_ == 0) view_ = data;
@@ -192,12 +206,16 @@ bool Transfer::ReceiveBody() {
 DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started) {
   head_.append(chunk.begin(), chunk.end());
   if (CheckStatusLine(head_) == StatusCheck::kRefused) {
-    // A 416 to a resume says how large the resource is: read it whole.
     const int code = StatusCodeOf(head_);
-    if (!resume_ || (code != 0 && code != 416)) return DownloadResult::BadStatus;
+    // Not known yet: the bytes so far could still start a status line.
+    if (code == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+    // A 5xx is the server's trouble of the moment, worth another try.
+    if (code >= 500 && code <= 599) return DownloadResult::ServerError;
+    // A 416 to a resume says how large the resource is: read it whole.
+    if (!resume_ || code != 416) return DownloadResult::BadStatus;
     const size_t end = FindHeaderEnd(head_);
     if (end == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
-    if (end > kMaxHeaderBytes || code != 416) return DownloadResult::BadStatus;
+    if (end > kMaxHeaderBytes) return DownloadResult::BadStatus;
     return OnRangeNotSatisfiable(end);
   }
   const size_t end = FindHeaderEnd(head_);
@@ -279,7 +297,7 @@ DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset)
     const bool restart = resume_ && range_start_ == 0;
     file_ = rt::OpenFile(partial_path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate,
                          rt::kShareDenyWrite);
-    if (file_ == 0) broken_ = true;
+    if (file_ == 0) write_failed_ = true;
   }
   done_ = range_start_;
   TakeBody(reinterpret_cast<const std::uint8_t*>(head_.data()) + body_offset,
@@ -361,7 +379,7 @@ void Transfer::Publish() {
 }
 
 DownloadResult Transfer::Finish() {
-  if (!WritePending()) broken_ = true;
+  if (!WritePending()) write_failed_ = true;
   if (framing_ == Framing::kChunked && chunked_.Finished() && stated_total_ < 0) {
     total_ = done_;
     total_out_.store(static_cast<int32_t>(total_));
@@ -371,13 +389,23 @@ DownloadResult Transfer::Finish() {
     rt::CloseFile(file_);
     file_ = 0;
   }
-  // Nothing usable arrived: never install, not even an empty file.
-  const bool unfinished_chunks = framing_ == Framing::kChunked && !chunked_.Finished();
-  if (!headers_read_ || broken_ || unfinished_chunks) {
+  // No head: the partial file was never opened, and stays as it was for the
+  // next try. Never install anything, not even an empty file.
+  if (!headers_read_) return DownloadResult::Interrupted;
+  if (write_failed_) {
+    rt::RemoveFile(partial_path_);
+    return DownloadResult::WriteFailed;
+  }
+  if (broken_) {
     rt::RemoveFile(partial_path_);
     return DownloadResult::SizeMismatch;
   }
-  if (rt::FileSize64(partial_path_) != total_) {
+  // Cut off before the end the answer announced: what arrived is a true
+  // prefix of the resource, kept so that the next try asks for the rest.
+  const int64_t size = rt::FileSize64(partial_path_);
+  if (framing_ == Framing::kChunked && !chunked_.Finished()) return DownloadResult::Interrupted;
+  if (framing_ == Framing::kLength && size >= 0 && size < total_) return DownloadResult::Interrupted;
+  if (size != total_) {
     rt::RemoveFile(partial_path_);
     return DownloadResult::SizeMismatch;
   }

@@ -4,22 +4,28 @@
 //
 // A file is assembled in "<savePath>.tmp" and moved to savePath only when its
 // size equals the size the server announced; a partial file found at the
-// start is resumed with "Range: bytes=<its size>-". The counters are
-// published (stored) as the transfer goes and never read back: another thread
-// may reset them while the call runs.
+// start is resumed with "Range: bytes=<its size>-". A transfer cut off before
+// the announced end (the server closed, a receive wait ran out, or less than
+// kStallMinBytes arrived in kStallWindowMs) keeps what arrived in the partial
+// file and reports Interrupted, so the next call resumes from there. The
+// counters are published (stored) as the transfer goes and never read back:
+// another thread may reset them while the call runs.
 //
 // Responses are read as HTTP/1.1 requires: the header block may arrive over
 // several receives (up to kMaxHeaderBytes); header names in any case; status
 // line HTTP/1.0 or HTTP/1.1 with a 2xx code; chunked bodies decoded; bytes
 // beyond the announced length ignored. Refused before anything is written,
-// with BadStatus, partial file untouched: a non-2xx or malformed status line,
-// an over-long header block, a Content-Length that is not a number in
-// 0..2^31-1 (or makes the whole size exceed it), a 206 whose Content-Range is
-// missing, does not start at the range start, does not run to the end of the
-// resource or disagrees with its Content-Length. A 200 answer to a Range
-// request restarts the partial file from byte 0. A call that received no
-// complete header block deletes the partial file and reports SizeMismatch,
-// and never installs anything over the target.
+// with BadStatus, partial file untouched: a non-2xx (a 5xx: ServerError) or
+// malformed status line, an over-long header block, a Content-Length that is
+// not a number in 0..2^31-1 (or makes the whole size exceed it), a 206 whose
+// Content-Range is missing, does not start at the range start, does not run
+// to the end of the resource or disagrees with its Content-Length. A 200
+// answer to a Range request restarts the partial file from byte 0. A call
+// that received no complete header block leaves the partial file as it was,
+// reports Interrupted, and never installs anything over the target. A
+// partial file that cannot be written is deleted (WriteFailed); a malformed
+// body, or one without a stated size that ends elsewhere, is deleted
+// (SizeMismatch).
 //
 // A 416 to a resume whose "Content-Range: bytes */N" equals the partial
 // file's size means the partial file is complete: it is installed without a

@@ -185,6 +185,7 @@ TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
     DownloadResult want;
     std::string file;  // expected target content; "-" for no target
     int32_t total;
+    std::string partial = "-";  // what the partial file keeps; "-" for none
   } cases[] = {
       {"no Content-Length with a body never meets 0",
        Script().Send("HTTP/1.1 200 OK\r\n\r\n" + body.substr(0, 10)), DownloadResult::SizeMismatch,
@@ -192,7 +193,7 @@ TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
       {"Content-Length 0 installs an empty file", Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"),
        DownloadResult::Ok, "", 0},
       {"short transfer", Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 3000)),
-       DownloadResult::SizeMismatch, "-", 5000},
+       DownloadResult::Interrupted, "-", 5000, body.substr(0, 3000)},
       {"HTTP/1.0 is accepted", Script().Send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body),
        DownloadResult::Ok, body, 5000},
       {"header names in any case, blanks optional",
@@ -219,7 +220,7 @@ TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
            .Send("88\r\n" + body.substr(4096, 904) + "\r\n0\r\n\r\n"),
        DownloadResult::Ok, body, 5000},
       {"chunked body cut short", Script().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + body.substr(0, 100)),
-       DownloadResult::SizeMismatch, "-", 0},
+       DownloadResult::Interrupted, "-", 0, body.substr(0, 100)},
       {"malformed chunk", Script().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"),
        DownloadResult::SizeMismatch, "-", 0},
   };
@@ -227,6 +228,7 @@ TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
     ScriptedServer server(c.script);
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Target());
+    rt::RemoveFile(Partial());
     Call call;
     EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), c.want) << c.what;
     EXPECT_EQ(call.total.load(), c.total) << c.what;
@@ -236,7 +238,11 @@ TEST_F(HttpDownloadTest, BodyEndsAndSizeTests) {
       EXPECT_TRUE(ReadText(Target()) == c.file) << c.what;
       EXPECT_EQ(call.done.load(), static_cast<int32_t>(c.file.size())) << c.what;
     }
-    EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+    if (c.partial == "-") {
+      EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+    } else {
+      EXPECT_TRUE(ReadText(Partial()) == c.partial) << c.what;
+    }
   }
 }
 
@@ -435,7 +441,7 @@ TEST_F(HttpDownloadTest, ReadOnlyTargetIsReplaced) {
 
 // ---- nothing arrives ------------------------------------------------------------------
 
-TEST_F(HttpDownloadTest, NothingReceivedNeverInstallsAndDeletesThePartialFile) {
+TEST_F(HttpDownloadTest, NothingReceivedNeverInstallsAndKeepsThePartialFile) {
   struct Case {
     const char* what;
     std::string partial;
@@ -453,22 +459,88 @@ TEST_F(HttpDownloadTest, NothingReceivedNeverInstallsAndDeletesThePartialFile) {
     WriteText(Target(), "old target");
     WriteText(Partial(), c.partial);
     Call call;
-    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::SizeMismatch) << c.what;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Interrupted) << c.what;
     EXPECT_EQ(ReadText(Target()), "old target") << c.what;
-    EXPECT_FALSE(rt::FileExists(Partial())) << c.what;
+    EXPECT_TRUE(ReadText(Partial()) == c.partial) << c.what;
     EXPECT_EQ(call.total.load(), 0) << c.what;
   }
 }
 
-TEST_F(HttpDownloadTest, FirstReceiveTimingOutDeletesThePartialFile) {
+TEST_F(HttpDownloadTest, FirstReceiveTimingOutKeepsThePartialFile) {
   ScriptedServer server(Script().HoldOpen(net::kReceiveWaitSeconds * 1000 + 5000));
   ASSERT_TRUE(server.Ok());
   WriteText(Partial(), PatternBytes(1000));
   const auto started = std::chrono::steady_clock::now();
   Call call;
-  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::SizeMismatch);
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Interrupted);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(net::kReceiveWaitSeconds - 1));
+  EXPECT_TRUE(ReadText(Partial()) == PatternBytes(1000));
+  EXPECT_FALSE(rt::FileExists(Target()));
+}
+
+// ---- cut-off transfers resume where they stopped ----------------------------------------
+
+TEST_F(HttpDownloadTest, CutTransfersResumeFromTheirExactOffsets) {
+  const std::string body = PatternBytes(50000, 7);
+  const std::string length = std::to_string(body.size());
+  auto partial_answer = [&](size_t from, size_t to) {
+    return "HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(body.size() - from) +
+           "\r\nContent-Range: bytes " + std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
+           length + "\r\n\r\n" + body.substr(from, to - from);
+  };
+  ScriptedServer server({Script().Send("HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\n" +
+                                       body.substr(0, 12345)),
+                         Script().Send(partial_answer(12345, 30001)),
+                         Script().Send(partial_answer(30001, body.size()))});
+  ASSERT_TRUE(server.Ok());
+  WriteText(Target(), "old target");
+  Call first, second, third;
+  EXPECT_EQ(first.Run(server.Url("a.dat"), Target()), DownloadResult::Interrupted);
+  EXPECT_EQ(ReadText(Target()), "old target");  // untouched until the file is whole
+  EXPECT_EQ(second.Run(server.Url("a.dat"), Target()), DownloadResult::Interrupted);
+  EXPECT_EQ(second.done.load(), 30001);
+  EXPECT_EQ(third.Run(server.Url("a.dat"), Target()), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(0).find("Range:"), std::string::npos);
+  EXPECT_NE(server.Request(1).find("Range: bytes=12345-\r\n"), std::string::npos);
+  EXPECT_NE(server.Request(2).find("Range: bytes=30001-\r\n"), std::string::npos);
+  EXPECT_TRUE(ReadText(Target()) == body);
   EXPECT_FALSE(rt::FileExists(Partial()));
+}
+
+TEST_F(HttpDownloadTest, ServerErrorsAreToldApartFromRefusals) {
+  struct Case {
+    std::string status_line;
+    DownloadResult want;
+  } const cases[] = {
+      {"HTTP/1.1 500 Internal Server Error", DownloadResult::ServerError},
+      {"HTTP/1.1 503 Service Unavailable", DownloadResult::ServerError},
+      {"HTTP/1.0 599 Whatever", DownloadResult::ServerError},
+      {"HTTP/1.1 404 Not Found", DownloadResult::BadStatus},
+      {"HTTP/1.1 403 Forbidden", DownloadResult::BadStatus},
+      {"HTTP/1.1 302 Found", DownloadResult::BadStatus},
+      {"HTTP/2.0 503 Service Unavailable", DownloadResult::BadStatus},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Script().Send(c.status_line + "\r\nContent-Length: 4\r\n\r\nbusy").HoldOpen(3000));
+    ASSERT_TRUE(server.Ok());
+    WriteText(Partial(), PatternBytes(1000));
+    Call call;
+    EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), c.want) << c.status_line;
+    EXPECT_TRUE(ReadText(Partial()) == PatternBytes(1000)) << c.status_line;
+    EXPECT_FALSE(rt::FileExists(Target())) << c.status_line;
+  }
+}
+
+TEST_F(HttpDownloadTest, APartialFileThatCannotBeWrittenIsAWriteFailure) {
+  ScriptedServer server(Script().Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n"
+                                      "Content-Range: bytes 4-13/14\r\n\r\n0123456789"));
+  ASSERT_TRUE(server.Ok());
+  WriteText(Partial(), "abcd");
+  // The partial file is held open without sharing, as another program would.
+  rt::OpenedFile holder(rt::OpenFile(Partial(), rt::kModeRead, rt::kShareExclusive));
+  ASSERT_TRUE(holder);
+  Call call;
+  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::WriteFailed);
   EXPECT_FALSE(rt::FileExists(Target()));
 }
 

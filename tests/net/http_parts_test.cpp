@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "net/chunked_decoder.h"
 #include "net/download_result.h"
@@ -10,6 +11,7 @@
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/numbered_name.h"
+#include "net/stall_watch.h"
 #include "tests/net/temp_folder.h"
 
 namespace {
@@ -282,12 +284,49 @@ TEST(DownloadResult, NamesAndNumbers) {
       {DownloadResult::SizeMismatch, 5, "SizeMismatch"},
       {DownloadResult::BadStatus, 6, "BadStatus"},
       {DownloadResult::InstallFailed, 7, "InstallFailed"},
+      {DownloadResult::Interrupted, 8, "Interrupted"},
+      {DownloadResult::WriteFailed, 9, "WriteFailed"},
+      {DownloadResult::ServerError, 10, "ServerError"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(static_cast<int32_t>(c.result), c.number);
     EXPECT_STREQ(ToString(c.result), c.name);
   }
-  EXPECT_STREQ(ToString(static_cast<DownloadResult>(8)), "Unknown");
+  EXPECT_STREQ(ToString(static_cast<DownloadResult>(11)), "Unknown");
+}
+
+TEST(StallWatch, ATrickleStallsAMovingTransferDoesNot) {
+  using net::kStallMinBytes;
+  using net::kStallWindowMs;
+  struct Step {
+    int64_t bytes;
+    uint32_t at_ms;  // after the start
+    bool stalled;
+  };
+  struct Case {
+    const char* what;
+    uint32_t start;
+    std::vector<Step> steps;
+  } const cases[] = {
+      {"one byte every 5 s stalls when the window runs out", 1000,
+       {{1, 5000, false}, {1, 10000, false}, {1, 25000, false}, {1, kStallWindowMs, true}}},
+      {"just under the minimum in one window stalls", 0,
+       {{kStallMinBytes - 1, 100, false}, {0, kStallWindowMs + 1, true}}},
+      {"the minimum per window keeps going, window after window", 0,
+       {{kStallMinBytes, 100, false},
+        {0, kStallWindowMs, false},
+        {kStallMinBytes, kStallWindowMs + 10, false},
+        {0, 2 * kStallWindowMs, false},
+        {1, 3 * kStallWindowMs, true}}},
+      {"a tick count that wraps", 0xFFFFF000u,
+       {{10, 0x800, false}, {10, kStallWindowMs, true}}},
+  };
+  for (const Case& c : cases) {
+    net::StallWatch watch(c.start);
+    for (const Step& step : c.steps) {
+      EXPECT_EQ(watch.Stalled(step.bytes, c.start + step.at_ms), step.stalled) << c.what << " at " << step.at_ms;
+    }
+  }
 }
 
 }  // namespace
