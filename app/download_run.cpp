@@ -2,6 +2,10 @@
 // client folder, then restart the launcher and end.
 #include "app/file_checksum.h"
 #include "app/flow.h"
+#include "app/retry.h"
+#include "app/update_log.h"
+#include "app/write_check.h"
+#include "net/download_result.h"
 #include "net/url_escape.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -13,14 +17,86 @@ namespace {
 
 constexpr int32_t kTimerIntervalMs = 100;
 constexpr int32_t kWaitBeforeFileMs = 100;
+constexpr const char kPartialSuffix[] = ".tmp";
 
 // Stops the run with its failure text standing: no restart, so a patch that
 // fails every time cannot restart the updater without end.
-void FailRun(Flow& flow) {
+void FailRun(Flow& flow, const rt::Text& text) {
   ui::WindowPort& window = *flow.window;
   window.SetTimerInterval(ui::kProgressTimer, 0);
-  window.SetCaption(ui::kCurrentTaskLabel, kTextDownloadFailed);
+  window.SetCaption(ui::kCurrentTaskLabel, text);
   window.SetDisabled(ui::kEnterGameButton, true);
+}
+
+rt::Text ResultName(int32_t result) {
+  return rt::ToText(result) + " (" + net::ToString(static_cast<net::DownloadResult>(result)) + ")";
+}
+
+// One try of one file: the engine call with the progress record made ready
+// for it, and its line in the log.
+struct Try {
+  int32_t result = 0;
+  bool resumed = false;
+  bool checksum_ok = false;
+};
+
+Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const rt::Text& url) {
+  ui::DownloadJob& job = flow.globals.Job;
+  Try t;
+  const int64_t kept = rt::FileSize64(local_path + kPartialSuffix);
+  t.resumed = kept >= 0;
+  job.status = ui::JobStatus::kDownloading;
+  job.totalBytes = 0;
+  job.doneBytes = 0;
+  flow.window->SetWidth(ui::kProgressFill, 0);
+
+  const uint32_t started = flow.services.tick_count();
+  t.result = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
+  const uint32_t ms = flow.services.tick_count() - started;
+  t.checksum_ok = t.result == 0 && rt::ToText(FileChecksumOfFile(local_path)) == entry.checksum;
+
+  const int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
+  rt::Text line = "file " + entry.path + ": result " + ResultName(t.result) + ", " +
+                  rt::ToText(arrived > 0 ? arrived : int64_t{0}) + " bytes" +
+                  (t.resumed ? " from offset " + rt::ToText(kept) : rt::Text()) + ", " + Seconds(ms) + ", " +
+                  KilobytesPerSecond(arrived, ms);
+  if (t.result == 0) line += t.checksum_ok ? ", checksum ok" : ", checksum MISMATCH";
+  flow.services.log(line);
+  return t;
+}
+
+// Fetches one patch file, trying again as NextAttempt decides; true when it is
+// in place and matches its list checksum. Bounded: at most kMoreTries retries
+// and one restart from byte 0.
+bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const rt::Text& url) {
+  ui::WindowPort& window = *flow.window;
+  FileTries tries;
+  while (true) {
+    const Try t = TryOnce(flow, entry, local_path, url);
+    // The next attempt: the place to change servers, too.
+    switch (NextAttempt(t.result, t.checksum_ok, t.resumed, tries)) {
+      case NextStep::kDone:
+        return true;
+      case NextStep::kFail:
+        return false;
+      case NextStep::kRestartFromZero:
+        tries.restarted = true;
+        flow.services.log("retry " + entry.path + " from byte 0: the resumed file did not match");
+        rt::RemoveFile(local_path + kPartialSuffix);
+        rt::RemoveFile(local_path);
+        break;
+      case NextStep::kRetry: {
+        const int32_t wait_ms = kRetryWaitsMs[tries.retries];
+        ++tries.retries;
+        window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, tries.retries, kMoreTries));
+        flow.services.log("retry " + rt::ToText(tries.retries) + "/" + rt::ToText(kMoreTries) + " of " + entry.path +
+                          " in " + Seconds(static_cast<uint32_t>(wait_ms)) + " after " + ResultName(t.result));
+        flow.services.delay(wait_ms);
+        window.SetCaption(ui::kCurrentTaskLabel, entry.path);
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -40,6 +116,14 @@ void RunPatchDownloads(Flow& flow) {
   ui::DownloadJob& job = g.Job;
   ui::WindowPort& window = *flow.window;
 
+  flow.services.log("download run: " + rt::ToText(static_cast<int32_t>(g.PatchList.size())) + " files");
+  const rt::Text refused = CheckWriteAccess(flow);
+  if (!refused.empty()) {
+    FailRun(flow, refused);
+    flow.services.log("run failed: nothing was changed");
+    return;
+  }
+
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
   job.fileCount = static_cast<int32_t>(g.PatchList.size());
   for (int32_t i = 1; i <= job.fileCount; ++i) {
@@ -54,19 +138,15 @@ void RunPatchDownloads(Flow& flow) {
     rt::RemoveFile(local_path);
     flow.services.delay(kWaitBeforeFileMs);
 
-    job.status = ui::JobStatus::kDownloading;
     job.currentFile = local_path;
-    job.totalBytes = 0;
-    job.doneBytes = 0;
-    window.SetWidth(ui::kProgressFill, 0);
     job.fileIndex = i;
-
-    int32_t result = flow.services.download(net::EscapeUrl(url), local_path, job.totalBytes, job.doneBytes);
     // A file that arrived but does not match its list checksum is a failed
     // download too: otherwise a server whose list and files disagree would
     // have the updater download and restart forever.
-    if (result != 0 || rt::ToText(FileChecksumOfFile(local_path)) != entry.checksum) {
-      FailRun(flow);
+    if (!FetchPatchFile(flow, entry, local_path, net::EscapeUrl(url))) {
+      FailRun(flow, kTextDownloadFailed);
+      flow.services.log("run failed at " + entry.path + " (" + rt::ToText(i) + "/" + rt::ToText(job.fileCount.load()) +
+                        ")");
       return;
     }
   }
@@ -78,7 +158,9 @@ void RunPatchDownloads(Flow& flow) {
   window.SetWidth(ui::kProgressFill, 0);
   window.SetDisabled(ui::kEnterGameButton, false);
   // Quoted, so a folder or launcher name with blanks starts the right file.
-  flow.services.run_program("\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"");
+  const rt::Text command_line = "\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"";
+  flow.services.log("download run done; restart " + command_line);
+  flow.services.run_program(command_line);
   flow.services.end_program(0);
 }
 

@@ -8,13 +8,14 @@
 
 #include "app/globals.h"
 #include "runtime/fetch.h"
+#include "runtime/file_access.h"
 #include "runtime/types.h"
 #include "ui/window_port.h"
 
 namespace app {
 
 struct FlowServices {
-  // Whole-body fetch of the remote list.
+  // Whole-body fetch of the remote list, with how it ended.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One patch file from an escaped URL into a local path; 0 on success.
   std::function<int32_t(const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
@@ -30,8 +31,16 @@ struct FlowServices {
   std::function<void(int32_t exit_code)> end_program;
   // Lets window messages through (between files and chunks of the checksum).
   std::function<void()> process_events;
-  // Wait before each file.
+  // Wait before each file and between tries; window messages get through
+  // on the window thread.
   std::function<void(int32_t ms)> delay;
+  // Milliseconds since an arbitrary start, for the durations in the log.
+  std::function<uint32_t()> tick_count;
+  // One line of update.log (the time is put in front); never fails the flow.
+  std::function<void(const rt::Text& line)> log;
+  // Write probes of the client folder and of a file about to be replaced.
+  std::function<rt::AccessCheck(const rt::Text& folder)> probe_folder;
+  std::function<rt::AccessCheck(const rt::Text& path)> probe_replaceable;
 };
 
 // The real services.
@@ -55,6 +64,11 @@ inline constexpr const char kTextNoPayload[] = "异常错误!无法运行游戏!
 inline constexpr const char kCaptionError[] = "发生错误";
 inline constexpr const char kTextFolderUnusable[] =
     "客户端所在文件夹的名称含有无法识别的字符，无法更新。请把客户端放到名称只含中文或英文字符的文件夹中。";
+// Shown while waiting before another try: the try and the tries there are.
+inline constexpr const char kTextRetrying[] = "网络中断,正在重试(%d/%d)....";
+inline constexpr const char kTextFolderNotWritable[] = "游戏目录无法写入!请以管理员身份运行,或把游戏移到其他目录。";
+inline constexpr const char kTextFileNotWritable[] = "无法写入%s!请以管理员身份运行,或把游戏移到其他目录。";
+inline constexpr const char kTextFileInUse[] = "%s正被其他程序使用!请关闭游戏后重新启动。";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

@@ -21,11 +21,13 @@ void LaunchGame(Flow& flow) {
   rt::Text own_file = rt::RunDirectory() + "\\" + rt::ExecutableName();
   std::optional<payload::PayloadRange> range = payload::LocatePayload(own_file);
   if (!range) {
+    flow.services.log("game start: no game payload behind the updater");
     flow.services.show_message(kTextNoPayload, rt::kMsgOk | rt::kMsgIconError, kCaptionError);
     return;
   }
   (void)payload::CopyPayload(own_file, *range, kGameFile);  // failures surface as a game that does not start
-  flow.services.run_program(kGameFile);
+  const bool started = flow.services.run_program(kGameFile);
+  flow.services.log(rt::Text("game start: ") + kGameFile + (started ? " started" : " did not start"));
   flow.window->Close();
 }
 

@@ -9,6 +9,8 @@
 #include "net/socket_globals.h"
 #include "runtime/dialog.h"
 #include "runtime/files.h"
+#include "runtime/instance.h"
+#include "ui/window_template.h"
 #include "runtime/process.h"
 #include "runtime/thread.h"
 #include "ui/updater_window.h"
@@ -45,11 +47,25 @@ int main() {
   net::GlobalSocketSession().Startup();
 
   g_flow = new app::Flow{globals, nullptr, app::RealServices()};
+  const rt::TextArray args = rt::CommandLineArguments();
+  const bool launcher = args.size() < 2;
+  g_flow->services.log(launcher ? "start: launcher " + rt::ExecutableName()
+                                : "start: updater, started by " + args[1]);
+  // One updater per client folder: a second one started here shows the
+  // running one and ends before it touches anything.
+  const rt::InstanceLock lock(rt::RunDirectory(), launcher ? app::kLauncherLockWaitMs : app::kUpdaterLockWaitMs);
+  if (!lock.Owned()) {
+    const bool shown = rt::BringProgramWindowToFront(rt::RunDirectory(), ui::kUpdaterWindow.title);
+    g_flow->services.log(shown ? "another updater runs in this folder: its window was brought to the front"
+                               : "another updater runs in this folder: ending");
+    rt::EndProgram(0);
+  }
+
   g_flow->services.start_download_run = [] {
     return rt::StartThread(DownloadThreadBody, g_flow, &g_flow->globals.DownloadThread);
   };
   app::StartRole role = app::ProgramStart(
-      rt::CommandLineArguments(), rt::RunDirectory(), rt::ExecutableName(), globals,
+      args, rt::RunDirectory(), rt::ExecutableName(), globals,
       [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); },
       [] { LoadWindow(*g_flow); });
   if (role != app::StartRole::kUpdater) rt::EndProgram(0);

@@ -1,6 +1,7 @@
 #pragma once
 // Start-up: the launcher role (copy to update.dat and start the copy) and
 // the updater role (fill the settings, load the window).
+#include <cstdint>
 #include <functional>
 
 #include "app/globals.h"
@@ -10,6 +11,14 @@ namespace app {
 
 inline constexpr const char kMarker[] = "gxin";
 inline constexpr const char kCopyName[] = "update.dat";
+
+// How long a new process waits for the folder's lock. The launcher waits for
+// an updater that is ending (the restart at the end of a run starts the
+// launcher just before the old updater ends); the updater waits for the
+// launcher that started it to end. A process that does not get the lock in
+// time finds another updater at work in its folder.
+inline constexpr uint32_t kLauncherLockWaitMs = 5000;
+inline constexpr uint32_t kUpdaterLockWaitMs = 15000;
 
 enum class StartRole {
   kLauncher,     // the copy was started; end the program

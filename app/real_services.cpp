@@ -1,7 +1,10 @@
 #include "app/flow.h"
+#include "app/update_log.h"
 #include "net/http_download.h"
 #include "runtime/dialog.h"
 #include "runtime/fetch.h"
+#include "runtime/file_access.h"
+#include "runtime/instance.h"
 #include "runtime/process.h"
 
 namespace app {
@@ -18,6 +21,12 @@ FlowServices RealServices() {
   s.end_program = [](int32_t code) { rt::EndProgram(code); };
   s.process_events = rt::ProcessEvents;
   s.delay = rt::DelayWithEvents;
+  s.tick_count = rt::TickCount;
+  s.log = [](const rt::Text& line) {
+    AppendLogLine(rt::RunDirectory() + "\\" + kLogName, rt::LocalTimeText(), line);
+  };
+  s.probe_folder = rt::ProbeFolderWritable;
+  s.probe_replaceable = rt::ProbeReplaceable;
   s.start_download_run = [] { return false; };  // bound by the process entry
   return s;
 }

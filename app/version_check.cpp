@@ -5,10 +5,35 @@
 #include "app/file_checksum.h"
 #include "app/flow.h"
 #include "app/remote_list.h"
+#include "app/retry.h"
+#include "app/update_log.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
 namespace app {
+namespace {
+
+// The list fetch, tried again after a transient failure with the same waits
+// as a patch file. Runs on the window thread: the waits let messages through,
+// and the exit question ends the process during them too.
+rt::FetchResult FetchList(Flow& flow, const rt::Text& url) {
+  ui::WindowPort& window = *flow.window;
+  for (int32_t retry = 0;; ++retry) {
+    const uint32_t started = flow.services.tick_count();
+    rt::FetchResult result = flow.services.fetch_url(url);
+    const uint32_t ms = flow.services.tick_count() - started;
+    flow.services.log("list " + url + ": " + rt::ToString(result.outcome) + ", HTTP " + rt::ToText(result.status) +
+                      ", " + rt::ToText(static_cast<int64_t>(result.body.size())) + " bytes, " + Seconds(ms));
+    if (!IsTransientFetch(result) || retry == kMoreTries) return result;
+    window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, retry + 1, kMoreTries));
+    flow.services.log("retry " + rt::ToText(retry + 1) + "/" + rt::ToText(kMoreTries) + " of the list in " +
+                      Seconds(static_cast<uint32_t>(kRetryWaitsMs[retry])));
+    flow.services.delay(kRetryWaitsMs[retry]);
+    window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
+  }
+}
+
+}  // namespace
 
 void CheckRemoteVersion(Flow& flow) {
   Globals& g = flow.globals;
@@ -17,14 +42,15 @@ void CheckRemoteVersion(Flow& flow) {
   window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
 
   rt::Text url = g.ServerBaseUrl + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
-  // Anything but a complete 2xx answer is a failed fetch: an error page is no
-  // list, and a list cut short would hide entries.
+  // Anything but a complete 2xx answer after its tries is a failed fetch:
+  // an error page is no list, and a list cut short would hide entries.
   RemoteList list;
   {
-    const rt::FetchResult fetched = flow.services.fetch_url(url);  // released before the checksums
+    const rt::FetchResult fetched = FetchList(flow, url);  // released before the checksums
     if (fetched.ok()) list = ParseRemoteList(fetched.body);
   }
   if (!list.usable) {
+    flow.services.log("list unusable");
     window.SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
     window.SetDisabled(ui::kEnterGameButton, true);
     return;
@@ -41,6 +67,7 @@ void CheckRemoteVersion(Flow& flow) {
     if (rt::ToText(local) != row.checksum) candidates.push_back(PatchEntry{row.path, row.checksum});
   }
 
+  flow.services.log("list checked: " + rt::ToText(static_cast<int32_t>(candidates.size())) + " files to update");
   if (candidates.empty()) {
     window.SetCaption(ui::kCurrentTaskLabel, kTextUpToDate);
     window.SetDisabled(ui::kEnterGameButton, false);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/encoding.h"
+#include "runtime/file_access.h"
 #include "runtime/files.h"
 #include "runtime/posix/path_posix.h"
 
@@ -318,6 +319,46 @@ void CloseFile(int32_t file) {
     g_table.erase(it);
   }
   ::close(fd);
+}
+
+// ---- Write probes -----------------------------------------------------------
+
+AccessCheck ProbeFolderWritable(const Text& folder) {
+  const std::string path = NativePath(folder.empty() ? Text(kProbeFileName) : folder + "\\" + kProbeFileName);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  const char byte = 0;
+  const bool written = ::write(fd, &byte, 1) == 1;
+  const int write_error = errno;
+  ::close(fd);
+  if (!written) {
+    ::unlink(path.c_str());
+    return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(write_error)};
+  }
+  if (::unlink(path.c_str()) != 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  return AccessCheck{};
+}
+
+AccessCheck ProbeReplaceable(const Text& path) {
+  const std::string native = NativePath(path);
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return AccessCheck{};
+    return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  }
+  if (S_ISDIR(st.st_mode)) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(EISDIR)};
+  if ((GetFileAttributes(path) & kAttrReadOnly) && !SetFileAttributes(path, 0)) {
+    return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  }
+  {
+    // Held open by another open of this process, as Windows sharing sees it.
+    std::lock_guard<std::mutex> lock(g_table_mutex);
+    if (IsOpenLocked(st.st_dev, st.st_ino)) return AccessCheck{WriteAccess::kInUse, static_cast<uint32_t>(EBUSY)};
+  }
+  const int fd = ::open(native.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  ::close(fd);
+  return AccessCheck{};
 }
 
 }  // namespace rt

@@ -3,6 +3,7 @@
 // services.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 
 #include "app/flow.h"
@@ -24,6 +25,11 @@ class FlowTest : public ::testing::Test {
     flow_.window = &window_;
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
+      if (!fetch_script_.empty()) {
+        rt::FetchResult next = fetch_script_.front();
+        fetch_script_.pop_front();
+        return next;
+      }
       return list_;
     };
     list_.outcome = rt::FetchOutcome::kOk;
@@ -56,7 +62,11 @@ class FlowTest : public ::testing::Test {
     };
     flow_.services.end_program = [this](int32_t code) { ended_.push_back(code); };
     flow_.services.process_events = [this] { ++events_; };
-    flow_.services.delay = [](int32_t) {};
+    flow_.services.delay = [this](int32_t ms) { delays_.push_back(ms); };
+    flow_.services.tick_count = [] { return 0u; };
+    flow_.services.log = [this](const rt::Text& line) { log_.push_back(line); };
+    flow_.services.probe_folder = rt::ProbeFolderWritable;
+    flow_.services.probe_replaceable = rt::ProbeReplaceable;
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
 
@@ -80,6 +90,9 @@ class FlowTest : public ::testing::Test {
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;
   std::vector<int32_t> ended_;
+  std::vector<int32_t> delays_;
+  std::vector<rt::Text> log_;
+  std::deque<rt::FetchResult> fetch_script_;  // answers before the list
   int runs_started_ = 0;
   int events_ = 0;
 };

@@ -1,0 +1,57 @@
+#include "runtime/win32/win.h"
+
+#include "runtime/file_access.h"
+#include "runtime/win32/unique_handle.h"
+#include "runtime/win32/wide.h"
+
+namespace rt {
+namespace {
+
+AccessCheck Failed(WriteAccess access, DWORD error) { return AccessCheck{access, static_cast<uint32_t>(error)}; }
+
+bool IsSharingError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+}  // namespace
+
+AccessCheck ProbeFolderWritable(const Text& folder) {
+  const std::wstring path = Wide(folder.empty() ? Text(kProbeFileName) : folder + "\\" + kProbeFileName);
+  {
+    UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                               nullptr));
+    if (!h.valid()) return Failed(WriteAccess::kDenied, GetLastError());
+    const char byte = 0;
+    DWORD written = 0;
+    if (!WriteFile(h.get(), &byte, 1, &written, nullptr) || written != 1) {
+      const DWORD error = GetLastError();
+      h = UniqueHandle();
+      DeleteFileW(path.c_str());
+      return Failed(WriteAccess::kDenied, error);
+    }
+  }
+  if (!DeleteFileW(path.c_str())) return Failed(WriteAccess::kDenied, GetLastError());
+  return AccessCheck{};
+}
+
+AccessCheck ProbeReplaceable(const Text& path) {
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return AccessCheck{};
+    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failed(WriteAccess::kDenied, ERROR_DIRECTORY);
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesW(wide.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+    return Failed(WriteAccess::kDenied, GetLastError());
+  }
+  UniqueHandle h(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) {
+    const DWORD error = GetLastError();
+    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+  }
+  return AccessCheck{};
+}
+
+}  // namespace rt

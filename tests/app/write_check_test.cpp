@@ -1,0 +1,87 @@
+// The write check before the first download: nothing is deleted or fetched
+// when the folder or a file cannot be written, and the label says why.
+#include "app/file_checksum.h"
+#include "flow_fixture.h"
+#include "runtime/text.h"
+
+using namespace app;
+
+namespace {
+
+rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+
+class WriteCheckTest : public FlowTest {
+ protected:
+  void SetUp() override {
+    FlowTest::SetUp();
+    globals_.PatchList = {{"one.dat", Sum("1 new")}, {"sub\\two.dat", Sum("2 new")}};
+    server_["http://127.0.0.1:8088/patch/528/one.dat"] = "1 new";
+    server_["http://127.0.0.1:8088/patch/528/sub/two.dat"] = "2 new";
+    Write("one.dat", "1 old");
+    rt::CreateFolderTree("sub");
+    Write("sub\\two.dat", "2 old");
+  }
+  // Nothing was fetched, deleted or restarted, and the run stopped.
+  void ExpectNothingTouched() {
+    EXPECT_TRUE(requested_.empty());
+    EXPECT_EQ(Read("one.dat"), "1 old");
+    EXPECT_EQ(Read("sub\\two.dat"), "2 old");
+    EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
+    EXPECT_TRUE(EnterGameDisabled());
+    EXPECT_TRUE(programs_.empty());
+    EXPECT_TRUE(ended_.empty());
+  }
+  bool LogHas(const rt::Text& part) {
+    for (const rt::Text& line : log_)
+      if (line.find(part) != rt::Text::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(WriteCheckTest, AFolderThatCannotBeWrittenStopsTheRunBeforeAnything) {
+  rt::Text probed = "-";
+  flow_.services.probe_folder = [&probed](const rt::Text& folder) {
+    probed = folder;
+    return rt::AccessCheck{rt::WriteAccess::kDenied, 5};
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(probed, "");  // the client folder: here the current one
+  EXPECT_EQ(Task(), kTextFolderNotWritable);
+  EXPECT_TRUE(LogHas("error 5"));
+  ExpectNothingTouched();
+}
+
+TEST_F(WriteCheckTest, AFileHeldOpenByAnotherProgramIsNamed) {
+  // Opened without sharing, as the running game holds its files.
+  rt::OpenedFile game(rt::OpenFile("sub\\two.dat", rt::kModeRead, rt::kShareExclusive));
+  ASSERT_TRUE(game);
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), rt::FormatText(kTextFileInUse, "sub\\two.dat"));
+  EXPECT_TRUE(LogHas("sub\\two.dat is in use, error "));
+  ExpectNothingTouched();
+}
+
+TEST_F(WriteCheckTest, AReadOnlyFileIsMadeWritableAndReplaced) {
+  ASSERT_TRUE(rt::SetFileAttributes("one.dat", rt::kAttrReadOnly));
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_EQ(Read("one.dat"), "1 new");
+  EXPECT_EQ(rt::GetFileAttributes("one.dat") & rt::kAttrReadOnly, 0u);
+}
+
+TEST_F(WriteCheckTest, AFileThatCannotBeMadeWritableIsNamed) {
+  flow_.services.probe_replaceable = [](const rt::Text& path) {
+    return path == "one.dat" ? rt::AccessCheck{rt::WriteAccess::kDenied, 5} : rt::AccessCheck{};
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), rt::FormatText(kTextFileNotWritable, "one.dat"));
+  ExpectNothingTouched();
+}
+
+TEST_F(WriteCheckTest, TheProbeLeavesNothingBehind) {
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_FALSE(rt::FileExists(rt::kProbeFileName));
+}
+
+}  // namespace

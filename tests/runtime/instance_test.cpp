@@ -1,0 +1,86 @@
+// The one-updater-per-folder lock, the write probes and the local time.
+#include <gtest/gtest.h>
+
+#include "runtime/convert.h"
+#include "runtime/file_access.h"
+#include "runtime/files.h"
+#include "runtime/instance.h"
+#include "tests/support/temp_folder.h"
+
+using namespace rt;
+
+TEST(InstanceLock, NamesFoldCaseAndSeparatorsButKeepGbkPairs) {
+  EXPECT_EQ(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("c:\\games\\zethra\\"));
+  EXPECT_EQ(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("C:/Games/Zethra"));
+  EXPECT_NE(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("C:\\Games\\Zethra2"));
+  // GBK pairs stay as they are: a trail byte that reads as "B" is not "b",
+  // and one that reads as "\" is no trailing separator.
+  EXPECT_NE(InstanceLockName("C:\\\x81\x42"), InstanceLockName("C:\\\x81\x62"));
+  EXPECT_NE(InstanceLockName("C:\\\x95\x5C"), InstanceLockName("C:\\\x95"));
+  EXPECT_EQ(InstanceLockName("x").substr(0, 15), "updater-folder-");
+}
+
+TEST(InstanceLock, OneHolderPerFolderAndFoldersApart) {
+  testsupport::TempFolder a("lock a"), b("lock b");
+  {
+    InstanceLock first(a.path(), 0);
+    ASSERT_TRUE(first.Owned());
+    InstanceLock second(a.path(), 50);
+    EXPECT_FALSE(second.Owned());
+    InstanceLock other_folder(b.path(), 0);
+    EXPECT_TRUE(other_folder.Owned());
+  }
+  // Gone with its holder: the next one gets it at once.
+  InstanceLock again(a.path(), 0);
+  EXPECT_TRUE(again.Owned());
+}
+
+TEST(LocalTime, DateAndTimeShape) {
+  const Text t = LocalTimeText();
+  ASSERT_EQ(t.size(), 19u) << t;
+  for (size_t i : {4u, 7u}) EXPECT_EQ(t[i], '-') << t;
+  EXPECT_EQ(t[10], ' ') << t;
+  for (size_t i : {13u, 16u}) EXPECT_EQ(t[i], ':') << t;
+  EXPECT_GE(ToInteger(t.substr(0, 4)), 2020) << t;
+}
+
+class WriteProbeTest : public ::testing::Test {
+ protected:
+  Text Path(const Text& name) const { return folder_.path() + "\\" + name; }
+  testsupport::TempFolder folder_{"probe"};
+};
+
+TEST_F(WriteProbeTest, FolderProbeWritesAndRemovesItsFile) {
+  EXPECT_EQ(ProbeFolderWritable(folder_.path()).access, WriteAccess::kOk);
+  EXPECT_FALSE(FileExists(Path(kProbeFileName)));
+  const AccessCheck missing = ProbeFolderWritable(Path("no such folder"));
+  EXPECT_EQ(missing.access, WriteAccess::kDenied);
+  EXPECT_NE(missing.error, 0u);
+}
+
+TEST_F(WriteProbeTest, ReplaceableFiles) {
+  EXPECT_EQ(ProbeReplaceable(Path("missing.dat")).access, WriteAccess::kOk);
+  EXPECT_EQ(ProbeReplaceable(Path("no folder\\missing.dat")).access, WriteAccess::kOk);
+
+  ASSERT_TRUE(WriteWholeFile(Path("plain.dat"), ToBytes(Text("x"))));
+  EXPECT_EQ(ProbeReplaceable(Path("plain.dat")).access, WriteAccess::kOk);
+
+  ASSERT_TRUE(WriteWholeFile(Path("read only.dat"), ToBytes(Text("x"))));
+  ASSERT_TRUE(SetFileAttributes(Path("read only.dat"), kAttrReadOnly));
+  EXPECT_EQ(ProbeReplaceable(Path("read only.dat")).access, WriteAccess::kOk);
+  EXPECT_EQ(GetFileAttributes(Path("read only.dat")) & kAttrReadOnly, 0u);
+  EXPECT_EQ(ToText(ReadWholeFile(Path("read only.dat"))), "x");
+
+  ASSERT_TRUE(WriteWholeFile(Path("held.dat"), ToBytes(Text("x"))));
+  {
+    OpenedFile holder(OpenFile(Path("held.dat"), kModeRead, kShareExclusive));
+    ASSERT_TRUE(holder);
+    const AccessCheck held = ProbeReplaceable(Path("held.dat"));
+    EXPECT_EQ(held.access, WriteAccess::kInUse);
+    EXPECT_NE(held.error, 0u);
+  }
+  EXPECT_EQ(ProbeReplaceable(Path("held.dat")).access, WriteAccess::kOk);
+
+  CreateFolderTree(Path("a folder"));
+  EXPECT_EQ(ProbeReplaceable(Path("a folder")).access, WriteAccess::kDenied);
+}
