@@ -62,3 +62,40 @@ cycle_setup() {
   SERVER="$WORK/server root"
   mkdir -p "$SERVER"
 }
+
+# start_fault_server SERVER_ROOT FAULTS_JSON: the scripted update server on
+# 127.0.0.1:8088 in place of nginx; its access log is $NGINX_DIR/access.log,
+# so requests_of and request_count read it the same way.
+start_fault_server() {
+  NGINX_DIR="$(mktemp -d /tmp/updater-faults.XXXXXX)"
+  : >"$NGINX_DIR/access.log"
+  python3 "$ROOT/tests/e2e/fault_server.py" "$1" 8088 "$2" "$NGINX_DIR/access.log" &
+  FAULT_SERVER_PID=$!
+  E2E_PIDS+=("$FAULT_SERVER_PID")
+  server_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
+  wait_until 10 server_up
+}
+
+stop_fault_server() {
+  [ -n "${FAULT_SERVER_PID:-}" ] && kill "$FAULT_SERVER_PID" 2>/dev/null
+  wait "$FAULT_SERVER_PID" 2>/dev/null
+  FAULT_SERVER_PID=
+}
+
+# log_has_in_order FILE PATTERN...: every pattern (grep -E) matches a line of
+# FILE, each on a later line than the one before.
+log_has_in_order() {
+  local file="$1"; shift
+  python3 - "$file" "$@" <<'PY'
+import re, sys
+lines = open(sys.argv[1], encoding="gbk", errors="replace").read().splitlines()
+at = 0
+for pattern in sys.argv[2:]:
+    while at < len(lines) and not re.search(pattern, lines[at]):
+        at += 1
+    if at == len(lines):
+        print("not found in order: %s" % pattern)
+        sys.exit(1)
+    at += 1
+PY
+}

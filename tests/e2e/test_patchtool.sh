@@ -30,6 +30,7 @@ printf 'a' >"$CLIENT/数据/说明.txt"
 printf 'x' >"$CLIENT/data/game.dat"          # only the top-level one is skipped
 printf 'self' >"$CLIENT/update.dat"
 printf 'game' >"$CLIENT/game.dat"
+printf 'log' >"$CLIENT/update.log"
 printf 'part' >"$CLIENT/data/map/town.dat.tmp"
 
 # The expected list, computed apart from the tool: the per-byte loop from the
@@ -41,7 +42,7 @@ lines = []
 for folder, _, files in os.walk(root):
     for name in files:
         rel = os.path.relpath(os.path.join(folder, name), root)
-        if rel.lower() in ("update.dat", "game.dat") or name.lower().endswith(".tmp"):
+        if rel.lower() in ("update.dat", "game.dat", "update.log") or name.lower().endswith(".tmp"):
             continue
         h = 0
         with open(os.path.join(folder, name), "rb") as f:
@@ -96,7 +97,7 @@ native publish "$CLIENT" "$WORK/srv" >"$WORK/pub1.txt"
 check "publish exits 0" test $? -eq 0
 check "published list equals the manifest" cmp -s "$WORK/srv/patch/528/filelist.txt" "$WORK/expected.txt"
 check "published files are the client's" \
-  bash -c 'diff -r -x update.dat -x game.dat -x "*.tmp" -x "empty folder" "$0" "$1/patch/528" | grep -v "^Only in $1/patch/528: filelist.txt" | grep -q . && exit 1 || exit 0' \
+  bash -c 'diff -r -x update.dat -x game.dat -x update.log -x "*.tmp" -x "empty folder" "$0" "$1/patch/528" | grep -v "^Only in $1/patch/528: filelist.txt" | grep -q . && exit 1 || exit 0' \
   "$CLIENT" "$WORK/srv"
 check "data/game.dat is published, top-level game.dat is not" \
   bash -c 'test -f "$0/patch/528/data/game.dat" && test ! -e "$0/patch/528/game.dat"' "$WORK/srv"

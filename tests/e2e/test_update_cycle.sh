@@ -56,6 +56,17 @@ run_cycle() {  # run_cycle LANG LABEL
   window_gone() { ! has_window; }
   check "[$label] the updater window closes" wait_until 20 window_gone
   shot "cycle-$label-game-started"
+  check "[$label] update.log holds the events of the cycle in order" \
+    log_has_in_order "$client/update.log" \
+      "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} start: launcher " "start: updater, started by " \
+      "list http://127\.0\.0\.1:8088/patch/528/filelist\.txt: complete, HTTP 200, [0-9]+ bytes, [0-9.]+ s" \
+      "list checked: 2 files to update" "download run: 2 files" \
+      "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
+      "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
+      "download run done; restart " "start: launcher " "start: updater" "list checked: 0 files to update" \
+      "game start: game\.dat started"
+  [ -n "${E2E_DEBUG:-}" ] && iconv -f GBK -t UTF-8 "$client/update.log"
+  cp "$client/update.log" "$SHOTS/cycle-$label-update.log"
   timeout 20 wineserver -k
 }
 

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Retries under Wine against a scripted server that cuts bodies at chosen
+# offsets and answers 503: a file cut twice arrives in one run by resuming
+# from exactly the cut offsets; three 503s are outlasted; a file cut four
+# times fails the run with its text, no restart, its partial file kept; the
+# list fetch is retried too.
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
+source "$ROOT/tests/e2e/lib.sh"
+source "$ROOT/tests/e2e/cycle_lib.sh"
+
+cycle_setup retries
+FAULTS="$WORK/faults.json"
+
+list_requests() { request_count '^/patch/528/filelist.txt 200'; }
+no_updater() { [ "$(updater_processes)" -eq 0 ]; }
+reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; stop_fault_server; }
+
+# new_client NAME: a client with the launcher and one old file, and a release
+# in which big.bin is new.
+new_client() {
+  CLIENT="$WORK/$1 客户 端"; RELEASE="$WORK/$1 release"
+  rm -rf "$CLIENT" "$RELEASE" "$SERVER/patch"; mkdir -p "$CLIENT"
+  pack_updater "$CLIENT/$LAUNCHER"
+  random_file "$CLIENT/big.bin" 10
+  cp -r "$CLIENT" "$RELEASE"
+  random_file "$RELEASE/big.bin" 600
+  publish "$RELEASE" "$SERVER"
+}
+log_shows() { grep -a -q -- "$1" "$CLIENT/update.log" 2>/dev/null; }
+
+# 1. Cut at two offsets, then served: one run, byte-identical, resumed from
+#    exactly the cut offsets, and one restart.
+new_client cut-twice
+echo '{"/patch/528/big.bin": [{"cut": 100000}, {"cut": 350000}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[cut twice] the retry text is shown" wait_until 60 log_shows "retry 2/3 of big.bin"
+shot retries-retrying
+check "[cut twice] the file arrives byte for byte" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
+check "[cut twice] the first request has no Range and was cut at 100000" \
+  test -n "$(requests_of '^/patch/528/big.bin 200 "-" 100000$')"
+check "[cut twice] the second resumes from 100000 and was cut at 350000" \
+  test -n "$(requests_of '^/patch/528/big.bin 206 "bytes=100000-" 250000$')"
+check "[cut twice] the third resumes from 350000 and completes" \
+  test -n "$(requests_of '^/patch/528/big.bin 206 "bytes=350000-" 264400$')"
+check "[cut twice] three requests for the file in all" test "$(request_count '^/patch/528/big.bin ')" -eq 3
+twice() { [ "$(list_requests)" -ge 2 ]; }
+check "[cut twice] the launcher restarted once and the next updater checked" wait_until 60 twice
+sleep 3
+check "[cut twice] ...and only once" test "$(list_requests)" -eq 2
+check "[cut twice] the log shows the retries and the resumes" \
+  log_has_in_order "$CLIENT/update.log" "file big\.bin: result 7 .*Interrupted" "retry 1/3 of big\.bin in 1\.00 s" \
+    "file big\.bin: result 7 .* from offset 100000" "retry 2/3 of big\.bin in 2\.00 s" \
+    "file big\.bin: result 0 \(Ok\), 264400 bytes from offset 350000.*checksum ok" "download run done; restart"
+reset_run
+
+# 2. Three 503 answers, then the file.
+new_client busy
+echo '{"/patch/528/big.bin": [{"status": 503}, {"status": 503}, {"status": 503}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[503] the file arrives after three 503s" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
+check "[503] three 503 answers, then one 200" \
+  test "$(request_count '^/patch/528/big.bin 503')" -eq 3 -a "$(request_count '^/patch/528/big.bin 200')" -eq 1
+check "[503] the launcher restarted" wait_until 60 twice
+reset_run
+
+# 3. Cut four times: the run fails with its text, no restart, partial kept.
+new_client cut-four
+echo '{"/patch/528/big.bin": [{"cut": 50000}, {"cut": 120000}, {"cut": 200000}, {"cut": 310000}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+failed() { log_shows "run failed at big.bin"; }
+check "[cut four times] the run fails after the first try and three more" wait_until 60 failed
+sleep 2
+shot retries-failed
+check "[cut four times] four requests, the last resuming from 200000" \
+  test "$(request_count '^/patch/528/big.bin ')" -eq 4 -a -n "$(requests_of 'big.bin 206 "bytes=200000-" 110000$')"
+check "[cut four times] no restart: the list was fetched once" test "$(list_requests)" -eq 1
+check "[cut four times] the updater stays with its window" test "$(updater_processes)" -eq 1 -a -n "$(window_id)"
+check "[cut four times] the partial file keeps all that arrived" \
+  cmp -s <(head -c 310000 "$RELEASE/big.bin") "$CLIENT/big.bin.tmp"
+check "[cut four times] the old file is gone, as before any download" test ! -e "$CLIENT/big.bin"
+reset_run
+# The next start resumes the kept partial file.
+: >"$FAULTS.none"; echo '{}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[cut four times] the next start completes the file" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
+check "[cut four times] ...asking only for the rest" test -n "$(requests_of 'big.bin 206 "bytes=310000-" 304400$')"
+reset_run
+
+# 4. The list: 503 three times, then the list.
+new_client list-busy
+echo '{"/patch/528/filelist.txt": [{"status": 503}, {"status": 503}, {"status": 503}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[list 503] the file arrives after the list's retries" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
+check "[list 503] three 503s for the list before the first 200" \
+  test "$(request_count '^/patch/528/filelist.txt 503')" -eq 3
+reset_run
+
+rm -rf "$WORK"
+finish
