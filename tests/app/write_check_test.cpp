@@ -52,10 +52,12 @@ TEST_F(WriteCheckTest, AFolderThatCannotBeWrittenStopsTheRunBeforeAnything) {
 }
 
 TEST_F(WriteCheckTest, AFileHeldOpenByAnotherProgramIsNamed) {
-  // Opened without sharing, as the running game holds its files.
-  rt::OpenedFile game(rt::OpenFile("sub\\two.dat", rt::kModeRead, rt::kShareExclusive));
-  ASSERT_TRUE(game);
-  RunPatchDownloads(flow_);
+  {
+    // Opened without sharing, as the running game holds its files.
+    rt::OpenedFile game(rt::OpenFile("sub\\two.dat", rt::kModeRead, rt::kShareExclusive));
+    ASSERT_TRUE(game);
+    RunPatchDownloads(flow_);
+  }
   EXPECT_EQ(Task(), rt::FormatText(kTextFileInUse, "sub\\two.dat"));
   EXPECT_TRUE(LogHas("sub\\two.dat is in use, error "));
   ExpectNothingTouched();

@@ -2,6 +2,7 @@
 // named by its first argument without sharing, writes "<file>.held" beside it
 // once it holds it, and lets go when "<file>.release" appears (or after 120 s).
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
