@@ -66,9 +66,10 @@ inline constexpr const char kTextFolderUnusable[] =
     "客户端所在文件夹的名称含有无法识别的字符，无法更新。请把客户端放到名称只含中文或英文字符的文件夹中。";
 // Shown while waiting before another try: the try and the tries there are.
 inline constexpr const char kTextRetrying[] = "网络中断,正在重试(%d/%d)....";
-inline constexpr const char kTextFolderNotWritable[] = "游戏目录无法写入!请以管理员身份运行,或把游戏移到其他目录。";
-inline constexpr const char kTextFileNotWritable[] = "无法写入%s!请以管理员身份运行,或把游戏移到其他目录。";
-inline constexpr const char kTextFileInUse[] = "%s正被其他程序使用!请关闭游戏后重新启动。";
+// Short enough for the one-line label: what is wrong, then what to do.
+inline constexpr const char kTextFolderNotWritable[] = "目录不可写!请以管理员运行或移动游戏";
+inline constexpr const char kTextFileNotWritable[] = "%s无法写入!请以管理员运行";
+inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后再试";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

@@ -73,7 +73,7 @@ in_use() { log_shows "is in use, error 32"; }
 check "[in use] the write check names the file, with the Windows error code in the log" wait_until 60 in_use
 sleep 2
 shot write-check-in-use
-check "[in use] the log names the held file" grep -a -q "$(printf '%s' '数据\地图.dat is in use' | iconv -f UTF-8 -t GBK)" "$CLIENT/update.log"
+check "[in use] the log names the held file" grep -a -q -F "$(printf '%s' '数据\地图.dat is in use' | iconv -f UTF-8 -t GBK)" "$CLIENT/update.log"
 check "[in use] the old files are untouched, the other one too" old_files_untouched
 check "[in use] no patch file was requested" test "$(patch_requests)" -eq 0
 check "[in use] the updater stays with its window" test -n "$(window_id)" -a "$(updater_processes)" -eq 1
