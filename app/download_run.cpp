@@ -159,7 +159,7 @@ void RunPatchDownloads(Flow& flow) {
   window.SetDisabled(ui::kEnterGameButton, false);
   // Quoted, so a folder or launcher name with blanks starts the right file.
   const rt::Text command_line = "\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"";
-  flow.services.log("download run done; restart " + command_line);
+  flow.services.log("download run done; restart " + g.RestartProgramName);
   flow.services.run_program(command_line);
   flow.services.end_program(0);
 }

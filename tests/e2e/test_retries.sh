@@ -101,5 +101,33 @@ check "[list 503] three 503s for the list before the first 200" \
   test "$(request_count '^/patch/528/filelist.txt 503')" -eq 3
 reset_run
 
+# 5. The exit question during a wait before another try ends the updater at
+#    once: the worker's wait before a file's third retry, and the window
+#    thread's wait before the list's third retry.
+box_open() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+exit_now() {  # confirms the exit question and checks the updater is gone
+  click_close_button
+  check "[exit $1] close asks for confirmation" wait_until 10 box_open "确认退出"
+  xdotool search --onlyvisible --name "确认退出" windowactivate --sync >/dev/null 2>&1
+  xdotool key Return
+  check "[exit $1] Yes ends the updater during the wait" wait_until 10 no_updater
+}
+new_client exit-file
+echo '{"/patch/528/big.bin": [{"cut": 50000}, {"cut": 120000}, {"cut": 200000}, {"cut": 310000}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[exit file] the third retry's wait has begun" wait_until 60 log_shows "retry 3/3 of big.bin"
+exit_now file
+check "[exit file] the partial file stays for the next start" \
+  cmp -s <(head -c 200000 "$RELEASE/big.bin") "$CLIENT/big.bin.tmp"
+reset_run
+new_client exit-list
+echo '{"/patch/528/filelist.txt": [{"status": 503}, {"status": 503}, {"status": 503}, {"status": 503}]}' >"$FAULTS"
+start_fault_server "$SERVER" "$FAULTS"
+start_launcher "$CLIENT"
+check "[exit list] the list's third retry's wait has begun" wait_until 60 log_shows "retry 3/3 of the list"
+exit_now list
+reset_run
+
 rm -rf "$WORK"
 finish
