@@ -55,9 +55,10 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
   const uint32_t ms = flow.services.tick_count() - started;
   t.checksum_ok = t.result == 0 && rt::ToText(FileChecksumOfFile(local_path)) == entry.checksum;
 
-  const int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
-  rt::Text line = "file " + entry.path + ": result " + ResultName(t.result) + ", " +
-                  rt::ToText(arrived > 0 ? arrived : int64_t{0}) + " bytes" +
+  // What this try brought (a whole answer to a resume starts over at 0).
+  int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
+  if (arrived < 0) arrived = job.doneBytes.load();
+  rt::Text line = "file " + entry.path + ": result " + ResultName(t.result) + ", " + rt::ToText(arrived) + " bytes" +
                   (t.resumed ? " from offset " + rt::ToText(kept) : rt::Text()) + ", " + Seconds(ms) + ", " +
                   KilobytesPerSecond(arrived, ms);
   if (t.result == 0) line += t.checksum_ok ? ", checksum ok" : ", checksum MISMATCH";
