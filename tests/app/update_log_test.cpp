@@ -74,7 +74,7 @@ TEST_F(UpdateLogFile, ARunLogsItsEventsInOrder) {
       "list checked: 1 files to update",
       "download run: 1 files",
       "file a.dat: result 0 (Ok), 5 bytes, 0.00 s",
-      "download run done; restart \"",
+      "download run done; restart 游戏 启动.exe",
   };
   ASSERT_EQ(log_.size(), starts.size());
   for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(log_[i].substr(0, starts[i].size()), starts[i]) << log_[i];
