@@ -50,8 +50,8 @@ check "[cut twice] the launcher restarted once and the next updater checked" wai
 sleep 3
 check "[cut twice] ...and only once" test "$(list_requests)" -eq 2
 check "[cut twice] the log shows the retries and the resumes" \
-  log_has_in_order "$CLIENT/update.log" "file big\.bin: result 7 .*Interrupted" "retry 1/3 of big\.bin in 1\.00 s" \
-    "file big\.bin: result 7 .* from offset 100000" "retry 2/3 of big\.bin in 2\.00 s" \
+  log_has_in_order "$CLIENT/update.log" "file big\.bin: result 8 .*Interrupted" "retry 1/3 of big\.bin in 1\.00 s" \
+    "file big\.bin: result 8 .* from offset 100000" "retry 2/3 of big\.bin in 2\.00 s" \
     "file big\.bin: result 0 \(Ok\), 264400 bytes from offset 350000.*checksum ok" "download run done; restart"
 reset_run
 

@@ -59,7 +59,7 @@ run_cycle() {  # run_cycle LANG LABEL
   check "[$label] update.log holds the events of the cycle in order" \
     log_has_in_order "$client/update.log" \
       "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} start: launcher " "start: updater, started by " \
-      "list http://127\.0\.0\.1:8088/patch/528/filelist\.txt: complete, HTTP 200, [0-9]+ bytes, [0-9.]+ s" \
+      "list http://127\.0\.0\.1:8088/patch/528/filelist\.txt: Ok, HTTP 200, [0-9]+ bytes, [0-9.]+ s" \
       "list checked: 2 files to update" "download run: 2 files" \
       "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
       "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
