@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                            done, false, 0, headers_only, rt::Text(), &body);
   const auto ok = static_cast<int32_t>(net::DownloadResult::Ok);
 
-  FUZZ_CHECK(result >= 0 && result <= static_cast<int32_t>(net::DownloadResult::BadStatus));
+  FUZZ_CHECK(result >= 0 && result <= static_cast<int32_t>(net::DownloadResult::ServerError));
 
   const std::string& sent = fuzz::SentBytes();
   const std::string request_line = "GET /patch/528/file.bin HTTP/1.1\r\n";
