@@ -29,6 +29,9 @@ struct Globals {
   int32_t PatchFolderNumber = 0;
   rt::Text ServerBaseUrl;
   rt::Text LocalBaseFolder;
+  // The public key (hex) the remote list must be signed with; empty: the list
+  // is read unsigned.
+  rt::Text ListPublicKey;
   std::vector<RemoteRow> RemoteFileList;
   std::vector<PatchEntry> PatchList;
   rt::ThreadHandle DownloadThread = 0;

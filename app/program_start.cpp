@@ -33,6 +33,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
   globals.GameTitle = rt::TrimText(kBuiltInGameTitle);
   globals.PatchFolderNumber = rt::ToInteger(rt::TrimText(kBuiltInPatchFolder));
   globals.ServerBaseUrl = kBuiltInServerUrl;
+  globals.ListPublicKey = kBuiltInListPublicKey;
   globals.LocalBaseFolder = run_directory + "\\";
   if (load_window) load_window();
   return StartRole::kUpdater;

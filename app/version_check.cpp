@@ -4,6 +4,7 @@
 
 #include "app/file_checksum.h"
 #include "app/flow.h"
+#include "app/list_trust.h"
 #include "app/remote_list.h"
 #include "app/retry.h"
 #include "app/update_log.h"
@@ -43,11 +44,23 @@ void CheckRemoteVersion(Flow& flow) {
 
   rt::Text url = g.ServerBaseUrl + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
   // Anything but a complete 2xx answer after its tries is a failed fetch:
-  // an error page is no list, and a list cut short would hide entries.
+  // an error page is no list, and a list cut short would hide entries. With a
+  // key, the list must also carry a valid signature and a sequence not below
+  // the last one accepted.
+  const rt::Text sequence_file = g.LocalBaseFolder + kSequenceFileName;
   RemoteList list;
+  ListTrust trusted;
   {
     const rt::FetchResult fetched = FetchList(flow, url);  // released before the checksums
-    if (fetched.ok()) list = ParseRemoteList(fetched.body);
+    if (fetched.ok()) {
+      trusted = CheckListTrust(fetched.body, g.ListPublicKey, sequence_file);
+      if (trusted.trusted) {
+        list = ParseRemoteList(trusted.body);
+      } else {
+        flow.services.log(rt::Text("list refused: ") + trust::ToString(trusted.verdict));
+      }
+    }
+    trusted.body = rt::Bytes();
   }
   if (!list.usable) {
     flow.services.log("list unusable");
@@ -55,6 +68,7 @@ void CheckRemoteVersion(Flow& flow) {
     window.SetDisabled(ui::kEnterGameButton, true);
     return;
   }
+  RememberListSequence(trusted, g.ListPublicKey, sequence_file);
   g.RemoteFileList = std::move(list.entries);
 
   std::vector<PatchEntry> candidates;

@@ -14,6 +14,8 @@
 #include "tests/support/temp_folder.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/list_names.h"
+#include "trust/list_keys.h"
+#include "trust/signed_list.h"
 
 namespace {
 
@@ -91,6 +93,7 @@ TEST_F(Patchtool, ManifestByteForByte) {
   PutClient(this, "client");
   // Left out: the updater's own files and partial downloads.
   Put("client\\update.dat", B("self"));
+  Put("client\\update.seq", B("3\r\n"));
   Put("client\\GAME.DAT", B("game"));
   Put("client\\update.log", B("log"));
   Put("client\\data\\town.dat.tmp", B("partial"));
@@ -181,6 +184,81 @@ TEST_F(Patchtool, PublishCopiesOnlyWhatChanged) {
   EXPECT_NE(out.find("0 copied, 7 unchanged; list unchanged"), std::string::npos) << out;
   EXPECT_NE(out.find("1 copied, 6 unchanged; list updated"), std::string::npos) << out;
   EXPECT_EQ(rt::ReadWholeFile(folder + "/my file.txt"), B("hello again"));
+}
+
+TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
+  PutClient(this, "client");
+  const rt::Text key_file = At("list.key");
+  const rt::Text list = At("srv/patch/528/filelist.txt");
+  auto publish = [&](std::vector<rt::Text> extra) {
+    std::vector<rt::Text> args = {"publish", At("client"), At("srv"), "--sign", key_file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCommand(patchtool::RunPublish, args);
+  };
+  auto sequence = [&] { return trust::ListSequence(rt::ReadWholeFile(list)).value_or(0); };
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+
+  // No key yet: nothing is published.
+  EXPECT_EQ(publish({}), patchtool::kExitFailed);
+  EXPECT_FALSE(rt::FileExists(At("srv/patch")));
+  ASSERT_EQ(RunCommand(patchtool::RunKeygen, {"keygen", key_file}), patchtool::kExitOk);
+  const rt::Bytes key_text = rt::ReadWholeFile(key_file);
+  EXPECT_EQ(RunCommand(patchtool::RunKeygen, {"keygen", key_file}), patchtool::kExitFailed);
+  EXPECT_EQ(rt::ReadWholeFile(key_file), key_text);  // never overwritten
+  const auto secret = trust::ParseSecretKeyFile(key_text);
+  ASSERT_TRUE(secret);
+  const trust::PublicKey public_key = trust::PublicKeyOf(*secret);
+  const rt::Text key_hex = trust::HexText(public_key.data(), public_key.size());
+
+  ASSERT_EQ(publish({}), patchtool::kExitOk);
+  EXPECT_EQ(sequence(), 1u);
+  EXPECT_EQ(trust::StripSignatureLines(rt::ReadWholeFile(list)), ExpectedList());
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex}), patchtool::kExitOk);
+  // Nothing changed: the list and its number stay.
+  const rt::Bytes first = rt::ReadWholeFile(list);
+  ASSERT_EQ(publish({}), patchtool::kExitOk);
+  EXPECT_EQ(rt::ReadWholeFile(list), first);
+  // A changed file: the next number. An explicit one wins.
+  Put("client\\my file.txt", B("hello again"));
+  ASSERT_EQ(publish({}), patchtool::kExitOk);
+  EXPECT_EQ(sequence(), 2u);
+  ASSERT_EQ(publish({"--sequence", "40"}), patchtool::kExitOk);
+  EXPECT_EQ(sequence(), 40u);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex, "--min-sequence", "40"}),
+            patchtool::kExitOk);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex, "--min-sequence", "41"}),
+            patchtool::kExitFailed);
+  // Another key, a changed byte, an unsigned list: refused as the updater would.
+  const auto other = trust::NewKeyPair();
+  ASSERT_TRUE(other);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify,
+                       {"verify", list, "--key", trust::HexText(other->public_key.data(), other->public_key.size())}),
+            patchtool::kExitFailed);
+  rt::Bytes changed = rt::ReadWholeFile(list);
+  changed[20] ^= 1;
+  ASSERT_TRUE(rt::WriteWholeFile(At("changed.txt"), changed));
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", At("changed.txt"), "--key", key_hex}), patchtool::kExitFailed);
+  // An unsigned manifest replaces a signed one without its lines.
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", list}), patchtool::kExitOk);
+  EXPECT_FALSE(trust::ListSequence(rt::ReadWholeFile(list)));
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex}), patchtool::kExitFailed);
+  // Signed manifest numbers from the list it replaces (unsigned now: 1).
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", list, "--sign", key_file}),
+            patchtool::kExitOk);
+  EXPECT_EQ(sequence(), 1u);
+
+  // Wrong uses of the options.
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "--sequence", "3"}), patchtool::kExitFailed);
+  EXPECT_EQ(publish({"--sequence", "x1"}), patchtool::kExitUsage);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", "abc"}), patchtool::kExitUsage);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list}), patchtool::kExitUsage);
+  ASSERT_TRUE(rt::WriteWholeFile(At("bad.key"), B(std::string(128, 'f'))));
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("x.txt"), "--sign", At("bad.key")}),
+            patchtool::kExitFailed);
+  EXPECT_FALSE(rt::FileExists(At("x.txt")));
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
 }
 
 TEST_F(Patchtool, PackInspectExtractRoundTrip) {

@@ -1,31 +1,37 @@
 // patchtool manifest CLIENT_DIR [-o FILE]
 #include <cstring>
+#include <string>
 
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
+#include "tools/patchtool/list_signing.h"
 
 namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool manifest CLIENT_DIR [-o FILE]\n"
+    "usage: patchtool manifest CLIENT_DIR [-o FILE] [--sign KEYFILE [--sequence N]]\n"
     "Writes the file list of CLIENT_DIR (default: filelist.txt in the current folder):\n"
     "one line per file, path with \"\\\" separators, \"#\", checksum, CR LF; GBK.\n"
-    "Leaves out update.dat, game.dat and update.log at the top and *.tmp anywhere; refuses\n"
-    "names the updater could not fetch.";
+    "Leaves out update.dat, game.dat, update.log and update.seq at the top and *.tmp\n"
+    "anywhere; refuses names the updater could not fetch.";
 
 }  // namespace
 
 int RunManifest(int argc, char** argv) {
   rt::Text client_dir;
   rt::Text output = "filelist.txt";
+  SignOptions sign;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(kUsage);
+      PrintOut(std::string(kUsage) + "\n" + kSignUsage);
       return kExitOk;
     }
+    const OptionTaken taken = TakeSignOption("manifest", argc, argv, &i, &sign);
+    if (taken == OptionTaken::kBad) return kExitUsage;
+    if (taken == OptionTaken::kTaken) continue;
     if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
       output = argv[++i];
     } else if (argv[i][0] == '-' || !client_dir.empty()) {
@@ -42,7 +48,9 @@ int RunManifest(int argc, char** argv) {
   }
   ClientTree tree;
   if (!LoadClientTree("manifest", client_dir, "nothing written", &tree)) return kExitFailed;
-  if (!rt::WriteWholeFile(output, FormatFileList(tree.files))) {
+  rt::Bytes list;
+  if (!MakeList("manifest", sign, FormatFileList(tree.files), output, &list)) return kExitFailed;
+  if (!rt::WriteWholeFile(output, list)) {
     ReportError("manifest: cannot write " + Shown(output));
     return kExitFailed;
   }

@@ -1,5 +1,6 @@
 // patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]
 #include <cstring>
+#include <string>
 
 #include "app/file_checksum.h"
 #include "runtime/files.h"
@@ -7,12 +8,13 @@
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/file_copy.h"
+#include "tools/patchtool/list_signing.h"
 
 namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]\n"
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
     "or checksum changed; the list is replaced last, once every file is in place.";
@@ -70,11 +72,15 @@ rt::Text ParentOf(const rt::Text& path) {
 
 int RunPublish(int argc, char** argv) {
   rt::Text client_dir, server_root, folder = kDefaultFolder;
+  SignOptions sign;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(kUsage);
+      PrintOut(std::string(kUsage) + "\n" + kSignUsage);
       return kExitOk;
     }
+    const OptionTaken taken = TakeSignOption("publish", argc, argv, &i, &sign);
+    if (taken == OptionTaken::kBad) return kExitUsage;
+    if (taken == OptionTaken::kTaken) continue;
     if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc) {
       folder = argv[++i];
     } else if (argv[i][0] != '-' && client_dir.empty()) {
@@ -97,6 +103,10 @@ int RunPublish(int argc, char** argv) {
   }
   ClientTree tree;
   if (!LoadClientTree("publish", client_dir, "nothing published", &tree)) return kExitFailed;
+  const rt::Text list_target = JoinDiskPath(JoinDiskPath(server_root, "patch\\" + folder), kListName);
+  // The key is read before anything is copied: a bad key publishes nothing.
+  rt::Bytes list;
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, &list)) return kExitFailed;
 
   const rt::Text patch_folder = JoinDiskPath(server_root, "patch\\" + folder);
   rt::CreateFolderTree(patch_folder);
@@ -116,8 +126,7 @@ int RunPublish(int argc, char** argv) {
     ++copied;
   }
   bool list_changed = false;
-  const rt::Text list_target = JoinDiskPath(patch_folder, kListName);
-  if (!PublishList(FormatFileList(tree.files), list_target, &list_changed)) {
+  if (!PublishList(list, list_target, &list_changed)) {
     ReportError("publish: cannot write " + Shown(list_target));
     return kExitFailed;
   }

@@ -19,5 +19,7 @@ int RunPublish(int argc, char** argv);
 int RunPack(int argc, char** argv);
 int RunInspect(int argc, char** argv);
 int RunFetch(int argc, char** argv);
+int RunKeygen(int argc, char** argv);
+int RunVerify(int argc, char** argv);
 
 }  // namespace patchtool

@@ -56,7 +56,10 @@ std::string UnsafeSegmentReason(const rt::Text& segment) {
 
 bool IsSkippedName(const rt::Text& name, bool top_level) {
   const rt::Text folded = FoldCase(name);
-  if (top_level && (folded == "update.dat" || folded == "game.dat" || folded == "update.log")) return true;
+  if (top_level && (folded == "update.dat" || folded == "game.dat" || folded == "update.log" ||
+                    folded == "update.seq")) {
+    return true;
+  }
   return EndsWith(folded, ".tmp");
 }
 

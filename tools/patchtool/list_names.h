@@ -19,7 +19,8 @@ std::string UnsafeSegmentReason(const rt::Text& segment);
 
 // True for names the tool leaves out of the list: the updater's own working
 // files at the top of the client folder ("update.dat", "game.dat",
-// "update.log"; the updater refuses a list that names them) and
+// "update.log"; the updater refuses a list that names them; and the
+// list-sequence state "update.seq") and
 // partial downloads ("*.tmp") anywhere. Letter case is ignored, as on Windows.
 bool IsSkippedName(const rt::Text& name, bool top_level);
 

@@ -17,10 +17,12 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"checksum", &patchtool::RunChecksum, "checksum FILE...                     the checksum text of each file"},
-    {"manifest", &patchtool::RunManifest, "manifest CLIENT_DIR [-o FILE]        write the client's filelist.txt"},
-    {"publish", &patchtool::RunPublish, "publish CLIENT_DIR SERVER_ROOT [--folder N]  lay out SERVER_ROOT/patch/N/"},
+    {"manifest", &patchtool::RunManifest, "manifest CLIENT_DIR [-o FILE] [--sign KEYFILE]  write the client's filelist.txt"},
+    {"publish", &patchtool::RunPublish, "publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE]  lay out SERVER_ROOT/patch/N/"},
     {"pack", &patchtool::RunPack, "pack UPDATER GAME -o OUT             append the game and its trailer"},
     {"inspect", &patchtool::RunInspect, "inspect FILE                         show the payload trailer(s) of FILE"},
+    {"keygen", &patchtool::RunKeygen, "keygen KEYFILE                       new list-signing key; prints the public key"},
+    {"verify", &patchtool::RunVerify, "verify LIST --key HEX                check a signed list as the updater does"},
 #if defined(PATCHTOOL_HAVE_FETCH)
     {"fetch", &patchtool::RunFetch, "fetch URL FILE                       download one file as the updater does"},
 #endif
