@@ -15,6 +15,7 @@ const char* ToString(DownloadResult result) {
     case DownloadResult::Interrupted: return "Interrupted";
     case DownloadResult::WriteFailed: return "WriteFailed";
     case DownloadResult::ServerError: return "ServerError";
+    case DownloadResult::ProxyAuthRequired: return "ProxyAuthRequired";
   }
   return "Unknown";
 }

@@ -18,6 +18,7 @@ enum class DownloadResult : int32_t {
                        // wait ran out, or stalled); the partial file keeps what arrived
   WriteFailed = 9,     // the partial file could not be opened or written; it is deleted
   ServerError = 10,    // a 5xx answer; the partial file is left as it was
+  ProxyAuthRequired = 11,  // the user's HTTP proxy answered 407: it wants credentials
 };
 
 // The enumerator's name ("Ok", "SizeMismatch", ...); "Unknown" for other values.

@@ -10,6 +10,7 @@
 #include "net/http_response.h"
 #include "net/numbered_name.h"
 #include "net/stall_watch.h"
+#include "net/proxy_route.h"
 #include "net/socket_globals.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -71,6 +72,7 @@ class Transfer {
     flush_size_ = flush_size > 0 ? static_cast<size_t>(flush_size) : kDefaultFlushSize;
   }
   void SetHeadersOnly(bool headers_only) { headers_only_ = headers_only; }
+  void SetViaProxy(bool via_proxy) { via_proxy_ = via_proxy; }
 
   // Whether a partial file is resumed, and from which offset. The memory
   // target never looks at a partial file.
@@ -110,6 +112,7 @@ class Transfer {
   rt::Bytes* body_ = nullptr;
   size_t flush_size_ = kDefaultFlushSize;
   bool headers_only_ = false;
+  bool via_proxy_ = false;
 
   bool resume_ = false;
   int64_t range_start_ = 0;
@@ -209,6 +212,8 @@ DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started)
     const int code = StatusCodeOf(head_);
     // Not known yet: the bytes so far could still start a status line.
     if (code == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+    // A proxy that wants credentials has its own result.
+    if (via_proxy_ && code == 407) return DownloadResult::ProxyAuthRequired;
     // A 5xx is the server's trouble of the moment, worth another try.
     if (code >= 500 && code <= 599) return DownloadResult::ServerError;
     // A 416 to a resume says how large the resource is: read it whole.
@@ -422,15 +427,16 @@ bool Transfer::Install() {
   return rt::MoveFile(partial_path_, save_path_);
 }
 
-DownloadResult Download(const rt::Text& url, rt::Text save_path, std::atomic<int32_t>& total_out,
-                        std::atomic<int32_t>& done_out, bool rename_if_exists, int32_t flush_size,
-                        bool headers_only, const rt::Text& cookie, rt::Bytes* body) {
+DownloadResult Download(const std::optional<ProxyRoute>& proxy, const rt::Text& url, rt::Text save_path,
+                        std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out, bool rename_if_exists,
+                        int32_t flush_size, bool headers_only, const rt::Text& cookie, rt::Bytes* body) {
   const DownloadUrl parts = SplitDownloadUrl(url);
   TcpSocket& socket = GlobalSocket();
   if (!socket.Create()) return DownloadResult::SocketFailed;
   const CloseOnExit close_on_exit(socket);
   if (!socket.Bind(0)) return DownloadResult::BindFailed;
-  if (!socket.Connect(parts.host, parts.port)) return DownloadResult::ConnectFailed;
+  const bool connected = proxy ? socket.Connect(proxy->host, proxy->port) : socket.Connect(parts.host, parts.port);
+  if (!connected) return DownloadResult::ConnectFailed;
 
   if (rename_if_exists && !save_path.empty() && rt::FileExists(save_path)) {
     save_path = NumberedFreeName(save_path, parts.file_name);
@@ -440,10 +446,12 @@ DownloadResult Download(const rt::Text& url, rt::Text save_path, std::atomic<int
   transfer.SetTarget(save_path, body);
   transfer.SetFlushSize(flush_size);
   transfer.SetHeadersOnly(headers_only);
+  transfer.SetViaProxy(proxy.has_value());
   transfer.ChooseForm();
 
   RequestFields fields;
   fields.path = parts.path;
+  if (proxy) fields.origin = "http://" + parts.host_field;
   fields.host_field = parts.host_field;
   fields.range_start = transfer.RangeStart();
   fields.cookie = cookie;
@@ -459,8 +467,17 @@ DownloadResult Download(const rt::Text& url, rt::Text save_path, std::atomic<int
 int32_t HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
                      std::atomic<int32_t>& doneBytes, bool renameIfExists, int32_t flushSize,
                      bool headersOnly, const rt::Text& cookie, rt::Bytes* body) {
-  return static_cast<int32_t>(Download(url, savePath, totalBytes, doneBytes, renameIfExists,
+  // The route is chosen afresh for every file from the user's proxy setting.
+  const DownloadUrl parts = SplitDownloadUrl(url);
+  const std::optional<ProxyRoute> proxy = ChooseProxy(rt::ReadUserProxySettings(), parts.host, parts.port);
+  return static_cast<int32_t>(Download(proxy, url, savePath, totalBytes, doneBytes, renameIfExists,
                                        flushSize, headersOnly, cookie, body));
+}
+
+int32_t HttpDownloadThrough(const std::optional<ProxyRoute>& proxy, const rt::Text& url, const rt::Text& savePath,
+                            std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes) {
+  return static_cast<int32_t>(
+      Download(proxy, url, savePath, totalBytes, doneBytes, false, kDefaultFlushSize, false, rt::Text(), nullptr));
 }
 
 }  // namespace net

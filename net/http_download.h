@@ -38,6 +38,7 @@
 #include <cstdint>
 
 #include "net/download_result.h"
+#include "net/proxy_route.h"
 #include "runtime/types.h"
 
 namespace net {
@@ -57,5 +58,13 @@ int32_t HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<
                      std::atomic<int32_t>& doneBytes, bool renameIfExists = false,
                      int32_t flushSize = kDefaultFlushSize, bool headersOnly = false,
                      const rt::Text& cookie = rt::Text(), rt::Bytes* body = nullptr);
+
+// HttpDownload goes through the HTTP proxy of the user's setting (see
+// ChooseProxy) when there is one for the URL's host: it connects to the proxy
+// and names the whole URL in the request line. A proxy that answers 407 gives
+// ProxyAuthRequired. This form takes the route as given (no proxy: direct),
+// with the other options at their defaults.
+int32_t HttpDownloadThrough(const std::optional<ProxyRoute>& proxy, const rt::Text& url, const rt::Text& savePath,
+                            std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes);
 
 }  // namespace net

@@ -8,7 +8,7 @@ namespace {
 
 // One request line: a fixed text, or a prefix followed by a field value and a
 // suffix. Lines carry their own line ends so that the odd ones stay visible.
-enum class Field { kNone, kPath, kHost, kRangeStart, kCookie };
+enum class Field { kNone, kTarget, kHost, kRangeStart, kCookie };
 
 struct Line {
   const char* prefix;
@@ -20,7 +20,7 @@ struct Line {
 // "Connection: close" has no line end of its own; the cookie line brings one
 // before it, and the closing "\r\n\r\n" ends the block either way.
 const std::vector<Line> kResumeLines = {
-    {"GET /", Field::kPath, " HTTP/1.1\r\n", false},
+    {"GET ", Field::kTarget, " HTTP/1.1\r\n", false},
     {"Host: ", Field::kHost, "\r\n", false},
     {"Accept: */*\r\n", Field::kNone, "", false},
     {"User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n", Field::kNone, "", false},
@@ -35,7 +35,7 @@ const std::vector<Line> kResumeLines = {
 // The fresh form ends in an empty line after the header block and then one
 // more line end: three CR LF pairs in a row.
 const std::vector<Line> kFreshLines = {
-    {"GET /", Field::kPath, " HTTP/1.1\r\n", false},
+    {"GET ", Field::kTarget, " HTTP/1.1\r\n", false},
     {"Accept: */*\r\n", Field::kNone, "", false},
     {"Accept-Language: zh-cn\r\n", Field::kNone, "", false},
     {"Host: ", Field::kHost, "\r\n", false},
@@ -47,7 +47,7 @@ const std::vector<Line> kFreshLines = {
 rt::Text FieldValue(Field field, const RequestFields& fields) {
   switch (field) {
     case Field::kNone: return rt::Text();
-    case Field::kPath: return fields.path;
+    case Field::kTarget: return fields.origin + "/" + fields.path;
     case Field::kHost: return fields.host_field;
     case Field::kRangeStart: return std::to_string(fields.range_start);
     case Field::kCookie: return fields.cookie;

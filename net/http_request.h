@@ -13,6 +13,10 @@ enum class RequestForm { kFresh, kResume };
 
 struct RequestFields {
   rt::Text path;        // without the leading "/"
+  // Empty: the request line names the path alone (origin form). Through a
+  // proxy: "http://" + host field, written before the path (absolute form,
+  // RFC 9112 section 3.2.2); every other byte stays the same.
+  rt::Text origin;
   rt::Text host_field;  // the Host header value
   int64_t range_start = 0;  // resume form only
   rt::Text cookie;      // empty: no Cookie header

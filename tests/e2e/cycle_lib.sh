@@ -11,8 +11,37 @@ require_builds() {
   for f in "$PATCHTOOL" "$UPDATER" "$GAME"; do [ -f "$f" ] || { echo "missing $f"; return 1; }; done
 }
 
-# pack_updater OUT: the updater with the stand-in game appended.
-pack_updater() { "$PATCHTOOL" pack "$UPDATER" "$GAME" -o "$1" >/dev/null; }
+# pack_updater OUT [UPDATER]: the updater (default: the tested build) with
+# the stand-in game appended.
+pack_updater() { "$PATCHTOOL" pack "${2:-$UPDATER}" "$GAME" -o "$1" >/dev/null; }
+
+# build_signed_updater: an extra tree of the tested target, updater only, built
+# with a list key made by patchtool keygen (kept in the tree, so a later run
+# rebuilds nothing). Sets SIGNED_UPDATER, LIST_KEY (the secret key file) and
+# LIST_PUBLIC_KEY. The default builds keep the empty key.
+build_signed_updater() {
+  local dir; dir="$(win_build_of "$WIN_TARGET")-signed"
+  LIST_KEY="$dir/test-list.key"
+  mkdir -p "$dir"
+  if [ ! -s "$dir/test-list.pub" ]; then
+    rm -f "$LIST_KEY"
+    "$PATCHTOOL" keygen "$LIST_KEY" >"$dir/test-list.pub" 2>/dev/null || { echo "keygen failed"; return 1; }
+  fi
+  LIST_PUBLIC_KEY="$(cat "$dir/test-list.pub")"
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$WIN_TARGET.cmake" \
+    -DUPDATER_JPEG_PREFIX="$(jpeg_prefix_of "$WIN_TARGET")" \
+    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY" >"$dir/configure.log" 2>&1 \
+    || { cat "$dir/configure.log"; return 1; }
+  cmake --build "$dir" -j "$JOBS" --target updater >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
+  SIGNED_UPDATER="$dir/app/updater.exe"
+}
+
+# publish_signed CLIENT_DIR SERVER_ROOT [patchtool options]: a signed release.
+publish_signed() {
+  local client="$1" server="$2"; shift 2
+  "$PATCHTOOL" publish "$client" "$server" --sign "$LIST_KEY" "$@" >/dev/null
+}
 
 # random_file PATH KIB
 random_file() { mkdir -p "$(dirname "$1")"; head -c "$(( $2 * 1024 ))" /dev/urandom >"$1"; }

@@ -287,12 +287,13 @@ TEST(DownloadResult, NamesAndNumbers) {
       {DownloadResult::Interrupted, 8, "Interrupted"},
       {DownloadResult::WriteFailed, 9, "WriteFailed"},
       {DownloadResult::ServerError, 10, "ServerError"},
+      {DownloadResult::ProxyAuthRequired, 11, "ProxyAuthRequired"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(static_cast<int32_t>(c.result), c.number);
     EXPECT_STREQ(ToString(c.result), c.name);
   }
-  EXPECT_STREQ(ToString(static_cast<DownloadResult>(11)), "Unknown");
+  EXPECT_STREQ(ToString(static_cast<DownloadResult>(12)), "Unknown");
 }
 
 TEST(StallWatch, ATrickleStallsAMovingTransferDoesNot) {

@@ -1,0 +1,123 @@
+#include "net/proxy_route.h"
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace net {
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Pieces between separators, trimmed, empty ones dropped.
+std::vector<std::string> Pieces(const std::string& text, const char* separators) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of(separators, start);
+    if (end == std::string::npos) end = text.size();
+    std::string piece = Trim(text.substr(start, end - start));
+    if (!piece.empty()) pieces.push_back(piece);
+    start = end + 1;
+  }
+  return pieces;
+}
+
+std::string WithoutScheme(const std::string& text) {
+  return Lower(text.substr(0, 7)) == "http://" ? text.substr(7) : text;
+}
+
+// "*" matches any run of characters; both sides already in lower case.
+bool Matches(const std::string& pattern, const std::string& text) {
+  size_t p = 0, t = 0, star = std::string::npos, resume = 0;
+  while (t < text.size()) {  // bounded: each round advances t or p, or backtracks to a later t
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && pattern[p] == text[t]) {
+      ++p;
+      ++t;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host.compare(0, 4, "127.") == 0;
+}
+
+bool Bypassed(const std::string& bypass, const std::string& host, uint16_t port) {
+  bool loopback_through_proxy = false;
+  for (const std::string& raw : Pieces(Lower(bypass), "; \t")) {
+    if (raw == "<-loopback>") {
+      loopback_through_proxy = true;
+      continue;
+    }
+    if (raw == "<local>") {
+      if (host.find('.') == std::string::npos) return true;
+      continue;
+    }
+    const std::string pattern = WithoutScheme(raw);
+    const std::string subject = pattern.find(':') != std::string::npos ? host + ":" + std::to_string(port) : host;
+    if (Matches(pattern, subject)) return true;
+  }
+  return IsLoopback(host) && !loopback_through_proxy;
+}
+
+std::optional<ProxyRoute> ParseProxy(const std::string& entry) {
+  std::string text = WithoutScheme(entry);
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  ProxyRoute route;
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos) {
+    route.host = text;
+  } else {
+    route.host = text.substr(0, colon);
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+      return std::nullopt;
+    }
+    const unsigned long value = std::stoul(digits);
+    if (value == 0 || value > 65535) return std::nullopt;
+    route.port = static_cast<uint16_t>(value);
+  }
+  if (route.host.empty() || route.host.find_first_of("/@ ") != std::string::npos) return std::nullopt;
+  return route;
+}
+
+}  // namespace
+
+std::optional<ProxyRoute> ChooseProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port) {
+  if (!settings.enabled || !Trim(settings.auto_config_url).empty()) return std::nullopt;
+  std::string entry;
+  for (const std::string& piece : Pieces(settings.server, "; \t")) {
+    const size_t equals = piece.find('=');
+    if (equals == std::string::npos) {
+      if (entry.empty()) entry = piece;  // one proxy for every protocol
+      continue;
+    }
+    if (Lower(Trim(piece.substr(0, equals))) == "http") {
+      entry = Trim(piece.substr(equals + 1));
+      break;
+    }
+  }
+  if (entry.empty() || Bypassed(settings.bypass, Lower(host), port)) return std::nullopt;
+  return ParseProxy(entry);
+}
+
+}  // namespace net
