@@ -67,15 +67,33 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
 }
 
 // Fetches one patch file, trying again as NextAttempt decides; true when it is
-// in place and matches its list checksum. Bounded: at most kMoreTries retries
-// and one restart from byte 0.
-bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const rt::Text& url) {
+// in place and matches its list checksum. Each round tries the mirrors in
+// turn (FileMirrorOrder): a failed try moves on at once and keeps the partial
+// file, since every mirror serves the same bytes (the checksum decides) and
+// the next one resumes it; a file that arrived but does not match moves on
+// too, so one stale cache cannot stop every player. When every mirror has
+// failed, the most hopeful of their outcomes decides: wait and start another
+// round, fetch again from byte 0, or fail. Bounded: at most kMoreTries more
+// rounds and one restart from byte 0.
+bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_path) {
   ui::WindowPort& window = *flow.window;
+  const std::vector<rt::Text> mirrors = FileMirrorOrder(flow.globals);
   FileTries tries;
   while (true) {
-    const Try t = TryOnce(flow, entry, local_path, url);
-    // The next attempt: the place to change servers, too.
-    switch (NextAttempt(t.result, t.checksum_ok, t.resumed, tries)) {
+    NextStep step = NextStep::kFail;
+    int32_t last_result = 0;
+    for (size_t m = 0; m < mirrors.size(); ++m) {
+      const rt::Text url = net::EscapeUrl(PatchUrl(flow.globals, mirrors[m], entry.path));
+      const Try t = TryOnce(flow, entry, local_path, url);
+      const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);
+      if (this_step == NextStep::kDone) return true;
+      last_result = t.result;
+      if (this_step == NextStep::kRetry || (this_step == NextStep::kRestartFromZero && step == NextStep::kFail)) {
+        step = this_step;
+      }
+      if (m + 1 < mirrors.size()) flow.services.log("next mirror for " + entry.path + ": " + mirrors[m + 1]);
+    }
+    switch (step) {
       case NextStep::kDone:
         return true;
       case NextStep::kFail:
@@ -91,7 +109,7 @@ bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_p
         ++tries.retries;
         window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, tries.retries, kMoreTries));
         flow.services.log("retry " + rt::ToText(tries.retries) + "/" + rt::ToText(kMoreTries) + " of " + entry.path +
-                          " in " + Seconds(static_cast<uint32_t>(wait_ms)) + " after " + ResultName(t.result));
+                          " in " + Seconds(static_cast<uint32_t>(wait_ms)) + " after " + ResultName(last_result));
         flow.services.delay(wait_ms);
         window.SetCaption(ui::kCurrentTaskLabel, entry.path);
         break;
@@ -108,8 +126,25 @@ rt::Text ParentFolderOf(const rt::Text& path) {
 }
 
 rt::Text PatchUrl(const Globals& globals, const rt::Text& entry) {
-  return globals.ServerBaseUrl + "patch/" + rt::ToText(globals.PatchFolderNumber) + "/" +
+  return PatchUrl(globals, globals.ServerBaseUrl, entry);
+}
+
+rt::Text PatchUrl(const Globals& globals, const rt::Text& base, const rt::Text& entry) {
+  return base + "patch/" + rt::ToText(globals.PatchFolderNumber) + "/" +
          rt::ReplaceChar(entry, '\\', '/');  // a trail byte 0x5C is no separator
+}
+
+std::vector<rt::Text> Mirrors(const Globals& globals) {
+  if (globals.ServerMirrors.empty()) return {globals.ServerBaseUrl};
+  return globals.ServerMirrors;
+}
+
+std::vector<rt::Text> FileMirrorOrder(const Globals& globals) {
+  std::vector<rt::Text> order = {globals.ServerBaseUrl};
+  for (const rt::Text& mirror : Mirrors(globals)) {
+    if (mirror != globals.ServerBaseUrl) order.push_back(mirror);
+  }
+  return order;
 }
 
 void RunPatchDownloads(Flow& flow) {
@@ -132,7 +167,6 @@ void RunPatchDownloads(Flow& flow) {
     window.SetCaption(ui::kCurrentTaskLabel, entry.path);
     rt::Text local_path = g.LocalBaseFolder + entry.path;
     rt::CreateFolderTree(ParentFolderOf(local_path));
-    rt::Text url = PatchUrl(g, entry.path);
     // A read-only target (a client copied from a disc) is replaced like any
     // other; one held open stays, and the engine reports the failed install.
     rt::MakeWritable(local_path);
@@ -144,7 +178,7 @@ void RunPatchDownloads(Flow& flow) {
     // A file that arrived but does not match its list checksum is a failed
     // download too: otherwise a server whose list and files disagree would
     // have the updater download and restart forever.
-    if (!FetchPatchFile(flow, entry, local_path, net::EscapeUrl(url))) {
+    if (!FetchPatchFile(flow, entry, local_path)) {
       FailRun(flow, kTextDownloadFailed);
       flow.services.log("run failed at " + entry.path + " (" + rt::ToText(i) + "/" + rt::ToText(job.fileCount.load()) +
                         ")");

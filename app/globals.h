@@ -28,6 +28,9 @@ struct Globals {
   rt::Text GameTitle;
   int32_t PatchFolderNumber = 0;
   rt::Text ServerBaseUrl;
+  // Every base URL of the build setting, in order; the version check sets
+  // ServerBaseUrl to the one that gave the list. Empty: ServerBaseUrl alone.
+  std::vector<rt::Text> ServerMirrors;
   rt::Text LocalBaseFolder;
   // The public key (hex) the remote list must be signed with; empty: the list
   // is read unsigned.

@@ -8,7 +8,7 @@ namespace app {
 namespace {
 
 // The updater's own files in the client folder, which a list must not replace.
-constexpr const char* kWorkingNames[] = {"update.dat", "game.dat", "update.log"};
+constexpr const char* kWorkingNames[] = {"update.dat", "game.dat", "update.log", "update.seq"};
 constexpr const char kPartialSuffix[] = ".tmp";
 
 // A GBK trail byte: 0x40..0xFE without 0x7F.

@@ -42,25 +42,34 @@ void CheckRemoteVersion(Flow& flow) {
   window.SetCaption(ui::kGameTitleLabel, g.GameTitle);
   window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
 
-  rt::Text url = g.ServerBaseUrl + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
-  // Anything but a complete 2xx answer after its tries is a failed fetch:
-  // an error page is no list, and a list cut short would hide entries. With a
+  // The list comes from the first mirror, in order, that gives a usable one.
+  // Anything but a complete 2xx answer after its tries is a failed fetch: an
+  // error page is no list, and a list cut short would hide entries. With a
   // key, the list must also carry a valid signature and a sequence not below
   // the last one accepted.
   const rt::Text sequence_file = g.LocalBaseFolder + kSequenceFileName;
   RemoteList list;
   ListTrust trusted;
-  {
-    const rt::FetchResult fetched = FetchList(flow, url);  // released before the checksums
-    if (fetched.ok()) {
-      trusted = CheckListTrust(fetched.body, g.ListPublicKey, sequence_file);
-      if (trusted.trusted) {
-        list = ParseRemoteList(trusted.body);
-      } else {
-        flow.services.log(rt::Text("list refused: ") + trust::ToString(trusted.verdict));
+  for (const rt::Text& mirror : Mirrors(g)) {
+    const rt::Text url = mirror + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
+    {
+      const rt::FetchResult fetched = FetchList(flow, url);  // released before the checksums
+      trusted = ListTrust();
+      list = RemoteList();
+      if (fetched.ok()) {
+        trusted = CheckListTrust(fetched.body, g.ListPublicKey, sequence_file);
+        if (trusted.trusted) {
+          list = ParseRemoteList(trusted.body);
+        } else {
+          flow.services.log(rt::Text("list refused: ") + trust::ToString(trusted.verdict));
+        }
       }
+      trusted.body = rt::Bytes();
     }
-    trusted.body = rt::Bytes();
+    if (list.usable) {
+      g.ServerBaseUrl = mirror;
+      break;
+    }
   }
   if (!list.usable) {
     flow.services.log("list unusable");

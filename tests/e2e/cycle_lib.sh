@@ -17,8 +17,11 @@ pack_updater() { "$PATCHTOOL" pack "${2:-$UPDATER}" "$GAME" -o "$1" >/dev/null; 
 
 # build_signed_updater: an extra tree of the tested target, updater only, built
 # with a list key made by patchtool keygen (kept in the tree, so a later run
-# rebuilds nothing). Sets SIGNED_UPDATER, LIST_KEY (the secret key file) and
-# LIST_PUBLIC_KEY. The default builds keep the empty key.
+# rebuilds nothing) and two mirrors, $MIRROR_A (8088) then $MIRROR_B (8089).
+# Sets SIGNED_UPDATER, LIST_KEY (the secret key file) and LIST_PUBLIC_KEY.
+# The default builds keep the empty key and the one URL.
+MIRROR_A="http://127.0.0.1:8088/"
+MIRROR_B="http://127.0.0.1:8089/"
 build_signed_updater() {
   local dir; dir="$(win_build_of "$WIN_TARGET")-signed"
   LIST_KEY="$dir/test-list.key"
@@ -31,7 +34,8 @@ build_signed_updater() {
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$WIN_TARGET.cmake" \
     -DUPDATER_JPEG_PREFIX="$(jpeg_prefix_of "$WIN_TARGET")" \
-    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY" >"$dir/configure.log" 2>&1 \
+    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY" -DUPDATER_SERVER_URL="$MIRROR_A;$MIRROR_B" \
+    >"$dir/configure.log" 2>&1 \
     || { cat "$dir/configure.log"; return 1; }
   cmake --build "$dir" -j "$JOBS" --target updater >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
   SIGNED_UPDATER="$dir/app/updater.exe"
