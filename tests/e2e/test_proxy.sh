@@ -54,8 +54,9 @@ CONF
   E2E_PIDS+=($!)
   wait_until 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PROXY_PORT" 2>/dev/null
 }
-proxied() {  # proxied PATH: the proxy forwarded a GET of that URL
-  grep -qF "GET http://127.0.0.1:8088/patch/528/$1 HTTP/1.1" "$PROXY_DIR/tinyproxy.log"
+proxied() {  # proxied PATH: the proxy forwarded a GET of that URL (the list
+  # fetch speaks HTTP/1.0, the download engine HTTP/1.1)
+  grep -qE "GET http://127\.0\.0\.1:8088/patch/528/$1 HTTP/1\.[01]" "$PROXY_DIR/tinyproxy.log"
 }
 
 cycle_setup proxy
@@ -94,10 +95,12 @@ check "[proxy] the launcher restarted and a second updater checked the list" wai
 check "[proxy] the second updater's window is open" wait_until 30 has_window
 sleep 2
 shot proxy-up-to-date
-check "[proxy] the proxy's log shows the list" proxied filelist.txt
-check "[proxy] the proxy's log shows readme.txt" proxied readme.txt
+check "[proxy] the proxy's log shows the list" proxied 'filelist\.txt'
+check "[proxy] the proxy's log shows readme.txt" proxied 'readme\.txt'
+check "[proxy] the patch files went out in absolute form, HTTP/1.1" \
+  grep -qF "GET http://127.0.0.1:8088/patch/528/readme.txt HTTP/1.1" "$PROXY_DIR/tinyproxy.log"
 check "[proxy] the proxy's log shows the GBK file, escaped" \
-  proxied '%E6%95%B0%E6%8D%AE%20%E7%9B%AE%E5%BD%95/%E5%A4%A7%20%E6%96%87%E4%BB%B6.pak'
+  proxied '%E6%95%B0%E6%8D%AE%20%E7%9B%AE%E5%BD%95/%E5%A4%A7%20%E6%96%87%E4%BB%B6\.pak'
 check "[proxy] every request reached the server through the proxy" \
   test "$(request_count '^')" -eq "$(grep -c 'GET http://127.0.0.1:8088/' "$PROXY_DIR/tinyproxy.log")"
 [ -n "${E2E_DEBUG:-}" ] && { cat "$PROXY_DIR/tinyproxy.log"; cat "$NGINX_DIR/access.log"; }
