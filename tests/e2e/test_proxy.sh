@@ -103,7 +103,10 @@ check "[proxy] the proxy's log shows the GBK file, escaped" \
   proxied '%E6%95%B0%E6%8D%AE%20%E7%9B%AE%E5%BD%95/%E5%A4%A7%20%E6%96%87%E4%BB%B6\.pak'
 check "[proxy] every request reached the server through the proxy" \
   test "$(request_count '^')" -eq "$(grep -c 'GET http://127.0.0.1:8088/' "$PROXY_DIR/tinyproxy.log")"
-[ -n "${E2E_DEBUG:-}" ] && { cat "$PROXY_DIR/tinyproxy.log"; cat "$NGINX_DIR/access.log"; }
+# The proxy's and the server's logs, to read when something failed.
+if [ -n "${E2E_DEBUG:-}" ] || [ "$E2E_FAIL" -gt 0 ]; then
+  echo "--- proxy log"; cat "$PROXY_DIR/tinyproxy.log"; echo "--- server log"; cat "$NGINX_DIR/access.log"
+fi
 timeout 20 wineserver -k
 
 set_proxy off
