@@ -69,8 +69,8 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
   ASSERT_EQ(globals_.PatchList.size(), 1u);
   EXPECT_EQ(globals_.PatchList[0].path, "a.dat");
-  // Only the signed bytes are read: the signature line is no row.
-  EXPECT_EQ(globals_.RemoteFileList.size(), 2u);
+  // The sequence and signature lines are no entries.
+  EXPECT_EQ(globals_.RemoteFileList.size(), 1u);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   // The same sequence again is still accepted; the file stays as it was.
   SetList(Signed(12, key_.secret_key));
@@ -94,7 +94,7 @@ TEST_F(SignedFlow, UnsignedBuildReadsASignedListAsBefore) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_FALSE(EnterGameDisabled());
-  EXPECT_EQ(globals_.RemoteFileList.size(), 3u);  // sequence, entry, signature
+  EXPECT_EQ(globals_.RemoteFileList.size(), 1u);  // the sequence and signature lines are skipped
   EXPECT_FALSE(rt::FileExists(kSequenceFileName));
 }
 

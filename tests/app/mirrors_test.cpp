@@ -26,11 +26,13 @@ class MirrorFlow : public FlowTest {
     globals_.ServerBaseUrl = kA;
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
-      return rt::ToBytes(lists_[url]);
+      const auto it = lists_.find(url);
+      if (it == lists_.end()) return rt::FetchResult{rt::FetchOutcome::kHttpError, 404, {}};
+      return rt::FetchResult{rt::FetchOutcome::kOk, 200, rt::ToBytes(it->second)};
     };
   }
   static rt::Text ListUrl(const rt::Text& base) { return base + "patch/528/filelist.txt"; }
-  std::map<rt::Text, rt::Text> lists_;  // URL -> body; missing: empty reply
+  std::map<rt::Text, rt::Text> lists_;  // URL -> body; missing: a 404
 };
 
 TEST(Mirrors, SettingSplitsAtSemicolons) {
