@@ -24,4 +24,12 @@ DownloadUrl SplitDownloadUrl(const rt::Text& url) {
   return result;
 }
 
+DownloadUrl UrlBelow(const DownloadUrl& folder, const rt::Text& relative) {
+  DownloadUrl result = folder;
+  result.path = folder.path + relative;
+  const rt::TextArray pieces = rt::SplitText(relative, "/");
+  if (!pieces.empty()) result.file_name = pieces.back();
+  return result;
+}
+
 }  // namespace net

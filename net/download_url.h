@@ -23,4 +23,9 @@ struct DownloadUrl {
 // with fewer than three pieces gives an empty host, which no Connect accepts.
 DownloadUrl SplitDownloadUrl(const rt::Text& url);
 
+// The URL of `relative` (escaped, "/"-separated) below `folder`, a URL split
+// once whose path is empty or ends in "/": the same pieces SplitDownloadUrl
+// gives for the two texts joined, without splitting the folder again.
+DownloadUrl UrlBelow(const DownloadUrl& folder, const rt::Text& relative);
+
 }  // namespace net

@@ -5,26 +5,27 @@
 #include <string>
 
 #include "net/chunked_decoder.h"
+#include "net/download_target.h"
 #include "net/download_url.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "net/numbered_name.h"
-#include "net/stall_watch.h"
 #include "net/proxy_route.h"
 #include "net/socket_globals.h"
+#include "net/stall_watch.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
+#include "runtime/proxy_settings.h"
 
 namespace net {
 namespace {
 
 constexpr int64_t kMaxResourceSize = std::numeric_limits<int32_t>::max();
-constexpr const char* kPartialSuffix = ".tmp";
 
 // How the end of the body is known.
 enum class Framing {
-  kLength,      // Content-Length (absent counts as 0, as the size test expects)
+  kLength,      // Content-Length
   kChunked,     // the last chunk
   kUntilClose,  // no Content-Length: the body runs until a receive fails
 };
@@ -41,46 +42,26 @@ class CloseOnExit {
   TcpSocket& socket_;
 };
 
-// Closes the partial file if it is still open when the call returns.
-class FileCloser {
- public:
-  explicit FileCloser(int32_t& file) : file_(file) {}
-  ~FileCloser() {
-    if (file_ != 0) rt::CloseFile(file_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  int32_t& file_;
-};
-
 // The state of one call after the request went out: reading the head, then
 // the body, then installing the file.
 class Transfer {
  public:
-  Transfer(TcpSocket& socket, std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out)
-      : socket_(socket), total_out_(total_out), done_out_(done_out), closer_(file_) {}
+  // Chooses the request form: a partial file left by an earlier call is
+  // resumed from its size. The memory target never looks at a partial file.
+  Transfer(TcpSocket& socket, DownloadTarget target, const DownloadOptions& options, bool via_proxy,
+           std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out)
+      : socket_(socket),
+        target_(std::move(target)),
+        total_out_(total_out),
+        done_out_(done_out),
+        flush_size_(options.flush_size > 0 ? static_cast<size_t>(options.flush_size) : kDefaultFlushSize),
+        headers_only_(options.headers_only),
+        via_proxy_(via_proxy) {
+    const int64_t kept = target_.ResumableSize();
+    resume_ = kept >= 0;
+    range_start_ = resume_ ? kept : 0;
+  }
 
-  void SetTarget(const rt::Text& save_path, rt::Bytes* body) {
-    memory_ = save_path.empty();
-    save_path_ = save_path;
-    partial_path_ = save_path + kPartialSuffix;
-    body_ = body;
-  }
-  void SetFlushSize(int32_t flush_size) {
-    flush_size_ = flush_size > 0 ? static_cast<size_t>(flush_size) : kDefaultFlushSize;
-  }
-  void SetHeadersOnly(bool headers_only) { headers_only_ = headers_only; }
-  void SetViaProxy(bool via_proxy) { via_proxy_ = via_proxy; }
-
-  // Whether a partial file is resumed, and from which offset. The memory
-  // target never looks at a partial file.
-  void ChooseForm() {
-    resume_ = !memory_ && rt::FileExists(partial_path_);
-    range_start_ = resume_ ? rt::FileSize64(partial_path_) : 0;
-    if (range_start_ < 0) range_start_ = 0;
-  }
   bool Resuming() const { return resume_; }
   int64_t RangeStart() const { return range_start_; }
 
@@ -89,7 +70,6 @@ class Transfer {
  private:
   DownloadResult OnHeadBytes(const rt::Bytes& chunk, bool* body_started);
   DownloadResult OnRangeNotSatisfiable(size_t head_end);
-  bool Install();
   DownloadResult StartBody(const ResponseHead& head, size_t body_offset);
   bool ReceiveBody();
   void TakeBody(const std::uint8_t* data, size_t size);
@@ -103,16 +83,13 @@ class Transfer {
   DownloadResult Finish();
 
   TcpSocket& socket_;
+  DownloadTarget target_;
   std::atomic<int32_t>& total_out_;
   std::atomic<int32_t>& done_out_;
 
-  bool memory_ = true;
-  rt::Text save_path_;
-  rt::Text partial_path_;
-  rt::Bytes* body_ = nullptr;
-  size_t flush_size_ = kDefaultFlushSize;
-  bool headers_only_ = false;
-  bool via_proxy_ = false;
+  const size_t flush_size_;
+  const bool headers_only_;
+  const bool via_proxy_;
 
   bool resume_ = false;
   int64_t range_start_ = 0;
@@ -146,8 +123,6 @@ class Transfer {
   size_t view_size_ = 0;
   rt::Bytes chunk_;
   rt::Bytes decoded_;
-  int32_t file_ = 0;
-  FileCloser closer_;
 };
 
 DownloadResult Transfer::Receive() {
@@ -247,14 +222,14 @@ DownloadResult Transfer::OnRangeNotSatisfiable(size_t head_end) {
   ParseRangeNotSatisfiable(head_.substr(0, head_end), &head);
   if (head.unsatisfied_complete < 0 || head.unsatisfied_complete != range_start_ ||
       headers_only_) {
-    if (!headers_only_) rt::RemoveFile(partial_path_);
+    if (!headers_only_) target_.DropPartial();
     return DownloadResult::BadStatus;
   }
   total_ = range_start_;
   done_ = range_start_;
   total_out_.store(static_cast<int32_t>(total_));
   Publish();
-  return Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
+  return target_.Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
 }
 
 DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset) {
@@ -296,14 +271,7 @@ DownloadResult Transfer::StartBody(const ResponseHead& head, size_t body_offset)
                        : static_cast<int32_t>(total_));
   if (headers_only_) return DownloadResult::Ok;
 
-  if (memory_) {
-    if (body_ != nullptr) body_->clear();
-  } else {
-    const bool restart = resume_ && range_start_ == 0;
-    file_ = rt::OpenFile(partial_path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate,
-                         rt::kShareDenyWrite);
-    if (file_ == 0) write_failed_ = true;
-  }
+  if (!target_.Begin(resume_ && range_start_ == 0)) write_failed_ = true;
   done_ = range_start_;
   TakeBody(reinterpret_cast<const std::uint8_t*>(head_.data()) + body_offset,
            head_.size() - body_offset);
@@ -357,13 +325,7 @@ bool Transfer::WritePending() {
   const size_t size = PendingSize();
   if (size == 0) return true;
   const std::uint8_t* data = view_size_ != 0 ? view_ : pending_.data();
-  bool ok = true;
-  if (memory_) {
-    if (body_ != nullptr) body_->insert(body_->end(), data, data + size);
-  } else {
-    // Always append: move to the end before each write.
-    ok = file_ != 0 && rt::SeekToEnd(file_) && rt::WriteToFile(file_, data, size);
-  }
+  const bool ok = target_.Append(data, size);
   pending_size_ = 0;
   view_ = nullptr;
   view_size_ = 0;
@@ -389,72 +351,62 @@ DownloadResult Transfer::Finish() {
     total_ = done_;
     total_out_.store(static_cast<int32_t>(total_));
   }
-  if (memory_) return DownloadResult::Ok;
-  if (file_ != 0) {
-    rt::CloseFile(file_);
-    file_ = 0;
-  }
+  if (target_.IsMemory()) return DownloadResult::Ok;
+  target_.End();
   // No head: the partial file was never opened, and stays as it was for the
   // next try. Never install anything, not even an empty file.
   if (!headers_read_) return DownloadResult::Interrupted;
   if (write_failed_) {
-    rt::RemoveFile(partial_path_);
+    target_.DropPartial();
     return DownloadResult::WriteFailed;
   }
   if (broken_) {
-    rt::RemoveFile(partial_path_);
+    target_.DropPartial();
     return DownloadResult::SizeMismatch;
   }
   // Cut off before the end the answer announced: what arrived is a true
   // prefix of the resource, kept so that the next try asks for the rest.
-  const int64_t size = rt::FileSize64(partial_path_);
+  const int64_t size = target_.PartialSize();
   if (framing_ == Framing::kChunked && !chunked_.Finished()) return DownloadResult::Interrupted;
   if (framing_ == Framing::kLength && size >= 0 && size < total_) return DownloadResult::Interrupted;
   if (size != total_) {
-    rt::RemoveFile(partial_path_);
+    target_.DropPartial();
     return DownloadResult::SizeMismatch;
   }
-  return Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
+  return target_.Install() ? DownloadResult::Ok : DownloadResult::InstallFailed;
 }
 
-// Replaces the target with the complete partial file. A read-only target is
-// made writable first (a client copied from a disc); a target held open by
-// another program cannot go: the partial file stays, and the next call finds
-// it complete (a 416 with its size) and installs it without downloading.
-bool Transfer::Install() {
-  rt::MakeWritable(save_path_);
-  rt::RemoveFile(save_path_);  // absent is fine; a failure shows in the move
-  return rt::MoveFile(partial_path_, save_path_);
-}
+}  // namespace
 
-DownloadResult Download(const std::optional<ProxyRoute>& proxy, const rt::Text& url, rt::Text save_path,
-                        std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out, bool rename_if_exists,
-                        int32_t flush_size, bool headers_only, const rt::Text& cookie, rt::Bytes* body) {
-  const DownloadUrl parts = SplitDownloadUrl(url);
+DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int32_t>& totalBytes,
+                            std::atomic<int32_t>& doneBytes) {
+  const DownloadUrl& url = options.url;
+  // The route is chosen afresh for every file from the user's proxy setting.
+  const std::optional<ProxyRoute> proxy = options.proxy.from_user_setting
+                                              ? ChooseProxy(rt::ReadUserProxySettings(), url.host, url.port)
+                                              : options.proxy.route;
   TcpSocket& socket = GlobalSocket();
   if (!socket.Create()) return DownloadResult::SocketFailed;
   const CloseOnExit close_on_exit(socket);
   if (!socket.Bind(0)) return DownloadResult::BindFailed;
-  const bool connected = proxy ? socket.Connect(proxy->host, proxy->port) : socket.Connect(parts.host, parts.port);
+  const bool connected = proxy ? socket.Connect(proxy->host, proxy->port) : socket.Connect(url.host, url.port);
   if (!connected) return DownloadResult::ConnectFailed;
 
-  if (rename_if_exists && !save_path.empty() && rt::FileExists(save_path)) {
-    save_path = NumberedFreeName(save_path, parts.file_name);
+  rt::Text save_path = options.save_path;
+  if (options.rename_if_exists && !save_path.empty() && rt::FileExists(save_path)) {
+    save_path = NumberedFreeName(save_path, url.file_name);
   }
 
-  Transfer transfer(socket, total_out, done_out);
-  transfer.SetTarget(save_path, body);
-  transfer.SetFlushSize(flush_size);
-  transfer.SetHeadersOnly(headers_only);
-  transfer.SetViaProxy(proxy.has_value());
-  transfer.ChooseForm();
+  Transfer transfer(socket,
+                    save_path.empty() ? DownloadTarget::Memory(options.body) : DownloadTarget::File(save_path),
+                    options, proxy.has_value(), totalBytes, doneBytes);
 
   RequestFields fields;
-  fields.path = parts.path;
-  if (proxy) fields.origin = "http://" + parts.host_field;
-  fields.host_field = parts.host_field;
+  fields.path = url.path;
+  if (proxy) fields.origin = "http://" + url.host_field;
+  fields.host_field = url.host_field;
   fields.range_start = transfer.RangeStart();
-  fields.cookie = cookie;
+  fields.cookie = options.cookie;
   const rt::Text request =
       BuildRequest(transfer.Resuming() ? RequestForm::kResume : RequestForm::kFresh, fields);
   if (!socket.Send(rt::ToBytes(request))) return DownloadResult::SendFailed;
@@ -462,22 +414,16 @@ DownloadResult Download(const std::optional<ProxyRoute>& proxy, const rt::Text& 
   return transfer.Receive();
 }
 
-}  // namespace
-
-int32_t HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
-                     std::atomic<int32_t>& doneBytes, bool renameIfExists, int32_t flushSize,
-                     bool headersOnly, const rt::Text& cookie, rt::Bytes* body) {
-  // The route is chosen afresh for every file from the user's proxy setting.
-  const DownloadUrl parts = SplitDownloadUrl(url);
-  const std::optional<ProxyRoute> proxy = ChooseProxy(rt::ReadUserProxySettings(), parts.host, parts.port);
-  return static_cast<int32_t>(Download(proxy, url, savePath, totalBytes, doneBytes, renameIfExists,
-                                       flushSize, headersOnly, cookie, body));
-}
-
-int32_t HttpDownloadThrough(const std::optional<ProxyRoute>& proxy, const rt::Text& url, const rt::Text& savePath,
-                            std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes) {
-  return static_cast<int32_t>(
-      Download(proxy, url, savePath, totalBytes, doneBytes, false, kDefaultFlushSize, false, rt::Text(), nullptr));
+DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
+                            std::atomic<int32_t>& doneBytes, bool renameIfExists, int32_t flushSize,
+                            bool headersOnly, const rt::Text& cookie, rt::Bytes* body) {
+  DownloadOptions options(url, savePath);
+  options.rename_if_exists = renameIfExists;
+  options.flush_size = flushSize;
+  options.headers_only = headersOnly;
+  options.cookie = cookie;
+  options.body = body;
+  return HttpDownload(options, totalBytes, doneBytes);
 }
 
 }  // namespace net

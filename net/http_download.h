@@ -36,8 +36,11 @@
 // partial file for the next call.
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "net/download_result.h"
+#include "net/download_url.h"
 #include "net/proxy_route.h"
 #include "runtime/types.h"
 
@@ -48,23 +51,49 @@ constexpr int32_t kDefaultFlushSize = 10240;
 // Seconds one receive waits for data before the transfer counts as ended.
 constexpr int32_t kReceiveWaitSeconds = 15;
 
-// Returns a DownloadResult value. totalBytes: the full size (a resumed part
-// included), stored once the headers are read (a chunked body: when its last
-// chunk arrives); left alone when the call fails before. doneBytes: the bytes
-// present so far, stored after every receive. An empty savePath selects the
-// memory target: the body goes to *body (when given), no partial file is
-// consulted and the result is Ok once the transfer ends.
-int32_t HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
-                     std::atomic<int32_t>& doneBytes, bool renameIfExists = false,
-                     int32_t flushSize = kDefaultFlushSize, bool headersOnly = false,
-                     const rt::Text& cookie = rt::Text(), rt::Bytes* body = nullptr);
+// How a download reaches the server. By default the user's proxy setting
+// decides afresh for every call (ChooseProxy): through the HTTP proxy it
+// names for the URL's host, if any, the whole URL then in the request line.
+// A proxy that answers 407 gives ProxyAuthRequired.
+struct ProxyUse {
+  bool from_user_setting = true;
+  std::optional<ProxyRoute> route;  // when not from the setting: this proxy, or none (direct)
 
-// HttpDownload goes through the HTTP proxy of the user's setting (see
-// ChooseProxy) when there is one for the URL's host: it connects to the proxy
-// and names the whole URL in the request line. A proxy that answers 407 gives
-// ProxyAuthRequired. This form takes the route as given (no proxy: direct),
-// with the other options at their defaults.
-int32_t HttpDownloadThrough(const std::optional<ProxyRoute>& proxy, const rt::Text& url, const rt::Text& savePath,
-                            std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes);
+  static ProxyUse UserSetting() { return ProxyUse(); }
+  static ProxyUse Given(std::optional<ProxyRoute> route) { return ProxyUse{false, std::move(route)}; }
+};
+
+// One download. The URL is taken as pieces: split from its text by the
+// first constructor, or built once by a caller that knows its site (see
+// UrlBelow) and handed over as it is.
+struct DownloadOptions {
+  DownloadOptions(const rt::Text& url_text, const rt::Text& save_path)
+      : url(SplitDownloadUrl(url_text)), save_path(save_path) {}
+  DownloadOptions(DownloadUrl url, const rt::Text& save_path) : url(std::move(url)), save_path(save_path) {}
+
+  DownloadUrl url;                         // "http://" host [":" port] "/" path, escaped
+  rt::Text save_path;                      // the target file; empty: the memory target
+  rt::Bytes* body = nullptr;               // memory target: receives the body (none: dropped)
+  bool rename_if_exists = false;           // an existing target: pick a free numbered name
+  int32_t flush_size = kDefaultFlushSize;  // body bytes collected before each write (0: default)
+  bool headers_only = false;               // stop after the headers, the total size stored
+  rt::Text cookie;                         // sent as a "Cookie: " header when not empty
+  ProxyUse proxy;
+};
+
+// totalBytes: the full size (a resumed part included), stored once the
+// headers are read (a chunked body: when its last chunk arrives); left alone
+// when the call fails before. doneBytes: the bytes present so far, stored
+// after every receive. The memory target consults no partial file and its
+// result is Ok once the transfer ends.
+[[nodiscard]] DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int32_t>& totalBytes,
+                                          std::atomic<int32_t>& doneBytes);
+
+// The same with the options as positional parameters, the URL as text.
+[[nodiscard]] DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath,
+                                          std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes,
+                                          bool renameIfExists = false, int32_t flushSize = kDefaultFlushSize,
+                                          bool headersOnly = false, const rt::Text& cookie = rt::Text(),
+                                          rt::Bytes* body = nullptr);
 
 }  // namespace net

@@ -96,20 +96,40 @@ void CloseFile(int32_t file);
 // early end.
 bool ReadExactly(int32_t file, std::uint8_t* out, size_t size);
 
-// Owns a file number and closes it when it goes.
+// Owns a file number (0: none) and closes it when it goes. Moving hands the
+// number over; copying is not allowed (two owners would close it twice).
 class OpenedFile {
  public:
+  OpenedFile() = default;
   explicit OpenedFile(int32_t number) : number_(number) {}
   OpenedFile(const OpenedFile&) = delete;
   OpenedFile& operator=(const OpenedFile&) = delete;
-  ~OpenedFile() {
-    if (number_ != 0) CloseFile(number_);
+  OpenedFile(OpenedFile&& other) noexcept : number_(other.number_) { other.number_ = 0; }
+  OpenedFile& operator=(OpenedFile&& other) noexcept {
+    if (this != &other) {
+      reset();
+      number_ = other.number_;
+      other.number_ = 0;
+    }
+    return *this;
   }
+  ~OpenedFile() { reset(); }
   int32_t get() const { return number_; }
   explicit operator bool() const { return number_ != 0; }
+  // Closes the file now; the owner is left with none.
+  void reset() {
+    if (number_ != 0) CloseFile(number_);
+    number_ = 0;
+  }
+  // Gives up the number without closing it (the caller now owns it).
+  [[nodiscard]] int32_t release() {
+    const int32_t number = number_;
+    number_ = 0;
+    return number;
+  }
 
  private:
-  int32_t number_;
+  int32_t number_ = 0;
 };
 
 }  // namespace rt

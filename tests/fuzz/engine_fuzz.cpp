@@ -78,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::atomic<int32_t> done{-1};
   rt::Bytes body;
   const rt::Text save_path = memory ? rt::Text() : rt::Text(target.string());
-  const int32_t result = net::HttpDownload("http://127.0.0.1:8088/patch/528/file.bin", save_path, total,
-                                           done, false, 0, headers_only, rt::Text(), &body);
-  const auto ok = static_cast<int32_t>(net::DownloadResult::Ok);
+  const net::DownloadResult result = net::HttpDownload("http://127.0.0.1:8088/patch/528/file.bin", save_path,
+                                                       total, done, false, 0, headers_only, rt::Text(), &body);
+  const auto ok = net::DownloadResult::Ok;
 
-  FUZZ_CHECK(result >= 0 && result <= static_cast<int32_t>(net::DownloadResult::ServerError));
+  FUZZ_CHECK(static_cast<int32_t>(result) >= 0 && result <= net::DownloadResult::ServerError);
 
   const std::string& sent = fuzz::SentBytes();
   const std::string request_line = "GET /patch/528/file.bin HTTP/1.1\r\n";

@@ -125,6 +125,28 @@ TEST_F(HttpDownloadTest, CookieLineInBothForms) {
   EXPECT_EQ(server.Request(1), ResumeRequest("c.dat", host_field, 0, "\r\nCookie: sid=1\r\n\r\n\r\n"));
 }
 
+// A caller that split its folder URL once hands each file's URL over in
+// pieces: the same request goes out, and the numbered name comes from the
+// file's own name.
+TEST_F(HttpDownloadTest, OptionsTakeAUrlSplitOnceForItsFolder) {
+  ScriptedServer server({Script().Send(OkResponse("ab")), Script().Send(OkResponse("cd"))});
+  ASSERT_TRUE(server.Ok());
+  const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
+  const net::DownloadUrl site = net::SplitDownloadUrl(server.Url("patch/528/"));
+  std::atomic<int32_t> total{0}, done{0};
+  net::DownloadOptions fresh(net::UrlBelow(site, "x/%E4%B8%AD.dat"), Target());
+  EXPECT_EQ(net::HttpDownload(fresh, total, done), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(0), FreshRequest("patch/528/x/%E4%B8%AD.dat", host_field));
+  EXPECT_EQ(ReadText(Target()), "ab");
+
+  net::DownloadOptions renamed(net::UrlBelow(site, "a.dat"), Target());
+  renamed.rename_if_exists = true;
+  EXPECT_EQ(net::HttpDownload(renamed, total, done), DownloadResult::Ok);
+  EXPECT_EQ(server.Request(1), FreshRequest("patch/528/a.dat", host_field));
+  EXPECT_EQ(ReadText(Target()), "ab");
+  EXPECT_EQ(ReadText(folder_.Path("a(1).dat")), "cd");
+}
+
 // ---- resume and counters ------------------------------------------------------
 
 TEST_F(HttpDownloadTest, ResumeCountersIncludeTheExistingPart) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/chunked_decoder.h"
@@ -44,6 +45,25 @@ TEST(DownloadUrl, SplitsHostPortAndPath) {
     EXPECT_EQ(u.host_field, c.host_field) << c.url;
     EXPECT_EQ(u.path, c.path) << c.url;
     EXPECT_EQ(u.file_name, c.file_name) << c.url;
+  }
+}
+
+std::tuple<std::string, uint16_t, std::string, std::string, std::string> Pieces(const DownloadUrl& u) {
+  return {u.host, u.port, u.host_field, u.path, u.file_name};
+}
+
+// A folder URL split once and a file below it gives what splitting the
+// joined text gives.
+TEST(DownloadUrl, BelowAFolderSplitOnceAsTheJoinedText) {
+  const char* const folders[] = {"http://H:8088/patch/528/", "http://H/", "http://H:08088/p/", "http://H:8088/"};
+  const char* const files[] = {"a.dat", "data/b%20c.pak", "d/", "", "%C4%E3/e.dat"};
+  for (const char* folder : folders) {
+    const DownloadUrl site = SplitDownloadUrl(folder);
+    for (const char* file : files) {
+      const std::string joined = std::string(folder) + file;
+      const DownloadUrl whole = SplitDownloadUrl(joined);
+      EXPECT_EQ(Pieces(UrlBelow(site, file)), Pieces(whole)) << joined;
+    }
   }
 }
 

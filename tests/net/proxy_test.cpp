@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "net/download_result.h"
@@ -87,6 +88,14 @@ class ProxyDownloadTest : public ::testing::Test {
   nettest::TempFolder folder_;
 };
 
+// The engine with its route given (no proxy: direct), other options at their defaults.
+DownloadResult Through(const std::optional<net::ProxyRoute>& proxy, const std::string& url,
+                       const std::string& target, std::atomic<int32_t>& total, std::atomic<int32_t>& done) {
+  net::DownloadOptions options(url, target);
+  options.proxy = net::ProxyUse::Given(proxy);
+  return net::HttpDownload(options, total, done);
+}
+
 TEST_F(ProxyDownloadTest, GoesToTheProxyWithTheWholeUrlInTheRequestLine) {
   ScriptedServer proxy({Script().Send(OkResponse("0123456789")),
                         Script().Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 6\r\n"
@@ -97,14 +106,14 @@ TEST_F(ProxyDownloadTest, GoesToTheProxyWithTheWholeUrlInTheRequestLine) {
   const std::string url = "http://updates.example.org:8088/patch/528/a%20b.dat";
   const std::string target = folder_.Path("a.dat");
   std::atomic<int32_t> total{0}, done{0};
-  EXPECT_EQ(net::HttpDownloadThrough(route, url, target, total, done), 0);
+  EXPECT_EQ(Through(route, url, target, total, done), DownloadResult::Ok);
   EXPECT_EQ(proxy.Request(0),
             "GET http://updates.example.org:8088/patch/528/a%20b.dat HTTP/1.1\r\nAccept: */*\r\n"
             "Accept-Language: zh-cn\r\nHost: updates.example.org:8088\r\nConnection: Keep-Alive\r\n\r\n\r\n");
   EXPECT_EQ(nettest::ReadText(target), "0123456789");
 
   nettest::WriteText(target + ".tmp", "0123");
-  EXPECT_EQ(net::HttpDownloadThrough(route, url, target, total, done), 0);
+  EXPECT_EQ(Through(route, url, target, total, done), DownloadResult::Ok);
   const std::string resume = proxy.Request(1);
   EXPECT_EQ(resume.substr(0, resume.find("\r\n")),
             "GET http://updates.example.org:8088/patch/528/a%20b.dat HTTP/1.1");
@@ -123,16 +132,16 @@ TEST_F(ProxyDownloadTest, ProxyAskingForCredentialsHasItsOwnResult) {
   const std::string target = folder_.Path("a.dat");
   nettest::WriteText(target + ".tmp", "kept");
   std::atomic<int32_t> total{0}, done{0};
-  EXPECT_EQ(net::HttpDownloadThrough(route, "http://h:8088/a.dat", target, total, done),
-            static_cast<int32_t>(DownloadResult::ProxyAuthRequired));
+  EXPECT_EQ(Through(route, "http://h:8088/a.dat", target, total, done),
+            DownloadResult::ProxyAuthRequired);
   EXPECT_EQ(nettest::ReadText(target + ".tmp"), "kept");
-  EXPECT_EQ(net::HttpDownloadThrough(route, "http://h:8088/a.dat", target, total, done),
-            static_cast<int32_t>(DownloadResult::BadStatus));
+  EXPECT_EQ(Through(route, "http://h:8088/a.dat", target, total, done),
+            DownloadResult::BadStatus);
   // Without a proxy a 407 is an answer like any other refusal.
   ScriptedServer direct(Script().Send("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"));
   ASSERT_TRUE(direct.Ok());
-  EXPECT_EQ(net::HttpDownloadThrough(std::nullopt, direct.Url("a.dat"), target, total, done),
-            static_cast<int32_t>(DownloadResult::BadStatus));
+  EXPECT_EQ(Through(std::nullopt, direct.Url("a.dat"), target, total, done),
+            DownloadResult::BadStatus);
 }
 
 }  // namespace

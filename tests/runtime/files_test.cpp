@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "tests/support/temp_folder.h"
@@ -165,6 +167,39 @@ TEST_F(FilesTest, FailedWriteLeavesThePositionWhereItWas) {
   EXPECT_FALSE(WriteToFile(f, ToBytes(Text("xyz"))));  // closed number
   EXPECT_FALSE(SeekToEnd(9999));
   EXPECT_EQ(ReadWholeFile(Path("w")), ToBytes(Text("0123456789")));
+}
+
+// The owner closes its file exactly once, wherever it was moved to: while a
+// deny-write open is owned, a second writer is refused.
+TEST_F(FilesTest, OpenedFileClosesOnceWhereverItMoved) {
+  const auto held = [&] {
+    const int32_t writer = OpenFile(Path("o"), kModeWrite, kShareDenyNone);
+    if (writer != 0) CloseFile(writer);
+    return writer == 0;
+  };
+  ASSERT_TRUE(WriteWholeFile(Path("o"), ToBytes(Text("x"))));
+  {
+    OpenedFile first(OpenFile(Path("o"), kModeOpenOrCreate, kShareDenyWrite));
+    ASSERT_TRUE(first);
+    OpenedFile second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(held());  // the moved-from owner closed nothing
+    OpenedFile third;
+    third = std::move(second);
+    EXPECT_TRUE(held());
+    third = OpenedFile();  // assigning closes the file it held
+    EXPECT_FALSE(held());
+  }
+  OpenedFile kept(OpenFile(Path("o"), kModeOpenOrCreate, kShareDenyWrite));
+  const int32_t number = kept.release();
+  ASSERT_NE(number, 0);
+  { OpenedFile gone = std::move(kept); }
+  EXPECT_TRUE(held());  // released: its owner's end closed nothing
+  CloseFile(number);
+  OpenedFile reset(OpenFile(Path("o"), kModeOpenOrCreate, kShareDenyWrite));
+  reset.reset();
+  EXPECT_FALSE(reset);
+  EXPECT_FALSE(held());
 }
 
 TEST(Files, ReservedDeviceNamesInAnyCaseAndWithExtensions) {

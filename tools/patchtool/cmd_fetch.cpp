@@ -97,16 +97,17 @@ int RunFetch(int argc, char** argv) {
   const rt::Text file = argv[2];
   std::atomic<int32_t> total{0};
   std::atomic<int32_t> done{0};
-  int32_t code;
+  net::DownloadResult result;
   if (isatty(2)) {
     ProgressLine progress(total, done);
-    code = net::HttpDownload(url, file, total, done);
+    result = net::HttpDownload(url, file, total, done);
   } else {
-    code = net::HttpDownload(url, file, total, done);
+    result = net::HttpDownload(url, file, total, done);
   }
-  const char* name = net::ToString(static_cast<net::DownloadResult>(code));
-  if (code != static_cast<int32_t>(net::DownloadResult::Ok)) {
-    ReportError(std::string("fetch: ") + name + " (" + std::to_string(code) + ") for " + Shown(url));
+  const char* name = net::ToString(result);
+  if (result != net::DownloadResult::Ok) {
+    ReportError(std::string("fetch: ") + name + " (" + std::to_string(static_cast<int32_t>(result)) + ") for " +
+                Shown(url));
     return kExitFailed;
   }
   PrintOut(name);
