@@ -5,8 +5,16 @@
 // LastSocketError() on the calling thread.
 #include <cstdint>
 
-#include "net/tcp_socket.h"
 #include "runtime/types.h"
+
+namespace net {
+
+// A socket handle: 0 when there is none, -1 after a failed create.
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kNoSocket = 0;
+constexpr SocketHandle kInvalidSocket = -1;
+
+}  // namespace net
 
 namespace net::sys {
 

@@ -10,14 +10,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "net/socket_api.h"
 #include "runtime/types.h"
 
 namespace net {
-
-// A socket handle: 0 when there is none, -1 after a failed create.
-using SocketHandle = std::intptr_t;
-constexpr SocketHandle kNoSocket = 0;
-constexpr SocketHandle kInvalidSocket = -1;
 
 // Time-out of Send, Receive and ReceiveFrom when the caller gives none.
 constexpr int32_t kDefaultWaitSeconds = 15;
