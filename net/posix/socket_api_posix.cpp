@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -13,7 +12,7 @@
 
 #include <cstring>
 
-#include "net/socket_api.h"
+#include "net/socket_api_inet.h"
 
 namespace net::sys {
 namespace {
@@ -61,22 +60,6 @@ SocketHandle AvoidZero(int fd) {
   return moved;
 }
 
-sockaddr_in ToSockaddr(const Endpoint& endpoint) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons(endpoint.port);
-  address.sin_addr.s_addr = endpoint.address;
-  return address;
-}
-
-Endpoint FromSockaddr(const sockaddr_in& address) {
-  Endpoint endpoint;
-  endpoint.address = address.sin_addr.s_addr;
-  endpoint.port = ntohs(address.sin_port);
-  return endpoint;
-}
-
 }  // namespace
 
 int32_t StartSockets() { return 0; }
@@ -97,25 +80,6 @@ SocketHandle OpenSocket(bool datagram) {
 }
 
 void CloseSocket(SocketHandle handle) { close(Fd(handle)); }
-
-bool ParseDottedAddress(const rt::Text& text, uint32_t* address) {
-  const in_addr_t value = inet_addr(text.c_str());
-  if (value == INADDR_NONE) return false;
-  *address = value;
-  return true;
-}
-
-bool LookupHost(const rt::Text& host, uint32_t* address) {
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-  freeaddrinfo(found);
-  return true;
-}
 
 rt::Text FormatAddress(uint32_t address) {
   char text[INET_ADDRSTRLEN] = {};
