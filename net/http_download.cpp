@@ -69,6 +69,10 @@ class Transfer {
 
  private:
   DownloadResult OnHeadBytes(const rt::Bytes& chunk, bool* body_started);
+  // The head is not complete yet: wait for more, unless it is too long already.
+  DownloadResult AwaitMoreHead() const {
+    return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+  }
   DownloadResult OnRangeNotSatisfiable(size_t head_end);
   DownloadResult StartBody(const ResponseHead& head, size_t body_offset);
   bool ReceiveBody();
@@ -186,7 +190,7 @@ DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started)
   if (CheckStatusLine(head_) == StatusCheck::kRefused) {
     const int code = StatusCodeOf(head_);
     // Not known yet: the bytes so far could still start a status line.
-    if (code == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+    if (code == 0) return AwaitMoreHead();
     // A proxy that wants credentials has its own result.
     if (via_proxy_ && code == 407) return DownloadResult::ProxyAuthRequired;
     // A 5xx is the server's trouble of the moment, worth another try.
@@ -194,14 +198,12 @@ DownloadResult Transfer::OnHeadBytes(const rt::Bytes& chunk, bool* body_started)
     // A 416 to a resume says how large the resource is: read it whole.
     if (!resume_ || code != 416) return DownloadResult::BadStatus;
     const size_t end = FindHeaderEnd(head_);
-    if (end == 0) return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
+    if (end == 0) return AwaitMoreHead();
     if (end > kMaxHeaderBytes) return DownloadResult::BadStatus;
     return OnRangeNotSatisfiable(end);
   }
   const size_t end = FindHeaderEnd(head_);
-  if (end == 0) {
-    return head_.size() > kMaxHeaderBytes ? DownloadResult::BadStatus : DownloadResult::Ok;
-  }
+  if (end == 0) return AwaitMoreHead();
   ResponseHead head;
   if (end > kMaxHeaderBytes || !ParseResponseHead(head_.substr(0, end), &head)) {
     return DownloadResult::BadStatus;

@@ -92,6 +92,26 @@ void ReadField(const std::string& name, const std::string& value, ResponseHead* 
   }
 }
 
+// The status line pattern shared by both readers: "HTTP/1.", "0" or "1", a
+// blank, then three digits; in `pattern` "?" stands for that version digit
+// and "#" for any digit. A match needs a blank or the line end after it.
+constexpr size_t kStatusPatternLength = 12;
+
+StatusCheck MatchStatusLine(const std::string& data, const char (&pattern)[kStatusPatternLength + 1]) {
+  const size_t n = data.size() < kStatusPatternLength ? data.size() : kStatusPatternLength;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = data[i];
+    const char want = pattern[i];
+    const bool ok = want == '?'   ? (c == '0' || c == '1')
+                    : want == '#' ? (c >= '0' && c <= '9')
+                                  : c == want;
+    if (!ok) return StatusCheck::kRefused;
+  }
+  if (data.size() <= kStatusPatternLength) return StatusCheck::kIncomplete;
+  const char next = data[kStatusPatternLength];
+  return next == ' ' || next == '\r' ? StatusCheck::kSuccess : StatusCheck::kRefused;
+}
+
 }  // namespace
 
 size_t FindHeaderEnd(const std::string& data) {
@@ -99,40 +119,14 @@ size_t FindHeaderEnd(const std::string& data) {
   return at == std::string::npos ? 0 : at + 4;
 }
 
-StatusCheck CheckStatusLine(const std::string& data) {
-  // "HTTP/1.x 2dd" then a blank or the line end.
-  static const char kPattern[] = "HTTP/1.? 2##";
-  const size_t pattern_length = sizeof kPattern - 1;
-  const size_t n = data.size() < pattern_length ? data.size() : pattern_length;
-  for (size_t i = 0; i < n; ++i) {
-    const char c = data[i];
-    const char want = kPattern[i];
-    const bool ok = want == '?'   ? (c == '0' || c == '1')
-                    : want == '#' ? (c >= '0' && c <= '9')
-                                  : c == want;
-    if (!ok) return StatusCheck::kRefused;
-  }
-  if (data.size() <= pattern_length) return StatusCheck::kIncomplete;
-  const char next = data[pattern_length];
-  return next == ' ' || next == '\r' ? StatusCheck::kSuccess : StatusCheck::kRefused;
-}
+StatusCheck CheckStatusLine(const std::string& data) { return MatchStatusLine(data, "HTTP/1.? 2##"); }
 
 int StatusCodeOf(const std::string& data) {
-  // "HTTP/1.x ddd" then a blank or the line end.
-  static const char kPattern[] = "HTTP/1.? ###";
-  const size_t pattern_length = sizeof kPattern - 1;
-  const size_t n = data.size() < pattern_length ? data.size() : pattern_length;
-  for (size_t i = 0; i < n; ++i) {
-    const char c = data[i];
-    const char want = kPattern[i];
-    const bool ok = want == '?'   ? (c == '0' || c == '1')
-                    : want == '#' ? (c >= '0' && c <= '9')
-                                  : c == want;
-    if (!ok) return -1;
+  switch (MatchStatusLine(data, "HTTP/1.? ###")) {
+    case StatusCheck::kRefused: return -1;
+    case StatusCheck::kIncomplete: return 0;
+    case StatusCheck::kSuccess: break;
   }
-  if (data.size() <= pattern_length) return 0;
-  const char next = data[pattern_length];
-  if (next != ' ' && next != '\r') return -1;
   return (data[9] - '0') * 100 + (data[10] - '0') * 10 + (data[11] - '0');
 }
 
