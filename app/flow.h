@@ -43,8 +43,9 @@ struct FlowServices {
   std::function<rt::AccessCheck(const rt::Text& path)> probe_replaceable;
 };
 
-// The real services.
-FlowServices RealServices();
+// The real services; `start_download_run` is the updater's own (it owns the
+// worker thread).
+FlowServices RealServices(std::function<bool()> start_download_run);
 
 struct Flow {
   Globals& globals;

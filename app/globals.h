@@ -1,5 +1,6 @@
 #pragma once
-// The program's shared globals, one instance each, created empty at start.
+// The program's shared globals, one instance each: the updater (app/updater.h)
+// owns them, created empty at start and released at the end.
 #include <cstdint>
 #include <vector>
 
@@ -40,13 +41,5 @@ struct Globals {
   rt::ThreadHandle DownloadThread = 0;
   ui::DownloadJob Job;
 };
-
-// Creates the globals in their empty state (step 2 of the process entry).
-Globals& CreateGlobals();
-// The globals created by CreateGlobals.
-Globals& G();
-// Releases them; only the window thread calls this, after the message loop
-// has ended and no worker is running.
-void ReleaseGlobals();
 
 }  // namespace app

@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "app/flow.h"
 #include "app/update_log.h"
 #include "net/http_download.h"
@@ -9,7 +11,7 @@
 
 namespace app {
 
-FlowServices RealServices() {
+FlowServices RealServices(std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return rt::FetchUrl(url); };
   s.download = [](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
@@ -29,7 +31,7 @@ FlowServices RealServices() {
   };
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
-  s.start_download_run = [] { return false; };  // bound by the process entry
+  s.start_download_run = std::move(start_download_run);
   return s;
 }
 

@@ -1,0 +1,68 @@
+#include "app/updater.h"
+
+#include "app/program_start.h"
+#include "net/socket_globals.h"
+#include "runtime/dialog.h"
+#include "runtime/files.h"
+#include "runtime/instance.h"
+#include "runtime/process.h"
+#include "runtime/thread.h"
+#include "ui/updater_window.h"
+#include "ui/window_template.h"
+
+namespace app {
+
+Updater::Updater() : flow_{globals_, nullptr, RealServices([this] { return StartDownloadRun(); })} {}
+
+void Updater::DownloadThreadBody(void* updater) { RunPatchDownloads(static_cast<Updater*>(updater)->flow_); }
+
+bool Updater::StartDownloadRun() { return rt::StartThread(DownloadThreadBody, this, &globals_.DownloadThread); }
+
+void Updater::LoadWindow() {
+  ui::FlowBindings bindings;
+  bindings.check_remote_version = [this] { CheckRemoteVersion(flow_); };
+  bindings.launch_game = [this] { LaunchGame(flow_); };
+  bindings.download_thread = [this] { return globals_.DownloadThread; };
+  bindings.job = &globals_.Job;
+  flow_.window = ui::LoadUpdaterWindow(bindings);
+}
+
+int Updater::Run() {
+  // A folder whose name GBK cannot write, and that has no short form, would
+  // turn into "?" and every file operation would miss: say so, never end
+  // silently.
+  if (rt::RunDirectory().empty() || rt::ExecutableName().empty()) {
+    rt::ShowMessage(kTextFolderUnusable, rt::kMsgOk | rt::kMsgIconError, kCaptionError);
+    rt::EndProgram(1);
+  }
+  rt::SetCurrentFolder(rt::RunDirectory());
+
+  net::GlobalSocketSession().Startup();
+
+  const rt::TextArray args = rt::CommandLineArguments();
+  const bool launcher = args.size() < 2;
+  flow_.services.log(launcher ? "start: launcher " + rt::ExecutableName() : "start: updater, started by " + args[1]);
+  // One updater per client folder: a second one started here shows the
+  // running one and ends before it touches anything.
+  const rt::InstanceLock lock(rt::RunDirectory(), launcher ? kLauncherLockWaitMs : kUpdaterLockWaitMs);
+  if (!lock.Owned()) {
+    const bool shown = rt::BringProgramWindowToFront(rt::RunDirectory(), ui::kUpdaterWindow.title);
+    flow_.services.log(shown ? "another updater runs in this folder: its window was brought to the front"
+                             : "another updater runs in this folder: ending");
+    rt::EndProgram(0);
+  }
+
+  const StartRole role = ProgramStart(
+      args, rt::RunDirectory(), rt::ExecutableName(), globals_,
+      [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); }, [this] { LoadWindow(); });
+  if (role != StartRole::kUpdater) rt::EndProgram(0);
+
+  if (ui::AnyWindowOpen()) ui::RunMessageLoop();
+  // The window can also be closed by the system (Alt+F4) while the download
+  // run is still going: then end at once, as the exit confirmation does; the
+  // partial file is resumed by the next run.
+  if (globals_.DownloadThread != 0) rt::EndProgramNow(0);
+  return 0;
+}
+
+}  // namespace app
