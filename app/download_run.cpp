@@ -6,7 +6,6 @@
 #include "app/update_log.h"
 #include "app/write_check.h"
 #include "net/download_result.h"
-#include "net/url_escape.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
@@ -77,14 +76,14 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
 // rounds and one restart from byte 0.
 bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_path) {
   ui::WindowPort& window = *flow.window;
-  const std::vector<rt::Text> mirrors = FileMirrorOrder(flow.globals);
+  const PatchSite& site = flow.globals.Site;
+  const std::vector<rt::Text> mirrors = site.FileMirrorOrder();
   FileTries tries;
   while (true) {
     NextStep step = NextStep::kFail;
     int32_t last_result = 0;
     for (size_t m = 0; m < mirrors.size(); ++m) {
-      const rt::Text url = net::EscapeUrl(PatchUrl(flow.globals, mirrors[m], entry.path));
-      const Try t = TryOnce(flow, entry, local_path, url);
+      const Try t = TryOnce(flow, entry, local_path, site.FileUrl(mirrors[m], entry.path));
       const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);
       if (this_step == NextStep::kDone) return true;
       last_result = t.result;
@@ -125,28 +124,6 @@ rt::Text ParentFolderOf(const rt::Text& path) {
   return slash == rt::Text::npos ? rt::Text() : path.substr(0, slash);
 }
 
-rt::Text PatchUrl(const Globals& globals, const rt::Text& entry) {
-  return PatchUrl(globals, globals.ServerBaseUrl, entry);
-}
-
-rt::Text PatchUrl(const Globals& globals, const rt::Text& base, const rt::Text& entry) {
-  return base + "patch/" + rt::ToText(globals.PatchFolderNumber) + "/" +
-         rt::ReplaceChar(entry, '\\', '/');  // a trail byte 0x5C is no separator
-}
-
-std::vector<rt::Text> Mirrors(const Globals& globals) {
-  if (globals.ServerMirrors.empty()) return {globals.ServerBaseUrl};
-  return globals.ServerMirrors;
-}
-
-std::vector<rt::Text> FileMirrorOrder(const Globals& globals) {
-  std::vector<rt::Text> order = {globals.ServerBaseUrl};
-  for (const rt::Text& mirror : Mirrors(globals)) {
-    if (mirror != globals.ServerBaseUrl) order.push_back(mirror);
-  }
-  return order;
-}
-
 void RunPatchDownloads(Flow& flow) {
   Globals& g = flow.globals;
   ui::DownloadJob& job = g.Job;
@@ -165,7 +142,7 @@ void RunPatchDownloads(Flow& flow) {
   for (int32_t i = 1; i <= job.fileCount; ++i) {
     const PatchEntry& entry = g.PatchList[static_cast<size_t>(i - 1)];
     window.SetCaption(ui::kCurrentTaskLabel, entry.path);
-    rt::Text local_path = g.LocalBaseFolder + entry.path;
+    const rt::Text local_path = g.Site.LocalPath(entry.path);
     rt::CreateFolderTree(ParentFolderOf(local_path));
     // A read-only target (a client copied from a disc) is replaced like any
     // other; one held open stays, and the engine reports the failed install.
@@ -173,7 +150,6 @@ void RunPatchDownloads(Flow& flow) {
     rt::RemoveFile(local_path);
     flow.services.delay(kWaitBeforeFileMs);
 
-    job.currentFile = local_path;
     job.fileIndex = i;
     // A file that arrived but does not match its list checksum is a failed
     // download too: otherwise a server whose list and files disagree would

@@ -82,14 +82,5 @@ void LaunchGame(Flow& flow);
 
 // The folder part of a path: the bytes before its last "\", or empty.
 rt::Text ParentFolderOf(const rt::Text& path);
-// The URL of a patch entry before escaping, on ServerBaseUrl or on `base`.
-rt::Text PatchUrl(const Globals& globals, const rt::Text& entry);
-rt::Text PatchUrl(const Globals& globals, const rt::Text& base, const rt::Text& entry);
-// The mirrors in the order they are tried: ServerMirrors, or ServerBaseUrl
-// alone when there are none.
-std::vector<rt::Text> Mirrors(const Globals& globals);
-// The order a patch file is tried in: the mirror that gave the list
-// (ServerBaseUrl) first, then the others in their order.
-std::vector<rt::Text> FileMirrorOrder(const Globals& globals);
 
 }  // namespace app

@@ -15,15 +15,6 @@ rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& exec
   return "\"" + run_directory + "\\" + kCopyName + "\" " + kMarker + " \"" + executable_name + "\"";
 }
 
-std::vector<rt::Text> SplitMirrors(const rt::Text& setting) {
-  std::vector<rt::Text> mirrors;
-  for (const rt::Text& piece : rt::SplitText(setting, ";")) {
-    rt::Text url = rt::TrimText(piece);
-    if (!url.empty()) mirrors.push_back(url);
-  }
-  return mirrors;
-}
-
 StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
                        Globals& globals, const std::function<bool(const rt::Text&)>& run_program,
                        const std::function<void()>& load_window) {
@@ -40,11 +31,9 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
 
   globals.RestartProgramName = args[1];
   globals.GameTitle = rt::TrimText(kBuiltInGameTitle);
-  globals.PatchFolderNumber = rt::ToInteger(rt::TrimText(kBuiltInPatchFolder));
-  globals.ServerMirrors = SplitMirrors(kBuiltInServerUrl);
-  globals.ServerBaseUrl = globals.ServerMirrors.empty() ? rt::Text() : globals.ServerMirrors.front();
+  globals.Site =
+      PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)), run_directory + "\\");
   globals.ListPublicKey = kBuiltInListPublicKey;
-  globals.LocalBaseFolder = run_directory + "\\";
   if (load_window) load_window();
   return StartRole::kUpdater;
 }

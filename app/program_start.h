@@ -3,7 +3,6 @@
 // the updater role (fill the settings, load the window).
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 #include "app/globals.h"
 #include "runtime/types.h"
@@ -30,10 +29,6 @@ enum class StartRole {
 // The relaunch command line: the copy and the launcher's name, both quoted so
 // that folders and names with blanks survive the argument splitting.
 rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name);
-
-// The base URLs of the server setting: ";"-separated, blanks around each
-// dropped, empty pieces skipped. One URL gives one mirror.
-std::vector<rt::Text> SplitMirrors(const rt::Text& setting);
 
 // Runs the start-up routine for the given arguments (those after the program
 // name). The launcher role rewrites update.dat in `run_directory` and starts

@@ -115,7 +115,7 @@ RemoteList ParseRemoteList(const rt::Bytes& body) {
       safe = false;
       return;
     }
-    list.entries.push_back(RemoteRow{fields[0], fields[1]});
+    list.entries.push_back(PatchEntry{fields[0], fields[1]});
   });
   if (!safe) return RemoteList();
   list.usable = true;

@@ -3,14 +3,22 @@
 // entry a relative path and a checksum joined by "#".
 #include <vector>
 
-#include "app/globals.h"
 #include "runtime/types.h"
 
 namespace app {
 
+// One entry of the list: a file's path relative to the client folder,
+// written with "\" as in the list, and the checksum text the list gives for
+// it. The entries whose local file differs are the files to fetch; the
+// download run checks each fetched file against its checksum.
+struct PatchEntry {
+  rt::Text path;
+  rt::Text checksum;
+};
+
 struct RemoteList {
-  bool usable = false;             // false: no line, an error page, or an unsafe entry
-  std::vector<RemoteRow> entries;  // the lines that are entries, in line order
+  bool usable = false;              // false: no line, an error page, or an unsafe entry
+  std::vector<PatchEntry> entries;  // the lines that are entries, in line order
 };
 
 // Reads the list from the response body (up to its first NUL byte). Only the

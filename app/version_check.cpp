@@ -47,13 +47,12 @@ void CheckRemoteVersion(Flow& flow) {
   // error page is no list, and a list cut short would hide entries. With a
   // key, the list must also carry a valid signature and a sequence not below
   // the last one accepted.
-  const rt::Text sequence_file = g.LocalBaseFolder + kSequenceFileName;
+  const rt::Text sequence_file = g.Site.LocalPath(kSequenceFileName);
   RemoteList list;
   ListTrust trusted;
-  for (const rt::Text& mirror : Mirrors(g)) {
-    const rt::Text url = mirror + "patch/" + rt::ToText(g.PatchFolderNumber) + "/filelist.txt";
+  for (const rt::Text& mirror : g.Site.Mirrors()) {
     {
-      const rt::FetchResult fetched = FetchList(flow, url);  // released before the checksums
+      const rt::FetchResult fetched = FetchList(flow, g.Site.ListUrl(mirror));  // released before the checksums
       trusted = ListTrust();
       list = RemoteList();
       if (fetched.ok()) {
@@ -67,7 +66,7 @@ void CheckRemoteVersion(Flow& flow) {
       trusted.body = rt::Bytes();
     }
     if (list.usable) {
-      g.ServerBaseUrl = mirror;
+      g.Site.UseListMirror(mirror);
       break;
     }
   }
@@ -78,16 +77,15 @@ void CheckRemoteVersion(Flow& flow) {
     return;
   }
   RememberListSequence(trusted, g.ListPublicKey, sequence_file);
-  g.RemoteFileList = std::move(list.entries);
 
   std::vector<PatchEntry> candidates;
-  for (const RemoteRow& row : g.RemoteFileList) {
+  for (PatchEntry& entry : list.entries) {
     // Relative paths resolve against the program folder, the current folder.
     // Messages get through between chunks too, so a large file does not
     // freeze the window.
-    int32_t local = FileChecksumOfFile(row.path, flow.services.process_events);
+    int32_t local = FileChecksumOfFile(entry.path, flow.services.process_events);
     flow.services.process_events();
-    if (rt::ToText(local) != row.checksum) candidates.push_back(PatchEntry{row.path, row.checksum});
+    if (rt::ToText(local) != entry.checksum) candidates.push_back(std::move(entry));
   }
 
   flow.services.log("list checked: " + rt::ToText(static_cast<int32_t>(candidates.size())) + " files to update");

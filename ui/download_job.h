@@ -7,8 +7,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/types.h"
-
 namespace ui {
 
 enum class JobStatus : int32_t {
@@ -24,7 +22,6 @@ struct DownloadJob {
   std::atomic<JobStatus> status{JobStatus::kNone};
   std::atomic<int32_t> totalBytes{0};
   std::atomic<int32_t> doneBytes{0};
-  rt::Text currentFile;  // written and read by the worker thread only
   std::atomic<int32_t> fileCount{0};
   std::atomic<int32_t> fileIndex{0};
 };

@@ -1,5 +1,6 @@
 #include "app/file_checksum.h"
 #include "flow_fixture.h"
+#include "net/url_escape.h"
 #include "runtime/process.h"
 
 using namespace app;
@@ -15,11 +16,9 @@ TEST(FlowHelpers, ParentFolderAndPatchUrl) {
   // 運 ends in the byte 0x5C: no separator.
   EXPECT_EQ(ParentFolderOf("C:\\運行\\遊戲.pak"), "C:\\運行");
   EXPECT_EQ(ParentFolderOf("運行遊戲.pak"), "");
-  Globals g;
-  g.ServerBaseUrl = "http://h:8088/";
-  g.PatchFolderNumber = 528;
-  EXPECT_EQ(PatchUrl(g, "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
-  EXPECT_EQ(PatchUrl(g, "運行\\運.pak"), "http://h:8088/patch/528/運行/運.pak");
+  const PatchSite site("http://h:8088/", 528, "");
+  EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
+  EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "運行\\運.pak"), net::EscapeUrl("http://h:8088/patch/528/運行/運.pak"));
 }
 
 TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {

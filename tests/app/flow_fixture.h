@@ -18,9 +18,7 @@ class FlowTest : public ::testing::Test {
     // The flow resolves list paths against the current folder, so every test
     // works in a scratch folder of its own.
     ASSERT_TRUE(rt::SetCurrentFolder(folder_.path()));
-    globals_.ServerBaseUrl = "http://127.0.0.1:8088/";
-    globals_.PatchFolderNumber = 528;
-    globals_.LocalBaseFolder = "";  // relative: the scratch folder
+    globals_.Site = app::PatchSite("http://127.0.0.1:8088/", 528, "");  // local paths relative: the scratch folder
     globals_.RestartProgramName = "游戏 启动.exe";
     flow_.window = &window_;
     flow_.services.fetch_url = [this](const rt::Text& url) {

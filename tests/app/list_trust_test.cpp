@@ -3,6 +3,7 @@
 // is an unusable list and nothing is fetched.
 #include "app/file_checksum.h"
 #include "app/list_trust.h"
+#include "app/remote_list.h"
 #include "flow_fixture.h"
 #include "trust/list_keys.h"
 
@@ -70,7 +71,7 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   ASSERT_EQ(globals_.PatchList.size(), 1u);
   EXPECT_EQ(globals_.PatchList[0].path, "a.dat");
   // The sequence and signature lines are no entries.
-  EXPECT_EQ(globals_.RemoteFileList.size(), 1u);
+  EXPECT_EQ(ParseRemoteList(list_.body).entries.size(), 1u);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   // The same sequence again is still accepted; the file stays as it was.
   SetList(Signed(12, key_.secret_key));
@@ -94,7 +95,7 @@ TEST_F(SignedFlow, UnsignedBuildReadsASignedListAsBefore) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_FALSE(EnterGameDisabled());
-  EXPECT_EQ(globals_.RemoteFileList.size(), 1u);  // the sequence and signature lines are skipped
+  EXPECT_EQ(ParseRemoteList(list_.body).entries.size(), 1u);  // the sequence and signature lines are skipped
   EXPECT_FALSE(rt::FileExists(kSequenceFileName));
 }
 

@@ -4,7 +4,7 @@
 
 #include "app/file_checksum.h"
 #include "app/list_trust.h"
-#include "app/program_start.h"
+#include "app/patch_site.h"
 #include "flow_fixture.h"
 #include "trust/list_keys.h"
 
@@ -22,8 +22,7 @@ class MirrorFlow : public FlowTest {
  protected:
   void SetUp() override {
     FlowTest::SetUp();
-    globals_.ServerMirrors = {kA, kB, kC};
-    globals_.ServerBaseUrl = kA;
+    globals_.Site = PatchSite(kA + ";" + kB + ";" + kC, 528, "");
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
       const auto it = lists_.find(url);
@@ -48,7 +47,7 @@ TEST_F(MirrorFlow, ListComesFromTheFirstMirrorWithAUsableOne) {
   lists_[ListUrl(kC)] = "a.dat#1\r\n";
   CheckRemoteVersion(flow_);
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB)}));
-  EXPECT_EQ(globals_.ServerBaseUrl, kB);
+  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
   EXPECT_EQ(runs_started_, 1);
 
   // No mirror with a usable list: the one failure text.
@@ -70,14 +69,14 @@ TEST_F(MirrorFlow, SignedListOlderThanTheLastAcceptedIsSkipped) {
   lists_[ListUrl(kA)] = rt::ToText(trust::SignList(entries, 5, key->secret_key));  // a cache's old list
   lists_[ListUrl(kB)] = rt::ToText(trust::SignList(entries, 7, key->secret_key));
   CheckRemoteVersion(flow_);
-  EXPECT_EQ(globals_.ServerBaseUrl, kB);
+  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
   EXPECT_EQ(runs_started_, 1);
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
 }
 
 TEST_F(MirrorFlow, FileMovesToTheNextMirrorOnAnyFailedTry) {
-  globals_.ServerBaseUrl = kB;  // the list came from the second mirror
-  EXPECT_EQ(FileMirrorOrder(globals_), std::vector<rt::Text>({kB, kA, kC}));
+  globals_.Site.UseListMirror(kB);  // the list came from the second mirror
+  EXPECT_EQ(globals_.Site.FileMirrorOrder(), std::vector<rt::Text>({kB, kA, kC}));
   globals_.PatchList = {{"x.dat", Sum("x v2")}, {"y.dat", Sum("y v2")}};
   // x: missing on B, stale on A (wrong checksum), right on C. y: right on B.
   server_[kA + "patch/528/x.dat"] = "x stale";

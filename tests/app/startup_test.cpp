@@ -55,9 +55,9 @@ TEST(Startup, UpdaterRoleFillsTheSettingsAndLoadsTheWindow) {
   EXPECT_EQ(Start({"gxin", "game launcher.exe", "ignored"}, "C:", "update.dat", g, s), StartRole::kUpdater);
   EXPECT_EQ(g.RestartProgramName, "game launcher.exe");
   EXPECT_EQ(g.GameTitle, "Zethra测试版");
-  EXPECT_EQ(g.PatchFolderNumber, 528);
-  EXPECT_EQ(g.ServerBaseUrl, "http://127.0.0.1:8088/");
-  EXPECT_EQ(g.LocalBaseFolder, "C:\\");
+  EXPECT_EQ(g.Site.PatchFolderNumber(), 528);
+  EXPECT_EQ(g.Site.ServerBaseUrl(), "http://127.0.0.1:8088/");
+  EXPECT_EQ(g.Site.LocalBaseFolder(), "C:\\");
   EXPECT_EQ(s.windows_loaded, 1);
   EXPECT_TRUE(s.command_lines.empty());
 }

@@ -1,4 +1,5 @@
 #include "app/file_checksum.h"
+#include "app/remote_list.h"
 #include "flow_fixture.h"
 
 using namespace app;
@@ -29,7 +30,7 @@ TEST_F(FlowTest, UpToDateEnablesTheEnterGameButton) {
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_FALSE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 0);
-  EXPECT_EQ(globals_.RemoteFileList.size(), 2u);  // the entries
+  EXPECT_EQ(ParseRemoteList(list_.body).entries.size(), 2u);  // the entries
   EXPECT_GE(events_, 2);  // messages let through after every file
 }
 

@@ -78,6 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(list.entries.empty());
     return 0;
   }
-  for (const app::RemoteRow& entry : list.entries) CheckStaysInside(entry.path);
+  for (const app::PatchEntry& entry : list.entries) CheckStaysInside(entry.path);
   return 0;
 }

@@ -1,0 +1,45 @@
+#include "app/patch_site.h"
+
+#include <utility>
+
+#include "net/url_escape.h"
+#include "runtime/convert.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+constexpr const char kListName[] = "filelist.txt";
+}
+
+std::vector<rt::Text> SplitMirrors(const rt::Text& setting) {
+  std::vector<rt::Text> mirrors;
+  for (const rt::Text& piece : rt::SplitText(setting, ";")) {
+    rt::Text url = rt::TrimText(piece);
+    if (!url.empty()) mirrors.push_back(url);
+  }
+  return mirrors;
+}
+
+PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number, rt::Text local_base_folder)
+    : mirrors_(SplitMirrors(server_setting)),
+      patch_folder_number_(patch_folder_number),
+      folder_path_("patch/" + rt::ToText(patch_folder_number) + "/"),
+      local_base_folder_(std::move(local_base_folder)) {
+  if (!mirrors_.empty()) server_base_url_ = mirrors_.front();
+}
+
+std::vector<rt::Text> PatchSite::FileMirrorOrder() const {
+  std::vector<rt::Text> order = {server_base_url_};
+  for (const rt::Text& mirror : mirrors_) {
+    if (mirror != server_base_url_) order.push_back(mirror);
+  }
+  return order;
+}
+
+rt::Text PatchSite::ListUrl(const rt::Text& mirror) const { return mirror + folder_path_ + kListName; }
+
+rt::Text PatchSite::FileUrl(const rt::Text& mirror, const rt::Text& entry) const {
+  return net::EscapeUrl(mirror + folder_path_ + rt::ReplaceChar(entry, '\\', '/'));
+}
+
+}  // namespace app
