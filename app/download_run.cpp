@@ -39,7 +39,7 @@ struct Try {
   bool checksum_ok = false;
 };
 
-Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const rt::Text& url) {
+Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const net::DownloadUrl& url) {
   ui::DownloadJob& job = flow.globals.Job;
   Try t;
   const int64_t kept = rt::FileSize64(local_path + kPartialSuffix);
@@ -83,7 +83,7 @@ bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_p
     NextStep step = NextStep::kFail;
     int32_t last_result = 0;
     for (size_t m = 0; m < mirrors.size(); ++m) {
-      const Try t = TryOnce(flow, entry, local_path, site.FileUrl(mirrors[m], entry.path));
+      const Try t = TryOnce(flow, entry, local_path, site.FileTarget(mirrors[m], entry.path));
       const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);
       if (this_step == NextStep::kDone) return true;
       last_result = t.result;

@@ -26,6 +26,7 @@ PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number
       folder_path_("patch/" + rt::ToText(patch_folder_number) + "/"),
       local_base_folder_(std::move(local_base_folder)) {
   if (!mirrors_.empty()) server_base_url_ = mirrors_.front();
+  for (const rt::Text& mirror : mirrors_) folders_.push_back(net::SplitDownloadUrl(net::EscapeUrl(mirror + folder_path_)));
 }
 
 std::vector<rt::Text> PatchSite::FileMirrorOrder() const {
@@ -40,6 +41,17 @@ rt::Text PatchSite::ListUrl(const rt::Text& mirror) const { return mirror + fold
 
 rt::Text PatchSite::FileUrl(const rt::Text& mirror, const rt::Text& entry) const {
   return net::EscapeUrl(mirror + folder_path_ + rt::ReplaceChar(entry, '\\', '/'));
+}
+
+// Escaping goes character by character and the folder ends in "/", which
+// never belongs to a double-byte character: escaping the entry alone gives the
+// same bytes as escaping the whole URL.
+net::DownloadUrl PatchSite::FileTarget(const rt::Text& mirror, const rt::Text& entry) const {
+  const rt::Text relative = net::EscapeUrl(rt::ReplaceChar(entry, '\\', '/'));
+  for (size_t i = 0; i < mirrors_.size(); ++i) {
+    if (mirrors_[i] == mirror) return net::UrlBelow(folders_[i], relative);
+  }
+  return net::SplitDownloadUrl(FileUrl(mirror, entry));
 }
 
 }  // namespace app

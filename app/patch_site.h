@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/download_url.h"
 #include "runtime/types.h"
 
 namespace app {
@@ -43,12 +44,16 @@ class PatchSite {
   // entry's "\" separators written as "/" (a GBK trail byte 0x5C is no
   // separator), the whole URL escaped.
   rt::Text FileUrl(const rt::Text& mirror, const rt::Text& entry) const;
+  // The same file as the engine takes it: the mirror's patch folder was split
+  // once when the site was made, only the entry is added.
+  net::DownloadUrl FileTarget(const rt::Text& mirror, const rt::Text& entry) const;
   // Where a list entry, or another file of the client, is on the local disk:
   // the client folder followed by the path as listed.
   rt::Text LocalPath(const rt::Text& entry) const { return local_base_folder_ + entry; }
 
  private:
   std::vector<rt::Text> mirrors_;
+  std::vector<net::DownloadUrl> folders_;  // each mirror's patch folder, escaped and split
   rt::Text server_base_url_;
   int32_t patch_folder_number_ = 0;
   rt::Text folder_path_;  // "patch/<folder number>/", below every base URL

@@ -32,4 +32,6 @@ DownloadUrl UrlBelow(const DownloadUrl& folder, const rt::Text& relative) {
   return result;
 }
 
+rt::Text UrlText(const DownloadUrl& url) { return "http://" + url.host_field + "/" + url.path; }
+
 }  // namespace net

@@ -32,8 +32,9 @@ class FlowTest : public ::testing::Test {
     };
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
-    flow_.services.download = [this](const rt::Text& url, const rt::Text& path, std::atomic<int32_t>& total,
+    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int32_t>& total,
                                       std::atomic<int32_t>& done) -> int32_t {
+      const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
       auto it = server_.find(url);
       if (it == server_.end()) return 6;

@@ -40,6 +40,16 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
     EXPECT_EQ(site.ListUrl(site.ServerBaseUrl()), c.list_url) << c.base;
     EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), c.entry), c.file_url) << c.entry;
     EXPECT_EQ(site.LocalPath(c.entry), c.local_path) << c.entry;
+    // What the engine gets: the folder split once, the escaped entry below
+    // it, piece for piece what splitting the whole file URL gives.
+    const net::DownloadUrl target = site.FileTarget(site.ServerBaseUrl(), c.entry);
+    const net::DownloadUrl whole = net::SplitDownloadUrl(c.file_url);
+    EXPECT_EQ(target.host, whole.host) << c.entry;
+    EXPECT_EQ(target.port, whole.port) << c.entry;
+    EXPECT_EQ(target.host_field, whole.host_field) << c.entry;
+    EXPECT_EQ(target.path, whole.path) << c.entry;
+    EXPECT_EQ(target.file_name, whole.file_name) << c.entry;
+    EXPECT_EQ(net::UrlText(target), c.file_url) << c.entry;
   }
 }
 
@@ -63,6 +73,9 @@ TEST(PatchSite, MirrorsInTheirOrderAndTheListMirrorFirstForFiles) {
   EXPECT_EQ(three.FileMirrorOrder(), std::vector<rt::Text>({"http://c/x/", "http://a/", "http://b:81/"}));
   EXPECT_EQ(three.ListUrl("http://b:81/"), "http://b:81/patch/528/filelist.txt");
   EXPECT_EQ(three.FileUrl("http://c/x/", "a\\b.dat"), "http://c/x/patch/528/a/b.dat");
+  // Each mirror's folder is its own: a file is split below the mirror asked for.
+  EXPECT_EQ(net::UrlText(three.FileTarget("http://b:81/", "a\\b.dat")), "http://b:81/patch/528/a/b.dat");
+  EXPECT_EQ(three.FileTarget("http://b:81/", "a\\b.dat").port, 81);
   // The list mirror changes where files are tried, never the mirrors.
   EXPECT_EQ(three.Mirrors().front(), "http://a/");
 }
