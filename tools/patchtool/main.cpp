@@ -23,9 +23,7 @@ constexpr Command kCommands[] = {
     {"inspect", &patchtool::RunInspect, "inspect FILE                         show the payload trailer(s) of FILE"},
     {"keygen", &patchtool::RunKeygen, "keygen KEYFILE                       new list-signing key; prints the public key"},
     {"verify", &patchtool::RunVerify, "verify LIST --key HEX                check a signed list as the updater does"},
-#if defined(PATCHTOOL_HAVE_FETCH)
     {"fetch", &patchtool::RunFetch, "fetch URL FILE                       download one file as the updater does"},
-#endif
 };
 
 void PrintUsage(bool to_error) {
