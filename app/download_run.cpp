@@ -1,10 +1,10 @@
 // The download run, on the worker thread: every patch entry in turn into the
 // client folder, then restart the launcher and end.
-#include "app/file_checksum.h"
 #include "app/flow.h"
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "app/write_check.h"
+#include "checksum/file_checksum.h"
 #include "net/download_result.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -52,7 +52,7 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
   const uint32_t started = flow.services.tick_count();
   t.result = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
   const uint32_t ms = flow.services.tick_count() - started;
-  t.checksum_ok = t.result == 0 && rt::ToText(FileChecksumOfFile(local_path)) == entry.checksum;
+  t.checksum_ok = t.result == 0 && rt::ToText(checksum::FileChecksumOfFile(local_path)) == entry.checksum;
 
   // What this try brought (a whole answer to a resume starts over at 0).
   int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);

@@ -2,12 +2,12 @@
 // file, and either enable the enter-game button or start the download run.
 #include <utility>
 
-#include "app/file_checksum.h"
 #include "app/flow.h"
 #include "app/list_trust.h"
 #include "app/remote_list.h"
 #include "app/retry.h"
 #include "app/update_log.h"
+#include "checksum/file_checksum.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
@@ -83,7 +83,7 @@ void CheckRemoteVersion(Flow& flow) {
     // Relative paths resolve against the program folder, the current folder.
     // Messages get through between chunks too, so a large file does not
     // freeze the window.
-    int32_t local = FileChecksumOfFile(entry.path, flow.services.process_events);
+    int32_t local = checksum::FileChecksumOfFile(entry.path, flow.services.process_events);
     flow.services.process_events();
     if (rt::ToText(local) != entry.checksum) candidates.push_back(std::move(entry));
   }

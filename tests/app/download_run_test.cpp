@@ -1,4 +1,4 @@
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "net/url_escape.h"
 #include "runtime/process.h"
@@ -6,7 +6,7 @@
 using namespace app;
 
 namespace {
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 }  // namespace
 
 TEST(FlowHelpers, ParentFolderAndPatchUrl) {

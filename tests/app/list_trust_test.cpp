@@ -1,9 +1,9 @@
 // The version check of an updater built with a list key: only a list signed
 // by that key, at a sequence not below the one kept, is read; anything else
 // is an unusable list and nothing is fetched.
-#include "app/file_checksum.h"
 #include "app/list_trust.h"
 #include "app/remote_list.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "trust/list_keys.h"
 
@@ -11,7 +11,7 @@ using namespace app;
 
 namespace {
 
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 
 class SignedFlow : public FlowTest {
  protected:

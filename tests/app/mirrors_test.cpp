@@ -2,9 +2,9 @@
 // each file from the list's mirror first, then the others in order.
 #include <map>
 
-#include "app/file_checksum.h"
 #include "app/list_trust.h"
 #include "app/patch_site.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "trust/list_keys.h"
 
@@ -12,7 +12,7 @@ using namespace app;
 
 namespace {
 
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 
 const rt::Text kA = "http://a.example:8088/";
 const rt::Text kB = "http://127.0.0.1:8089/";

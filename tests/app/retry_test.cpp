@@ -2,8 +2,8 @@
 // flow's recording window and a scripted engine.
 #include <functional>
 
-#include "app/file_checksum.h"
 #include "app/retry.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "net/download_result.h"
 #include "runtime/text.h"
@@ -13,7 +13,7 @@ using net::DownloadResult;
 
 namespace {
 
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 int32_t Code(DownloadResult r) { return static_cast<int32_t>(r); }
 
 TEST(RetryPolicy, WhichFailuresAreWorthAnotherTry) {

@@ -1,6 +1,6 @@
 // update.log: its lines, their order over a run, and its trimming.
-#include "app/file_checksum.h"
 #include "app/update_log.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "runtime/text.h"
 
@@ -8,7 +8,7 @@ using namespace app;
 
 namespace {
 
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 
 TEST(UpdateLog, TrimmingDropsTheOlderHalfInWholeLines) {
   const rt::Text line = "0123456789\r\n";  // 12 bytes

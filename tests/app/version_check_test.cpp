@@ -1,11 +1,11 @@
-#include "app/file_checksum.h"
 #include "app/remote_list.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 
 using namespace app;
 
 namespace {
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 }  // namespace
 
 TEST_F(FlowTest, UnusableListsReportFailureAndStartNothing) {

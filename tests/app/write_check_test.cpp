@@ -1,6 +1,6 @@
 // The write check before the first download: nothing is deleted or fetched
 // when the folder or a file cannot be written, and the label says why.
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "runtime/text.h"
 
@@ -8,7 +8,7 @@ using namespace app;
 
 namespace {
 
-rt::Text Sum(const rt::Text& content) { return rt::ToText(FileChecksum(rt::ToBytes(content))); }
+rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 
 class WriteCheckTest : public FlowTest {
  protected:

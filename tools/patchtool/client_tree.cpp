@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "tools/patchtool/console.h"
@@ -82,7 +82,7 @@ ClientTree ReadClientTree(const rt::Text& client_dir) {
 
 void ChecksumClientFiles(ClientTree* tree) {
   for (ClientFile& file : tree->files) {
-    const std::optional<int32_t> sum = app::TryFileChecksumOfFile(file.disk_path);
+    const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(file.disk_path);
     if (!sum) {
       tree->errors.push_back("cannot read " + Shown(file.disk_path));
       continue;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "runtime/convert.h"
 #include "runtime/encoding.h"
 #include "runtime/files.h"
@@ -63,7 +63,7 @@ std::optional<int32_t> ReferenceChecksum(const rt::Text& path) {
     uint32_t h = 0;
     for (size_t k = static_cast<size_t>(got); k-- > 0;) h = h * 31u + buffer[k] + 1u;
     total += weight * h;
-    weight *= app::detail::PowerOf31(static_cast<uint64_t>(got));
+    weight *= checksum::detail::PowerOf31(static_cast<uint64_t>(got));
   }
   rt::CloseFile(file);
   if (got < 0) return std::nullopt;
@@ -77,7 +77,7 @@ int ReportKernelSpeed() {
   constexpr double kSeconds = 0.3;
   std::vector<std::uint8_t> buffer(kBuffer);
   for (size_t i = 0; i < kBuffer; ++i) buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
-  for (const auto& [name, kernel] : app::detail::AvailableKernels()) {
+  for (const auto& [name, kernel] : checksum::detail::AvailableKernels()) {
     volatile uint32_t sink = 0;  // keeps the calls
     size_t rounds = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -89,7 +89,7 @@ int ReportKernelSpeed() {
     }
     char line[160];
     std::snprintf(line, sizeof line, "kernel %-8s %7.2f GB/s%s", name, rounds * kBuffer / elapsed / 1e9,
-                  std::strcmp(name, app::detail::KernelName()) == 0 ? " (used)" : "");
+                  std::strcmp(name, checksum::detail::KernelName()) == 0 ? " (used)" : "");
     PrintOut(line);
   }
   return kExitOk;
@@ -131,7 +131,7 @@ int RunChecksum(int argc, char** argv) {
   }
   int result = kExitOk;
   for (const rt::Text& path : paths) {
-    const std::optional<int32_t> sum = reference ? ReferenceChecksum(path) : app::TryFileChecksumOfFile(path);
+    const std::optional<int32_t> sum = reference ? ReferenceChecksum(path) : checksum::TryFileChecksumOfFile(path);
     if (!sum) {
       ReportError("checksum: " + Shown(path) + (rt::FolderExists(path) ? " is a folder" : ": cannot read"));
       result = kExitFailed;

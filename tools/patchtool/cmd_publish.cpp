@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
 #include "tools/patchtool/commands.h"
@@ -33,7 +33,7 @@ bool IsFolderNumber(const rt::Text& text) {
 // True when `target` already holds the file: same size, same checksum.
 bool IsCurrent(const ClientFile& file, const rt::Text& target) {
   if (rt::FolderExists(target) || rt::FileSize64(target) != file.size) return false;
-  const std::optional<int32_t> sum = app::TryFileChecksumOfFile(target);
+  const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(target);
   return sum && *sum == file.checksum;
 }
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "runtime/files.h"
 #include "tests/support/temp_folder.h"
 
@@ -34,12 +34,12 @@ TEST(FileChecksum, KnownValues) {
   } cases[] = {{"", 0}, {"a", 98}, {"abc", 99267}, {"hello world", -648389339}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content);
-    EXPECT_EQ(app::FileChecksum(rt::Bytes(c.content.begin(), c.content.end())), c.value);
+    EXPECT_EQ(checksum::FileChecksum(rt::Bytes(c.content.begin(), c.content.end())), c.value);
   }
 }
 
 TEST(FileChecksum, EveryKernelMatchesTheLoop) {
-  const auto kernels = app::detail::AvailableKernels();
+  const auto kernels = checksum::detail::AvailableKernels();
   ASSERT_FALSE(kernels.empty());
   // Random bytes, all 0xFF (the largest products) and all zeros.
   std::vector<rt::Bytes> contents;
@@ -62,12 +62,12 @@ TEST(FileChecksum, EveryKernelMatchesTheLoop) {
                 Reference(wide.data() + shift, wide.size() - shift))
           << "shift " << shift;
   }
-  for (const rt::Bytes& content : contents) ASSERT_EQ(app::FileChecksum(content), Reference(content));
+  for (const rt::Bytes& content : contents) ASSERT_EQ(checksum::FileChecksum(content), Reference(content));
 }
 
 TEST(FileChecksum, LargeBuffer) {
   const rt::Bytes content = Random((16 << 20) + 77, 5);
-  EXPECT_EQ(app::FileChecksum(content), Reference(content));
+  EXPECT_EQ(checksum::FileChecksum(content), Reference(content));
 }
 
 TEST(ChecksumAccumulator, AnyChunkingGivesTheWholeValue) {
@@ -75,7 +75,7 @@ TEST(ChecksumAccumulator, AnyChunkingGivesTheWholeValue) {
   for (int round = 0; round < 200; ++round) {
     const size_t n = random() % 5000;
     const rt::Bytes content = Random(n, static_cast<std::uint32_t>(round));
-    app::ChecksumAccumulator sum;
+    checksum::ChecksumAccumulator sum;
     size_t at = 0;
     while (at < n) {
       // Empty pieces, single bytes and pieces across block boundaries.
@@ -90,7 +90,7 @@ TEST(ChecksumAccumulator, AnyChunkingGivesTheWholeValue) {
 TEST(PowerOf31, MatchesRepeatedMultiplication) {
   uint32_t power = 1;
   for (uint64_t n = 0; n < 2000; ++n) {
-    ASSERT_EQ(app::detail::PowerOf31(n), power) << n;
+    ASSERT_EQ(checksum::detail::PowerOf31(n), power) << n;
     power *= 31u;
   }
 }
@@ -104,24 +104,24 @@ class ChecksumFiles : public ::testing::Test {
 
 TEST_F(ChecksumFiles, SizesAroundChunks) {
   // Sizes around the read piece and many pieces long.
-  const size_t chunk = app::kChecksumChunkSize;
+  const size_t chunk = checksum::kChecksumChunkSize;
   for (size_t n : {size_t{0}, size_t{1}, chunk - 1, chunk, chunk + 1, 4 * chunk, 4 * chunk + 12345, 10 * chunk}) {
     SCOPED_TRACE(n);
     const rt::Bytes content = Random(n, static_cast<std::uint32_t>(n));
     ASSERT_TRUE(rt::WriteWholeFile(File("f"), content));
     int calls = 0;
-    EXPECT_EQ(app::FileChecksumOfFile(File("f"), [&] { ++calls; }), Reference(content));
+    EXPECT_EQ(checksum::FileChecksumOfFile(File("f"), [&] { ++calls; }), Reference(content));
     EXPECT_GE(calls, static_cast<int>(n / chunk)) << "messages must get through while a big file is read";
-    EXPECT_EQ(app::TryFileChecksumOfFile(File("f")), std::optional<int32_t>(Reference(content)));
+    EXPECT_EQ(checksum::TryFileChecksumOfFile(File("f")), std::optional<int32_t>(Reference(content)));
   }
 }
 
 TEST_F(ChecksumFiles, MissingFileCountsAsEmpty) {
-  EXPECT_EQ(app::FileChecksumOfFile(File("missing")), 0);
-  EXPECT_FALSE(app::TryFileChecksumOfFile(File("missing")).has_value());
-  EXPECT_FALSE(app::TryFileChecksumOfFile(rt::Text()).has_value());
+  EXPECT_EQ(checksum::FileChecksumOfFile(File("missing")), 0);
+  EXPECT_FALSE(checksum::TryFileChecksumOfFile(File("missing")).has_value());
+  EXPECT_FALSE(checksum::TryFileChecksumOfFile(rt::Text()).has_value());
   // A folder cannot be read as a file either.
-  EXPECT_EQ(app::FileChecksumOfFile(folder_.path()), 0);
+  EXPECT_EQ(checksum::FileChecksumOfFile(folder_.path()), 0);
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 // between the copy and the sum.)
 #include <vector>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 #include "runtime/files.h"
 
-namespace app {
+namespace checksum {
 namespace {
 
 // Fills up to `size` bytes; the count read (short only at the end of the
@@ -49,4 +49,4 @@ int32_t FileChecksumOfFile(const rt::Text& path, const std::function<void()>& be
   return TryFileChecksumOfFile(path, between_chunks).value_or(0);
 }
 
-}  // namespace app
+}  // namespace checksum

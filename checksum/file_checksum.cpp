@@ -1,7 +1,7 @@
 // The checksum over a content held in memory, whole or piece by piece.
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 
-namespace app {
+namespace checksum {
 
 int32_t FileChecksum(const rt::Bytes& content) {
   return static_cast<int32_t>(detail::WeightedSum(content.data(), content.size()));
@@ -14,4 +14,4 @@ void ChecksumAccumulator::Feed(const std::uint8_t* data, size_t size) {
   weight_ *= detail::PowerOf31(size);
 }
 
-}  // namespace app
+}  // namespace checksum

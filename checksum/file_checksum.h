@@ -14,7 +14,7 @@
 
 #include "runtime/types.h"
 
-namespace app {
+namespace checksum {
 
 // The checksum of a whole content; the empty content gives 0.
 int32_t FileChecksum(const rt::Bytes& content);
@@ -60,4 +60,4 @@ const char* KernelName();
 std::vector<std::pair<const char*, uint32_t (*)(const std::uint8_t*, size_t)>> AvailableKernels();
 }  // namespace detail
 
-}  // namespace app
+}  // namespace checksum

@@ -13,7 +13,7 @@
 // pairs then take the even bytes' weights 31^(2m), which halves the work.
 #include <cstring>
 
-#include "app/file_checksum.h"
+#include "checksum/file_checksum.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -27,7 +27,7 @@
 #include <immintrin.h>
 #endif
 
-namespace app::detail {
+namespace checksum::detail {
 namespace {
 
 constexpr size_t kBlock = 512;
@@ -257,4 +257,4 @@ uint32_t PowerOf31(uint64_t n) {
   return result;
 }
 
-}  // namespace app::detail
+}  // namespace checksum::detail
