@@ -4,6 +4,7 @@
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
+#include "tests/support/temp_folder.h"
 
 using namespace app;
 
@@ -27,7 +28,9 @@ StartRole Start(const rt::TextArray& args, const rt::Text& dir, const rt::Text& 
 }  // namespace
 
 TEST(Startup, LauncherRewritesTheCopyAndStartsItQuoted) {
-  const rt::Text dir = "startup 游戏 目录";
+  // A folder with blanks and Chinese characters, inside one removed afterwards.
+  const testsupport::TempFolder root("startup");
+  const rt::Text dir = root.path() + "\\startup 游戏 目录";
   const rt::Text exe = "启动 器.exe";
   rt::CreateFolderTree(dir);
   ASSERT_TRUE(rt::WriteWholeFile(dir + "\\" + exe, rt::ToBytes(rt::Text("launcher image"))));
