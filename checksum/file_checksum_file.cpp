@@ -4,7 +4,7 @@
 // over hot bytes, which is as fast as reading alone. (Reading ahead on a
 // helper thread in larger chunks was slower: every chunk left the cache
 // between the copy and the sum.)
-#include <vector>
+#include <atomic>
 
 #include "checksum/file_checksum.h"
 #include "runtime/files.h"
@@ -25,6 +25,28 @@ int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
   return static_cast<int64_t>(done);
 }
 
+// The read buffer of one checksum. The last one is kept for the next call:
+// thousands of small files must not each pay for a fresh allocation. A
+// second thread summing at the same time takes a fresh one. (A thread_local
+// buffer would do the same, but on Windows it brings the POSIX threads
+// library and the exception runtime into the updater.)
+class ChunkBuffer {
+ public:
+  ChunkBuffer() : bytes_(spare_.exchange(nullptr)) {
+    if (bytes_ == nullptr) bytes_ = new std::uint8_t[kChecksumChunkSize];
+  }
+  ~ChunkBuffer() { delete[] spare_.exchange(bytes_); }
+  ChunkBuffer(const ChunkBuffer&) = delete;
+  ChunkBuffer& operator=(const ChunkBuffer&) = delete;
+  std::uint8_t* data() { return bytes_; }
+
+ private:
+  static std::atomic<std::uint8_t*> spare_;
+  std::uint8_t* bytes_;
+};
+
+std::atomic<std::uint8_t*> ChunkBuffer::spare_{nullptr};
+
 }  // namespace
 
 std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
@@ -32,16 +54,14 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   if (path.empty()) return std::nullopt;
   rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (file.get() == 0) return std::nullopt;
-  // One buffer per thread, kept: thousands of small files must not each pay
-  // for a fresh allocation of it.
-  thread_local std::vector<std::uint8_t> buffer(kChecksumChunkSize);
+  ChunkBuffer buffer;
   ChecksumAccumulator sum;
   for (;;) {
-    const int64_t got = ReadFull(file.get(), buffer.data(), buffer.size());
+    const int64_t got = ReadFull(file.get(), buffer.data(), kChecksumChunkSize);
     if (got < 0) return std::nullopt;
     sum.Feed(buffer.data(), static_cast<size_t>(got));
     if (between_chunks) between_chunks();
-    if (static_cast<size_t>(got) < buffer.size()) return sum.Result();
+    if (static_cast<size_t>(got) < kChecksumChunkSize) return sum.Result();
   }
 }
 

@@ -44,7 +44,7 @@ struct Weights {
   uint32_t block_weight;  // 31^kBlock
 };
 
-Weights MakeWeights() {
+constexpr Weights MakeWeights() {
   Weights w{};
   uint32_t power = 1;
   uint32_t ones = 0;
@@ -67,10 +67,11 @@ Weights MakeWeights() {
   return w;
 }
 
-const Weights& BlockWeights() {
-  static const Weights weights = MakeWeights();
-  return weights;
-}
+// Computed by the compiler: no first-use guard (and no threads library
+// behind it) in the summing path.
+constexpr Weights kWeights = MakeWeights();
+
+const Weights& BlockWeights() { return kWeights; }
 
 using BlockKernel = uint32_t (*)(const std::uint8_t* p, size_t blocks, uint32_t* weight_after);
 
@@ -206,10 +207,10 @@ Kernel ChooseKernel() {
 #endif
 }
 
-const Kernel& ActiveKernel() {
-  static const Kernel kernel = ChooseKernel();
-  return kernel;
-}
+// Chosen again on every call rather than kept in a guarded static: the
+// processor's features are read once at start-up by the compiler's runtime,
+// and looking at them costs a few instructions per chunk.
+Kernel ActiveKernel() { return ChooseKernel(); }
 
 uint32_t SumWith(BlockKernel blocks_kernel, const std::uint8_t* p, size_t n) {
   if (blocks_kernel == nullptr) return PortableLoop(p, n);

@@ -1,18 +1,19 @@
 #include "net/socket_globals.h"
 
 namespace net {
+namespace {
 
-SocketSession& GlobalSocketSession() {
-  static SocketSession session;
-  return session;
-}
+// Defined in this order, so destroyed in the reverse: the socket is closed
+// before the session cleans the sockets library up. Both constructors are
+// constexpr, so the objects are ready before any code runs, and no
+// first-use guard (with the threads library behind it) is needed.
+SocketSession g_session;
+TcpSocket g_socket;
 
-TcpSocket& GlobalSocket() {
-  // Function-local statics are destroyed in reverse order of completed
-  // construction: touching the session first makes it outlive the socket.
-  GlobalSocketSession();
-  static TcpSocket socket;
-  return socket;
-}
+}  // namespace
+
+SocketSession& GlobalSocketSession() { return g_session; }
+
+TcpSocket& GlobalSocket() { return g_socket; }
 
 }  // namespace net

@@ -2,9 +2,10 @@
 #include <shlobj.h>
 
 #include <map>
-#include <mutex>
+#include <mutex>  // std::lock_guard
 
 #include "runtime/files.h"
+#include "runtime/win32/slim_lock.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
@@ -32,12 +33,12 @@ bool WriteAll(HANDLE h, const std::uint8_t* data, size_t size) {
   return true;
 }
 
-std::mutex g_table_mutex;
+SlimLock g_table_mutex;
 std::map<int32_t, HANDLE> g_table;
 int32_t g_next_number = 1;
 
 HANDLE HandleOf(int32_t file) {
-  std::lock_guard<std::mutex> lock(g_table_mutex);
+  std::lock_guard<SlimLock> lock(g_table_mutex);
   auto it = g_table.find(file);
   return it == g_table.end() ? INVALID_HANDLE_VALUE : it->second;
 }
@@ -150,7 +151,7 @@ int32_t OpenFile(const Text& path, int32_t mode, int32_t share) {
   HANDLE h = CreateFileW(Wide(path).c_str(), kAccess[mode - 1], kShare[share - 1], nullptr, kDisposition[mode - 1],
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
-  std::lock_guard<std::mutex> lock(g_table_mutex);
+  std::lock_guard<SlimLock> lock(g_table_mutex);
   int32_t number = g_next_number++;
   g_table[number] = h;
   return number;
@@ -211,7 +212,7 @@ int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
 void CloseFile(int32_t file) {
   HANDLE h = INVALID_HANDLE_VALUE;
   {
-    std::lock_guard<std::mutex> lock(g_table_mutex);
+    std::lock_guard<SlimLock> lock(g_table_mutex);
     auto it = g_table.find(file);
     if (it == g_table.end()) return;
     h = it->second;

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "checksum/file_checksum.h"
 #include "runtime/files.h"
@@ -114,6 +116,36 @@ TEST_F(ChecksumFiles, SizesAroundChunks) {
     EXPECT_GE(calls, static_cast<int>(n / chunk)) << "messages must get through while a big file is read";
     EXPECT_EQ(checksum::TryFileChecksumOfFile(File("f")), std::optional<int32_t>(Reference(content)));
   }
+}
+
+TEST_F(ChecksumFiles, SumsRunningAtOnceKeepTheirOwnPieces) {
+  // The read buffer is kept between calls: threads summing at the same time,
+  // and a sum started between the chunks of another, must each read into
+  // their own, or one overwrites the piece another is still summing.
+  const size_t chunk = app::kChecksumChunkSize;
+  constexpr int kThreads = 4;
+  std::vector<rt::Bytes> contents;
+  for (int t = 0; t < kThreads; ++t) {
+    contents.push_back(Random(3 * chunk + 1000 * t + 7, 100 + t));
+    ASSERT_TRUE(rt::WriteWholeFile(File("t" + std::to_string(t)), contents.back()));
+  }
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 8; ++round)
+        if (app::TryFileChecksumOfFile(File("t" + std::to_string(t))) != Reference(contents[t])) ++wrong[t];
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
+
+  int nested_wrong = 0;
+  const int32_t outer = app::FileChecksumOfFile(File("t0"), [&] {
+    if (app::TryFileChecksumOfFile(File("t1")) != Reference(contents[1])) ++nested_wrong;
+  });
+  EXPECT_EQ(outer, Reference(contents[0]));
+  EXPECT_EQ(nested_wrong, 0);
 }
 
 TEST_F(ChecksumFiles, MissingFileCountsAsEmpty) {
