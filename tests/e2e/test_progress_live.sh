@@ -25,7 +25,7 @@ ENTRY='data\stall.bin'
 at() { echo $((OX + $1)) $((OY + $2)); }
 ppm_shot() { shot "$1"; /usr/bin/convert "$SHOTS/$1.png" "$WORK/$1.ppm"; }
 window_gone() { ! has_window; }
-for f in bar_fill bar_back; do /usr/bin/convert "$ROOT/ui/skin/$f.bmp" "$WORK/$f.ppm"; done
+for f in bar_fill bar_back; do /usr/bin/convert "$ROOT/ui/skin/$f.bmp" -depth 8 "$WORK/$f.ppm"; done
 
 # ---- the same state drawn by the window harness (no network) --------------------
 mkdir -p "$WORK/harness"

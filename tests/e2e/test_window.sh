@@ -49,9 +49,10 @@ mkdir -p "$SHOTS"
 start_display || { bad "no X display"; exit 1; }
 prepare_wine || bad "Wine font set-up"
 
-# Reference pixels come from the skin files themselves.
+# Reference pixels come from the skin files themselves (8 bits a channel
+# also from the palette bitmaps, which ImageMagick would write at 4).
 for f in background.jpg minimize_1.bmp minimize_2.bmp close_1.bmp enter_1.bmp enter_2.bmp bar_fill.bmp bar_back.bmp; do
-  /usr/bin/convert "$SKIN/$f" "$WORK/${f%.*}.ppm"
+  /usr/bin/convert "$SKIN/$f" -depth 8 "$WORK/${f%.*}.ppm"
 done
 REF="$WORK"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Rewrites an icon file so that its frames of 48 pixels and more are stored
-PNG-compressed (Windows reads that since Vista): uncompressed 32-bit frames
-of 128 and 64 pixels alone weigh 80 KB in the executable.
+"""Rewrites an icon file so that its frames are stored PNG-compressed
+(Windows reads that at every size since Vista): uncompressed 32-bit frames
+of 128 and 64 pixels alone weigh 80 KB in the executable, and the 32 and 16
+pixel ones shrink from 5.4 KB to 2.3 KB.
 
     ico_png_frames.py ICO   (in place; needs ImageMagick's convert)
 """
@@ -9,7 +10,7 @@ import struct
 import subprocess
 import sys
 
-PNG_FROM = 48
+PNG_FROM = 16
 
 
 def main(path):

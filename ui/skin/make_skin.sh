@@ -104,8 +104,10 @@ enter_face "$OUT/enter_3.bmp" '#d4780a' '#b85c00' '#e89a40' '#1a0d00' '+2' '#000
   -fill '#00000080' -draw "rectangle 0,0 311,1" \
   -fill '#2b344780' -draw "rectangle 0,14 311,14" \
   -type TrueColor -strip "BMP3:$OUT/bar_back.bmp"
+# The faces and bars of 256 colours or fewer as palette bitmaps (same pixels).
+python3 "$HERE/palette_images.py" "$OUT"/*.bmp
 
-# ---- icon: 128, 64, 48, 32, 16, all 32 bits per pixel, 48 and up as PNG ----
+# ---- icon: 128, 64, 48, 32, 16, all 32 bits per pixel, stored as PNG ---------
 "$IM" -size 128x128 xc:none \
   \( -size 128x128 gradient:'#2b3a57'-'#0d1119' \) \
   \( -size 128x128 xc:none -fill white -draw "roundrectangle 4,4 123,123 26,26" \) \
@@ -138,5 +140,7 @@ HAND_HOT_Y=1
 printf '\x02' | dd of="$OUT/hand.cur" bs=1 seek=2 count=1 conv=notrunc status=none
 printf "$(printf '\\x%02x\\x00\\x%02x\\x00' "$HAND_HOT_X" "$HAND_HOT_Y")" |
   dd of="$OUT/hand.cur" bs=1 seek=10 count=4 conv=notrunc status=none
+# Four colours and no soft edge: a 4-bit frame with a mask holds it exactly.
+python3 "$HERE/palette_images.py" "$OUT/hand.cur"
 
 echo "skin written to $OUT"
