@@ -16,6 +16,7 @@
 #include "checksum/file_checksum.h"
 
 #if defined(__SSE2__)
+#include <cpuid.h>
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #define CHECKSUM_HAVE_SSSE3 1
@@ -192,13 +193,29 @@ struct Kernel {
   BlockKernel blocks;  // nullptr: the portable loop throughout
 };
 
-Kernel ChooseKernel() {
-  __builtin_cpu_init();
+#if defined(CHECKSUM_HAVE_SSSE3)
+// Asked of the processor directly: the compiler's feature table
+// (__builtin_cpu_supports) would link its 5 KB decoder of processor models
+// into the Windows programs, which have no other use for it.
+bool HasSsse3() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_SSSE3) != 0;
+}
+#endif
+
 #if defined(CHECKSUM_HAVE_AVX2)
-  if (__builtin_cpu_supports("avx2")) return {"avx2", &Avx2Blocks};
+bool HasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+
+Kernel ChooseKernel() {
+#if defined(CHECKSUM_HAVE_AVX2)
+  if (HasAvx2()) return {"avx2", &Avx2Blocks};
 #endif
 #if defined(CHECKSUM_HAVE_SSSE3)
-  if (__builtin_cpu_supports("ssse3")) return {"ssse3", &Ssse3Blocks};
+  if (HasSsse3()) return {"ssse3", &Ssse3Blocks};
 #endif
 #if defined(__SSE2__)
   return {"sse2", &Sse2Blocks};
@@ -207,10 +224,12 @@ Kernel ChooseKernel() {
 #endif
 }
 
-// Chosen again on every call rather than kept in a guarded static: the
-// processor's features are read once at start-up by the compiler's runtime,
-// and looking at them costs a few instructions per chunk.
-Kernel ActiveKernel() { return ChooseKernel(); }
+// Chosen once, before main, rather than in a guarded function-local static:
+// the guard would bring the threads library into the Windows programs.
+// Nothing sums before main.
+const Kernel kActiveKernel = ChooseKernel();
+
+const Kernel& ActiveKernel() { return kActiveKernel; }
 
 uint32_t SumWith(BlockKernel blocks_kernel, const std::uint8_t* p, size_t n) {
   if (blocks_kernel == nullptr) return PortableLoop(p, n);
@@ -237,11 +256,11 @@ std::vector<std::pair<const char*, uint32_t (*)(const std::uint8_t*, size_t)>> A
   kernels.emplace_back("sse2", [](const std::uint8_t* p, size_t n) { return SumWith(&Sse2Blocks, p, n); });
 #endif
 #if defined(CHECKSUM_HAVE_SSSE3)
-  if (__builtin_cpu_supports("ssse3"))
+  if (HasSsse3())
     kernels.emplace_back("ssse3", [](const std::uint8_t* p, size_t n) { return SumWith(&Ssse3Blocks, p, n); });
 #endif
 #if defined(CHECKSUM_HAVE_AVX2)
-  if (__builtin_cpu_supports("avx2"))
+  if (HasAvx2())
     kernels.emplace_back("avx2", [](const std::uint8_t* p, size_t n) { return SumWith(&Avx2Blocks, p, n); });
 #endif
   return kernels;
