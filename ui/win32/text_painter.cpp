@@ -2,14 +2,9 @@
 
 #include <string>
 
-#include "runtime/encoding.h"
+#include "runtime/win32/wide.h"
 
 namespace ui {
-
-std::wstring WideText(const rt::Text& gbk) {
-  const std::u16string utf16 = rt::GbkToUtf16(gbk);
-  return std::wstring(utf16.begin(), utf16.end());
-}
 
 TextPainter::TextPainter(const ComponentRow& row) : row_(row) {
   if (row.font.face != nullptr) {
@@ -17,7 +12,7 @@ TextPainter::TextPainter(const ComponentRow& row) : row_(row) {
     // precisions and quality are the defaults (proof quality).
     own_font_.reset(CreateFontW(-row.font.height, 0, 0, 0, row.font.weight, FALSE, FALSE, FALSE,
                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
-                                DEFAULT_PITCH | FF_DONTCARE, WideText(row.font.face).c_str()));
+                                DEFAULT_PITCH | FF_DONTCARE, rt::Wide(row.font.face).c_str()));
   }
 }
 
@@ -28,7 +23,7 @@ HFONT TextPainter::Font() const {
 
 void TextPainter::Draw(HDC dc, const RECT& area, const rt::Text& gbk_text) const {
   if (gbk_text.empty()) return;
-  const std::wstring text = WideText(gbk_text);
+  const std::wstring text = rt::Wide(gbk_text);
   UINT flags = DT_NOPREFIX;
   switch (row_.h_align) {
     case HAlign::kLeft: flags |= DT_LEFT; break;

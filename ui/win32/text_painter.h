@@ -21,7 +21,4 @@ class TextPainter {
   GdiObject<HFONT> own_font_;  // only when the row names a font
 };
 
-// GBK to the wide text of the W functions (code page 936 on every system).
-std::wstring WideText(const rt::Text& gbk);
-
 }  // namespace ui

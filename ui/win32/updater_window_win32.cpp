@@ -4,12 +4,12 @@
 
 #include <atomic>
 
+#include "runtime/win32/wide.h"
 #include "ui/win32/gdi_handles.h"
 #include "ui/win32/label.h"
 #include "ui/win32/pic_box.h"
 #include "ui/win32/pic_button.h"
 #include "ui/win32/resource_ids.h"
-#include "ui/win32/text_painter.h"
 #include "ui/win32/timer_component.h"
 #include "ui/win32/trans_label.h"
 #include "ui/window_events.h"
@@ -62,7 +62,7 @@ UpdaterWindow* UpdaterWindow::Create(const FlowBindings& bindings) {
     top = (GetSystemMetrics(SM_CYSCREEN) - layout.client_height) / 2;
   }
   // Frameless: no caption, border, system menu or boxes; client = window.
-  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, WideText(layout.title).c_str(),
+  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, rt::Wide(layout.title).c_str(),
                               WS_POPUP | WS_CLIPCHILDREN, left, top, layout.client_width, layout.client_height,
                               nullptr, nullptr, GetModuleHandleW(nullptr), window);
   if (!hwnd) {
