@@ -12,19 +12,6 @@
 namespace checksum {
 namespace {
 
-// Fills up to `size` bytes; the count read (short only at the end of the
-// file), or -1 on a read failure.
-int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const int64_t got = rt::ReadFromFile(file, out + done, size - done);
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return static_cast<int64_t>(done);
-}
-
 // The read buffer of one checksum. The last one is kept for the next call:
 // thousands of small files must not each pay for a fresh allocation. A
 // second thread summing at the same time takes a fresh one. (A thread_local
@@ -57,7 +44,7 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   ChunkBuffer buffer;
   ChecksumAccumulator sum;
   for (;;) {
-    const int64_t got = ReadFull(file.get(), buffer.data(), kChecksumChunkSize);
+    const int64_t got = rt::ReadFull(file.get(), buffer.data(), kChecksumChunkSize);
     if (got < 0) return std::nullopt;
     sum.Feed(buffer.data(), static_cast<size_t>(got));
     if (between_chunks) between_chunks();

@@ -23,14 +23,20 @@ bool MakeWritable(const Text& path) {
   return SetFileAttributes(path, attributes & ~kAttrReadOnly);
 }
 
-bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
-  while (size > 0) {
-    const int64_t got = ReadFromFile(file, out, size);
-    if (got <= 0) return false;
-    out += got;
-    size -= static_cast<size_t>(got);
+int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {
+  size_t done = 0;
+  // Bounded: every round reads at least one byte or ends.
+  while (done < size) {
+    const int64_t got = ReadFromFile(file, out + done, size - done);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
   }
-  return true;
+  return static_cast<int64_t>(done);
+}
+
+bool ReadExactly(int32_t file, std::uint8_t* out, size_t size) {
+  return ReadFull(file, out, size) == static_cast<int64_t>(size);
 }
 
 }  // namespace rt

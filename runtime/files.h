@@ -92,6 +92,10 @@ bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size);
 // count read, 0 at the end, -1 on failure.
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size);
 void CloseFile(int32_t file);
+// Reads from the current position until `out` holds `size` bytes or the file
+// ends (a single read may return fewer); the count read, short only at the
+// end, or -1 on a failure.
+int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size);
 // Fills `out` completely from the current position; false on a failure or an
 // early end.
 bool ReadExactly(int32_t file, std::uint8_t* out, size_t size);

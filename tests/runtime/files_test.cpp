@@ -202,6 +202,24 @@ TEST_F(FilesTest, OpenedFileClosesOnceWhereverItMoved) {
   EXPECT_FALSE(held());
 }
 
+TEST_F(FilesTest, ReadFullStopsOnlyAtTheEnd) {
+  ASSERT_TRUE(WriteWholeFile(Path("r"), ToBytes(Text("0123456789"))));
+  int32_t f = OpenFile(Path("r"), kModeRead);
+  ASSERT_NE(f, 0);
+  std::uint8_t out[16] = {};
+  EXPECT_EQ(ReadFull(f, out, 4), 4);
+  EXPECT_EQ(Text(out, out + 4), "0123");
+  EXPECT_EQ(ReadFull(f, out, sizeof out), 6);  // short: the file ends
+  EXPECT_EQ(Text(out, out + 6), "456789");
+  EXPECT_EQ(ReadFull(f, out, sizeof out), 0);
+  EXPECT_EQ(ReadFull(f, out, 0), 0);
+  ASSERT_TRUE(SeekFile(f, 8));
+  EXPECT_FALSE(ReadExactly(f, out, 3));  // two bytes left
+  CloseFile(f);
+  EXPECT_EQ(ReadFull(f, out, 4), -1);  // closed number
+  EXPECT_FALSE(ReadExactly(f, out, 1));
+}
+
 TEST(Files, ReservedDeviceNamesInAnyCaseAndWithExtensions) {
   for (const char* name : {"CON", "con", "Nul.txt", "aux.tar.gz", "com1", "LPT9.log", "con .txt", " prn",
                            "CONIN$", "conout$.x"})
