@@ -10,7 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/cycle_lib.sh"
 
-HOLDER="$WIN_BUILD/tests/game/hold_file.exe"
+HOLDER="$WIN_BUILD/tests/game/file_holder.exe"
 [ -f "$HOLDER" ] || { echo "missing $HOLDER"; exit 1; }
 cycle_setup writecheck
 IMMUTABLE=()
@@ -19,7 +19,7 @@ IMMUTABLE=()
 write_check_cleanup() {
   local f
   for f in "${IMMUTABLE[@]}"; do chattr -i "$f" 2>/dev/null; done
-  e2e_cleanup
+  stage_cleanup
   rm -rf "$WORK"
 }
 trap write_check_cleanup EXIT
