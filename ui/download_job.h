@@ -15,7 +15,8 @@ enum class JobStatus : int32_t {
   kComplete = 2,     // "下载完成"
 };
 
-// The status as the texts the record is defined with.
+// The text the progress display shows for a status: "正在下载", "下载完成",
+// or empty for none.
 const char* JobStatusText(JobStatus status);
 
 struct DownloadJob {
