@@ -1,19 +1,6 @@
-# Helpers of the update-cycle tests (sourced after lib.sh): a packed updater,
-# a client folder and a server root published with patchtool.
-
-PATCHTOOL="$NATIVE_BUILD/tools/patchtool"
-UPDATER="$WIN_BUILD/app/updater.exe"
-GAME="$WIN_BUILD/tests/game/demo_game.exe"
-LAUNCHER="启动 器.exe"
-
-require_builds() {
-  local f
-  for f in "$PATCHTOOL" "$UPDATER" "$GAME"; do [ -f "$f" ] || { echo "missing $f"; return 1; }; done
-}
-
-# pack_updater OUT [UPDATER]: the updater (default: the tested build) with
-# the stand-in game appended.
-pack_updater() { "$PATCHTOOL" pack "${2:-$UPDATER}" "$GAME" -o "$1" >/dev/null; }
+# Helpers of the update-cycle tests (sourced after lib.sh), beyond the
+# client and server helpers of scripts/wine_stage.sh: a signed updater and
+# list, the scripted fault server, and checks on files and the log.
 
 # build_signed_updater: an extra tree of the tested target, updater only, built
 # with a list key made by patchtool keygen (kept in the tree, so a later run
@@ -47,28 +34,7 @@ publish_signed() {
   "$PATCHTOOL" publish "$client" "$server" --sign "$LIST_KEY" "$@" >/dev/null
 }
 
-# random_file PATH KIB
-random_file() { mkdir -p "$(dirname "$1")"; head -c "$(( $2 * 1024 ))" /dev/urandom >"$1"; }
 
-# publish CLIENT_DIR SERVER_ROOT
-publish() { "$PATCHTOOL" publish "$1" "$2" >/dev/null; }
-
-requests_of() {  # requests_of PATTERN: access-log lines whose URI matches
-  grep -E "$1" "$NGINX_DIR/access.log" 2>/dev/null || true
-}
-request_count() { requests_of "$1" | wc -l; }
-
-# start_launcher DIR [LANG]: runs the launcher there, in the background.
-start_launcher() {
-  (cd "$1" && LANG="${2:-C.UTF-8}" LC_ALL= timeout 300 wine "$LAUNCHER" >/dev/null 2>&1 &)
-}
-
-# click_enter_game: a left click in the middle of the enter-game button.
-click_enter_game() {
-  local pos; pos="$(window_geometry)" || return 1
-  set -- $pos
-  xdotool mousemove $(( $1 + 406 )) $(( $2 + 155 )) click 1
-}
 
 # click_close_button: the middle of the close button.
 click_close_button() {
@@ -104,7 +70,7 @@ start_fault_server() {
   : >"$NGINX_DIR/access.log"
   python3 "$ROOT/tests/e2e/fault_server.py" "$1" 8088 "$2" "$NGINX_DIR/access.log" &
   FAULT_SERVER_PID=$!
-  E2E_PIDS+=("$FAULT_SERVER_PID")
+  STAGE_PIDS+=("$FAULT_SERVER_PID")
   server_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
   wait_until 10 server_up
 }

@@ -59,23 +59,23 @@ stop_nginx
 requests="$WORK/requests.bin"
 : >"$requests"
 python3 "$ROOT/tests/e2e/list_server.py" 8088 cut "$requests" "$WORK/uptodate.txt" &
-E2E_PIDS+=($!)
+STAGE_PIDS+=($!)
 sleep 1
 start_launcher "$CLIENT"
 expect_failure cut
 check "[request] a GET of the list URL" grep -q $'^GET /patch/528/filelist.txt HTTP/1.[01]\r$' "$requests"
 check "[request] to the host and port of the built-in URL" grep -q $'^Host: 127.0.0.1:8088\r$' "$requests"
-kill "${E2E_PIDS[-1]}" 2>/dev/null; wait "${E2E_PIDS[-1]}" 2>/dev/null
+kill "${STAGE_PIDS[-1]}" 2>/dev/null; wait "${STAGE_PIDS[-1]}" 2>/dev/null
 sleep 1
 
 # 3. A server that accepts and never answers: the bounded time-outs end the
 # fetch and the window reports it.
 python3 "$ROOT/tests/e2e/list_server.py" 8088 silent "$requests" &
-E2E_PIDS+=($!)
+STAGE_PIDS+=($!)
 sleep 1
 start_launcher "$CLIENT"
 expect_failure silent 25
-kill "${E2E_PIDS[-1]}" 2>/dev/null; wait "${E2E_PIDS[-1]}" 2>/dev/null
+kill "${STAGE_PIDS[-1]}" 2>/dev/null; wait "${STAGE_PIDS[-1]}" 2>/dev/null
 
 rm -rf "$WORK"
 finish

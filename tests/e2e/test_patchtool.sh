@@ -13,7 +13,7 @@ NATIVE_TOOL="$NATIVE_BUILD/tools/patchtool"
 WIN_TOOL="$WIN_BUILD/tools/patchtool.exe"
 WORK="$(mktemp -d /tmp/updater-patchtool-e2e.XXXXXX)"
 chmod 755 "$WORK"
-trap 'rm -rf "$WORK"; e2e_cleanup' EXIT
+trap 'rm -rf "$WORK"; stage_cleanup' EXIT
 
 native() { "$NATIVE_TOOL" "$@"; }
 win() { wine "$WIN_TOOL" "$@"; }

@@ -53,7 +53,7 @@ publish "$RELEASE" "$SERVER"
 RELEASE_FLAG="$WORK/go-on"
 python3 "$ROOT/tests/e2e/stall_server.py" "$SERVER" 8088 /patch/528/data/stall.bin "$STALL_AT" "$RELEASE_FLAG" \
   >"$WORK/server.log" 2>&1 &
-E2E_PIDS+=($!)
+STAGE_PIDS+=($!)
 server_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
 wait_until 10 server_up || { echo "stall server did not start"; exit 1; }
 

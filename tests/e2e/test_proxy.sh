@@ -34,7 +34,7 @@ proxy_is_on() {
 }
 
 # The prefix is shared with the other tests: the setting never outlives this one.
-trap 'set_proxy off; e2e_cleanup' EXIT
+trap 'set_proxy off; stage_cleanup' EXIT
 
 start_tinyproxy() {
   PROXY_DIR="$(mktemp -d /tmp/updater-proxy.XXXXXX)"
@@ -51,7 +51,7 @@ DisableViaHeader Yes
 Upstream http 127.0.0.1:$ORIGIN_PORT
 CONF
   tinyproxy -d -c "$PROXY_DIR/tinyproxy.conf" >"$PROXY_DIR/stdout.log" 2>&1 &
-  E2E_PIDS+=($!)
+  STAGE_PIDS+=($!)
   wait_until 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PROXY_PORT" 2>/dev/null
 }
 proxied() {  # proxied PATH: the proxy forwarded a GET of that URL (the list

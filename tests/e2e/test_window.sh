@@ -31,7 +31,7 @@ check() {
 }
 finish() {
   stop_harness
-  e2e_cleanup
+  stage_cleanup
   [ "$FAIL" -eq 0 ] && rm -rf "$WORK"
   echo "$PASS passed, $FAIL failed"
   [ "$FAIL" -eq 0 ]

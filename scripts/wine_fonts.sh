@@ -1,9 +1,9 @@
-# Sourced by end-to-end scripts (after scripts/env.sh): makes the Wine prefix
+# Sourced by scripts/wine_stage.sh (after scripts/env.sh): makes the Wine prefix
 # show Chinese text with an installed CJK font. "宋体"/SimSun and the fonts
 # the default GUI font falls back to are replaced by WenQuanYi Zen Hei
 # (fonts-wqy-zenhei), with grey-scale font smoothing on. Idempotent: a marker file in the prefix records it.
 #
-#   source tests/e2e/wine_fonts.sh && wine_cjk_fonts
+#   source scripts/wine_fonts.sh && wine_cjk_fonts
 
 wine_cjk_fonts() {
   local marker="$WINEPREFIX/.cjk-fonts-v5"
