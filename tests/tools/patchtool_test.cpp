@@ -12,7 +12,9 @@
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "tests/support/temp_folder.h"
+#include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/console.h"
 #include "tools/patchtool/list_names.h"
 #include "trust/list_keys.h"
 #include "trust/signed_list.h"
@@ -287,6 +289,55 @@ TEST_F(Patchtool, PackInspectExtractRoundTrip) {
   EXPECT_NE(out.find("payload: 3015 bytes at offset 5000"), std::string::npos) << out;
   EXPECT_NE(out.find("nested trailer: \"        1000#!@\""), std::string::npos) << out;
   EXPECT_NE(out.find("nested payload: 1000 bytes at offset 7000"), std::string::npos) << out;
+}
+
+// The shared argument loop of manifest, publish, pack and verify: refusals
+// first, then what it takes.
+TEST(CommandLine, ParseArguments) {
+  using patchtool::ParseOutcome;
+  struct Case {
+    std::vector<rt::Text> args;
+    ParseOutcome outcome;
+    rt::Text first, second, out;  // the two names and -o after the parse
+    const char* message;          // in standard error, when the parse refuses
+  } cases[] = {
+      {{"cmd", "a", "b", "c"}, ParseOutcome::kUsageError, "a", "b", "", "cmd: unexpected argument c"},
+      {{"cmd", "-x"}, ParseOutcome::kUsageError, "", "", "", "cmd: unexpected argument -x"},
+      {{"cmd", "a", "-o"}, ParseOutcome::kUsageError, "a", "", "", "cmd: unexpected argument -o"},  // no value
+      {{"cmd", "-n", "bad"}, ParseOutcome::kUsageError, "", "", "", "not a number"},
+      {{"cmd", "a", "--help", "-x"}, ParseOutcome::kHelpShown, "a", "", "", nullptr},
+      {{"cmd", "-h"}, ParseOutcome::kHelpShown, "", "", "", nullptr},
+      {{"cmd"}, ParseOutcome::kRun, "", "", "", nullptr},
+      {{"cmd", "-o", "--help", "a"}, ParseOutcome::kRun, "a", "", "--help", nullptr},  // a value, not the help
+      {{"cmd", "a", "-o", "f", "b", "-n", "7"}, ParseOutcome::kRun, "a", "b", "f", nullptr},
+      {{"cmd", "", "a"}, ParseOutcome::kRun, "a", "", "", nullptr},  // an empty name leaves its place free
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    std::vector<char*> argv;
+    for (rt::Text& arg : c.args) argv.push_back(arg.data());
+    rt::Text first, second, out, number;
+    const auto is_number = [](const rt::Text& text) {
+      if (!text.empty() && text.find_first_not_of("0123456789") == rt::Text::npos) return true;
+      patchtool::ReportError("not a number");
+      return false;
+    };
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    const ParseOutcome outcome = patchtool::ParseArguments(
+        "cmd", static_cast<int>(argv.size()), argv.data(), "usage text", "help text",
+        {{"-o", &out}, {"-n", &number, is_number}}, {&first, &second});
+    const std::string out_text = testing::internal::GetCapturedStdout();
+    const std::string err_text = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(first, c.first);
+    EXPECT_EQ(second, c.second);
+    EXPECT_EQ(out, c.out);
+    if (c.message) {
+      EXPECT_NE(err_text.find(c.message), std::string::npos) << err_text;
+    }
+    EXPECT_EQ(out_text.find("help text") != std::string::npos, c.outcome == ParseOutcome::kHelpShown) << out_text;
+  }
 }
 
 TEST(ListNames, SegmentRules) {

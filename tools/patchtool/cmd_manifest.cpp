@@ -1,9 +1,9 @@
 // patchtool manifest CLIENT_DIR [-o FILE]
-#include <cstring>
 #include <string>
 
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
+#include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/list_signing.h"
@@ -24,23 +24,11 @@ int RunManifest(int argc, char** argv) {
   rt::Text client_dir;
   rt::Text output = "filelist.txt";
   SignOptions sign;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(std::string(kUsage) + "\n" + kSignUsage);
-      return kExitOk;
-    }
-    const OptionTaken taken = TakeSignOption("manifest", argc, argv, &i, &sign);
-    if (taken == OptionTaken::kBad) return kExitUsage;
-    if (taken == OptionTaken::kTaken) continue;
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
-      output = argv[++i];
-    } else if (argv[i][0] == '-' || !client_dir.empty()) {
-      ReportError(std::string("manifest: unexpected argument ") + Shown(argv[i]));
-      PrintErr(kUsage);
-      return kExitUsage;
-    } else {
-      client_dir = argv[i];
-    }
+  switch (ParseArguments("manifest", argc, argv, kUsage, std::string(kUsage) + "\n" + kSignUsage,
+                         {{"-o", &output}}, {&client_dir}, &sign)) {
+    case ParseOutcome::kRun: break;
+    case ParseOutcome::kHelpShown: return kExitOk;
+    case ParseOutcome::kUsageError: return kExitUsage;
   }
   if (client_dir.empty()) {
     PrintErr(kUsage);

@@ -1,8 +1,7 @@
 // patchtool pack UPDATER GAME -o OUT
-#include <cstring>
-
 #include "payload/payload.h"
 #include "runtime/files.h"
+#include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/file_copy.h"
@@ -22,22 +21,10 @@ constexpr char kWritingSuffix[] = ".packing";
 
 int RunPack(int argc, char** argv) {
   rt::Text updater, game, out;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(kUsage);
-      return kExitOk;
-    }
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
-      out = argv[++i];
-    } else if (argv[i][0] != '-' && updater.empty()) {
-      updater = argv[i];
-    } else if (argv[i][0] != '-' && game.empty()) {
-      game = argv[i];
-    } else {
-      ReportError(std::string("pack: unexpected argument ") + Shown(argv[i]));
-      PrintErr(kUsage);
-      return kExitUsage;
-    }
+  switch (ParseArguments("pack", argc, argv, kUsage, kUsage, {{"-o", &out}}, {&updater, &game})) {
+    case ParseOutcome::kRun: break;
+    case ParseOutcome::kHelpShown: return kExitOk;
+    case ParseOutcome::kUsageError: return kExitUsage;
   }
   if (updater.empty() || game.empty() || out.empty()) {
     PrintErr(kUsage);

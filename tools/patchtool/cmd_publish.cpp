@@ -1,10 +1,10 @@
 // patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]
-#include <cstring>
 #include <string>
 
 #include "checksum/file_checksum.h"
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
+#include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/file_copy.h"
@@ -73,25 +73,11 @@ rt::Text ParentOf(const rt::Text& path) {
 int RunPublish(int argc, char** argv) {
   rt::Text client_dir, server_root, folder = kDefaultFolder;
   SignOptions sign;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(std::string(kUsage) + "\n" + kSignUsage);
-      return kExitOk;
-    }
-    const OptionTaken taken = TakeSignOption("publish", argc, argv, &i, &sign);
-    if (taken == OptionTaken::kBad) return kExitUsage;
-    if (taken == OptionTaken::kTaken) continue;
-    if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc) {
-      folder = argv[++i];
-    } else if (argv[i][0] != '-' && client_dir.empty()) {
-      client_dir = argv[i];
-    } else if (argv[i][0] != '-' && server_root.empty()) {
-      server_root = argv[i];
-    } else {
-      ReportError(std::string("publish: unexpected argument ") + Shown(argv[i]));
-      PrintErr(kUsage);
-      return kExitUsage;
-    }
+  switch (ParseArguments("publish", argc, argv, kUsage, std::string(kUsage) + "\n" + kSignUsage,
+                         {{"--folder", &folder}}, {&client_dir, &server_root}, &sign)) {
+    case ParseOutcome::kRun: break;
+    case ParseOutcome::kHelpShown: return kExitOk;
+    case ParseOutcome::kUsageError: return kExitUsage;
   }
   if (client_dir.empty() || server_root.empty()) {
     PrintErr(kUsage);

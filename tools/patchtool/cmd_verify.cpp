@@ -1,8 +1,8 @@
 // patchtool verify LIST --key HEX [--min-sequence N]
-#include <cstring>
 #include <string>
 
 #include "runtime/files.h"
+#include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "trust/signed_list.h"
@@ -20,31 +20,22 @@ constexpr char kUsage[] =
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
-  rt::Text list_path, key_hex;
-  std::uint64_t lowest = 0;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintOut(kUsage);
-      return kExitOk;
+  rt::Text list_path, key_hex, lowest_digits;
+  const auto is_sequence = [](const rt::Text& digits) {
+    if (digits.empty() || digits.size() > trust::kMaxSequenceDigits ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      ReportError("verify: --min-sequence takes a decimal number: " + Shown(digits));
+      return false;
     }
-    if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
-      key_hex = argv[++i];
-    } else if (std::strcmp(argv[i], "--min-sequence") == 0 && i + 1 < argc) {
-      const std::string digits = argv[++i];
-      if (digits.empty() || digits.size() > trust::kMaxSequenceDigits ||
-          digits.find_first_not_of("0123456789") != std::string::npos) {
-        ReportError("verify: --min-sequence takes a decimal number: " + Shown(digits));
-        return kExitUsage;
-      }
-      lowest = std::stoull(digits);
-    } else if (argv[i][0] != '-' && list_path.empty()) {
-      list_path = argv[i];
-    } else {
-      ReportError(std::string("verify: unexpected argument ") + Shown(argv[i]));
-      PrintErr(kUsage);
-      return kExitUsage;
-    }
+    return true;
+  };
+  switch (ParseArguments("verify", argc, argv, kUsage, kUsage,
+                         {{"--key", &key_hex}, {"--min-sequence", &lowest_digits, is_sequence}}, {&list_path})) {
+    case ParseOutcome::kRun: break;
+    case ParseOutcome::kHelpShown: return kExitOk;
+    case ParseOutcome::kUsageError: return kExitUsage;
   }
+  const std::uint64_t lowest = lowest_digits.empty() ? 0 : std::stoull(lowest_digits);
   if (list_path.empty() || key_hex.empty()) {
     PrintErr(kUsage);
     return kExitUsage;
