@@ -1,5 +1,6 @@
 #include "net/url_escape.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/encoding.h"
@@ -35,6 +36,9 @@ void AppendEscape(rt::Text& out, std::uint8_t b) {
 
 }  // namespace
 
+// The conversions themselves are the runtime's (code page 936 on every
+// system); these two only lay the result out as the zero-terminated buffers
+// of the escaper.
 rt::Bytes AnsiToUtf16(const rt::Text& text) {
   const std::u16string units = rt::GbkToUtf16(text);
   rt::Bytes out;
@@ -49,12 +53,10 @@ rt::Bytes AnsiToUtf16(const rt::Text& text) {
 }
 
 rt::Bytes AnsiToUtf8(const rt::Text& text) {
-  std::string utf8 = rt::Utf16ToUtf8(rt::GbkToUtf16(text));
+  const std::string utf8 = rt::GbkToUtf8(text);
   // Cut at the first zero, as a NUL-terminated conversion would, then end
   // with exactly one zero byte.
-  const size_t nul = utf8.find('\0');
-  if (nul != std::string::npos) utf8.resize(nul);
-  rt::Bytes out(utf8.begin(), utf8.end());
+  rt::Bytes out(utf8.begin(), std::find(utf8.begin(), utf8.end(), '\0'));
   out.push_back(0);
   return out;
 }
