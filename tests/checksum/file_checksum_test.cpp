@@ -122,7 +122,7 @@ TEST_F(ChecksumFiles, SumsRunningAtOnceKeepTheirOwnPieces) {
   // The read buffer is kept between calls: threads summing at the same time,
   // and a sum started between the chunks of another, must each read into
   // their own, or one overwrites the piece another is still summing.
-  const size_t chunk = app::kChecksumChunkSize;
+  const size_t chunk = checksum::kChecksumChunkSize;
   constexpr int kThreads = 4;
   std::vector<rt::Bytes> contents;
   for (int t = 0; t < kThreads; ++t) {
@@ -134,15 +134,15 @@ TEST_F(ChecksumFiles, SumsRunningAtOnceKeepTheirOwnPieces) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 8; ++round)
-        if (app::TryFileChecksumOfFile(File("t" + std::to_string(t))) != Reference(contents[t])) ++wrong[t];
+        if (checksum::TryFileChecksumOfFile(File("t" + std::to_string(t))) != Reference(contents[t])) ++wrong[t];
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
 
   int nested_wrong = 0;
-  const int32_t outer = app::FileChecksumOfFile(File("t0"), [&] {
-    if (app::TryFileChecksumOfFile(File("t1")) != Reference(contents[1])) ++nested_wrong;
+  const int32_t outer = checksum::FileChecksumOfFile(File("t0"), [&] {
+    if (checksum::TryFileChecksumOfFile(File("t1")) != Reference(contents[1])) ++nested_wrong;
   });
   EXPECT_EQ(outer, Reference(contents[0]));
   EXPECT_EQ(nested_wrong, 0);
