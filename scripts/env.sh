@@ -3,6 +3,8 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${UPDATER_BUILD_DIR:-$ROOT/build}"
 NATIVE_BUILD="$BUILD/native"
+# The native patchtool: the operator's side of every demo and test.
+PATCHTOOL="$NATIVE_BUILD/tools/patchtool"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 source "$ROOT/scripts/host.sh"
 

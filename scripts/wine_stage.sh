@@ -108,7 +108,6 @@ not() { ! "$@"; }
 
 # ---- the client, the server and the launcher ---------------------------------
 
-PATCHTOOL="$NATIVE_BUILD/tools/patchtool"
 UPDATER="$WIN_BUILD/app/updater.exe"
 GAME="$WIN_BUILD/tests/game/demo_game.exe"
 LAUNCHER="启动 器.exe"
