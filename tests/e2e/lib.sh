@@ -35,4 +35,9 @@ pixel() {  # pixel FILE X Y -> "R,G,B"
 updater_processes() {
   ps -eo args | grep -c '[u]pdate\.dat gxin' || true
 }
+no_updater() { [ "$(updater_processes)" -eq 0 ]; }
+# Ends every program of this Wine prefix and waits until no updater is left.
+end_updaters() { timeout 20 wineserver -k; wait_until 10 no_updater; }
+# Between two runs against nginx: no updater left, an empty access log.
+reset_run() { end_updaters; : >"$NGINX_DIR/access.log"; }
 

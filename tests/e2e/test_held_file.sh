@@ -15,7 +15,6 @@ cycle_setup held
 # The held file comes slowly, so that the lock lands in the middle of it.
 start_nginx "$SERVER" 8088 'location /patch/528/data/ { limit_rate 1m; }' || { echo "nginx did not start"; exit 1; }
 
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 holders() { ps -eo args | grep -c '[f]ile_holder' || true; }
 no_holder() { [ "$(holders)" -eq 0 ]; }
 win_path() { winepath -w "$1" 2>/dev/null; }

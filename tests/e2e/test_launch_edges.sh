@@ -16,10 +16,8 @@ source "$ROOT/tests/e2e/cycle_lib.sh"
 cycle_setup edges
 start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 window_gone() { ! has_window; }
 list_requests() { request_count '^/patch/528/filelist.txt '; }
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; : >"$NGINX_DIR/access.log"; }
 
 # new_client NAME GAME: a client folder with the launcher (GAME appended) and
 # a release beside it that differs in one nested and one top-level file.

@@ -10,8 +10,6 @@ source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/cycle_lib.sh"
 
 cycle_setup listfetch
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; }
 
 CLIENT="$WORK/list 客户 端"
 mkdir -p "$CLIENT"
@@ -36,7 +34,7 @@ expect_failure() {
   sleep 3
   check "[$label] enter game stays disabled: no game started" test ! -e "$CLIENT/game_started.txt"
   check "[$label] the updater stays" test "$(updater_processes)" -eq 1
-  reset_run
+  end_updaters
   rm -f "$CLIENT/game_started.txt" "$CLIENT/game.dat"
 }
 

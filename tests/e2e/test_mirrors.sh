@@ -14,7 +14,6 @@ source "$ROOT/tests/e2e/lib.sh"
 cycle_setup mirrors
 BIG="大 文件.pak"
 BIG_URI='%E5%A4%A7%20%E6%96%87%E4%BB%B6\.pak'
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 
 # Mirror A is slow on the large file, so that it can be stopped in the middle.
 start_nginx "$SERVER" 8088 'location /patch/528/ { limit_rate 2m; }' || { echo "nginx A did not start"; exit 1; }

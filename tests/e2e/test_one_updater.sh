@@ -41,9 +41,7 @@ check "[two folders] ...with two windows" test "$(windows)" -eq 2
 gave_way() { grep -a -q "another updater runs in this folder" "$A/update.log"; }
 check "[one folder] A's log shows the second start giving way" gave_way
 check "[one folder] B's log shows no such thing" not grep -a -q "another updater runs" "$B/update.log"
-timeout 20 wineserver -k
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
-wait_until 10 no_updater
+end_updaters
 
 # A launcher started in A while its updater runs, minimised: the window
 # comes back, and no second list request is made.

@@ -11,7 +11,6 @@ source "$ROOT/tests/e2e/cycle_lib.sh"
 
 cycle_setup ownpath
 start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 box_open() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 list_count() { request_count '^/patch/528/filelist.txt 200'; }
 

@@ -13,8 +13,7 @@ cycle_setup retries
 FAULTS="$WORK/faults.json"
 
 list_requests() { request_count '^/patch/528/filelist.txt 200'; }
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; stop_fault_server; }
+reset_fault_run() { end_updaters; stop_fault_server; }
 
 # new_client NAME: a client with the launcher and one old file, and a release
 # in which big.bin is new.
@@ -53,7 +52,7 @@ check "[cut twice] the log shows the retries and the resumes" \
   log_has_in_order "$CLIENT/update.log" "file big\.bin: result 8 .*Interrupted" "retry 1/3 of big\.bin in 1\.00 s" \
     "file big\.bin: result 8 .* from offset 100000" "retry 2/3 of big\.bin in 2\.00 s" \
     "file big\.bin: result 0 \(Ok\), 264400 bytes from offset 350000.*checksum ok" "download run done; restart"
-reset_run
+reset_fault_run
 
 # 2. Three 503 answers, then the file.
 new_client busy
@@ -64,7 +63,7 @@ check "[503] the file arrives after three 503s" wait_until 60 cmp -s "$RELEASE/b
 check "[503] three 503 answers, then one 200" \
   test "$(request_count '^/patch/528/big.bin 503')" -eq 3 -a "$(request_count '^/patch/528/big.bin 200')" -eq 1
 check "[503] the launcher restarted" wait_until 60 twice
-reset_run
+reset_fault_run
 
 # 3. Cut four times: the run fails with its text, no restart, partial kept.
 new_client cut-four
@@ -82,14 +81,14 @@ check "[cut four times] the updater stays with its window" test "$(updater_proce
 check "[cut four times] the partial file keeps all that arrived" \
   cmp -s <(head -c 310000 "$RELEASE/big.bin") "$CLIENT/big.bin.tmp"
 check "[cut four times] the old file is gone, as before any download" test ! -e "$CLIENT/big.bin"
-reset_run
+reset_fault_run
 # The next start resumes the kept partial file.
 : >"$FAULTS.none"; echo '{}' >"$FAULTS"
 start_fault_server "$SERVER" "$FAULTS"
 start_launcher "$CLIENT"
 check "[cut four times] the next start completes the file" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
 check "[cut four times] ...asking only for the rest" test -n "$(requests_of 'big.bin 206 "bytes=310000-" 304400$')"
-reset_run
+reset_fault_run
 
 # 4. The list: 503 three times, then the list.
 new_client list-busy
@@ -99,7 +98,7 @@ start_launcher "$CLIENT"
 check "[list 503] the file arrives after the list's retries" wait_until 60 cmp -s "$RELEASE/big.bin" "$CLIENT/big.bin"
 check "[list 503] three 503s for the list before the first 200" \
   test "$(request_count '^/patch/528/filelist.txt 503')" -eq 3
-reset_run
+reset_fault_run
 
 # 5. The exit question during a wait before another try ends the updater at
 #    once: the worker's wait before a file's third retry, and the window
@@ -120,14 +119,14 @@ check "[exit file] the third retry's wait has begun" wait_until 60 log_shows "re
 exit_now file
 check "[exit file] the partial file stays for the next start" \
   cmp -s <(head -c 200000 "$RELEASE/big.bin") "$CLIENT/big.bin.tmp"
-reset_run
+reset_fault_run
 new_client exit-list
 echo '{"/patch/528/filelist.txt": [{"status": 503}, {"status": 503}, {"status": 503}, {"status": 503}]}' >"$FAULTS"
 start_fault_server "$SERVER" "$FAULTS"
 start_launcher "$CLIENT"
 check "[exit list] the list's third retry's wait has begun" wait_until 60 log_shows "retry 3/3 of the list"
 exit_now list
-reset_run
+reset_fault_run
 
 rm -rf "$WORK"
 finish

@@ -19,8 +19,6 @@ start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 LIST="$SERVER/patch/528/filelist.txt"
 
 list_requests() { request_count '^/patch/528/filelist.txt '; }
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; : >"$NGINX_DIR/access.log"; }
 
 # new_client NAME UPDATER: a client at version 1 packed with UPDATER, and a
 # release at version 2 (a changed file and a new one) in $RELEASE.

@@ -12,7 +12,6 @@ cycle_setup failures
 start_nginx "$SERVER" 8088 'location /patch/528/big/ { limit_rate 3m; }' || { echo "nginx did not start"; exit 1; }
 
 list_requests() { request_count '^/patch/528/filelist.txt '; }
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 box_open() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
 # new_client NAME [PACKED=yes]: a client folder with the launcher and a file.
@@ -25,7 +24,6 @@ new_client() {
   rm -rf "$RELEASE"; cp -r "$CLIENT" "$RELEASE"
 }
 
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; : >"$NGINX_DIR/access.log"; }
 
 # 1. Exit confirmed in the middle of a large file; the next run resumes it.
 new_client resume

@@ -26,8 +26,6 @@ trap write_check_cleanup EXIT
 immutable() { chattr +i "$1" && IMMUTABLE+=("$1"); }
 start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 
-no_updater() { [ "$(updater_processes)" -eq 0 ]; }
-reset_run() { timeout 20 wineserver -k; wait_until 10 no_updater; : >"$NGINX_DIR/access.log"; }
 patch_requests() { request_count '^/patch/528/(a|数|%E6)'; }
 log_shows() { grep -a -q -- "$1" "$CLIENT/update.log" 2>/dev/null; }
 
