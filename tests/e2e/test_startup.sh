@@ -21,7 +21,6 @@ cd "$CLIENT"
 updater_running_as() {  # the Wine process title is the Windows command line
   ps -eo args | grep -F "update.dat gxin $1" | grep -qv grep
 }
-no_updater_running() { [ "$(updater_processes)" -eq 0 ]; }
 
 # 1. No arguments: the launcher role.
 echo "stale" >update.dat
@@ -31,21 +30,21 @@ check "update.dat is byte-identical to the launcher" cmp -s update.dat "$LAUNCHE
 check "the copy runs with gxin and the launcher's full name" wait_until 15 updater_running_as "$LAUNCHER"
 check "the copy opens the updater window" wait_until 20 has_window
 shot startup-updater-role
-timeout 20 wineserver -k; wait_until 10 no_updater_running
+end_updaters
 
 # 2. The single argument gxin is still the launcher role.
 rm -f update.dat
 timeout 30 wine "$LAUNCHER" gxin
 check "a single gxin rewrites update.dat" cmp -s update.dat "$LAUNCHER"
 check "and starts the copy" wait_until 15 updater_running_as "$LAUNCHER"
-timeout 20 wineserver -k; wait_until 10 no_updater_running
+end_updaters
 
 # 3. A wrong marker ends at once, without a window.
 timeout 30 wine update.dat GXIN "$LAUNCHER"
 check "wrong marker ends with exit code 0" test $? -eq 0
 sleep 1
 check "wrong marker opens no window" not has_window
-check "wrong marker starts nothing" no_updater_running
+check "wrong marker starts nothing" no_updater
 
 # 4. Three arguments: the updater role; the third is ignored.
 (timeout 60 wine update.dat gxin "$LAUNCHER" extra >/dev/null 2>&1 &)
