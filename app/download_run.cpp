@@ -5,7 +5,9 @@
 #include "app/update_log.h"
 #include "app/write_check.h"
 #include "checksum/file_checksum.h"
+#include "list/layout.h"
 #include "net/download_result.h"
+#include "net/download_target.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
@@ -16,7 +18,10 @@ namespace {
 
 constexpr int32_t kTimerIntervalMs = 100;
 constexpr int32_t kWaitBeforeFileMs = 100;
-constexpr const char kPartialSuffix[] = ".tmp";
+constexpr const char* kPartialSuffix = list::kPartialSuffix;
+// The engine writes its partial file under its own spelling of the suffix;
+// the run looks for it under the list's.
+static_assert(list::SameName(net::kPartialSuffix, list::kPartialSuffix), "one partial-file suffix");
 
 // Stops the run with its failure text standing: no restart, so a patch that
 // fails every time cannot restart the updater without end.

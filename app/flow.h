@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "app/globals.h"
 #include "net/download_url.h"
@@ -43,6 +44,12 @@ struct FlowServices {
   // Write probes of the client folder and of a file about to be replaced.
   std::function<rt::AccessCheck(const rt::Text& folder)> probe_folder;
   std::function<rt::AccessCheck(const rt::Text& path)> probe_replaceable;
+  // Values kept for the user across runs and client folders (the registry on
+  // Windows): the highest list sequence accepted.
+  std::function<std::optional<rt::Text>(const rt::Text& key, const rt::Text& name)> read_user_value;
+  std::function<bool(const rt::Text& key, const rt::Text& name, const rt::Text& value)> write_user_value;
+  // Today as days since 1970-01-01, UTC: a signed list's expiry.
+  std::function<int64_t()> utc_day;
 };
 
 // The real services; `start_download_run` is the updater's own (it owns the

@@ -1,6 +1,7 @@
 // The enter-game click: write the payload carried behind the updater's own
 // image out as game.dat, start it and close the window.
 #include "app/flow.h"
+#include "list/layout.h"
 #include "payload/payload.h"
 #include "runtime/dialog.h"
 #include "runtime/files.h"
@@ -8,7 +9,7 @@
 
 namespace app {
 namespace {
-constexpr const char kGameFile[] = "game.dat";
+constexpr const char* kGameFile = list::kGameFileName;
 }
 
 void LaunchGame(Flow& flow) {

@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "app/patch_site.h"
-#include "app/remote_list.h"
+#include "list/file_list.h"
 #include "runtime/thread.h"
 #include "runtime/types.h"
 #include "ui/download_job.h"
 
 namespace app {
+
+using list::PatchEntry;
 
 struct Globals {
   rt::Text RestartProgramName;
@@ -17,8 +19,8 @@ struct Globals {
   // The server's patch folder on each mirror (ServerBaseUrl, the
   // PatchFolderNumber) and the client folder (LocalBaseFolder).
   PatchSite Site;
-  // The public key (hex) the remote list must be signed with; empty: the list
-  // is read unsigned.
+  // The public key(s) (hex, several separated by ";") the remote list must be
+  // signed with; empty: the list is read unsigned.
   rt::Text ListPublicKey;
   // The files to fetch: the list's entries whose local checksum differs.
   std::vector<PatchEntry> PatchList;

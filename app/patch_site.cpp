@@ -2,14 +2,12 @@
 
 #include <utility>
 
+#include "list/layout.h"
 #include "net/url_escape.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
 namespace app {
-namespace {
-constexpr const char kListName[] = "filelist.txt";
-}
 
 std::vector<rt::Text> SplitMirrors(const rt::Text& setting) {
   std::vector<rt::Text> mirrors;
@@ -23,7 +21,7 @@ std::vector<rt::Text> SplitMirrors(const rt::Text& setting) {
 PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number, rt::Text local_base_folder)
     : mirrors_(SplitMirrors(server_setting)),
       patch_folder_number_(patch_folder_number),
-      folder_path_("patch/" + rt::ToText(patch_folder_number) + "/"),
+      folder_path_(list::PatchFolder(patch_folder_number)),
       local_base_folder_(std::move(local_base_folder)) {
   if (!mirrors_.empty()) server_base_url_ = mirrors_.front();
   for (const rt::Text& mirror : mirrors_) folders_.push_back(net::SplitDownloadUrl(net::EscapeUrl(mirror + folder_path_)));
@@ -37,7 +35,7 @@ std::vector<rt::Text> PatchSite::FileMirrorOrder() const {
   return order;
 }
 
-rt::Text PatchSite::ListUrl(const rt::Text& mirror) const { return mirror + folder_path_ + kListName; }
+rt::Text PatchSite::ListUrl(const rt::Text& mirror) const { return mirror + folder_path_ + list::kListFileName; }
 
 rt::Text PatchSite::FileUrl(const rt::Text& mirror, const rt::Text& entry) const {
   return net::EscapeUrl(mirror + folder_path_ + rt::ReplaceChar(entry, '\\', '/'));

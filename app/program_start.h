@@ -5,12 +5,13 @@
 #include <functional>
 
 #include "app/globals.h"
+#include "list/layout.h"
 #include "runtime/types.h"
 
 namespace app {
 
 inline constexpr const char kMarker[] = "gxin";
-inline constexpr const char kCopyName[] = "update.dat";
+inline constexpr const char* kCopyName = list::kUpdaterCopyName;
 
 // How long a new process waits for the folder's lock. The launcher waits for
 // an updater that is ending (the restart at the end of a run starts the

@@ -1,3 +1,4 @@
+#include <ctime>
 #include <utility>
 
 #include "app/flow.h"
@@ -8,8 +9,12 @@
 #include "runtime/file_access.h"
 #include "runtime/instance.h"
 #include "runtime/process.h"
+#include "runtime/user_values.h"
 
 namespace app {
+namespace {
+constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+}  // namespace
 
 FlowServices RealServices(std::function<bool()> start_download_run) {
   FlowServices s;
@@ -29,6 +34,9 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.log = [](const rt::Text& line) {
     AppendLogLine(rt::RunDirectory() + "\\" + kLogName, rt::LocalTimeText(), line);
   };
+  s.read_user_value = rt::ReadUserValue;
+  s.write_user_value = rt::WriteUserValue;
+  s.utc_day = [] { return static_cast<int64_t>(std::time(nullptr) / kSecondsPerDay); };
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
   s.start_download_run = std::move(start_download_run);

@@ -6,11 +6,12 @@
 // results and error codes), and a log that cannot be written changes nothing.
 #include <cstdint>
 
+#include "list/layout.h"
 #include "runtime/types.h"
 
 namespace app {
 
-inline constexpr const char kLogName[] = "update.log";
+inline constexpr const char* kLogName = list::kLogFileName;
 inline constexpr int64_t kLogMaxBytes = 256 * 1024;
 
 // Appends "<time> <line>" CR LF to the log at `path`, then trims it. Every

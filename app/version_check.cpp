@@ -1,10 +1,11 @@
-// The remote version check: fetch filelist.txt, checksum every listed local
-// file, and either enable the enter-game button or start the download run.
+// The remote version check, in four steps: fetch the lists (from the mirrors,
+// as many as it takes), choose one, checksum the local files it names, and
+// report: enable the enter-game button or start the download run.
+#include <optional>
 #include <utility>
 
 #include "app/flow.h"
 #include "app/list_trust.h"
-#include "app/remote_list.h"
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "checksum/file_checksum.h"
@@ -14,91 +15,136 @@
 namespace app {
 namespace {
 
-// The list fetch, tried again after a transient failure with the same waits
-// as a patch file. Runs on the window thread: the waits let messages through,
-// and the exit question ends the process during them too.
-rt::FetchResult FetchList(Flow& flow, const rt::Text& url) {
-  ui::WindowPort& window = *flow.window;
-  for (int32_t retry = 0;; ++retry) {
-    const uint32_t started = flow.services.tick_count();
-    rt::FetchResult result = flow.services.fetch_url(url);
-    const uint32_t ms = flow.services.tick_count() - started;
-    flow.services.log("list " + url + ": " + rt::ToString(result.outcome) + ", HTTP " + rt::ToText(result.status) +
-                      ", " + rt::ToText(static_cast<int64_t>(result.body.size())) + " bytes, " + Seconds(ms));
-    if (!IsTransientFetch(result) || retry == kMoreTries) return result;
-    window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, retry + 1, kMoreTries));
-    flow.services.log("retry " + rt::ToText(retry + 1) + "/" + rt::ToText(kMoreTries) + " of the list in " +
-                      Seconds(static_cast<uint32_t>(kRetryWaitsMs[retry])));
-    flow.services.delay(kRetryWaitsMs[retry]);
-    window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
-  }
+// A usable list and the mirror that gave it.
+struct Candidate {
+  rt::Text mirror;
+  CheckedList checked;
+};
+
+// One request for the list, logged. Runs on the window thread.
+rt::FetchResult FetchOnce(Flow& flow, const rt::Text& url) {
+  const uint32_t started = flow.services.tick_count();
+  rt::FetchResult result = flow.services.fetch_url(url);
+  const uint32_t ms = flow.services.tick_count() - started;
+  flow.services.log("list " + url + ": " + rt::ToString(result.outcome) + ", HTTP " + rt::ToText(result.status) +
+                    ", " + rt::ToText(static_cast<int64_t>(result.body.size())) + " bytes, " + Seconds(ms));
+  return result;
 }
 
-}  // namespace
-
-void CheckRemoteVersion(Flow& flow) {
-  Globals& g = flow.globals;
+// The wait before another round over the mirrors whose fetch failed on the
+// way; the waits let messages through, and the exit question ends the
+// process during them too.
+void WaitBeforeRound(Flow& flow, int32_t retry) {
   ui::WindowPort& window = *flow.window;
-  window.SetCaption(ui::kGameTitleLabel, g.GameTitle);
+  window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, retry, kMoreTries));
+  flow.services.log("retry " + rt::ToText(retry) + "/" + rt::ToText(kMoreTries) + " of the list in " +
+                    Seconds(static_cast<uint32_t>(kRetryWaitsMs[retry - 1])));
+  flow.services.delay(kRetryWaitsMs[retry - 1]);
   window.SetCaption(ui::kCurrentTaskLabel, kTextChecking);
+}
 
-  // The list comes from the first mirror, in order, that gives a usable one.
-  // Anything but a complete 2xx answer after its tries is a failed fetch: an
-  // error page is no list, and a list cut short would hide entries. With a
-  // key, the list must also carry a valid signature and a sequence not below
-  // the last one accepted.
-  const rt::Text sequence_file = g.Site.LocalPath(kSequenceFileName);
-  RemoteList list;
-  ListTrust trusted;
-  for (const rt::Text& mirror : g.Site.Mirrors()) {
-    {
-      const rt::FetchResult fetched = FetchList(flow, g.Site.ListUrl(mirror));  // released before the checksums
-      trusted = ListTrust();
-      list = RemoteList();
-      if (fetched.ok()) {
-        trusted = CheckListTrust(fetched.body, g.ListPublicKey, sequence_file);
-        if (trusted.trusted) {
-          list = ParseRemoteList(trusted.body);
-        } else {
-          flow.services.log(rt::Text("list refused: ") + trust::ToString(trusted.verdict));
-        }
+// Choose: true when `fresh` is to be taken over `held`. Unsigned, the first
+// usable list wins; signed, the higher sequence (the first of equals).
+bool Prefer(const Candidate& fresh, const std::optional<Candidate>& held, const ListKeys& keys) {
+  if (!held) return true;
+  return keys.signed_lists && fresh.checked.sequence > held->checked.sequence;
+}
+
+// True when no other mirror can give a better list than `best`: unsigned,
+// any usable list; signed, one above the sequence accepted before (a mirror
+// that is behind, or frozen on the list this client has, must not hold it
+// there while another has the next release).
+bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
+  return !keys.signed_lists || best.checked.sequence > kept;
+}
+
+// Fetch the lists: a round over every mirror first, then, for the mirrors
+// whose fetch failed on the way (no connection, cut short, a 5xx), up to
+// kMoreTries more rounds after the waits of kRetryWaitsMs, until the choice
+// is settled. Anything but a complete 2xx answer is no list: an error page
+// is none, and a list cut short would hide entries. Nothing when no mirror
+// gave a usable list.
+std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept) {
+  const PatchSite& site = flow.globals.Site;
+  std::vector<rt::Text> asking = site.Mirrors();
+  std::optional<Candidate> best;
+  for (int32_t round = 0; round <= kMoreTries && !asking.empty(); ++round) {
+    if (round > 0) WaitBeforeRound(flow, round);
+    std::vector<rt::Text> again;
+    for (const rt::Text& mirror : asking) {
+      const rt::FetchResult fetched = FetchOnce(flow, site.ListUrl(mirror));  // released before the checksums
+      if (!fetched.ok()) {
+        if (IsTransientFetch(fetched)) again.push_back(mirror);
+        continue;
       }
-      trusted.body = rt::Bytes();
+      Candidate fresh{mirror, CheckList(fetched.body, keys, kept, flow.services.utc_day())};
+      if (!fresh.checked.usable()) {
+        flow.services.log("list refused: " + fresh.checked.Reason());
+        continue;
+      }
+      if (keys.signed_lists) flow.services.log("list from " + mirror + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)));
+      if (Prefer(fresh, best, keys)) best = std::move(fresh);
+      if (Settled(*best, keys, kept)) return best;
     }
-    if (list.usable) {
-      g.Site.UseListMirror(mirror);
-      break;
-    }
+    asking = std::move(again);
   }
-  if (!list.usable) {
-    flow.services.log("list unusable");
-    window.SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
-    window.SetDisabled(ui::kEnterGameButton, true);
-    return;
-  }
-  RememberListSequence(trusted, g.ListPublicKey, sequence_file);
+  return best;
+}
 
+// Checksum the local files: the entries whose local file differs, in list
+// order. Relative paths resolve against the program folder, the current
+// folder. Messages get through between chunks too, so a large file does not
+// freeze the window.
+std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> entries) {
   std::vector<PatchEntry> candidates;
-  for (PatchEntry& entry : list.entries) {
-    // Relative paths resolve against the program folder, the current folder.
-    // Messages get through between chunks too, so a large file does not
-    // freeze the window.
-    int32_t local = checksum::FileChecksumOfFile(entry.path, flow.services.process_events);
+  for (PatchEntry& entry : entries) {
+    const int32_t local = checksum::FileChecksumOfFile(entry.path, flow.services.process_events);
     flow.services.process_events();
     if (rt::ToText(local) != entry.checksum) candidates.push_back(std::move(entry));
   }
+  return candidates;
+}
 
+// Report: up to date, or the files to fetch and the run started.
+void Report(Flow& flow, std::vector<PatchEntry> candidates) {
+  ui::WindowPort& window = *flow.window;
   flow.services.log("list checked: " + rt::ToText(static_cast<int32_t>(candidates.size())) + " files to update");
   if (candidates.empty()) {
     window.SetCaption(ui::kCurrentTaskLabel, kTextUpToDate);
     window.SetDisabled(ui::kEnterGameButton, false);
     return;
   }
-  window.SetCaption(ui::kCurrentTaskLabel,
-                    rt::FormatText(kTextFilesToUpdate, static_cast<int>(candidates.size())));
-  g.PatchList = candidates;
+  window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextFilesToUpdate, static_cast<int>(candidates.size())));
+  flow.globals.PatchList = std::move(candidates);
   window.SetDisabled(ui::kEnterGameButton, true);
   flow.services.start_download_run();
+}
+
+void ReportListFailed(Flow& flow) {
+  flow.services.log("list unusable");
+  flow.window->SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
+  flow.window->SetDisabled(ui::kEnterGameButton, true);
+}
+
+}  // namespace
+
+void CheckRemoteVersion(Flow& flow) {
+  Globals& g = flow.globals;
+  flow.window->SetCaption(ui::kGameTitleLabel, g.GameTitle);
+  flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
+
+  const ListKeys keys = ParseListKeys(g.ListPublicKey);
+  const SequenceKeeper keeper(g.Site.LocalPath(kSequenceFileName), keys, flow.services.read_user_value,
+                              flow.services.write_user_value);
+  const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;
+  std::optional<Candidate> chosen = FetchLists(flow, keys, kept);
+  if (!chosen) {
+    ReportListFailed(flow);
+    return;
+  }
+  g.Site.UseListMirror(chosen->mirror);
+  if (keys.signed_lists) keeper.Keep(chosen->checked.sequence);
+  Report(flow, ChecksumLocalFiles(flow, std::move(chosen->checked.list.entries)));
 }
 
 }  // namespace app

@@ -28,6 +28,12 @@ bool RemoveFile(const Text& path);
 bool CopyFile(const Text& from, const Text& to);
 // Fails when the target exists.
 bool MoveFile(const Text& from, const Text& to);
+// Puts `from` in the place of `to` in one step, replacing an existing target
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on
+// Windows, rename(2) on POSIX): a reader sees the old file or the new one,
+// never a half-written one. Both must be on one volume. True on success;
+// on failure both files stay as they were.
+[[nodiscard]] bool ReplaceFile(const Text& from, const Text& to);
 
 // Attribute bits kept by SetFileAttributes.
 constexpr uint32_t kAttrReadOnly = 0x1;

@@ -23,12 +23,18 @@ std::optional<SecretKey> ParseSecretKeyFile(const rt::Bytes& content) {
   rt::Text text(content.begin(), content.end());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   SecretKey key;
-  if (!ParseHex(text, key.data(), key.size()) || sodium_init() < 0) return std::nullopt;
+  const bool parsed = ParseHex(text, key.data(), key.size());
+  sodium_memzero(text.data(), text.size());
+  if (!parsed || sodium_init() < 0) {
+    sodium_memzero(key.data(), key.size());
+    return std::nullopt;
+  }
   // The second half must be the public key of the seed in the first.
   PublicKey derived;
   SecretKey again;
   if (crypto_sign_seed_keypair(derived.data(), again.data(), key.data()) != 0 || again != key) {
     sodium_memzero(again.data(), again.size());
+    sodium_memzero(key.data(), key.size());
     return std::nullopt;
   }
   sodium_memzero(again.data(), again.size());
@@ -41,8 +47,15 @@ PublicKey PublicKeyOf(const SecretKey& key) {
   return out;
 }
 
-rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key) {
-  const std::string head = std::string(kSequencePrefix) + std::to_string(sequence) + kLineEnd;
+void WipeSecret(SecretKey* key) { sodium_memzero(key->data(), key->size()); }
+void WipeSecret(rt::Bytes* bytes) {
+  if (!bytes->empty()) sodium_memzero(bytes->data(), bytes->size());
+}
+
+rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key,
+                   std::optional<std::int64_t> expires) {
+  std::string head = std::string(kSequencePrefix) + std::to_string(sequence) + kLineEnd;
+  if (expires) head += std::string(kExpiresPrefix) + DateText(*expires) + kLineEnd;
   rt::Bytes list(head.begin(), head.end());
   const rt::Bytes entries = StripSignatureLines(unsigned_list);
   list.insert(list.end(), entries.begin(), entries.end());

@@ -30,9 +30,15 @@ rt::Text SecretKeyFileText(const SecretKey& key);
 std::optional<SecretKey> ParseSecretKeyFile(const rt::Bytes& content);
 PublicKey PublicKeyOf(const SecretKey& key);
 
-// The signed form of a list: the sequence line, the entries of `unsigned_list`
-// (its own sequence and signature lines left out), and the signature line.
-// Empty when the crypto library cannot start.
-rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key);
+// The signed form of a list: the sequence line, the expiry line when a day is
+// given, the entries of `unsigned_list` (its own sequence, expiry and
+// signature lines left out), and the signature line. Empty when the crypto
+// library cannot start.
+rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key,
+                   std::optional<std::int64_t> expires = std::nullopt);
+
+// Overwrites secret bytes before their memory is let go.
+void WipeSecret(SecretKey* key);
+void WipeSecret(rt::Bytes* bytes);
 
 }  // namespace trust

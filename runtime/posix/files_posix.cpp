@@ -187,6 +187,18 @@ bool MoveFile(const Text& from, const Text& to) {
   return ::unlink(src.c_str()) == 0;
 }
 
+bool ReplaceFile(const Text& from, const Text& to) {
+  if (from.empty() || to.empty()) return false;
+  const std::string src = NativePath(from), dst = NativePath(to);
+  // Windows refuses to replace a file that is open without delete sharing,
+  // and to move one that is.
+  if (IsOpen(src) || IsOpen(dst)) return false;
+  struct stat st;
+  if (::lstat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::lstat(dst.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  return ::rename(src.c_str(), dst.c_str()) == 0;
+}
+
 bool SetFileAttributes(const Text& path, uint32_t attributes) {
   std::string native = NativePath(path);
   struct stat st;

@@ -105,6 +105,11 @@ bool MoveFile(const Text& from, const Text& to) {
   return !from.empty() && !to.empty() && MoveFileW(Wide(from).c_str(), Wide(to).c_str()) != 0;
 }
 
+bool ReplaceFile(const Text& from, const Text& to) {
+  return !from.empty() && !to.empty() &&
+         MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool SetFileAttributes(const Text& path, uint32_t attributes) {
   DWORD kept = attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
   return !path.empty() && SetFileAttributesW(Wide(path).c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL) != 0;

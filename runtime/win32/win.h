@@ -1,5 +1,5 @@
 #pragma once
-// <windows.h> for our Windows files. The A/W macros CopyFile, MoveFile and
+// <windows.h> for our Windows files. The A/W macros CopyFile, MoveFile, ReplaceFile and
 // SetFileAttributes/GetFileAttributes would rename our runtime functions, so
 // they are undone here; call the W functions by their full names.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -16,3 +16,4 @@
 #undef GetFileAttributes
 #undef FindText
 #undef ReplaceText
+#undef ReplaceFile

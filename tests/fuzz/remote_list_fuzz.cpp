@@ -3,13 +3,14 @@
 // decoded as code page 936 does: a lead byte takes the next byte only when
 // that byte can trail; "\" and "/" both separate; empty and "." segments stay
 // put, ".." and the all-dots forms go up) and must never be rooted, never
-// leave the folder and never name a device.
+// leave the folder and never name a device; nor may it hold a wildcard, a
+// character Windows refuses in a name or a control character.
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/remote_list.h"
+#include "list/file_list.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -50,7 +51,23 @@ bool IsDevice(const std::string& segment) {
          base[3] >= '1' && base[3] <= '9';
 }
 
+// No byte of an accepted path is a wildcard, a character Windows refuses in a
+// name, a control character or "/", unless it trails a GBK lead byte.
+void CheckPlainBytes(const std::string& path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (IsLead(c)) {
+      FUZZ_CHECK(i + 1 < path.size() && IsTrail(static_cast<unsigned char>(path[i + 1])));
+      ++i;
+      continue;
+    }
+    FUZZ_CHECK(c >= 0x20 && c != 0x7F && c < 0x80);
+    FUZZ_CHECK(std::string("*?\"|<>/#").find(static_cast<char>(c)) == std::string::npos);
+  }
+}
+
 void CheckStaysInside(const std::string& path) {
+  CheckPlainBytes(path);
   bool rooted = false;
   const std::vector<std::string> segments = Segments(path, &rooted);
   FUZZ_CHECK(!rooted);
@@ -73,11 +90,11 @@ void CheckStaysInside(const std::string& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const rt::Bytes body(data, data + size);
-  const app::RemoteList list = app::ParseRemoteList(body);
-  if (!list.usable) {
+  const list::FileList list = list::ParseFileList(body, list::HashLines::kSkipped);
+  if (!list.usable()) {
     FUZZ_CHECK(list.entries.empty());
     return 0;
   }
-  for (const app::PatchEntry& entry : list.entries) CheckStaysInside(entry.path);
+  for (const list::PatchEntry& entry : list.entries) CheckStaysInside(entry.path);
   return 0;
 }

@@ -1,0 +1,201 @@
+#include "list/file_list.h"
+
+#include <cstring>
+
+#include "list/entry_names.h"
+#include "runtime/convert.h"
+#include "runtime/text.h"
+
+namespace list {
+namespace {
+
+constexpr size_t kHashLinePrefixLength = sizeof(kHashLinePrefix) - 1;
+constexpr size_t kMaxSizeDigits = 19;  // 2^63-1 has 19
+
+// Calls `line(text)` for every line as SplitText at CR LF gives them (GBK-aware:
+// a lead byte takes the CR after it as its trail, so that is no line end; an
+// empty last piece dropped), without holding them all.
+template <typename Visit>
+void ForEachLine(const rt::Text& content, Visit line) {
+  size_t start = 0, i = 0;
+  while (i < content.size()) {
+    if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') {
+      line(content.substr(start, i - start));
+      i += 2;
+      start = i;
+    } else {
+      i += rt::GbkCharLength(content, i);
+    }
+  }
+  if (start < content.size()) line(content.substr(start));
+}
+
+bool StartsWith(const rt::Text& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+int LowerHexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The decimal text of a size: digits only, no leading zero, at most 2^63-1.
+std::optional<int64_t> ParseSize(const rt::Text& digits) {
+  if (digits.empty() || digits.size() > kMaxSizeDigits || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');  // 19 digits fit 64 bits
+  }
+  if (value > static_cast<uint64_t>(kMaxFileSize)) return std::nullopt;
+  return static_cast<int64_t>(value);
+}
+
+// Follows the lines of a list, entry by entry: counts them, or keeps them
+// with their digests, and finds the first fault.
+class Reader {
+ public:
+  Reader(HashLines hashes, std::vector<PatchEntry>* keep) : hashes_(hashes), keep_(keep) {}
+
+  void Line(const rt::Text& line) {
+    if (fault_ != ListFault::kNone) return;
+    rt::TextArray fields = rt::SplitText(line, "#");
+    if (fields.size() == 2) {
+      Entry(std::move(fields));
+      return;
+    }
+    const bool hash_line = hashes_ == HashLines::kRequired && StartsWith(line, kHashLinePrefix);
+    if (hash_line) {
+      Hash(line);
+      return;
+    }
+    if (awaiting_hash_) fault_ = ListFault::kMissingHash;
+    after_hash_ = false;
+  }
+
+  // After the last line: the last entry's hash line may be missing too.
+  ListFault Finish() {
+    if (fault_ == ListFault::kNone && awaiting_hash_) fault_ = ListFault::kMissingHash;
+    return fault_;
+  }
+  size_t entries() const { return entries_; }
+  const rt::Text& refused_path() const { return refused_path_; }
+
+ private:
+  void Entry(rt::TextArray fields) {
+    if (awaiting_hash_) {
+      fault_ = ListFault::kMissingHash;
+      return;
+    }
+    const bool harmless = fields[0].empty() && fields[1] == "0";
+    if (!harmless && !CheckEntryPath(fields[0]).ok()) {
+      fault_ = ListFault::kUnsafeName;
+      refused_path_ = fields[0];
+      return;
+    }
+    ++entries_;
+    if (keep_ != nullptr) keep_->push_back(PatchEntry{std::move(fields[0]), std::move(fields[1]), std::nullopt});
+    awaiting_hash_ = hashes_ == HashLines::kRequired;
+    after_hash_ = false;
+  }
+
+  void Hash(const rt::Text& line) {
+    if (!awaiting_hash_) {
+      fault_ = after_hash_ ? ListFault::kRepeatedHash : ListFault::kStrayHash;
+      return;
+    }
+    const std::optional<FileDigest> digest = ParseHashLine(line);
+    if (!digest) {
+      fault_ = ListFault::kMalformedHash;
+      return;
+    }
+    if (keep_ != nullptr) keep_->back().digest = *digest;
+    awaiting_hash_ = false;
+    after_hash_ = true;
+  }
+
+  HashLines hashes_;
+  std::vector<PatchEntry>* keep_;
+  ListFault fault_ = ListFault::kNone;
+  size_t entries_ = 0;
+  bool awaiting_hash_ = false;  // the last line was an entry that needs its hash line
+  bool after_hash_ = false;     // the last line was an entry's hash line
+  rt::Text refused_path_;
+};
+
+}  // namespace
+
+const char* ToString(ListFault fault) {
+  switch (fault) {
+    case ListFault::kNone: return "usable";
+    case ListFault::kEmpty: return "empty";
+    case ListFault::kErrorPage: return "an error page (\"<\")";
+    case ListFault::kUnsafeName: return "an entry whose name the updater refuses";
+    case ListFault::kMissingHash: return "an entry without its hash line";
+    case ListFault::kRepeatedHash: return "an entry with two hash lines";
+    case ListFault::kMalformedHash: return "a malformed hash line";
+    case ListFault::kStrayHash: return "a hash line after a line that is no entry";
+  }
+  return "unknown";
+}
+
+rt::Text HashLine(const FileDigest& digest) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  rt::Text line = kHashLinePrefix + rt::ToText(digest.size) + "#";
+  for (std::uint8_t b : digest.sha256) {
+    line += kDigits[b >> 4];
+    line += kDigits[b & 0x0F];
+  }
+  return line;
+}
+
+std::optional<FileDigest> ParseHashLine(const rt::Text& line) {
+  if (!StartsWith(line, kHashLinePrefix)) return std::nullopt;
+  const size_t hash_mark = line.find('#', kHashLinePrefixLength);
+  if (hash_mark == rt::Text::npos || line.size() - hash_mark - 1 != kSha256Bytes * 2) return std::nullopt;
+  const std::optional<int64_t> size = ParseSize(line.substr(kHashLinePrefixLength, hash_mark - kHashLinePrefixLength));
+  if (!size) return std::nullopt;
+  FileDigest digest;
+  digest.size = *size;
+  for (size_t i = 0; i < kSha256Bytes; ++i) {
+    const int high = LowerHexValue(line[hash_mark + 1 + 2 * i]);
+    const int low = LowerHexValue(line[hash_mark + 2 + 2 * i]);
+    if (high < 0 || low < 0) return std::nullopt;
+    digest.sha256[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return digest;
+}
+
+FileList ParseFileList(const rt::Bytes& body, HashLines hashes) {
+  FileList list;
+  const rt::Text content = rt::ToText(body);
+  if (content.empty()) return list;
+  if (rt::FindText(content, "<") != -1) {
+    list.fault = ListFault::kErrorPage;
+    return list;
+  }
+  Reader counter(hashes, nullptr);
+  ForEachLine(content, [&counter](const rt::Text& line) { counter.Line(line); });
+  list.fault = counter.Finish();
+  if (!list.usable()) {
+    list.refused_path = counter.refused_path();
+    return list;
+  }
+  list.entries.reserve(counter.entries());
+  Reader reader(hashes, &list.entries);
+  ForEachLine(content, [&reader](const rt::Text& line) { reader.Line(line); });
+  list.fault = reader.Finish();
+  return list;
+}
+
+rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries) {
+  rt::Text text;
+  for (const PatchEntry& entry : entries) {
+    text += entry.path + "#" + entry.checksum + "\r\n";
+    if (entry.digest) text += HashLine(*entry.digest) + "\r\n";
+  }
+  return rt::Bytes(text.begin(), text.end());
+}
+
+}  // namespace list
