@@ -51,6 +51,9 @@ void WipeSecret(SecretKey* key) { sodium_memzero(key->data(), key->size()); }
 void WipeSecret(rt::Bytes* bytes) {
   if (!bytes->empty()) sodium_memzero(bytes->data(), bytes->size());
 }
+void WipeSecret(rt::Text* text) {
+  if (!text->empty()) sodium_memzero(text->data(), text->size());
+}
 
 rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key,
                    std::optional<std::int64_t> expires) {

@@ -40,5 +40,6 @@ rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const
 // Overwrites secret bytes before their memory is let go.
 void WipeSecret(SecretKey* key);
 void WipeSecret(rt::Bytes* bytes);
+void WipeSecret(rt::Text* text);
 
 }  // namespace trust

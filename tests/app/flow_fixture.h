@@ -7,6 +7,7 @@
 #include <map>
 
 #include "app/flow.h"
+#include "list/layout.h"
 #include "tests/ui/recording_port.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -42,7 +43,7 @@ class FlowTest : public ::testing::Test {
       done = total.load();
       // Through a partial file and a checked install, as the engine does,
       // but without its read-only handling: what the run itself must do.
-      const rt::Text partial = path + ".tmp";
+      const rt::Text partial = path + list::kPartialSuffix;
       if (!rt::WriteWholeFile(partial, rt::ToBytes(it->second))) return 5;
       rt::RemoveFile(path);
       return rt::MoveFile(partial, path) ? 0 : 7;
@@ -66,6 +67,16 @@ class FlowTest : public ::testing::Test {
     flow_.services.log = [this](const rt::Text& line) { log_.push_back(line); };
     flow_.services.probe_folder = rt::ProbeFolderWritable;
     flow_.services.probe_replaceable = rt::ProbeReplaceable;
+    flow_.services.read_user_value = [this](const rt::Text& key, const rt::Text& name) -> std::optional<rt::Text> {
+      const auto it = user_values_.find(key + "|" + name);
+      if (it == user_values_.end()) return std::nullopt;
+      return it->second;
+    };
+    flow_.services.write_user_value = [this](const rt::Text& key, const rt::Text& name, const rt::Text& value) {
+      user_values_[key + "|" + name] = value;
+      return true;
+    };
+    flow_.services.utc_day = [this] { return today_; };
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
 
@@ -92,6 +103,8 @@ class FlowTest : public ::testing::Test {
   std::vector<int32_t> delays_;
   std::vector<rt::Text> log_;
   std::deque<rt::FetchResult> fetch_script_;  // answers before the list
+  std::map<rt::Text, rt::Text> user_values_;  // "key|name" -> value: the user's registry
+  int64_t today_ = 19875;                     // 2024-06-01
   int runs_started_ = 0;
   int events_ = 0;
 };

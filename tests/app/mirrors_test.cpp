@@ -6,13 +6,23 @@
 #include "app/patch_site.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
+#include "list/file_list.h"
 #include "trust/list_keys.h"
+#include "trust/sha256.h"
 
 using namespace app;
 
 namespace {
 
 rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
+
+// The signed form of a one-entry list for `content`.
+rt::Text SignedList(const rt::Text& content, uint64_t sequence, const trust::SecretKey& key) {
+  const rt::Bytes bytes = rt::ToBytes(content);
+  const list::FileDigest digest{static_cast<int64_t>(bytes.size()), trust::Sha256Of(bytes.data(), bytes.size())};
+  const rt::Text entries = "a.dat#" + Sum(content) + "\r\n" + list::HashLine(digest) + "\r\n";
+  return rt::ToText(trust::SignList(rt::ToBytes(entries), sequence, key));
+}
 
 const rt::Text kA = "http://a.example:8088/";
 const rt::Text kB = "http://127.0.0.1:8089/";
@@ -25,13 +35,26 @@ class MirrorFlow : public FlowTest {
     globals_.Site = PatchSite(kA + ";" + kB + ";" + kC, 528, "");
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
+      const auto down = transient_.find(url);
+      if (down != transient_.end() && down->second > 0) {
+        --down->second;
+        return rt::FetchResult{rt::FetchOutcome::kUnreachable, 0, {}};
+      }
       const auto it = lists_.find(url);
       if (it == lists_.end()) return rt::FetchResult{rt::FetchOutcome::kHttpError, 404, {}};
       return rt::FetchResult{rt::FetchOutcome::kOk, 200, rt::ToBytes(it->second)};
     };
   }
   static rt::Text ListUrl(const rt::Text& base) { return base + "patch/528/filelist.txt"; }
+  void UseKey() {
+    auto key = trust::NewKeyPair();
+    ASSERT_TRUE(key);
+    key_ = *key;
+    globals_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+  }
   std::map<rt::Text, rt::Text> lists_;  // URL -> body; missing: a 404
+  std::map<rt::Text, int> transient_;   // URL -> answers still unreachable
+  trust::KeyPair key_;
 };
 
 TEST(Mirrors, SettingSplitsAtSemicolons) {
@@ -61,16 +84,84 @@ TEST_F(MirrorFlow, ListComesFromTheFirstMirrorWithAUsableOne) {
 }
 
 TEST_F(MirrorFlow, SignedListOlderThanTheLastAcceptedIsSkipped) {
-  auto key = trust::NewKeyPair();
-  ASSERT_TRUE(key);
-  globals_.ListPublicKey = trust::HexText(key->public_key.data(), key->public_key.size());
+  UseKey();
   ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6));
-  const rt::Bytes entries = rt::ToBytes("a.dat#" + Sum("new") + "\r\n");
-  lists_[ListUrl(kA)] = rt::ToText(trust::SignList(entries, 5, key->secret_key));  // a cache's old list
-  lists_[ListUrl(kB)] = rt::ToText(trust::SignList(entries, 7, key->secret_key));
+  lists_[ListUrl(kA)] = SignedList("new", 5, key_.secret_key);  // a cache's old list
+  lists_[ListUrl(kB)] = SignedList("new", 7, key_.secret_key);
   CheckRemoteVersion(flow_);
   EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
   EXPECT_EQ(runs_started_, 1);
+  EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
+}
+
+TEST_F(MirrorFlow, SignedListsAreAskedForUntilOneIsAboveTheAcceptedSequence) {
+  UseKey();
+  Write("a.dat", "v6");
+  struct Case {
+    const char* what;
+    uint64_t kept;
+    uint64_t a, b, c;  // each mirror's sequence; 0: a 404
+    rt::Text taken;    // the mirror whose list is taken
+    size_t asked;      // lists fetched
+  } const cases[] = {
+      {"6 then 7: the mirror still at 6 does not hold the client", 6, 6, 7, 8, kB, 2},
+      {"a fresh client takes the first list above 0", 0, 6, 7, 8, kA, 1},
+      {"nothing above: the highest of all, the first of equals", 7, 7, 0, 7, kA, 3},
+      {"the higher one later in the order", 5, 5, 0, 9, kC, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, c.kept));
+    user_values_.clear();
+    lists_.clear();
+    fetched_.clear();
+    const std::pair<rt::Text, uint64_t> mirrors[] = {{kA, c.a}, {kB, c.b}, {kC, c.c}};
+    for (const auto& [base, sequence] : mirrors) {
+      if (sequence != 0) lists_[ListUrl(base)] = SignedList("v" + rt::ToText(static_cast<int64_t>(sequence)), sequence, key_.secret_key);
+    }
+    CheckRemoteVersion(flow_);
+    EXPECT_EQ(globals_.Site.ServerBaseUrl(), c.taken);
+    EXPECT_EQ(fetched_.size(), c.asked);
+    const uint64_t taken = c.taken == kA ? c.a : c.taken == kB ? c.b : c.c;
+    EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), std::max(taken, c.kept));
+    EXPECT_TRUE(delays_.empty());
+  }
+}
+
+TEST_F(MirrorFlow, EveryMirrorIsAskedOnceBeforeAnyWait) {
+  Write("a.dat", "old");
+  // Unsigned: A down for good, B gives a list. B at once, no wait.
+  transient_[ListUrl(kA)] = 100;
+  lists_[ListUrl(kB)] = "a.dat#" + Sum("new") + "\r\n";
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB)}));
+  EXPECT_TRUE(delays_.empty());
+  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
+
+  // Every mirror down at first: a round over all, then waits and rounds over
+  // those that failed on the way (C answers 404: final, not asked again).
+  fetched_.clear();
+  transient_ = {{ListUrl(kA), 2}, {ListUrl(kB), 100}};
+  lists_ = {{ListUrl(kA), "a.dat#" + Sum("new") + "\r\n"}};
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB), ListUrl(kC), ListUrl(kA), ListUrl(kB),
+                                             ListUrl(kA)}));
+  EXPECT_EQ(delays_, (std::vector<int32_t>{1000, 2000}));
+  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kA);
+}
+
+TEST_F(MirrorFlow, SignedListAtTheKeptSequenceWaitsForAMirrorThatIsDown) {
+  UseKey();
+  Write("a.dat", "v7");
+  ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6));
+  transient_[ListUrl(kA)] = 1;  // down once, then at 7
+  lists_[ListUrl(kA)] = SignedList("v7", 7, key_.secret_key);
+  lists_[ListUrl(kB)] = SignedList("v6", 6, key_.secret_key);
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB), ListUrl(kC), ListUrl(kA)}));
+  EXPECT_EQ(delays_, (std::vector<int32_t>{1000}));
+  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kA);
+  EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
 }
 

@@ -4,11 +4,13 @@
 #include <map>
 
 #include "checksum/file_checksum.h"
+#include "list/entry_names.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/text.h"
 #include "tools/patchtool/console.h"
-#include "tools/patchtool/list_names.h"
 #include "tools/patchtool/listing.h"
+#include "trust/sha256.h"
 
 namespace patchtool {
 namespace {
@@ -27,31 +29,33 @@ void Walk(const rt::Text& disk_folder, const rt::Text& list_prefix, const std::s
     tree->errors.push_back("cannot list folder " + Shown(disk_folder));
     return;
   }
-  const bool top_level = list_prefix.empty();
   for (const FolderEntry& entry : entries) {
     const std::string shown = shown_prefix + entry.shown;
     if (!entry.gbk_ok) {
       tree->errors.push_back("name cannot be written in GBK: " + shown);
       continue;
     }
-    if (entry.kind == EntryKind::kFile && IsSkippedName(entry.name, top_level)) continue;
-    const std::string reason = UnsafeSegmentReason(entry.name);
-    if (!reason.empty()) {
-      tree->errors.push_back("name the updater cannot fetch (" + reason + "): " + shown);
-      continue;
-    }
     const rt::Text disk_path = disk_folder + "/" + entry.name;
     const rt::Text list_path = list_prefix + entry.name;
+    // Files by the whole rule of a list path; folders by their name, the rest
+    // of the rule looks at the files below them.
+    const list::NameCheck check =
+        entry.kind == EntryKind::kFile ? list::CheckEntryPath(list_path) : list::CheckNameSegment(entry.name);
+    if (list::IsLeftOut(check)) continue;
+    if (check.fault == list::NameFault::kListName) {
+      tree->errors.push_back("a client file may not be named like the file list: " + shown);
+      continue;
+    }
+    if (!check.ok()) {
+      tree->errors.push_back("name the updater cannot fetch (" + list::Reason(check) + "): " + shown);
+      continue;
+    }
     switch (entry.kind) {
       case EntryKind::kFolder:
         Walk(disk_path, list_path + "\\", shown + "/", depth + 1, tree);
         break;
       case EntryKind::kFile:
-        if (top_level && IsListName(entry.name)) {
-          tree->errors.push_back("a client file may not be named like the file list: " + shown);
-          break;
-        }
-        tree->files.push_back(ClientFile{list_path, disk_path, entry.size, 0});
+        tree->files.push_back(ClientFile{list_path, disk_path, entry.size, 0, std::nullopt});
         break;
       case EntryKind::kOther:
         tree->errors.push_back("neither a file nor a folder: " + shown);
@@ -72,7 +76,7 @@ ClientTree ReadClientTree(const rt::Text& client_dir) {
   // Windows folds letter case: two such names would be one file there.
   std::map<rt::Text, const ClientFile*> folded;
   for (const ClientFile& file : tree.files) {
-    auto [it, fresh] = folded.emplace(FoldCase(file.list_path), &file);
+    auto [it, fresh] = folded.emplace(list::FoldCase(file.list_path), &file);
     if (!fresh)
       tree.errors.push_back("names differ only in letter case: " + Shown(it->second->list_path) +
                             " and " + Shown(file.list_path));
@@ -80,25 +84,55 @@ ClientTree ReadClientTree(const rt::Text& client_dir) {
   return tree;
 }
 
-void ChecksumClientFiles(ClientTree* tree) {
+std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest) {
+  FileHashes hashes;
+  if (!with_digest) {
+    const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(path);
+    if (!sum) return std::nullopt;
+    hashes.checksum = *sum;
+    return hashes;
+  }
+  rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
+  if (!file) return std::nullopt;
+  checksum::ChecksumAccumulator sum;
+  trust::Sha256 sha256;
+  std::vector<std::uint8_t> piece(checksum::kChecksumChunkSize);
+  int64_t size = 0;
+  // Bounded by the file's length: every round reads a piece or ends.
+  for (;;) {
+    const int64_t got = rt::ReadFull(file.get(), piece.data(), piece.size());
+    if (got < 0) return std::nullopt;
+    sum.Feed(piece.data(), static_cast<size_t>(got));
+    sha256.Update(piece.data(), static_cast<size_t>(got));
+    size += got;
+    if (static_cast<size_t>(got) < piece.size()) break;
+  }
+  hashes.checksum = sum.Result();
+  hashes.digest = list::FileDigest{size, sha256.Final()};
+  return hashes;
+}
+
+void ChecksumClientFiles(ClientTree* tree, bool with_digest) {
   for (ClientFile& file : tree->files) {
-    const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(file.disk_path);
-    if (!sum) {
+    const std::optional<FileHashes> hashes = HashFile(file.disk_path, with_digest);
+    if (!hashes) {
       tree->errors.push_back("cannot read " + Shown(file.disk_path));
       continue;
     }
-    file.checksum = *sum;
+    file.checksum = hashes->checksum;
+    file.digest = hashes->digest;
   }
 }
 
-bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, ClientTree* tree) {
+bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, bool with_digest,
+                    ClientTree* tree) {
   const std::string prefix = std::string(command) + ": ";
   if (!rt::FolderExists(client_dir)) {
     ReportError(prefix + "no such folder: " + Shown(client_dir));
     return false;
   }
   *tree = ReadClientTree(client_dir);
-  if (tree->errors.empty()) ChecksumClientFiles(tree);
+  if (tree->errors.empty()) ChecksumClientFiles(tree, with_digest);
   if (!tree->errors.empty()) {
     for (const std::string& error : tree->errors) ReportError(prefix + error);
     ReportError(prefix + nothing_done);
@@ -110,18 +144,18 @@ bool LoadClientTree(const char* command, const rt::Text& client_dir, const char*
 }
 
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files) {
-  rt::Text list;
-  for (const ClientFile& file : files) list += file.list_path + "#" + rt::ToText(file.checksum) + "\r\n";
-  return rt::Bytes(list.begin(), list.end());
+  std::vector<list::PatchEntry> entries;
+  entries.reserve(files.size());
+  for (const ClientFile& file : files) entries.push_back({file.list_path, rt::ToText(file.checksum), file.digest});
+  return list::FormatFileList(entries);
 }
 
 rt::Text JoinDiskPath(const rt::Text& folder, const rt::Text& list_path) {
-  // List paths carry no "\" inside a double-byte character (list_names.h),
-  // so a byte-wise replacement is safe.
   rt::Text path = folder;
-  if (!path.empty() && path.back() != '/' && path.back() != '\\') path += "/";
-  for (char c : list_path) path += (c == '\\') ? '/' : c;
-  return path;
+  const bool ends_in_separator =
+      !path.empty() && (path.back() == '/' || rt::FindLastChar(path, '\\') == path.size() - 1);
+  if (!path.empty() && !ends_in_separator) path += "/";
+  return path + rt::ReplaceChar(list_path, '\\', '/');
 }
 
 }  // namespace patchtool

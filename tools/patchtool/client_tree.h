@@ -1,8 +1,10 @@
 #pragma once
 // The files of a client folder as the server's file list names them.
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "list/file_list.h"
 #include "runtime/types.h"
 
 namespace patchtool {
@@ -11,7 +13,8 @@ struct ClientFile {
   rt::Text list_path;  // relative, "\" between segments, GBK: the list's path
   rt::Text disk_path;  // the file on disk (GBK, for the runtime's file functions)
   int64_t size = 0;
-  int32_t checksum = 0;  // filled by ChecksumClientFiles
+  int32_t checksum = 0;                     // filled by ChecksumClientFiles
+  std::optional<list::FileDigest> digest;  // filled by ChecksumClientFiles for a signed list
 };
 
 struct ClientTree {
@@ -19,25 +22,37 @@ struct ClientTree {
   std::vector<std::string> errors;  // UTF-8 messages, one per refused name
 };
 
-// Walks `client_dir` (GBK) and its sub-folders. Skipped names are left out;
-// refused names (see list_names.h), names GBK cannot hold, entries that are
-// neither files nor folders, folders that cannot be listed and names that
-// differ only in letter case each add an error. Empty folders add nothing.
+// Walks `client_dir` (GBK) and its sub-folders. The names the list's rule
+// leaves out (list/entry_names.h) are skipped; refused names, names GBK cannot
+// hold, entries that are neither files nor folders, folders that cannot be
+// listed and names that differ only in letter case each add an error. Empty
+// folders add nothing.
 ClientTree ReadClientTree(const rt::Text& client_dir);
 
-// Fills every file's checksum; an unreadable file adds an error.
-void ChecksumClientFiles(ClientTree* tree);
+// The checksum of a file's content and, when asked for, its size and SHA-256,
+// from one read; nothing when the file cannot be read to its end.
+struct FileHashes {
+  int32_t checksum = 0;
+  std::optional<list::FileDigest> digest;
+};
+std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest);
+
+// Fills every file's checksum, and its digest when `with_digest` (a signed
+// list); an unreadable file adds an error.
+void ChecksumClientFiles(ClientTree* tree, bool with_digest);
 
 // Reads and checksums the client for `command` ("manifest", "publish"): a
 // missing folder or any refused name is reported (ending with
 // `nothing_done`) and gives false; an empty client only warns.
-bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, ClientTree* tree);
+bool LoadClientTree(const char* command, const rt::Text& client_dir, const char* nothing_done, bool with_digest,
+                    ClientTree* tree);
 
-// The file list: one line per file, path "#" checksum, each line ended by
-// CR LF, GBK bytes.
+// The file list of the tree (list/file_list.h): the signed form's hash lines
+// for the files that have a digest.
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files);
 
-// Joins a GBK folder path and a "\"-separated list path for the disk.
+// Joins a GBK folder path and a "\"-separated list path for the disk (a GBK
+// trail byte 0x5C stays part of its character).
 rt::Text JoinDiskPath(const rt::Text& folder, const rt::Text& list_path);
 
 }  // namespace patchtool

@@ -13,8 +13,9 @@ constexpr char kUsage[] =
     "usage: patchtool keygen KEYFILE\n"
     "Writes a new secret key for signing filelist.txt to KEYFILE (never over an\n"
     "existing file) and prints its public key, the value of the build setting\n"
-    "UPDATER_LIST_PUBLIC_KEY. Keep KEYFILE off the web host, and keep a copy:\n"
-    "without it no list can be signed for the updaters built with that key.";
+    "UPDATER_LIST_PUBLIC_KEY. KEYFILE is readable by you alone. Keep it off the web\n"
+    "host, and keep a copy: without it no list can be signed for the updaters built\n"
+    "with that key.";
 
 }  // namespace
 
@@ -28,12 +29,16 @@ int RunKeygen(int argc, char** argv) {
     return kExitUsage;
   }
   const rt::Text path = argv[1];
-  const std::optional<trust::KeyPair> pair = trust::NewKeyPair();
+  std::optional<trust::KeyPair> pair = trust::NewKeyPair();
   if (!pair) {
     ReportError("keygen: the crypto library did not start");
     return kExitFailed;
   }
-  switch (WriteNewSecretFile(path, trust::SecretKeyFileText(pair->secret_key))) {
+  rt::Text secret_text = trust::SecretKeyFileText(pair->secret_key);
+  trust::WipeSecret(&pair->secret_key);
+  const SecretFileResult written = WriteNewSecretFile(path, secret_text);
+  trust::WipeSecret(&secret_text);
+  switch (written) {
     case SecretFileResult::kWritten: break;
     case SecretFileResult::kExists:
       ReportError("keygen: " + Shown(path) + " exists; a key is never overwritten");

@@ -1,6 +1,7 @@
 // patchtool manifest CLIENT_DIR [-o FILE]
 #include <string>
 
+#include "list/layout.h"
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
 #include "tools/patchtool/command_line.h"
@@ -12,17 +13,18 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool manifest CLIENT_DIR [-o FILE] [--sign KEYFILE [--sequence N]]\n"
+    "usage: patchtool manifest CLIENT_DIR [-o FILE] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
     "Writes the file list of CLIENT_DIR (default: filelist.txt in the current folder):\n"
     "one line per file, path with \"\\\" separators, \"#\", checksum, CR LF; GBK.\n"
-    "Leaves out update.dat, game.dat, update.log and update.seq at the top and *.tmp\n"
-    "anywhere; refuses names the updater could not fetch.";
+    "Leaves out update.dat, game.dat, update.log, update.seq and update.sums at the\n"
+    "top and *.tmp anywhere; refuses names the updater could not fetch. Signed, each\n"
+    "entry is followed by a line with the file's size and SHA-256.";
 
 }  // namespace
 
 int RunManifest(int argc, char** argv) {
   rt::Text client_dir;
-  rt::Text output = "filelist.txt";
+  rt::Text output = list::kListFileName;
   SignOptions sign;
   switch (ParseArguments("manifest", argc, argv, kUsage, std::string(kUsage) + "\n" + kSignUsage,
                          {{"-o", &output}}, {&client_dir}, &sign)) {
@@ -35,9 +37,9 @@ int RunManifest(int argc, char** argv) {
     return kExitUsage;
   }
   ClientTree tree;
-  if (!LoadClientTree("manifest", client_dir, "nothing written", &tree)) return kExitFailed;
+  if (!LoadClientTree("manifest", client_dir, "nothing written", sign.signing(), &tree)) return kExitFailed;
   rt::Bytes list;
-  if (!MakeList("manifest", sign, FormatFileList(tree.files), output, &list)) return kExitFailed;
+  if (!MakeList("manifest", sign, FormatFileList(tree.files), output, UtcToday(), &list)) return kExitFailed;
   if (!rt::WriteWholeFile(output, list)) {
     ReportError("manifest: cannot write " + Shown(output));
     return kExitFailed;

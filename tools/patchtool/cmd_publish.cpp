@@ -1,7 +1,8 @@
 // patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]
+#include <cstdlib>
 #include <string>
 
-#include "checksum/file_checksum.h"
+#include "list/layout.h"
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
 #include "tools/patchtool/command_line.h"
@@ -14,12 +15,11 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N]]\n"
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
     "or checksum changed; the list is replaced last, once every file is in place.";
 constexpr char kDefaultFolder[] = "528";
-constexpr char kListName[] = "filelist.txt";
 // Suffix of a file while it is being written; renamed into place when whole.
 constexpr char kWritingSuffix[] = ".publishing";
 
@@ -30,11 +30,13 @@ bool IsFolderNumber(const rt::Text& text) {
   return true;
 }
 
-// True when `target` already holds the file: same size, same checksum.
+// True when `target` already holds the file: same size, same checksum, and
+// for a signed list the same SHA-256 (the checksum alone can be matched by
+// other bytes, which players with a key would then refuse).
 bool IsCurrent(const ClientFile& file, const rt::Text& target) {
   if (rt::FolderExists(target) || rt::FileSize64(target) != file.size) return false;
-  const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(target);
-  return sum && *sum == file.checksum;
+  const std::optional<FileHashes> hashes = HashFile(target, file.digest.has_value());
+  return hashes && hashes->checksum == file.checksum && hashes->digest == file.digest;
 }
 
 // Writes `fresh` beside `target`, then swaps it in, so that the server never
@@ -88,13 +90,15 @@ int RunPublish(int argc, char** argv) {
     return kExitUsage;
   }
   ClientTree tree;
-  if (!LoadClientTree("publish", client_dir, "nothing published", &tree)) return kExitFailed;
-  const rt::Text list_target = JoinDiskPath(JoinDiskPath(server_root, "patch\\" + folder), kListName);
+  if (!LoadClientTree("publish", client_dir, "nothing published", sign.signing(), &tree)) return kExitFailed;
+  // The folder the updater reads: its number in decimal, as the build setting
+  // is read ("007" is folder 7).
+  const rt::Text patch_folder = JoinDiskPath(server_root, list::PatchFolder(std::atoi(folder.c_str())));
+  const rt::Text list_target = JoinDiskPath(patch_folder, list::kListFileName);
   // The key is read before anything is copied: a bad key publishes nothing.
   rt::Bytes list;
-  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, &list)) return kExitFailed;
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
 
-  const rt::Text patch_folder = JoinDiskPath(server_root, "patch\\" + folder);
   rt::CreateFolderTree(patch_folder);
   if (!rt::FolderExists(patch_folder)) {
     ReportError("publish: cannot create " + Shown(patch_folder));

@@ -1,26 +1,68 @@
-// patchtool verify LIST --key HEX [--min-sequence N]
+// patchtool verify LIST --key HEX [--min-sequence N] [--files DIR]
 #include <string>
 
+#include "list/file_list.h"
 #include "runtime/files.h"
+#include "tools/patchtool/client_tree.h"
 #include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
+#include "tools/patchtool/list_signing.h"
 #include "trust/signed_list.h"
 
 namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool verify LIST --key HEX [--min-sequence N]\n"
+    "usage: patchtool verify LIST --key HEX [--min-sequence N] [--files DIR]\n"
     "Checks a filelist.txt as an updater built with UPDATER_LIST_PUBLIC_KEY=HEX\n"
-    "does: the last line must be a valid signature by that key over the bytes\n"
-    "before it, and the sequence not below N (the highest one a client has\n"
-    "accepted; default 0). Exit code 0 when it would accept the list, 1 if not.";
+    "does (HEX may name several keys separated by \";\"): the last line must be a\n"
+    "valid signature by a key over the bytes before it, the sequence not below N\n"
+    "(the highest one a client has accepted; default 0), the list not expired, and\n"
+    "every entry followed by its size and SHA-256. With --files, every listed file\n"
+    "under DIR (a mirror's patch folder) must have that size and SHA-256; each\n"
+    "mismatch is printed. Exit code 0 when all holds, 1 if not.";
+
+std::string ShownDigest(const list::FileDigest& digest) { return std::to_string(digest.size) + " bytes"; }
+
+// Checks every entry's file under `dir`; prints each mismatch and a summary.
+// True when every file matches.
+bool VerifyFiles(const std::vector<list::PatchEntry>& entries, const rt::Text& dir) {
+  size_t good = 0, differ = 0, missing = 0;
+  for (const list::PatchEntry& entry : entries) {
+    const rt::Text path = JoinDiskPath(dir, entry.path);
+    if (!rt::FileExists(path) || rt::FolderExists(path)) {
+      PrintOut("missing: " + Shown(entry.path));
+      ++missing;
+      continue;
+    }
+    const std::optional<FileHashes> hashes = HashFile(path, true);
+    if (!hashes) {
+      PrintOut("unreadable: " + Shown(entry.path));
+      ++missing;
+      continue;
+    }
+    const list::FileDigest& want = *entry.digest;  // a signed list's entries all have one
+    if (hashes->digest->size != want.size) {
+      PrintOut("size differs: " + Shown(entry.path) + " (" + ShownDigest(*hashes->digest) + ", the list says " +
+               ShownDigest(want) + ")");
+      ++differ;
+    } else if (hashes->digest->sha256 != want.sha256) {
+      PrintOut("SHA-256 differs: " + Shown(entry.path));
+      ++differ;
+    } else {
+      ++good;
+    }
+  }
+  PrintOut(std::to_string(entries.size()) + " files checked: " + std::to_string(good) + " match, " +
+           std::to_string(differ) + " differ, " + std::to_string(missing) + " missing");
+  return differ == 0 && missing == 0;
+}
 
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
-  rt::Text list_path, key_hex, lowest_digits;
+  rt::Text list_path, key_hex, lowest_digits, files_dir;
   const auto is_sequence = [](const rt::Text& digits) {
     if (digits.empty() || digits.size() > trust::kMaxSequenceDigits ||
         digits.find_first_not_of("0123456789") != std::string::npos) {
@@ -30,7 +72,8 @@ int RunVerify(int argc, char** argv) {
     return true;
   };
   switch (ParseArguments("verify", argc, argv, kUsage, kUsage,
-                         {{"--key", &key_hex}, {"--min-sequence", &lowest_digits, is_sequence}}, {&list_path})) {
+                         {{"--key", &key_hex}, {"--min-sequence", &lowest_digits, is_sequence}, {"--files", &files_dir}},
+                         {&list_path})) {
     case ParseOutcome::kRun: break;
     case ParseOutcome::kHelpShown: return kExitOk;
     case ParseOutcome::kUsageError: return kExitUsage;
@@ -40,8 +83,8 @@ int RunVerify(int argc, char** argv) {
     PrintErr(kUsage);
     return kExitUsage;
   }
-  const std::optional<trust::PublicKey> key = trust::ParsePublicKey(key_hex);
-  if (!key) {
+  const std::optional<std::vector<trust::PublicKey>> keys = trust::ParsePublicKeys(key_hex);
+  if (!keys) {
     ReportError("verify: --key takes the 64 hex digits that keygen printed");
     return kExitUsage;
   }
@@ -49,12 +92,33 @@ int RunVerify(int argc, char** argv) {
     ReportError("verify: no file " + Shown(list_path));
     return kExitFailed;
   }
-  const trust::ListCheck check = trust::CheckSignedList(rt::ReadWholeFile(list_path), *key, lowest);
-  if (check.verdict != trust::ListVerdict::kAccepted) {
-    ReportError("verify: " + Shown(list_path) + " refused: " + trust::ToString(check.verdict));
+  if (!files_dir.empty() && !rt::FolderExists(files_dir)) {
+    ReportError("verify: no folder " + Shown(files_dir));
     return kExitFailed;
   }
-  PrintOut(Shown(list_path) + ": signature valid, sequence " + std::to_string(check.sequence));
+  const rt::Bytes content = rt::ReadWholeFile(list_path);
+  trust::ListCheckOptions options;
+  options.lowest_sequence = lowest;
+  options.today = UtcToday();
+  const trust::ListCheck check = trust::CheckSignedList(content, *keys, options);
+  if (check.verdict != trust::ListVerdict::kAccepted) {
+    std::string reason = trust::ToString(check.verdict);
+    if (check.verdict == trust::ListVerdict::kExpired) reason += " (" + trust::DateText(*check.expires) + ")";
+    ReportError("verify: " + Shown(list_path) + " refused: " + reason);
+    return kExitFailed;
+  }
+  const rt::Bytes signed_bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(check.signed_size));
+  const list::FileList entries = list::ParseFileList(signed_bytes, list::HashLines::kRequired);
+  if (!entries.usable()) {
+    std::string reason = list::ToString(entries.fault);
+    if (entries.fault == list::ListFault::kUnsafeName) reason += ": " + Shown(entries.refused_path);
+    ReportError("verify: " + Shown(list_path) + " refused: " + reason);
+    return kExitFailed;
+  }
+  PrintOut(Shown(list_path) + ": signature valid, sequence " + std::to_string(check.sequence) + ", " +
+           std::to_string(entries.entries.size()) + " files" +
+           (check.expires ? ", expires " + trust::DateText(*check.expires) : std::string()));
+  if (!files_dir.empty() && !VerifyFiles(entries.entries, files_dir)) return kExitFailed;
   return kExitOk;
 }
 

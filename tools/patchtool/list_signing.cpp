@@ -1,19 +1,23 @@
 #include "tools/patchtool/list_signing.h"
 
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "runtime/files.h"
 #include "tools/patchtool/console.h"
+#include "tools/patchtool/secret_file.h"
 #include "trust/list_keys.h"
 #include "trust/signed_list.h"
 
 namespace patchtool {
 namespace {
 
-bool ParseSequence(const char* text, std::uint64_t* out) {
+constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
+
+bool ParseDecimal(const char* text, size_t max_digits, std::uint64_t* out) {
   const size_t length = std::strlen(text);
-  if (length == 0 || length > trust::kMaxSequenceDigits) return false;
+  if (length == 0 || length > max_digits) return false;
   std::uint64_t value = 0;
   for (size_t i = 0; i < length; ++i) {
     if (text[i] < '0' || text[i] > '9') return false;
@@ -23,12 +27,34 @@ bool ParseSequence(const char* text, std::uint64_t* out) {
   return true;
 }
 
+// The secret key of the file, wiped when this goes.
+class SecretKeyHolder {
+ public:
+  explicit SecretKeyHolder(const rt::Text& path) {
+    rt::Bytes content = rt::ReadWholeFile(path);
+    key_ = trust::ParseSecretKeyFile(content);
+    trust::WipeSecret(&content);
+  }
+  ~SecretKeyHolder() {
+    if (key_) trust::WipeSecret(&*key_);
+  }
+  SecretKeyHolder(const SecretKeyHolder&) = delete;
+  SecretKeyHolder& operator=(const SecretKeyHolder&) = delete;
+  const std::optional<trust::SecretKey>& key() const { return key_; }
+
+ private:
+  std::optional<trust::SecretKey> key_;
+};
+
 }  // namespace
+
+std::int64_t UtcToday() { return static_cast<std::int64_t>(std::time(nullptr)) / kSecondsPerDay; }
 
 OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, SignOptions* options) {
   const bool sign = std::strcmp(argv[*i], "--sign") == 0;
   const bool sequence = std::strcmp(argv[*i], "--sequence") == 0;
-  if (!sign && !sequence) return OptionTaken::kNotMine;
+  const bool expires = std::strcmp(argv[*i], "--expires") == 0;
+  if (!sign && !sequence && !expires) return OptionTaken::kNotMine;
   if (*i + 1 >= argc) {
     ReportError(std::string(command) + ": " + argv[*i] + " needs a value");
     return OptionTaken::kBad;
@@ -39,7 +65,16 @@ OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, S
     return OptionTaken::kTaken;
   }
   std::uint64_t number = 0;
-  if (!ParseSequence(value, &number)) {
+  if (expires) {
+    if (!ParseDecimal(value, 5, &number) || number < 1 || number > static_cast<std::uint64_t>(kMaxExpiryDays)) {
+      ReportError(std::string(command) + ": --expires takes a number of days from 1 to " +
+                  std::to_string(kMaxExpiryDays) + ": " + Shown(value));
+      return OptionTaken::kBad;
+    }
+    options->expires_in_days = static_cast<std::int64_t>(number);
+    return OptionTaken::kTaken;
+  }
+  if (!ParseDecimal(value, trust::kMaxSequenceDigits, &number)) {
     ReportError(std::string(command) + ": --sequence takes a decimal number of at most 19 digits: " + Shown(value));
     return OptionTaken::kBad;
   }
@@ -48,43 +83,62 @@ OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, S
 }
 
 bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& entries, const rt::Text& replaced,
-              rt::Bytes* list) {
+              std::int64_t today, rt::Bytes* list) {
   const std::string who = std::string(command) + ": ";
-  if (options.key_file.empty()) {
-    if (options.sequence) {
-      ReportError(who + "--sequence needs --sign");
+  if (!options.signing()) {
+    if (options.sequence || options.expires_in_days) {
+      ReportError(who + (options.sequence ? "--sequence" : "--expires") + " needs --sign");
       return false;
     }
     *list = entries;
     return true;
   }
-  const std::optional<trust::SecretKey> key = trust::ParseSecretKeyFile(rt::ReadWholeFile(options.key_file));
-  if (!key) {
+  if (IsReadableByOthers(options.key_file)) {
+    PrintErr("patchtool: warning: other users can read the key file " + Shown(options.key_file) +
+             "; whoever reads it can sign lists your players accept. Make it readable by you alone.");
+  }
+  const SecretKeyHolder secret(options.key_file);
+  if (!secret.key()) {
     ReportError(who + "cannot read a secret key from " + Shown(options.key_file) + " (made by patchtool keygen)");
     return false;
   }
-  const rt::Bytes previous = rt::FolderExists(replaced) ? rt::Bytes() : rt::ReadWholeFile(replaced);
-  const std::optional<std::uint64_t> previous_sequence = trust::ListSequence(previous);
-  if (!options.sequence && !previous.empty() && trust::StripSignatureLines(previous) == entries &&
-      trust::CheckSignedList(previous, trust::PublicKeyOf(*key), 0).verdict == trust::ListVerdict::kAccepted) {
-    *list = previous;
-    return true;
-  }
+  const trust::SecretKey& key = *secret.key();
+  const std::optional<std::int64_t> expires =
+      options.expires_in_days ? std::optional<std::int64_t>(today + *options.expires_in_days) : std::nullopt;
+
+  // The release is numbered from the list it replaces only when that list is
+  // this key's own: a number read from a planted or foreign list could push
+  // the sequence to its end.
+  const bool replacing = rt::FileExists(replaced) && !rt::FolderExists(replaced);
+  const rt::Bytes previous = replacing ? rt::ReadWholeFile(replaced) : rt::Bytes();
+  const trust::ListCheck previous_check = trust::CheckSignedList(previous, trust::PublicKeyOf(key), 0);
+  const bool previous_ours = replacing && previous_check.verdict == trust::ListVerdict::kAccepted;
   std::uint64_t sequence = 1;
   if (options.sequence) {
     sequence = *options.sequence;
-    if (previous_sequence && sequence < *previous_sequence) {
+    if (previous_ours && sequence < previous_check.sequence) {
       PrintErr("patchtool: warning: sequence " + std::to_string(sequence) + " is below " +
-               std::to_string(*previous_sequence) + " of the list it replaces; clients that have that list refuse this one");
+               std::to_string(previous_check.sequence) +
+               " of the list it replaces; clients that have that list refuse this one");
     }
-  } else if (previous_sequence) {
-    if (*previous_sequence >= trust::kMaxSequence) {
+  } else if (replacing) {
+    if (!previous_ours) {
+      ReportError(who + "the list it replaces, " + Shown(replaced) + ", is not signed by this key (" +
+                  trust::ToString(previous_check.verdict) +
+                  "); give --sequence N, above the highest sequence your players have");
+      return false;
+    }
+    if (trust::StripSignatureLines(previous) == entries && trust::ListExpiry(previous) == expires) {
+      *list = previous;
+      return true;
+    }
+    if (previous_check.sequence >= trust::kMaxSequence) {
       ReportError(who + "the replaced list's sequence cannot go higher; give --sequence");
       return false;
     }
-    sequence = *previous_sequence + 1;
+    sequence = previous_check.sequence + 1;
   }
-  *list = trust::SignList(entries, sequence, *key);
+  *list = trust::SignList(entries, sequence, key, expires);
   if (list->empty()) {
     ReportError(who + "signing failed");
     return false;

@@ -1,6 +1,6 @@
 #pragma once
-// The --sign and --sequence options of manifest and publish, and the list
-// they write.
+// The --sign, --sequence and --expires options of manifest and publish, and
+// the list they write.
 #include <cstdint>
 #include <optional>
 
@@ -11,27 +11,41 @@ namespace patchtool {
 struct SignOptions {
   rt::Text key_file;                      // empty: write the list unsigned
   std::optional<std::uint64_t> sequence;  // empty: one above the replaced list's
+  std::optional<std::int64_t> expires_in_days;  // empty: the list never expires
+  bool signing() const { return !key_file.empty(); }
 };
+
+// Longest validity --expires takes, in days.
+inline constexpr std::int64_t kMaxExpiryDays = 36500;
 
 enum class OptionTaken { kNotMine, kTaken, kBad };
 
-// Takes "--sign FILE" or "--sequence N" at argv[*i] (advancing *i past the
-// value). kBad (with a message already shown) for a missing or wrong value.
+// Takes "--sign FILE", "--sequence N" or "--expires DAYS" at argv[*i]
+// (advancing *i past the value). kBad (with a message already shown) for a
+// missing or wrong value.
 OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, SignOptions* options);
 
-// Usage lines for the two options.
+// Usage lines for the options.
 inline constexpr char kSignUsage[] =
-    "  --sign KEYFILE  sign the list with the secret key from patchtool keygen; its\n"
-    "                  sequence is one above the one in the list it replaces\n"
-    "  --sequence N    with --sign: the sequence to write instead";
+    "  --sign KEYFILE  sign the list with the secret key from patchtool keygen, with\n"
+    "                  each file's size and SHA-256; its sequence is one above the one\n"
+    "                  in the list it replaces, which must be signed by the same key\n"
+    "  --sequence N    with --sign: the sequence to write instead (needed when the\n"
+    "                  replaced list is missing its signature or has another key's)\n"
+    "  --expires DAYS  with --sign: updaters refuse the list DAYS days from today (UTC)";
 
 // The list to write in place of the one at `replaced` (which may be missing).
 // Unsigned: `entries` as they are. Signed: the signed form, numbered as the
-// options say. When the entries are those of a replaced list that is already
-// signed by this key and no sequence is given, the replaced list is kept as
-// it is (*unchanged set), so that running publish again changes nothing.
-// False, with the message shown, when the key file or the numbering fails.
+// options say, or one above the replaced list when its signature verifies
+// with this key (and refused, asking for --sequence, when it does not). When
+// the entries and the expiry are those of the replaced list and no sequence
+// is given, the replaced list is kept as it is, so that running publish again
+// changes nothing. `today`: days since 1970-01-01 (UTC). False, with the
+// message shown, when the key file or the numbering fails.
 bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& entries, const rt::Text& replaced,
-              rt::Bytes* list);
+              std::int64_t today, rt::Bytes* list);
+
+// Today as days since 1970-01-01, UTC.
+std::int64_t UtcToday();
 
 }  // namespace patchtool

@@ -22,7 +22,7 @@ constexpr Command kCommands[] = {
     {"pack", &patchtool::RunPack, "pack UPDATER GAME -o OUT             append the game and its trailer"},
     {"inspect", &patchtool::RunInspect, "inspect FILE                         show the payload trailer(s) of FILE"},
     {"keygen", &patchtool::RunKeygen, "keygen KEYFILE                       new list-signing key; prints the public key"},
-    {"verify", &patchtool::RunVerify, "verify LIST --key HEX                check a signed list as the updater does"},
+    {"verify", &patchtool::RunVerify, "verify LIST --key HEX [--files DIR]  check a signed list (and a mirror's files)"},
     {"fetch", &patchtool::RunFetch, "fetch URL FILE                       download one file as the updater does"},
 };
 

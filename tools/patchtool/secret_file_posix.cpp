@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,12 @@ SecretFileResult WriteNewSecretFile(const rt::Text& path, const rt::Text& conten
   const bool ok = ::close(fd) == 0 && written == content.size();
   if (!ok) ::unlink(rt::GbkToUtf8(path).c_str());
   return ok ? SecretFileResult::kWritten : SecretFileResult::kFailed;
+}
+
+bool IsReadableByOthers(const rt::Text& path) {
+  struct stat st;
+  if (::stat(rt::GbkToUtf8(path).c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace patchtool
