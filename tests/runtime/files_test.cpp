@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
 #include <utility>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/user_values.h"
 #include "tests/support/temp_folder.h"
 
 using namespace rt;
@@ -64,6 +70,58 @@ TEST_F(FilesTest, CopyOverwritesMoveRefusesAnExistingTarget) {
   EXPECT_TRUE(MoveFile(Path("a"), Path("b")));
   EXPECT_FALSE(FileExists(Path("a")));
   EXPECT_EQ(ReadWholeFile(Path("b")), ToBytes(Text("AAA")));
+}
+
+TEST_F(FilesTest, ReplaceFilePutsTheNewFileInPlaceInOneStep) {
+  ASSERT_TRUE(WriteWholeFile(Path("new"), ToBytes(Text("NEW"))));
+  ASSERT_TRUE(WriteWholeFile(Path("old"), ToBytes(Text("OLD"))));
+  EXPECT_TRUE(ReplaceFile(Path("new"), Path("old")));
+  EXPECT_FALSE(FileExists(Path("new")));
+  EXPECT_EQ(ReadWholeFile(Path("old")), ToBytes(Text("NEW")));
+  // A missing target is made; a missing source or a folder as target fails
+  // and changes nothing.
+  ASSERT_TRUE(WriteWholeFile(Path("new"), ToBytes(Text("2"))));
+  EXPECT_TRUE(ReplaceFile(Path("new"), Path("fresh")));
+  EXPECT_EQ(ReadWholeFile(Path("fresh")), ToBytes(Text("2")));
+  EXPECT_FALSE(ReplaceFile(Path("missing"), Path("old")));
+  EXPECT_EQ(ReadWholeFile(Path("old")), ToBytes(Text("NEW")));
+  CreateFolderTree(Path("folder"));
+  ASSERT_TRUE(WriteWholeFile(Path("new"), ToBytes(Text("3"))));
+  EXPECT_FALSE(ReplaceFile(Path("new"), Path("folder")));
+  EXPECT_TRUE(FolderExists(Path("folder")));
+  EXPECT_FALSE(ReplaceFile("", Path("old")));
+  // A target held open without delete sharing stays as it is.
+  {
+    OpenedFile held(OpenFile(Path("old"), kModeRead, kShareExclusive));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(ReplaceFile(Path("new"), Path("old")));
+  }
+  EXPECT_EQ(ReadWholeFile(Path("old")), ToBytes(Text("NEW")));
+  EXPECT_TRUE(ReplaceFile(Path("new"), Path("old")));
+  EXPECT_EQ(ReadWholeFile(Path("old")), ToBytes(Text("3")));
+}
+
+TEST_F(FilesTest, UserValuesAreKeptUnderTheirKey) {
+#if !defined(_WIN32)
+  // The POSIX store lives under $XDG_STATE_HOME: here the test's folder.
+  const std::string native_dir = "/tmp/rt-user-values-" + std::to_string(::getpid());
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", native_dir.c_str(), 1), 0);
+#endif
+  const Text key = "Software\\GameClientUpdater\\RuntimeTest\\键";
+  EXPECT_FALSE(ReadUserValue(key, "never written"));
+  ASSERT_TRUE(WriteUserValue(key, "Sequence", "12"));
+  EXPECT_EQ(ReadUserValue(key, "Sequence"), std::optional<Text>("12"));
+  ASSERT_TRUE(WriteUserValue(key, "Sequence", "9999999999999999999"));
+  EXPECT_EQ(ReadUserValue(key, "Sequence"), std::optional<Text>("9999999999999999999"));
+  ASSERT_TRUE(WriteUserValue(key, "名字", "值"));
+  EXPECT_EQ(ReadUserValue(key, "名字"), std::optional<Text>("值"));
+  EXPECT_FALSE(ReadUserValue(key + "\\other", "Sequence"));
+#if !defined(_WIN32)
+  EXPECT_FALSE(WriteUserValue("..\\escape", "x", "1"));  // never outside the store
+  EXPECT_FALSE(WriteUserValue(key, "a/b", "1"));
+  std::system(("rm -rf '" + native_dir + "'").c_str());
+  ::unsetenv("XDG_STATE_HOME");
+#endif
 }
 
 TEST_F(FilesTest, ReadOnlyFileCannotBeRemovedUntilAttributesAreCleared) {

@@ -11,11 +11,13 @@
 #include "payload/payload.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/text.h"
 #include "tests/support/temp_folder.h"
 #include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
-#include "tools/patchtool/list_names.h"
+#include "list/file_list.h"
+#include "tools/patchtool/client_tree.h"
 #include "trust/list_keys.h"
 #include "trust/signed_list.h"
 
@@ -48,9 +50,7 @@ class Patchtool : public ::testing::Test {
  public:
   // A GBK path under the test's folder; "\" separators as in the list.
   rt::Text At(const rt::Text& relative) const {
-    rt::Text path = root_ + "/";
-    for (char c : relative) path += c == '\\' ? '/' : c;
-    return path;
+    return root_ + "/" + rt::ReplaceChar(relative, '\\', '/');  // a trail byte 0x5C stays
   }
   void Put(const rt::Text& relative, const rt::Bytes& content) {
     const rt::Text path = At(relative);
@@ -215,7 +215,17 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
 
   ASSERT_EQ(publish({}), patchtool::kExitOk);
   EXPECT_EQ(sequence(), 1u);
-  EXPECT_EQ(trust::StripSignatureLines(rt::ReadWholeFile(list)), ExpectedList());
+  // The plain list's entries, each followed by its size and SHA-256.
+  const list::FileList signed_entries =
+      list::ParseFileList(trust::StripSignatureLines(rt::ReadWholeFile(list)), list::HashLines::kRequired);
+  ASSERT_TRUE(signed_entries.usable()) << list::ToString(signed_entries.fault);
+  ASSERT_EQ(signed_entries.entries.size(), ClientFiles().size());
+  for (size_t i = 0; i < ClientFiles().size(); ++i) {
+    EXPECT_EQ(signed_entries.entries[i].path, ClientFiles()[i].path);
+    EXPECT_EQ(signed_entries.entries[i].digest->size, static_cast<int64_t>(ClientFiles()[i].content.size()));
+  }
+  EXPECT_EQ(list::ParseFileList(rt::ReadWholeFile(list), list::HashLines::kSkipped).entries.size(),
+            ClientFiles().size());
   EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex}), patchtool::kExitOk);
   // Nothing changed: the list and its number stay.
   const rt::Bytes first = rt::ReadWholeFile(list);
@@ -245,10 +255,15 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", list}), patchtool::kExitOk);
   EXPECT_FALSE(trust::ListSequence(rt::ReadWholeFile(list)));
   EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex}), patchtool::kExitFailed);
-  // Signed manifest numbers from the list it replaces (unsigned now: 1).
-  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", list, "--sign", key_file}),
+  // A signed manifest numbers only from a list this key signed: the unsigned
+  // one it would replace gives no number, --sequence does.
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", list, "--sign", key_file}),
+            patchtool::kExitFailed);
+  EXPECT_FALSE(trust::ListSequence(rt::ReadWholeFile(list)));
+  ASSERT_EQ(RunCommand(patchtool::RunManifest,
+                       {"manifest", At("client"), "-o", list, "--sign", key_file, "--sequence", "41"}),
             patchtool::kExitOk);
-  EXPECT_EQ(sequence(), 1u);
+  EXPECT_EQ(sequence(), 41u);
 
   // Wrong uses of the options.
   EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "--sequence", "3"}), patchtool::kExitFailed);
@@ -262,6 +277,101 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
 }
+
+TEST_F(Patchtool, VerifyChecksAMirrorsFilesAndTheNumberingTrustsOnlyItsOwnKey) {
+  PutClient(this, "client");
+  const rt::Text key_file = At("list.key");
+  const rt::Text folder = At("srv/patch/528");
+  const rt::Text list = folder + "/filelist.txt";
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(RunCommand(patchtool::RunKeygen, {"keygen", key_file}), patchtool::kExitOk);
+  const auto secret = trust::ParseSecretKeyFile(rt::ReadWholeFile(key_file));
+  ASSERT_TRUE(secret);
+  const trust::PublicKey public_key = trust::PublicKeyOf(*secret);
+  const rt::Text key_hex = trust::HexText(public_key.data(), public_key.size());
+  auto verify = [&](std::vector<rt::Text> extra) {
+    std::vector<rt::Text> args = {"verify", list, "--key", key_hex};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCommand(patchtool::RunVerify, args);
+  };
+
+  // A planted unsigned list with the highest sequence gives no number.
+  Put("srv\\patch\\528\\filelist.txt", B("#sequence#9999999999999999998\r\na.dat#1\r\n"));
+  EXPECT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--sign", key_file}),
+            patchtool::kExitFailed);
+  ASSERT_EQ(RunCommand(patchtool::RunPublish,
+                       {"publish", At("client"), At("srv"), "--sign", key_file, "--sequence", "5", "--expires", "30"}),
+            patchtool::kExitOk);
+  EXPECT_EQ(trust::ListSequence(rt::ReadWholeFile(list)), std::optional<std::uint64_t>(5));
+  EXPECT_EQ(trust::ListExpiry(rt::ReadWholeFile(list)), std::optional<std::int64_t>(patchtool::UtcToday() + 30));
+  // Again with the same expiry: unchanged; numbered from the list now that it is ours.
+  const rt::Bytes published = rt::ReadWholeFile(list);
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--sign", key_file, "--expires", "30"}),
+            patchtool::kExitOk);
+  EXPECT_EQ(rt::ReadWholeFile(list), published);
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--sign", key_file}),
+            patchtool::kExitOk);
+  EXPECT_EQ(trust::ListSequence(rt::ReadWholeFile(list)), std::optional<std::uint64_t>(6));  // the expiry went
+  EXPECT_FALSE(trust::ListExpiry(rt::ReadWholeFile(list)));
+
+  // The mirror as published: every file matches.
+  EXPECT_EQ(verify({"--files", folder}), patchtool::kExitOk);
+  // Tampered: same size and checksum, other bytes; one byte appended; one file gone.
+  rt::Bytes town = rt::ReadWholeFile(folder + "/data/map/town.dat");
+  town[10] = static_cast<std::uint8_t>(town[10] + 31);
+  town[11] = static_cast<std::uint8_t>(town[11] - 1);
+  ASSERT_EQ(Reference(town), Reference(rt::ReadWholeFile(folder + "/data/map/town.dat")));
+  Put("srv\\patch\\528\\data\\map\\town.dat", town);
+  Put("srv\\patch\\528\\my file.txt", B("hello world!"));
+  ASSERT_TRUE(rt::RemoveFile(folder + "/Zeta.txt"));
+  const std::string before = testing::internal::GetCapturedStdout();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(verify({"--files", folder}), patchtool::kExitFailed);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("SHA-256 differs: data\\map\\town.dat"), std::string::npos) << out;
+  EXPECT_NE(out.find("size differs: my file.txt (12 bytes, the list says 11 bytes)"), std::string::npos) << out;
+  EXPECT_NE(out.find("missing: Zeta.txt"), std::string::npos) << out;
+  EXPECT_NE(out.find("7 files checked: 4 match, 2 differ, 1 missing"), std::string::npos) << out;
+  // The signature alone still holds; an expired list does not.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(verify({}), patchtool::kExitOk);
+  const rt::Bytes expired = trust::SignList(trust::StripSignatureLines(rt::ReadWholeFile(list)), 7, *secret,
+                                            patchtool::UtcToday() - 2);
+  ASSERT_TRUE(rt::WriteWholeFile(list, expired));
+  EXPECT_EQ(verify({}), patchtool::kExitFailed);
+  // Options that need --sign, and a day count out of range.
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("x.txt"), "--expires", "3"}),
+            patchtool::kExitFailed);
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "--sign", key_file, "--expires", "0"}),
+            patchtool::kExitUsage);
+  testing::internal::GetCapturedStdout();
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("is not signed by this key (no signature line); give --sequence N"), std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("the list has expired"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("other users can read the key file"), std::string::npos) << errors;  // keygen's own file
+  (void)before;
+}
+
+#if !defined(_WIN32)
+TEST_F(Patchtool, SigningWarnsWhenOthersCanReadTheKeyFile) {
+  PutClient(this, "client");
+  const rt::Text key_file = At("list.key");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(RunCommand(patchtool::RunKeygen, {"keygen", key_file}), patchtool::kExitOk);
+  EXPECT_EQ(std::filesystem::status(key_file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(key_file, std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("l.txt"), "--sign", key_file}),
+            patchtool::kExitOk);
+  testing::internal::GetCapturedStdout();
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("warning: other users can read the key file"), std::string::npos) << errors;
+}
+#endif
 
 TEST_F(Patchtool, PackInspectExtractRoundTrip) {
   const rt::Bytes updater = Random(5000, 4);
@@ -340,13 +450,66 @@ TEST(CommandLine, ParseArguments) {
   }
 }
 
-TEST(ListNames, SegmentRules) {
-  const char* accepted[] = {"a.txt", "数据", "my file", "..a", "a..b", "con1.txt", "console"};
-  const char* refused[] = {"", ".", "..", "a#b", "a<b", "a>b", "a:b", "a\"b", "a|b", "a?b", "a*b",
-                           "a/b", "a\\b", "tab\there", "dot.", "blank ", "CON", "nul.txt", "Com1.dat",
-                           "lpt9", "aux .txt", "\x81\x5C.txt", "lone\x81", "\xFF"};
-  for (const char* name : accepted) EXPECT_EQ(patchtool::UnsafeSegmentReason(name), "") << name;
-  for (const char* name : refused) EXPECT_NE(patchtool::UnsafeSegmentReason(name), "") << name;
+// One name rule: every name walks through the updater's reading of a list
+// and patchtool's reading of a client folder, and both give one answer: the
+// name is in the list, or it is not (refused, or left out as a working file).
+TEST_F(Patchtool, NameRuleIsTheSameOnBothSides) {
+  struct Row {
+    rt::Text path;      // GBK, "\" between folders
+    bool listed;        // the answer both sides must give
+    bool posix_only;    // Windows cannot make such a file
+  } const rows[] = {
+      {"a.dat", true, false},
+      {"数据\\地图 一.bin", true, false},
+      {"運.txt", true, false},  // its second GBK byte is 0x5C, as "\\" is
+      {"运行\\運.pak", true, false},
+      {"sub\\update.dat", true, false},         // below the top: a client file
+      {"sub\\filelist.txt", true, false},
+      {"update.dat.bak", true, false},
+      {"..a\\b..c", true, false},
+      {"console.dat", true, false},
+      {"update.dat", false, false},   // the updater's own files at the top: left out
+      {"Update.Seq", false, false},
+      {"update.sums", false, false},
+      {"GAME.DAT", false, false},
+      {"x\\part.TMP", false, false},  // partial downloads anywhere: left out
+      {"filelist.txt", false, false},  // the list's own name: refused
+      {"a#b.txt", false, false},       // "#" splits the line
+      {"a*b.txt", false, true},
+      {"a?b.txt", false, true},
+      {"a\"b.txt", false, true},
+      {"a|b.txt", false, true},
+      {"a>b.txt", false, true},
+      {"a<b.txt", false, true},
+      {"a:b.txt", false, true},
+      {"line\nfeed", false, true},
+      {"tab\there", false, true},
+      {"one\x01.txt", false, true},
+      {"dot.", false, true},
+      {"blank ", false, true},
+      {"sub\\con.txt", false, true},
+      {"nul", false, true},
+  };
+  int walked = 0;
+  for (const Row& row : rows) {
+#if defined(_WIN32)
+    if (row.posix_only) continue;
+#endif
+    SCOPED_TRACE(testing::PrintToString(row.path));
+    // The updater: a list that names the file.
+    const list::FileList read = list::ParseFileList(rt::ToBytes(row.path + "#1\r\n"), list::HashLines::kSkipped);
+    const bool updater_lists = read.usable() && read.entries.size() == 1 && read.entries[0].path == row.path;
+    // patchtool: a client folder that holds the file (and one plain file).
+    const rt::Text client = "client" + std::to_string(walked++);
+    Put(client + "\\plain.dat", B("x"));
+    Put(client + "\\" + row.path, B("y"));
+    const patchtool::ClientTree tree = patchtool::ReadClientTree(At(client));
+    bool tool_lists = false;
+    for (const patchtool::ClientFile& file : tree.files) tool_lists |= file.list_path == row.path;
+    tool_lists &= tree.errors.empty();
+    EXPECT_EQ(updater_lists, row.listed);
+    EXPECT_EQ(tool_lists, row.listed) << (tree.errors.empty() ? "" : tree.errors[0]);
+  }
 }
 
 }  // namespace

@@ -152,3 +152,72 @@ TEST(ListKeys, SecretKeyFileRoundTripsAndRefusesDamage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ListDates, ParseAndWriteUtcDays) {
+  struct Case {
+    const char* text;
+    std::optional<std::int64_t> day;
+  } const cases[] = {
+      {"1970-01-01", 0},           {"2024-06-01", 19875},       {"2024-02-29", 19782},
+      {"2000-02-29", 11016},       {"9999-12-31", 2932896},     {"2023-02-29", std::nullopt},
+      {"1900-02-29", std::nullopt}, {"1969-12-31", std::nullopt}, {"2024-13-01", std::nullopt},
+      {"2024-00-10", std::nullopt}, {"2024-04-31", std::nullopt}, {"2024-1-01", std::nullopt},
+      {"20240101", std::nullopt},   {"2024-01-01 ", std::nullopt}, {"2024/01/01", std::nullopt},
+      {"", std::nullopt},           {"+024-01-01", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(trust::ParseDate(c.text), c.day) << c.text;
+    if (c.day) EXPECT_EQ(trust::DateText(*c.day), c.text);
+  }
+}
+
+TEST(ListKeys, SeveralKeysSeparatedBySemicolons) {
+  const std::string a(64, 'a'), b(64, 'B');
+  EXPECT_EQ(trust::ParsePublicKeys(a)->size(), 1u);
+  EXPECT_EQ(trust::ParsePublicKeys(a + ";" + b)->size(), 2u);
+  EXPECT_EQ(trust::ParsePublicKeys(" " + a + " ; " + b + " ;")->size(), 2u);
+  EXPECT_FALSE(trust::ParsePublicKeys(""));
+  EXPECT_FALSE(trust::ParsePublicKeys(";"));
+  EXPECT_FALSE(trust::ParsePublicKeys(a + ";" + b.substr(1)));
+  EXPECT_FALSE(trust::ParsePublicKeys(a + "," + b));
+}
+
+TEST_F(SignedList, ExpiryIsSignedAndToleratesADay) {
+  const std::int64_t day = 19875;
+  const std::string expiring = S(trust::SignList(B(kEntries), 7, key_.secret_key, day));
+  EXPECT_EQ(expiring.substr(0, 34), "#sequence#7\r\n#expires#2024-06-01\r\n");
+  EXPECT_EQ(S(trust::StripSignatureLines(B(expiring))), kEntries);
+  EXPECT_EQ(trust::ListExpiry(B(expiring)), std::optional<std::int64_t>(day));
+  auto check = [&](const std::string& list, std::optional<std::int64_t> today) {
+    trust::ListCheckOptions options;
+    options.today = today;
+    return trust::CheckSignedList(B(list), std::vector<trust::PublicKey>{key_.public_key}, options).verdict;
+  };
+  EXPECT_EQ(check(expiring, day - 30), ListVerdict::kAccepted);
+  EXPECT_EQ(check(expiring, day), ListVerdict::kAccepted);
+  EXPECT_EQ(check(expiring, day + 1), ListVerdict::kAccepted);
+  EXPECT_EQ(check(expiring, day + 2), ListVerdict::kExpired);
+  EXPECT_EQ(check(expiring, std::nullopt), ListVerdict::kAccepted);  // no clock: no expiry check
+  EXPECT_EQ(check(signed_, day + 100000), ListVerdict::kAccepted);   // no line: never expires
+  // The line is signed: changing the date breaks the signature.
+  std::string later = expiring;
+  later[31] = '9';
+  EXPECT_EQ(check(later, day), ListVerdict::kBadSignature);
+  EXPECT_EQ(check(SignedRaw("#sequence#1\r\n#expires#2024-02-30\r\n", key_.secret_key), day),
+            ListVerdict::kMalformedExpiry);
+  EXPECT_EQ(check(SignedRaw("#sequence#1\r\n#expires#2024-06-01\r\n#expires#2024-06-09\r\n", key_.secret_key), day),
+            ListVerdict::kMalformedExpiry);
+  // Any key of several.
+  trust::ListCheckOptions options;
+  const trust::ListCheck by_second =
+      trust::CheckSignedList(B(signed_), std::vector<trust::PublicKey>{other_.public_key, key_.public_key}, options);
+  EXPECT_EQ(by_second.verdict, ListVerdict::kAccepted);
+  EXPECT_EQ(trust::CheckSignedList(B(signed_), std::vector<trust::PublicKey>{other_.public_key}, options).verdict,
+            ListVerdict::kBadSignature);
+  EXPECT_EQ(trust::CheckSignedList(B(signed_), std::vector<trust::PublicKey>{}, options).verdict,
+            ListVerdict::kBadSignature);
+}
+
+}  // namespace

@@ -37,11 +37,14 @@ void Walk(const rt::Text& disk_folder, const rt::Text& list_prefix, const std::s
     }
     const rt::Text disk_path = disk_folder + "/" + entry.name;
     const rt::Text list_path = list_prefix + entry.name;
-    // Files by the whole rule of a list path; folders by their name, the rest
-    // of the rule looks at the files below them.
-    const list::NameCheck check =
-        entry.kind == EntryKind::kFile ? list::CheckEntryPath(list_path) : list::CheckNameSegment(entry.name);
-    if (list::IsLeftOut(check)) continue;
+    // Every name by itself (a "\\" inside a name from disk is no separator);
+    // files also by the whole rule of a list path, which may leave them out.
+    list::NameCheck check = list::CheckNameSegment(entry.name);
+    if (entry.kind == EntryKind::kFile) {
+      const list::NameCheck path_check = list::CheckEntryPath(list_path);
+      if (list::IsLeftOut(path_check)) continue;
+      if (check.ok()) check = path_check;
+    }
     if (check.fault == list::NameFault::kListName) {
       tree->errors.push_back("a client file may not be named like the file list: " + shown);
       continue;
