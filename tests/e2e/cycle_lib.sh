@@ -3,35 +3,69 @@
 # list, the scripted fault server, and checks on files and the log.
 
 # build_signed_updater: an extra tree of the tested target, updater only, built
-# with a list key made by patchtool keygen (kept in the tree, so a later run
+# with two list keys made by patchtool keygen (kept in the tree, so a later run
 # rebuilds nothing) and two mirrors, $MIRROR_A (8088) then $MIRROR_B (8089).
-# Sets SIGNED_UPDATER, LIST_KEY (the secret key file) and LIST_PUBLIC_KEY.
-# The default builds keep the empty key and the one URL.
+# Sets SIGNED_UPDATER, LIST_KEY and LIST_KEY_2 (the secret key files) and
+# LIST_PUBLIC_KEY (the first key's public half). The default builds keep the
+# empty key and the one URL.
 MIRROR_A="http://127.0.0.1:8088/"
 MIRROR_B="http://127.0.0.1:8089/"
 build_signed_updater() {
   local dir; dir="$(win_build_of "$WIN_TARGET")-signed"
   LIST_KEY="$dir/test-list.key"
+  LIST_KEY_2="$dir/test-list-2.key"
   mkdir -p "$dir"
-  if [ ! -s "$dir/test-list.pub" ]; then
-    rm -f "$LIST_KEY"
-    "$PATCHTOOL" keygen "$LIST_KEY" >"$dir/test-list.pub" 2>/dev/null || { echo "keygen failed"; return 1; }
-  fi
+  local n
+  for n in "" "-2"; do
+    if [ ! -s "$dir/test-list$n.pub" ]; then
+      rm -f "$dir/test-list$n.key"
+      "$PATCHTOOL" keygen "$dir/test-list$n.key" >"$dir/test-list$n.pub" 2>/dev/null || { echo "keygen failed"; return 1; }
+    fi
+  done
   LIST_PUBLIC_KEY="$(cat "$dir/test-list.pub")"
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$WIN_TARGET.cmake" \
     -DUPDATER_JPEG_PREFIX="$(jpeg_prefix_of "$WIN_TARGET")" \
-    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY" -DUPDATER_SERVER_URL="$MIRROR_A;$MIRROR_B" \
+    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY;$(cat "$dir/test-list-2.pub")" \
+    -DUPDATER_SERVER_URL="$MIRROR_A;$MIRROR_B" \
     >"$dir/configure.log" 2>&1 \
     || { cat "$dir/configure.log"; return 1; }
   cmake --build "$dir" -j "$JOBS" --target updater >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
   SIGNED_UPDATER="$dir/app/updater.exe"
 }
 
+# forget_list_sequence: drops the highest list sequence the signed updater
+# keeps for the user (the registry of the Wine prefix, shared by every client
+# folder and every run), so that a test starts from a client that never took
+# a signed list. Each client's update.seq goes with its folder.
+forget_list_sequence() {
+  timeout 30 wine reg delete 'HKCU\Software\GameClientUpdater\ListKeys' /f >/dev/null 2>&1 || true
+}
+
 # publish_signed CLIENT_DIR SERVER_ROOT [patchtool options]: a signed release.
 publish_signed() {
   local client="$1" server="$2"; shift 2
   "$PATCHTOOL" publish "$client" "$server" --sign "$LIST_KEY" "$@" >/dev/null
+}
+
+# resign_list LIST KEYFILE SEQUENCE [EXPIRES]: the signed list again with
+# another sequence and an expiry date (YYYY-MM-DD; none when empty), signed
+# with KEYFILE: lists patchtool would not write (an expiry in the past).
+resign_list() {
+  python3 - "$@" <<'PY'
+import sys
+from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PrivateKey
+path, key_file, sequence = sys.argv[1:4]
+expires = sys.argv[4] if len(sys.argv) > 4 else ""
+data = open(path, "rb").read()
+lines = data[:data.rindex(b"#ed25519#")].split(b"\r\n")
+body = [l for l in lines if l and not l.startswith(b"#sequence#") and not l.startswith(b"#expires#")]
+head = [b"#sequence#" + sequence.encode()] + ([b"#expires#" + expires.encode()] if expires else [])
+signed = b"\r\n".join(head + body) + b"\r\n"
+seed = bytes.fromhex(open(key_file).read().strip()[:64])
+signature = Ed25519PrivateKey.from_private_bytes(seed).sign(signed)
+open(path, "wb").write(signed + b"#ed25519#" + signature.hex().encode() + b"\r\n")
+PY
 }
 
 

@@ -12,6 +12,7 @@ build_signed_updater || { echo "the signed updater did not build"; exit 1; }
 source "$ROOT/tests/e2e/lib.sh"
 
 cycle_setup mirrors
+forget_list_sequence
 BIG="大 文件.pak"
 BIG_URI='%E5%A4%A7%20%E6%96%87%E4%BB%B6\.pak'
 

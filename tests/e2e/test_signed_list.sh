@@ -31,6 +31,7 @@ new_client() {
   rm -rf "$RELEASE"; cp -r "$CLIENT" "$RELEASE"
   echo "v2" >"$RELEASE/readme.txt"
   random_file "$RELEASE/数据/新 文件.pak" 300
+  forget_list_sequence
 }
 
 # updates_fully LABEL: the release arrives, the launcher restarts and the
