@@ -93,7 +93,7 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   EXPECT_EQ(globals_.PatchList[0].digest->size, 3);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   EXPECT_EQ(UserSequence(), "12");
-  EXPECT_FALSE(rt::FileExists(rt::Text(kSequenceFileName) + ".tmp"));
+  EXPECT_FALSE(rt::FileExists(rt::Text(kSequenceFileName) + list::kPartialSuffix));
   // The same sequence again is still accepted; the file stays as it was.
   SetList(Signed(12, key_.secret_key));
   CheckRemoteVersion(flow_);
@@ -238,10 +238,10 @@ TEST(SequenceFile, MissingOrDamagedReadsAsZero) {
   EXPECT_EQ(ReadAcceptedSequence(path), 9999999999999999999ULL);
   // Written beside its place and replaced in one step: nothing left over, and
   // a target that cannot be replaced keeps its old content.
-  EXPECT_FALSE(rt::FileExists(path + ".tmp"));
+  EXPECT_FALSE(rt::FileExists(path + list::kPartialSuffix));
   rt::CreateFolderTree(folder.Path("a folder"));
   EXPECT_FALSE(WriteAcceptedSequence(folder.Path("a folder"), 5));
-  EXPECT_FALSE(rt::FileExists(folder.Path("a folder") + ".tmp"));
+  EXPECT_FALSE(rt::FileExists(folder.Path("a folder") + list::kPartialSuffix));
 }
 
 }  // namespace

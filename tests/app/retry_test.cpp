@@ -82,10 +82,10 @@ class RetryTest : public FlowTest {
                                      std::atomic<int32_t>& done) -> int32_t {
       const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
-      offsets_.push_back(rt::FileSize(path + ".tmp"));
+      offsets_.push_back(rt::FileSize(path + list::kPartialSuffix));
       if (calls_ >= steps_.size()) return Code(DownloadResult::BadStatus);
       const int32_t result = steps_[calls_++](path);
-      done = std::max<int32_t>(rt::FileSize(path + ".tmp"), rt::FileSize(path));
+      done = std::max<int32_t>(rt::FileSize(path + list::kPartialSuffix), rt::FileSize(path));
       total = done.load();
       return result;
     };
@@ -93,7 +93,7 @@ class RetryTest : public FlowTest {
   // A cut: `bytes` more of `content` arrive in the partial file.
   static Step Cut(const rt::Text& content, size_t bytes) {
     return [content, bytes](const rt::Text& path) {
-      const rt::Text partial = path + ".tmp";
+      const rt::Text partial = path + list::kPartialSuffix;
       const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
       EXPECT_TRUE(rt::WriteWholeFile(partial, rt::ToBytes(content.substr(0, kept.size() + bytes))));
       return Code(DownloadResult::Interrupted);
@@ -105,7 +105,7 @@ class RetryTest : public FlowTest {
   // The rest arrives and the file is installed, as the engine does.
   static Step Rest(const rt::Text& content) {
     return [content](const rt::Text& path) {
-      const rt::Text partial = path + ".tmp";
+      const rt::Text partial = path + list::kPartialSuffix;
       const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
       rt::RemoveFile(partial);
       EXPECT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(kept + content.substr(kept.size()))));

@@ -31,14 +31,14 @@ TEST(UpdateLog, TrimmingDropsTheOlderHalfInWholeLines) {
 class UpdateLogFile : public FlowTest {};
 
 TEST_F(UpdateLogFile, LinesAreAppendedWithTheirTimeAndTheLogStaysShort) {
-  AppendLogLine("update.log", "2026-01-02 03:04:05", "first");
-  AppendLogLine("update.log", "2026-01-02 03:04:06", "second 文件");
-  EXPECT_EQ(Read("update.log"), "2026-01-02 03:04:05 first\r\n2026-01-02 03:04:06 second 文件\r\n");
+  AppendLogLine(kLogName, "2026-01-02 03:04:05", "first");
+  AppendLogLine(kLogName, "2026-01-02 03:04:06", "second 文件");
+  EXPECT_EQ(Read(kLogName), "2026-01-02 03:04:05 first\r\n2026-01-02 03:04:06 second 文件\r\n");
 
   const rt::Text filler(1000, 'x');
-  for (int i = 0; i < 300; ++i) AppendLogLine("update.log", "t", filler);  // 300 KB and more
-  AppendLogLine("update.log", "t", "newest");
-  const rt::Text log = Read("update.log");
+  for (int i = 0; i < 300; ++i) AppendLogLine(kLogName, "t", filler);  // 300 KB and more
+  AppendLogLine(kLogName, "t", "newest");
+  const rt::Text log = Read(kLogName);
   EXPECT_LE(static_cast<int64_t>(log.size()), kLogMaxBytes);
   EXPECT_GE(static_cast<int64_t>(log.size()), kLogMaxBytes / 2 - 1010);
   EXPECT_EQ(log.find("first"), rt::Text::npos);
@@ -47,13 +47,13 @@ TEST_F(UpdateLogFile, LinesAreAppendedWithTheirTimeAndTheLogStaysShort) {
 }
 
 TEST_F(UpdateLogFile, ALogThatCannotBeOpenedChangesNothing) {
-  Write("update.log", "kept\r\n");
-  rt::OpenedFile holder(rt::OpenFile("update.log", rt::kModeRead, rt::kShareExclusive));
+  Write(kLogName, "kept\r\n");
+  rt::OpenedFile holder(rt::OpenFile(kLogName, rt::kModeRead, rt::kShareExclusive));
   ASSERT_TRUE(holder);
-  AppendLogLine("update.log", "t", "lost");
+  AppendLogLine(kLogName, "t", "lost");
   globals_.PatchList = {{"a.dat", Sum("a")}};
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "a";
-  flow_.services.log = [](const rt::Text& line) { AppendLogLine("update.log", "t", line); };
+  flow_.services.log = [](const rt::Text& line) { AppendLogLine(kLogName, "t", line); };
   RunPatchDownloads(flow_);
   EXPECT_EQ(Task(), kTextUpdateDone);
   EXPECT_EQ(Read("a.dat"), "a");

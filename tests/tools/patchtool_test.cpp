@@ -17,6 +17,7 @@
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "list/file_list.h"
+#include "list/layout.h"
 #include "tools/patchtool/client_tree.h"
 #include "trust/list_keys.h"
 #include "trust/signed_list.h"
@@ -102,8 +103,8 @@ TEST_F(Patchtool, ManifestByteForByte) {
   Put("client\\old.TMP", B("partial"));
   rt::CreateFolderTree(At("client/empty folder"));
 
-  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("filelist.txt")}), patchtool::kExitOk);
-  EXPECT_EQ(rt::ReadWholeFile(At("filelist.txt")), ExpectedList());
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At(list::kListFileName)}), patchtool::kExitOk);
+  EXPECT_EQ(rt::ReadWholeFile(At(list::kListFileName)), ExpectedList());
 }
 
 TEST_F(Patchtool, ManifestRefusesNamesTheUpdaterCannotFetch) {
