@@ -77,7 +77,8 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
         if (IsTransientFetch(fetched)) again.push_back(mirror);
         continue;
       }
-      Candidate fresh{mirror, CheckList(fetched.body, keys, kept, flow.services.utc_day())};
+      const int64_t today = keys.signed_lists ? flow.services.utc_day() : 0;
+      Candidate fresh{mirror, CheckList(fetched.body, keys, kept, today)};
       if (!fresh.checked.usable()) {
         flow.services.log("list refused: " + fresh.checked.Reason());
         continue;
