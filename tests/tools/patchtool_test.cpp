@@ -181,9 +181,13 @@ TEST_F(Patchtool, PublishCopiesOnlyWhatChanged) {
   }
   ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "7"}), patchtool::kExitOk);
   Put("client\\my file.txt", B("hello again"));
-  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "7"}), patchtool::kExitOk);
+  // "007" is folder 7, as the updater reads its folder setting.
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv"), "--folder", "007"}),
+            patchtool::kExitOk);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("7 copied, 0 unchanged; list updated"), std::string::npos) << out;
+  EXPECT_FALSE(rt::FolderExists(At("srv/patch/007")));
+  EXPECT_NE(out.find("published 7 files to " + folder + ": 7 copied, 0 unchanged; list updated"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("0 copied, 7 unchanged; list unchanged"), std::string::npos) << out;
   EXPECT_NE(out.find("1 copied, 6 unchanged; list updated"), std::string::npos) << out;
   EXPECT_EQ(rt::ReadWholeFile(folder + "/my file.txt"), B("hello again"));

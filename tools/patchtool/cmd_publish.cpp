@@ -93,7 +93,8 @@ int RunPublish(int argc, char** argv) {
   if (!LoadClientTree("publish", client_dir, "nothing published", sign.signing(), &tree)) return kExitFailed;
   // The folder the updater reads: its number in decimal, as the build setting
   // is read ("007" is folder 7).
-  const rt::Text patch_folder = JoinDiskPath(server_root, list::PatchFolder(std::atoi(folder.c_str())));
+  rt::Text patch_folder = JoinDiskPath(server_root, list::PatchFolder(std::atoi(folder.c_str())));
+  patch_folder.pop_back();  // the folder's own "/": messages name it without
   const rt::Text list_target = JoinDiskPath(patch_folder, list::kListFileName);
   // The key is read before anything is copied: a bad key publishes nothing.
   rt::Bytes list;
