@@ -134,7 +134,9 @@ TEST(HttpResponse, HeaderFields) {
       {"HTTP/1.1 200 OK\r\ncontent-length:1234\r\n\r\n", true, true, 1234, false},
       {"HTTP/1.1 200 OK\r\nCONTENT-LENGTH: \t 1234  \r\n\r\n", true, true, 1234, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n", true, true, 2147483647, false},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", true, true, 2147483648, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n", true, true, INT64_MAX, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n", true, false, 0, false},
@@ -243,13 +245,56 @@ TEST(ChunkedDecoder, DecodesInAnyPieces) {
   }
 }
 
-TEST(ChunkedDecoder, StopsAtTheLastChunk) {
+// The body ends at the last chunk; the trailer section is read to its empty
+// line, and nothing after the message is used (it belongs to whatever comes
+// next on the connection).
+TEST(ChunkedDecoder, StopsAtTheEndOfTheMessage) {
+  struct Case {
+    const char* what;
+    std::string input;
+    size_t used;
+    bool ended;
+  } const cases[] = {
+      {"trailer fields, then bytes after the message", "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nGARBAGE", 25, true},
+      {"no trailer", "3\r\nabc\r\n0\r\n\r\nHTTP/1.1 200", 13, true},
+      {"the final line end not there yet", "3\r\nabc\r\n0\r\n", 11, false},
+      {"a trailer line without its LF", "3\r\nabc\r\n0\r\nT: x\rZ", 16, false},
+  };
+  for (const Case& c : cases) {
+    for (size_t step : {1u, 4u, 100u}) {
+      ChunkedDecoder decoder;
+      size_t used = 0;
+      EXPECT_EQ(Decode(c.input, step, decoder, &used), "abc") << c.what;
+      EXPECT_TRUE(decoder.Finished()) << c.what;
+      EXPECT_FALSE(decoder.Failed()) << c.what;
+      EXPECT_EQ(decoder.MessageEnded(), c.ended) << c.what;
+      EXPECT_EQ(used, c.used) << c.what << " in steps of " << step;
+    }
+  }
+  // An endless trailer is not read to its end: the body stands, the message never ends.
   ChunkedDecoder decoder;
-  size_t used = 0;
-  const std::string input = "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nGARBAGE";
-  EXPECT_EQ(Decode(input, input.size(), decoder, &used), "abc");
+  EXPECT_EQ(Decode("1\r\nx\r\n0\r\nT: " + std::string(kMaxChunkLineBytes, 'y'), 64, decoder), "x");
   EXPECT_TRUE(decoder.Finished());
-  EXPECT_EQ(used, std::string("3\r\nabc\r\n0\r\n").size());
+  EXPECT_FALSE(decoder.MessageEnded());
+  EXPECT_FALSE(decoder.Failed());
+}
+
+// Chunk sizes are 64-bit: one chunk may pass 4 GiB.
+TEST(ChunkedDecoder, SizesAtThe32And64BitBoundaries) {
+  struct Case {
+    const char* size_line;
+    bool failed;
+  } const cases[] = {
+      {"7FFFFFFF\r\n", false}, {"80000000\r\n", false}, {"FFFFFFFF\r\n", false},
+      {"100000000\r\n", false}, {"100000001\r\n", false}, {"7fffffffffffffff\r\n", false},
+      {"8000000000000000\r\n", true}, {"FFFFFFFFFFFFFFFF\r\n", true}, {"10000000000000000\r\n", true},
+  };
+  for (const Case& c : cases) {
+    ChunkedDecoder decoder;
+    Decode(std::string(c.size_line) + "abc", 1, decoder);
+    EXPECT_EQ(decoder.Failed(), c.failed) << c.size_line;
+    EXPECT_FALSE(decoder.Finished()) << c.size_line;
+  }
 }
 
 TEST(ChunkedDecoder, RejectsMalformedInput) {
@@ -258,7 +303,7 @@ TEST(ChunkedDecoder, RejectsMalformedInput) {
       "g\r\n",                // not hex
       "3\r\nabcX\r\n",        // data not followed by CR LF
       "3\rX",                 // CR not followed by LF
-      "80000000\r\n",         // above 2^31-1
+      "8000000000000000\r\n",  // above 2^63-1
       "-1\r\n",
   };
   for (const char* c : cases) {
