@@ -130,8 +130,9 @@ void ScriptedServer::Run() {
 }
 
 // Up to the blank line, then whatever is already waiting (the odd extra line
-// end of some requests arrives in the same segment).
-void ScriptedServer::ReadOneRequest(net::TcpSocket& client, size_t index) {
+// end of some requests arrives in the same segment). A further request that
+// never came (the client closed) is not recorded.
+void ScriptedServer::ReadOneRequest(net::TcpSocket& client, size_t index, bool first) {
   std::string request;
   rt::Bytes chunk;
   while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes &&
@@ -141,6 +142,7 @@ void ScriptedServer::ReadOneRequest(net::TcpSocket& client, size_t index) {
   while (request.size() < kMaxRequestBytes && client.Receive(chunk, 0)) {
     request.append(chunk.begin(), chunk.end());
   }
+  if (!first && request.empty()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
@@ -152,7 +154,7 @@ void ScriptedServer::ReadOneRequest(net::TcpSocket& client, size_t index) {
 void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t index) {
   rt::Bytes chunk;
   if (script.ReadsRequest()) {
-    ReadOneRequest(client, index);
+    ReadOneRequest(client, index, true);
   } else {
     // Kept in the count, so the n-th connection's request stays the n-th.
     std::lock_guard<std::mutex> lock(mutex_);
@@ -180,7 +182,7 @@ void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t 
         break;
       }
       case Script::Step::Kind::kReadRequest:
-        ReadOneRequest(client, index);
+        ReadOneRequest(client, index, false);
         break;
       case Script::Step::Kind::kHoldOpen: {
         const auto deadline = Clock::now() + std::chrono::milliseconds(step.milliseconds);

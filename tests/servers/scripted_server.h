@@ -82,7 +82,7 @@ class ScriptedServer {
  private:
   void Run();
   void Serve(net::TcpSocket& client, const Script& script, size_t index);
-  void ReadOneRequest(net::TcpSocket& client, size_t index);
+  void ReadOneRequest(net::TcpSocket& client, size_t index, bool first);
 
   std::vector<Script> scripts_;
   net::TcpSocket listener_;
