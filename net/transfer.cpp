@@ -154,10 +154,10 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
       return Settle(DownloadResult::BadStatus, FailReason::kBadContentRange);
     }
     stated_total_ = head.range_complete;
-  } else if (resume_) {
-    // The server sent the whole resource: start the partial file over.
-    range_start_ = 0;
   }
+  // A whole answer to a range request: the partial file starts over.
+  const bool restart = resume_ && head.status != 206;
+  if (restart) range_start_ = 0;
   if (head.chunked) {
     framing_ = Framing::kChunked;
   } else if (head.has_content_length) {
@@ -181,7 +181,6 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
   s_.total_out.store(framing_ == Framing::kChunked && stated_total_ < 0 && !s_.options.headers_only ? 0 : total_);
   if (s_.options.headers_only) return Settle(DownloadResult::Ok, FailReason::kNone);
 
-  const bool restart = resume_ && range_start_ == 0;
   if (restart && s_.observer != nullptr) s_.observer->Restart();
   if (!s_.target.Begin(restart)) NoteWriteFailure(FailReason::kCannotOpen);
   done_ = range_start_;

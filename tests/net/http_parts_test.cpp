@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/chunked_decoder.h"
+#include "net/download_report.h"
 #include "net/download_result.h"
 #include "net/download_url.h"
 #include "net/http_request.h"
@@ -89,6 +90,31 @@ TEST(HttpRequest, BothFormsByteForByte) {
             "User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
             "Range: bytes=1000-\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
             "Connection: close\r\nCookie: k=v\r\n\r\n\r\n");
+}
+
+// The resume form's range start is written in full at every 32/64-bit
+// boundary a partial file's size can cross.
+TEST(HttpRequest, RangeStartsPastThe32BitBoundaries) {
+  const struct {
+    int64_t start;
+    const char* text;
+  } cases[] = {
+      {0, "0"},
+      {2147483647, "2147483647"},
+      {2147483648, "2147483648"},
+      {4294967295, "4294967295"},
+      {4294967296, "4294967296"},
+      {4294967297, "4294967297"},
+      {INT64_MAX, "9223372036854775807"},
+  };
+  for (const auto& c : cases) {
+    RequestFields f;
+    f.path = "a";
+    f.host_field = "H";
+    f.range_start = c.start;
+    const std::string request = BuildRequest(RequestForm::kResume, f);
+    EXPECT_NE(request.find(std::string("\r\nRange: bytes=") + c.text + "-\r\n"), std::string::npos) << c.text;
+  }
 }
 
 TEST(HttpResponse, StatusLine) {
@@ -200,6 +226,61 @@ TEST(HttpResponse, ContentRange) {
       EXPECT_EQ(head.range_last, c.last) << c.value;
       EXPECT_EQ(head.range_complete, c.complete) << c.value;
     }
+  }
+}
+
+// Content-Range values at every boundary up to 2^63-1; 2^63 is refused.
+TEST(HttpResponse, ContentRangePastThe32BitBoundaries) {
+  const struct {
+    const char* value;
+    bool valid;
+    int64_t first;
+    int64_t complete;
+  } cases[] = {
+      {"bytes 2147483647-2147483647/2147483648", true, 2147483647, 2147483648},
+      {"bytes 2147483648-4294967294/4294967295", true, 2147483648, 4294967295},
+      {"bytes 4294967295-4294967295/4294967296", true, 4294967295, 4294967296},
+      {"bytes 4294967296-4294967296/4294967297", true, 4294967296, 4294967297},
+      {"bytes 4294967297-9223372036854775806/9223372036854775807", true, 4294967297, INT64_MAX},
+      {"bytes 0-9223372036854775807/9223372036854775808", false, 0, 0},
+      {"bytes 9223372036854775808-9223372036854775808/*", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(std::string("HTTP/1.1 206 P\r\nContent-Range: ") + c.value + "\r\n\r\n", &head));
+    EXPECT_EQ(head.content_range_valid, c.valid) << c.value;
+    if (!c.valid) continue;
+    EXPECT_EQ(head.range_first, c.first) << c.value;
+    EXPECT_EQ(head.range_complete, c.complete) << c.value;
+  }
+  ResponseHead head;
+  ASSERT_TRUE(ParseRangeNotSatisfiable("HTTP/1.1 416 N\r\nContent-Range: bytes */4294967297\r\n\r\n", &head));
+  EXPECT_EQ(head.unsatisfied_complete, 4294967297);
+  ASSERT_TRUE(ParseRangeNotSatisfiable("HTTP/1.1 416 N\r\nContent-Range: bytes */9223372036854775808\r\n\r\n", &head));
+  EXPECT_EQ(head.unsatisfied_complete, -1);
+}
+
+// Whether a response lets the connection carry another request.
+TEST(HttpResponse, KeepsTheConnection) {
+  const struct {
+    const char* head;
+    bool keeps;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nconnection: Keep-Alive, CLOSE\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nConnection: closed\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nProxy-Connection: close\r\n\r\n", false},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n", false},
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\n", true},
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\n\r\n", false},  // framed only by the close
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\nConnection: close\r\n\r\n", false},
+  };
+  for (const auto& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(c.head, &head)) << c.head;
+    EXPECT_EQ(KeepsConnection(head), c.keeps) << c.head;
   }
 }
 
@@ -393,6 +474,82 @@ TEST(StallWatch, ATrickleStallsAMovingTransferDoesNot) {
       EXPECT_EQ(watch.Stalled(step.bytes, c.start + step.at_ms), step.stalled) << c.what << " at " << step.at_ms;
     }
   }
+}
+
+TEST(StallWatch, TheFloorRateAveragesOverItsWindowAfterTheFirstOne) {
+  const int64_t per_window = kFloorBytesPerSecond * kFloorWindowMs / 1000;
+  struct Step {
+    int64_t bytes;
+    uint32_t at_ms;
+    bool below;
+  };
+  struct Case {
+    const char* what;
+    uint32_t start;
+    std::vector<Step> steps;
+  } const cases[] = {
+      {"not checked before the first window has passed", 0, {{0, 1000, false}, {0, kFloorWindowMs - 1, false}}},
+      {"just under the average", 0, {{per_window - 1, 100, false}, {0, kFloorWindowMs, true}}},
+      {"the average, window after window", 0,
+       {{per_window, 100, false}, {0, kFloorWindowMs, false}, {per_window, 2 * kFloorWindowMs, false},
+        {per_window - 1, 3 * kFloorWindowMs, true}}},
+      {"a tick count that wraps", 0xFFFFF000u, {{per_window - 1, 0x2000, false}, {0, kFloorWindowMs, true}}},
+  };
+  for (const Case& c : cases) {
+    StallWatch watch = StallWatch::Floor(c.start);
+    for (const Step& step : c.steps) {
+      EXPECT_EQ(watch.Stalled(step.bytes, c.start + step.at_ms), step.below) << c.what << " at " << step.at_ms;
+    }
+  }
+  // What the window held is kept for the log.
+  StallWatch watch(0, 1000, 500);
+  EXPECT_TRUE(watch.Stalled(499, 1200));
+  EXPECT_EQ(watch.StalledBytes(), 499);
+  EXPECT_EQ(watch.StalledMs(), 1200u);
+  // A window of 0 switches a rule off.
+  StallWatch off(0, 0, 1000);
+  EXPECT_FALSE(off.Stalled(0, 0xFFFFFFFFu));
+}
+
+TEST(DownloadReport, TheLogLineNamesResultReasonAndConnection) {
+  DownloadReport reset(DownloadResult::Interrupted);
+  reset.reason = FailReason::kReset;
+  reset.received = 4294967297;
+  reset.connection_id = 3;
+  reset.reused = true;
+  DownloadReport stalled(DownloadResult::Interrupted);
+  stalled.reason = FailReason::kStalled;
+  stalled.window_bytes = 300;
+  stalled.wait_ms = 30000;
+  DownloadReport floor(DownloadResult::Interrupted);
+  floor.reason = FailReason::kBelowFloorRate;
+  floor.window_bytes = 10000;
+  floor.wait_ms = 60500;
+  DownloadReport write(DownloadResult::WriteFailed);
+  write.reason = FailReason::kCannotWrite;
+  write.system_error = 5;
+  DownloadReport sized(DownloadResult::BadStatus);
+  sized.reason = FailReason::kSizeDiffers;
+  sized.stated_size = 5000;
+  sized.expected_size = 4096;
+  DownloadReport ok;
+  ok.connection_id = 1;
+  DownloadReport proxied(DownloadResult::ConnectFailed);
+  proxied.reason = FailReason::kRefused;
+  proxied.proxy_issue = ProxyIssue::kAutoConfigScript;
+  const struct {
+    const DownloadReport& report;
+    const char* line;
+  } cases[] = {
+      {reset, "Interrupted (8): reset after 4294967297 bytes; connection 3, reused"},
+      {stalled, "Interrupted (8): stalled (300 bytes in 30 s)"},
+      {floor, "Interrupted (8): below the floor rate (10000 bytes in 60.5 s)"},
+      {write, "WriteFailed (9): cannot write (system error 5)"},
+      {sized, "BadStatus (6): size 5000, expected 4096"},
+      {ok, "Ok (0); connection 1, new"},
+      {proxied, "ConnectFailed (3): connection refused; proxy not followed: automatic configuration script"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ToString(c.report), c.line);
 }
 
 }  // namespace
