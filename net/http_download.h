@@ -38,9 +38,11 @@
 // (held open by another program) gives InstallFailed and keeps the complete
 // partial file for the next call.
 //
-// Every call reports why it failed (DownloadReport). Calls on different
-// threads share nothing but the process-wide socket of the calls without a
-// connection object.
+// Every call reports why it failed (DownloadReport). Calls on several
+// threads at once each need a connection object of their own: apart from
+// the process-wide socket that the calls without one use (one such call at
+// a time), calls share nothing (the proxy setting is read afresh by each,
+// every buffer belongs to the call or to its connection).
 #include <atomic>
 #include <cstdint>
 #include <optional>
