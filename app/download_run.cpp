@@ -6,6 +6,7 @@
 #include "app/write_check.h"
 #include "checksum/file_checksum.h"
 #include "list/layout.h"
+#include "net/download_report.h"
 #include "net/download_result.h"
 #include "net/download_target.h"
 #include "runtime/convert.h"
@@ -32,14 +33,14 @@ void FailRun(Flow& flow, const rt::Text& text) {
   window.SetDisabled(ui::kEnterGameButton, true);
 }
 
-rt::Text ResultName(int32_t result) {
-  return rt::ToText(result) + " (" + net::ToString(static_cast<net::DownloadResult>(result)) + ")";
+rt::Text ResultName(net::DownloadResult result) {
+  return rt::ToText(static_cast<int32_t>(result)) + " (" + net::ToString(result) + ")";
 }
 
 // One try of one file: the engine call with the progress record made ready
 // for it, and its line in the log.
 struct Try {
-  int32_t result = 0;
+  net::DownloadResult result = net::DownloadResult::Ok;
   bool resumed = false;
   bool checksum_ok = false;
 };
@@ -55,9 +56,10 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
   flow.window->SetWidth(ui::kProgressFill, 0);
 
   const uint32_t started = flow.services.tick_count();
-  t.result = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
+  const net::DownloadReport report = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
+  t.result = report.result;
   const uint32_t ms = flow.services.tick_count() - started;
-  t.checksum_ok = t.result == 0 && rt::ToText(checksum::FileChecksumOfFile(local_path)) == entry.checksum;
+  t.checksum_ok = report.ok() && rt::ToText(checksum::FileChecksumOfFile(local_path)) == entry.checksum;
 
   // What this try brought (a whole answer to a resume starts over at 0).
   int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
@@ -65,7 +67,12 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
   rt::Text line = "file " + entry.path + ": result " + ResultName(t.result) + ", " + rt::ToText(arrived) + " bytes" +
                   (t.resumed ? " from offset " + rt::ToText(kept) : rt::Text()) + ", " + Seconds(ms) + ", " +
                   KilobytesPerSecond(arrived, ms);
-  if (t.result == 0) line += t.checksum_ok ? ", checksum ok" : ", checksum MISMATCH";
+  if (report.ok()) line += t.checksum_ok ? ", checksum ok" : ", checksum MISMATCH";
+  const std::string why = net::Describe(report);
+  if (!why.empty()) line += ", " + why;
+  if (report.proxy_issue != net::ProxyIssue::kNone) {
+    line += std::string(", proxy setting not followed: ") + net::ToString(report.proxy_issue);
+  }
   flow.services.log(line);
   return t;
 }
@@ -86,7 +93,7 @@ bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_p
   FileTries tries;
   while (true) {
     NextStep step = NextStep::kFail;
-    int32_t last_result = 0;
+    net::DownloadResult last_result = net::DownloadResult::Ok;
     for (size_t m = 0; m < mirrors.size(); ++m) {
       const Try t = TryOnce(flow, entry, local_path, site.FileTarget(mirrors[m], entry.path));
       const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);

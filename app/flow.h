@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/globals.h"
+#include "net/download_report.h"
 #include "net/download_url.h"
 #include "runtime/fetch.h"
 #include "runtime/file_access.h"
@@ -19,10 +20,10 @@ namespace app {
 struct FlowServices {
   // Whole-body fetch of the remote list, with how it ended.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
-  // One patch file from its URL (escaped, split) into a local path; 0 on
-  // success, otherwise the engine's result code.
-  std::function<int32_t(const net::DownloadUrl& url, const rt::Text& path, std::atomic<int32_t>& total,
-                        std::atomic<int32_t>& done)>
+  // One patch file from its URL (escaped, split) into a local path: the
+  // engine's result with its reason.
+  std::function<net::DownloadReport(const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
+                                    std::atomic<int64_t>& done)>
       download;
   // Starts the download run on the worker thread; true when it started.
   std::function<bool()> start_download_run;

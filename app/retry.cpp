@@ -4,8 +4,8 @@
 
 namespace app {
 
-bool IsTransientDownload(int32_t result) {
-  switch (static_cast<net::DownloadResult>(result)) {
+bool IsTransientDownload(net::DownloadResult result) {
+  switch (result) {
     case net::DownloadResult::ConnectFailed:
     case net::DownloadResult::SendFailed:
     case net::DownloadResult::Interrupted:
@@ -18,8 +18,8 @@ bool IsTransientDownload(int32_t result) {
 
 bool IsTransientFetch(const rt::FetchResult& result) { return result.transient(); }
 
-NextStep NextAttempt(int32_t result, bool checksum_ok, bool resumed, const FileTries& tries) {
-  if (result == static_cast<int32_t>(net::DownloadResult::Ok)) {
+NextStep NextAttempt(net::DownloadResult result, bool checksum_ok, bool resumed, const FileTries& tries) {
+  if (result == net::DownloadResult::Ok) {
     if (checksum_ok) return NextStep::kDone;
     return resumed && !tries.restarted ? NextStep::kRestartFromZero : NextStep::kFail;
   }

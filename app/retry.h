@@ -4,6 +4,7 @@
 // so that the decisions are tested as tables.
 #include <cstdint>
 
+#include "net/download_result.h"
 #include "runtime/fetch.h"
 
 namespace app {
@@ -17,7 +18,7 @@ inline constexpr int32_t kRetryWaitsMs[kMoreTries] = {1000, 2000, 4000};
 // sent, the transfer cut off (the partial file keeps what arrived, so the next
 // try resumes) or a 5xx answer. A 4xx, a wrong-offset answer and a failed
 // write are final.
-bool IsTransientDownload(int32_t result);
+bool IsTransientDownload(net::DownloadResult result);
 // The same for the list fetch: no connection, too slow, the answer cut off,
 // or a 5xx (the fetch's own transient()).
 bool IsTransientFetch(const rt::FetchResult& result);
@@ -39,6 +40,6 @@ struct FileTries {
 // checksum mismatch after a resume may come from a partial file of an older
 // version of the file, so the file is fetched once more from byte 0; after a
 // whole fetch it is final.
-NextStep NextAttempt(int32_t result, bool checksum_ok, bool resumed, const FileTries& tries);
+NextStep NextAttempt(net::DownloadResult result, bool checksum_ok, bool resumed, const FileTries& tries);
 
 }  // namespace app

@@ -39,14 +39,37 @@ bool DownloadTarget::Append(const std::uint8_t* data, size_t size) {
     return true;
   }
   // Always append: move to the end before each write.
-  return file_ && rt::SeekToEnd(file_.get()) && rt::WriteToFile(file_.get(), data, size);
+  write_error_ = 0;
+  disk_full_ = false;
+  if (!file_ || !rt::SeekToEnd(file_.get())) return false;
+  if (rt::WriteToFile(file_.get(), data, size)) return true;
+  write_error_ = rt::LastFileError();
+  disk_full_ = rt::LastFileErrorIsDiskFull();
+  return false;
+}
+
+bool DownloadTarget::FeedPartial(BodyObserver& observer, int64_t size) const {
+  if (memory_ || size <= 0) return size <= 0;
+  const rt::OpenedFile file(rt::OpenFile(partial_path_, rt::kModeRead, rt::kShareDenyNone));
+  if (!file) return false;
+  rt::Bytes piece(kPartialReadSize);
+  int64_t left = size;
+  // Bounded: every round reads at least one byte or stops.
+  while (left > 0) {
+    const size_t want = left < static_cast<int64_t>(piece.size()) ? static_cast<size_t>(left) : piece.size();
+    const int64_t n = rt::ReadFull(file.get(), piece.data(), want);
+    if (n <= 0) return false;
+    observer.Take(piece.data(), static_cast<size_t>(n));
+    left -= n;
+  }
+  return true;
 }
 
 void DownloadTarget::End() { file_.reset(); }
 
 int64_t DownloadTarget::PartialSize() const { return rt::FileSize64(partial_path_); }
 
-void DownloadTarget::DropPartial() { rt::RemoveFile(partial_path_); }
+bool DownloadTarget::DropPartial() { return rt::RemoveFile(partial_path_) || !rt::FileExists(partial_path_); }
 
 bool DownloadTarget::Install() {
   rt::MakeWritable(save_path_);

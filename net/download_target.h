@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "net/body_observer.h"
 #include "runtime/files.h"
 #include "runtime/types.h"
 
@@ -15,6 +16,8 @@ namespace net {
 
 // Appended to the target path for the file the body is assembled in.
 constexpr const char kPartialSuffix[] = ".tmp";
+// Piece in which a partial file's bytes are read back for an observer.
+constexpr size_t kPartialReadSize = 262144;
 
 class DownloadTarget {
  public:
@@ -38,14 +41,22 @@ class DownloadTarget {
   // whole resource). False when the partial file cannot be opened.
   [[nodiscard]] bool Begin(bool restart);
   // Appends body bytes, to the buffer or at the end of the partial file.
-  // False when the file is not open or the write failed.
+  // False when the file is not open or the write failed (see WriteError).
   [[nodiscard]] bool Append(const std::uint8_t* data, size_t size);
+  // The system error of the write that failed (0: the file was not open or
+  // could not be positioned), and whether it says the disk is full.
+  uint32_t WriteError() const { return write_error_; }
+  bool DiskFull() const { return disk_full_; }
+  // Shows the partial file's first `size` bytes to `observer`, read in pieces
+  // of kPartialReadSize. False when they cannot all be read.
+  [[nodiscard]] bool FeedPartial(BodyObserver& observer, int64_t size) const;
   // Closes the partial file (nothing for memory).
   void End();
   // The partial file's size on disk, -1 when missing.
   int64_t PartialSize() const;
   // Deletes the partial file: its bytes are not a prefix of the resource.
-  void DropPartial();
+  // True when it is gone (or was never there).
+  bool DropPartial();
   // Replaces the target with the complete partial file. A read-only target
   // is made writable first (a client copied from a disc); a target held
   // open by another program cannot go, and the partial file stays.
@@ -59,6 +70,8 @@ class DownloadTarget {
   rt::Text partial_path_;
   rt::Bytes* body_ = nullptr;
   rt::OpenedFile file_;
+  uint32_t write_error_ = 0;
+  bool disk_full_ = false;
 };
 
 }  // namespace net

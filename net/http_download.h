@@ -3,21 +3,23 @@
 // of our own with an HTTP/1.1 GET, resumable.
 //
 // A file is assembled in "<savePath>.tmp" and moved to savePath only when its
-// size equals the size the server announced; a partial file found at the
-// start is resumed with "Range: bytes=<its size>-". A transfer cut off before
-// the announced end (the server closed, a receive wait ran out, or less than
-// kStallMinBytes arrived in kStallWindowMs) keeps what arrived in the partial
-// file and reports Interrupted, so the next call resumes from there. The
-// counters are published (stored) as the transfer goes and never read back:
-// another thread may reset them while the call runs.
+// size equals the size the server announced (or left there for the caller
+// when `install` is off); a partial file found at the start is resumed with
+// "Range: bytes=<its size>-". A transfer cut off before the announced end
+// (the server closed, a receive wait ran out, less than the stall minimum
+// arrived in a stall window, or the average fell below the floor rate) keeps
+// what arrived in the partial file and reports Interrupted, so the next call
+// resumes from there. The counters are published (stored) as the transfer
+// goes and never read back: another thread may reset them while the call runs.
 //
 // Responses are read as HTTP/1.1 requires: the header block may arrive over
 // several receives (up to kMaxHeaderBytes); header names in any case; status
 // line HTTP/1.0 or HTTP/1.1 with a 2xx code; chunked bodies decoded; bytes
-// beyond the announced length ignored. Refused before anything is written,
-// with BadStatus, partial file untouched: a non-2xx (a 5xx: ServerError) or
-// malformed status line, an over-long header block, a Content-Length that is
-// not a number in 0..2^31-1 (or makes the whole size exceed it), a 206 whose
+// beyond the announced length ignored. Sizes are 64-bit. Refused before
+// anything is written, with BadStatus, partial file untouched: a non-2xx (a
+// 5xx: ServerError) or malformed status line, an over-long header block, a
+// Content-Length that is not a number in 0..2^63-1 (or makes the whole size
+// exceed it), a whole size other than the expected one, a 206 whose
 // Content-Range is missing, does not start at the range start, does not run
 // to the end of the resource or disagrees with its Content-Length. A 200
 // answer to a Range request restarts the partial file from byte 0. A call
@@ -29,31 +31,41 @@
 //
 // A 416 to a resume whose "Content-Range: bytes */N" equals the partial
 // file's size means the partial file is complete: it is installed without a
-// body. Any other 416 to a resume deletes the partial file (BadStatus), so
-// the next call starts from byte 0. Installing is checked: a read-only
+// body. Any other 416 to a resume means the partial file is stale (longer
+// than the resource, or of another version): it is deleted and the file
+// fetched from byte 0 in the same call. Installing is checked: a read-only
 // target is made writable and replaced; a target that cannot be replaced
 // (held open by another program) gives InstallFailed and keeps the complete
 // partial file for the next call.
+//
+// Every call reports why it failed (DownloadReport). Calls on several
+// threads at once each need a connection object of their own: apart from
+// the process-wide socket that the calls without one use (one such call at
+// a time), calls share nothing (the proxy setting is read afresh by each,
+// every buffer belongs to the call or to its connection).
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <utility>
 
+#include "net/body_observer.h"
+#include "net/download_report.h"
 #include "net/download_result.h"
 #include "net/download_url.h"
+#include "net/http_connection.h"
 #include "net/proxy_route.h"
+#include "net/transfer_limits.h"
 #include "runtime/types.h"
 
 namespace net {
 
 // Body bytes collected before each write when the caller gives 0 (or less).
 constexpr int32_t kDefaultFlushSize = 10240;
-// Seconds one receive waits for data before the transfer counts as ended.
-constexpr int32_t kReceiveWaitSeconds = 15;
 
 // How a download reaches the server. By default the user's proxy setting
-// decides afresh for every call (ChooseProxy): through the HTTP proxy it
-// names for the URL's host, if any, the whole URL then in the request line.
+// decides afresh for every call (ClassifyProxy): through the HTTP proxy it
+// names for the URL's host, if any, the whole URL then in the request line;
+// a setting the engine cannot follow goes direct and says so in the report.
 // A proxy that answers 407 gives ProxyAuthRequired.
 struct ProxyUse {
   bool from_user_setting = true;
@@ -79,6 +91,20 @@ struct DownloadOptions {
   bool headers_only = false;               // stop after the headers, the total size stored
   rt::Text cookie;                         // sent as a "Cookie: " header when not empty
   ProxyUse proxy;
+  TransferLimits limits;                   // receive wait, stall rule, floor rate
+  // Off: a complete file stays in its partial file and the result is Ok; the
+  // caller verifies it and moves it into place.
+  bool install = true;
+  // The resource's whole size when the caller knows it (a signed list gives
+  // sizes), -1 otherwise. An answer stating another size is refused before
+  // anything is written, a body that runs past it is dropped, and a partial
+  // file longer than it is dropped before the request.
+  int64_t expected_size = -1;
+  // Sees the body in file order (see BodyObserver); none when null.
+  BodyObserver* observer = nullptr;
+  // A connection kept across calls (see HttpConnection); null: the
+  // process-wide socket, connected for this call and closed after it.
+  HttpConnection* connection = nullptr;
 };
 
 // totalBytes: the full size (a resumed part included), stored once the
@@ -86,14 +112,11 @@ struct DownloadOptions {
 // when the call fails before. doneBytes: the bytes present so far, stored
 // after every receive. The memory target consults no partial file and its
 // result is Ok once the transfer ends.
-[[nodiscard]] DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int32_t>& totalBytes,
-                                          std::atomic<int32_t>& doneBytes);
+[[nodiscard]] DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
+                                                std::atomic<int64_t>& doneBytes);
 
-// The same with the options as positional parameters, the URL as text.
-[[nodiscard]] DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath,
-                                          std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes,
-                                          bool renameIfExists = false, int32_t flushSize = kDefaultFlushSize,
-                                          bool headersOnly = false, const rt::Text& cookie = rt::Text(),
-                                          rt::Bytes* body = nullptr);
+// The same, the result alone.
+[[nodiscard]] DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
+                                          std::atomic<int64_t>& doneBytes);
 
 }  // namespace net

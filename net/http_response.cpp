@@ -6,7 +6,7 @@
 namespace net {
 namespace {
 
-constexpr int64_t kMaxContentLength = std::numeric_limits<int32_t>::max();
+constexpr int64_t kMaxContentLength = std::numeric_limits<int64_t>::max();
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -24,14 +24,15 @@ std::string Lower(std::string text) {
 }
 
 // A run of decimal digits and nothing else; false when empty, not all
-// digits, or above `limit`.
+// digits, or above `limit` (checked before each step, so nothing overflows).
 bool ParseDecimal(const std::string& text, int64_t limit, int64_t* value) {
   if (text.empty()) return false;
   int64_t result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    result = result * 10 + (c - '0');
-    if (result > limit) return false;
+    const int digit = c - '0';
+    if (result > (limit - digit) / 10) return false;
+    result = result * 10 + digit;
   }
   *value = result;
   return true;
@@ -45,7 +46,7 @@ void ParseContentRange(const std::string& value, ResponseHead* out) {
   const std::string lowered = Lower(value);
   if (lowered.compare(0, 6, "bytes ") != 0) return;
   const std::string range_text = Trim(value.substr(6));
-  const int64_t limit = std::numeric_limits<int64_t>::max() / 16;
+  const int64_t limit = std::numeric_limits<int64_t>::max();
   if (range_text.compare(0, 2, "*/") == 0) {
     int64_t complete = 0;
     if (ParseDecimal(range_text.substr(2), limit, &complete)) out->unsatisfied_complete = complete;
@@ -75,6 +76,21 @@ bool EndsWithChunked(const std::string& value) {
   return Lower(last) == "chunked";
 }
 
+// The tokens of a Connection field (RFC 9110 section 7.6.1): "close" ends the
+// connection after this response, "keep-alive" keeps an HTTP/1.0 one.
+void ReadConnectionTokens(const std::string& value, ResponseHead* out) {
+  size_t start = 0;
+  // Bounded: every round moves past one comma or ends.
+  while (start <= value.size()) {
+    size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    const std::string token = Lower(Trim(value.substr(start, comma - start)));
+    if (token == "close") out->connection_close = true;
+    if (token == "keep-alive") out->connection_keep_alive = true;
+    start = comma + 1;
+  }
+}
+
 void ReadField(const std::string& name, const std::string& value, ResponseHead* out) {
   if (name == "content-length") {
     int64_t length = 0;
@@ -89,6 +105,9 @@ void ReadField(const std::string& name, const std::string& value, ResponseHead* 
     ParseContentRange(value, out);
   } else if (name == "transfer-encoding") {
     out->chunked = EndsWithChunked(value);
+  } else if (name == "connection" || name == "proxy-connection") {
+    // Old proxies speak for the connection in a field of their own.
+    ReadConnectionTokens(value, out);
   }
 }
 
@@ -154,14 +173,22 @@ bool ParseResponseHead(const std::string& head, ResponseHead* out) {
   *out = ResponseHead();
   if (CheckStatusLine(head) != StatusCheck::kSuccess) return false;
   out->status = StatusCodeOf(head);
+  out->minor_version = head[7] - '0';
   ReadFields(head, out);
   return true;
+}
+
+bool KeepsConnection(const ResponseHead& head) {
+  if (head.connection_close) return false;
+  if (head.minor_version >= 1) return true;
+  return head.connection_keep_alive && head.has_content_length && !head.chunked;
 }
 
 bool ParseRangeNotSatisfiable(const std::string& head, ResponseHead* out) {
   *out = ResponseHead();
   if (StatusCodeOf(head) != 416) return false;
   out->status = 416;
+  out->minor_version = head[7] - '0';
   ReadFields(head, out);
   return true;
 }

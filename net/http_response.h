@@ -29,7 +29,9 @@ int StatusCodeOf(const std::string& data);
 
 struct ResponseHead {
   int status = 0;
-  // Content-Length: absent, or present and valid (0..2^31-1, digits only,
+  // The status line's "HTTP/1.x": 0 or 1.
+  int minor_version = 1;
+  // Content-Length: absent, or present and valid (0..2^63-1, digits only,
   // repeated values equal), or present and invalid.
   bool has_content_length = false;
   bool content_length_valid = true;
@@ -45,7 +47,16 @@ struct ResponseHead {
   int64_t unsatisfied_complete = -1;
   // Transfer-Encoding whose last coding is "chunked".
   bool chunked = false;
+  // The tokens "close" and "keep-alive" of a Connection (or Proxy-Connection) field.
+  bool connection_close = false;
+  bool connection_keep_alive = false;
 };
+
+// Whether the connection may carry another request after this response
+// (RFC 9112 section 9.3): HTTP/1.1 unless the server said "close"; HTTP/1.0
+// only when it said "keep-alive" and its body has a Content-Length (the
+// only framing 1.0 knows besides the end of the connection).
+bool KeepsConnection(const ResponseHead& head);
 
 // Parses a complete header block (status line included, up to its end as
 // FindHeaderEnd gives it). False when the status line is not a valid one.

@@ -79,9 +79,18 @@ bool Bypassed(const std::string& bypass, const std::string& host, uint16_t port)
   return IsLoopback(host) && !loopback_through_proxy;
 }
 
-std::optional<ProxyRoute> ParseProxy(const std::string& entry) {
+// "host[:port]", an "http://" in front and "/" behind allowed. Credentials
+// ("user:pass@host") are told apart from a malformed entry.
+ProxyDecision ParseProxy(const std::string& entry) {
   std::string text = WithoutScheme(entry);
   while (!text.empty() && text.back() == '/') text.pop_back();
+  ProxyDecision refused;
+  refused.verdict = ProxyVerdict::kNotFollowable;
+  if (text.find('@') != std::string::npos) {
+    refused.issue = ProxyIssue::kCredentials;
+    return refused;
+  }
+  refused.issue = ProxyIssue::kMalformedEntry;
   ProxyRoute route;
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos) {
@@ -90,34 +99,82 @@ std::optional<ProxyRoute> ParseProxy(const std::string& entry) {
     route.host = text.substr(0, colon);
     const std::string digits = text.substr(colon + 1);
     if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
-      return std::nullopt;
+      return refused;
     }
     const unsigned long value = std::stoul(digits);
-    if (value == 0 || value > 65535) return std::nullopt;
+    if (value == 0 || value > 65535) return refused;
     route.port = static_cast<uint16_t>(value);
   }
-  if (route.host.empty() || route.host.find_first_of("/@ ") != std::string::npos) return std::nullopt;
-  return route;
+  if (route.host.empty() || route.host.find_first_of("/@ \t") != std::string::npos) return refused;
+  ProxyDecision decision;
+  decision.verdict = ProxyVerdict::kHttpProxy;
+  decision.route = route;
+  return decision;
 }
 
-}  // namespace
-
-std::optional<ProxyRoute> ChooseProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port) {
-  if (!settings.enabled || !Trim(settings.auto_config_url).empty()) return std::nullopt;
+// The manual part of the setting (the switch on): the HTTP entry, or SOCKS.
+ProxyDecision ManualProxy(const rt::ProxySettings& settings, const std::string& host, uint16_t port) {
+  ProxyDecision direct;
+  if (!settings.enabled) return direct;
   std::string entry;
+  bool socks = false;
+  bool found_http = false;
   for (const std::string& piece : Pieces(settings.server, "; \t")) {
     const size_t equals = piece.find('=');
     if (equals == std::string::npos) {
       if (entry.empty()) entry = piece;  // one proxy for every protocol
       continue;
     }
-    if (Lower(Trim(piece.substr(0, equals))) == "http") {
+    const std::string scheme = Lower(Trim(piece.substr(0, equals)));
+    if (scheme == "socks") socks = true;
+    if (scheme == "http" && !found_http) {
       entry = Trim(piece.substr(equals + 1));
-      break;
+      found_http = true;
     }
   }
-  if (entry.empty() || Bypassed(settings.bypass, Lower(host), port)) return std::nullopt;
+  if (Bypassed(settings.bypass, host, port)) return direct;
+  if (entry.empty()) {
+    if (!socks) return direct;
+    ProxyDecision refused;
+    refused.verdict = ProxyVerdict::kNotFollowable;
+    refused.issue = ProxyIssue::kSocks;
+    return refused;
+  }
   return ParseProxy(entry);
+}
+
+}  // namespace
+
+const char* ToString(ProxyIssue issue) {
+  switch (issue) {
+    case ProxyIssue::kNone: return "";
+    case ProxyIssue::kAutoConfigScript: return "automatic configuration script";
+    case ProxyIssue::kAutoDetect: return "automatic detection";
+    case ProxyIssue::kSocks: return "SOCKS proxy";
+    case ProxyIssue::kCredentials: return "credentials in the proxy entry";
+    case ProxyIssue::kMalformedEntry: return "unreadable proxy entry";
+  }
+  return "unknown";
+}
+
+ProxyDecision ClassifyProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port) {
+  ProxyDecision decision;
+  if (!Trim(settings.auto_config_url).empty()) {
+    decision.verdict = ProxyVerdict::kNotFollowable;
+    decision.issue = ProxyIssue::kAutoConfigScript;
+    return decision;
+  }
+  const std::string lowered = Lower(host);
+  decision = ManualProxy(settings, lowered, port);
+  if (settings.auto_detect && decision.verdict == ProxyVerdict::kDirect && !IsLoopback(lowered)) {
+    decision.verdict = ProxyVerdict::kNotFollowable;
+    decision.issue = ProxyIssue::kAutoDetect;
+  }
+  return decision;
+}
+
+std::optional<ProxyRoute> ChooseProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port) {
+  return ClassifyProxy(settings, host, port).route;
 }
 
 }  // namespace net

@@ -44,8 +44,9 @@ bool ConnectSocket(SocketHandle handle, const Endpoint& endpoint);
 bool ListenSocket(SocketHandle handle, int32_t backlog);
 SocketHandle AcceptSocket(SocketHandle handle);
 
-// Waits for the handle to become readable (or writable); a negative wait fails.
-WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds);
+// Waits up to `milliseconds` for the handle to become readable (or
+// writable); 0 only polls; a negative wait fails.
+WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t milliseconds);
 // The system call's result: bytes moved, 0 for a closed peer (receive), -1 on error.
 int32_t SendSome(SocketHandle handle, const std::uint8_t* data, int32_t size);
 int32_t ReceiveSome(SocketHandle handle, std::uint8_t* buffer, int32_t size);

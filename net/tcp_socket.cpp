@@ -1,6 +1,7 @@
 #include "net/tcp_socket.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,13 @@ namespace net {
 namespace {
 
 bool IsOpen(SocketHandle handle) { return handle != kNoSocket && handle != kInvalidSocket; }
+
+// Whole seconds as milliseconds, kept inside int32.
+int32_t SecondsToMs(int32_t seconds) {
+  constexpr int32_t kMaxSeconds = INT32_MAX / 1000;
+  if (seconds > kMaxSeconds) return kMaxSeconds * 1000;
+  return seconds < 0 ? -1 : seconds * 1000;
+}
 
 // A dotted address first; otherwise a name lookup. Either failure reports
 // WSAEINVAL, whatever the resolver said, so callers see one code on every
@@ -29,7 +37,8 @@ TcpSocket::TcpSocket(TcpSocket&& other) noexcept
     : handle_(std::exchange(other.handle_, kNoSocket)),
       read_ahead_(std::move(other.read_ahead_)),
       ahead_begin_(std::exchange(other.ahead_begin_, 0)),
-      ahead_end_(std::exchange(other.ahead_end_, 0)) {}
+      ahead_end_(std::exchange(other.ahead_end_, 0)),
+      last_failure_(other.last_failure_) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
@@ -38,6 +47,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     read_ahead_ = std::move(other.read_ahead_);
     ahead_begin_ = std::exchange(other.ahead_begin_, 0);
     ahead_end_ = std::exchange(other.ahead_end_, 0);
+    last_failure_ = other.last_failure_;
   }
   return *this;
 }
@@ -82,7 +92,7 @@ bool TcpSocket::Send(const std::uint8_t* data, int32_t size, int32_t wait_second
   // Bounded: every round either advances by at least one byte or returns.
   while (sent < size) {
     // A failing wait does not stop the send; only a time-out does.
-    if (sys::WaitReady(handle_, true, wait_seconds) == sys::WaitResult::kTimedOut) return false;
+    if (sys::WaitReady(handle_, true, SecondsToMs(wait_seconds)) == sys::WaitResult::kTimedOut) return false;
     const int32_t n = sys::SendSome(handle_, data + sent, size - sent);
     if (n < 1) return false;
     sent += n;
@@ -90,10 +100,12 @@ bool TcpSocket::Send(const std::uint8_t* data, int32_t size, int32_t wait_second
   return true;
 }
 
-bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) {
+bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) { return ReceiveMs(data, SecondsToMs(wait_seconds)); }
+
+bool TcpSocket::ReceiveMs(rt::Bytes& data, int32_t wait_ms) {
   const std::uint8_t* view = nullptr;
   int32_t n = 0;
-  const bool ok = ReceiveView(&view, &n, wait_seconds);
+  const bool ok = ReceiveViewMs(&view, &n, wait_ms);
   // assign() keeps the caller's capacity, so a buffer passed again and again
   // is allocated once.
   data.assign(view, view + n);
@@ -101,9 +113,14 @@ bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) {
 }
 
 bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wait_seconds) {
+  return ReceiveViewMs(data, size, SecondsToMs(wait_seconds));
+}
+
+bool TcpSocket::ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms) {
   *data = nullptr;
   *size = 0;
-  if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_seconds)) return false;
+  if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_ms)) return false;
+  last_failure_ = ReceiveFailure::kNone;
   const int32_t n = std::min(kReceiveBufferSize, ahead_end_ - ahead_begin_);
   *data = read_ahead_.get() + ahead_begin_;
   *size = n;
@@ -111,7 +128,11 @@ bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wa
   return true;
 }
 
-bool TcpSocket::FillReadAhead(int32_t wait_seconds) {
+bool TcpSocket::Quiet() const {
+  return IsOpen(handle_) && Buffered() == 0 && sys::WaitReady(handle_, false, 0) == sys::WaitResult::kTimedOut;
+}
+
+bool TcpSocket::FillReadAhead(int32_t wait_ms) {
 #ifdef UPDATER_FRESH_READ_AHEAD
   // Fuzz builds: a new buffer for every refill, so that a view still used
   // after it was refilled points into freed memory and the sanitizer reports it.
@@ -124,10 +145,16 @@ bool TcpSocket::FillReadAhead(int32_t wait_seconds) {
   // system call per receive. The outcome is the same as waiting first.
   int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), kReadAheadSize);
   if (n == sys::kNothingWaiting) {
-    if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) return false;
+    if (sys::WaitReady(handle_, false, wait_ms) == sys::WaitResult::kTimedOut) {
+      last_failure_ = ReceiveFailure::kTimedOut;
+      return false;
+    }
     n = sys::ReceiveSome(handle_, read_ahead_.get(), kReadAheadSize);
   }
-  if (n < 1) return false;
+  if (n < 1) {
+    last_failure_ = n == 0 ? ReceiveFailure::kClosed : ReceiveFailure::kError;
+    return false;
+  }
   ahead_end_ = n;
   return true;
 }
@@ -160,7 +187,7 @@ int32_t TcpSocket::SendTo(const rt::Bytes& data, const rt::Text& host, uint16_t 
 }
 
 rt::Bytes TcpSocket::ReceiveFrom(rt::Text& host, uint16_t& port, int32_t wait_seconds) {
-  if (sys::WaitReady(handle_, false, wait_seconds) == sys::WaitResult::kTimedOut) return {};
+  if (sys::WaitReady(handle_, false, SecondsToMs(wait_seconds)) == sys::WaitResult::kTimedOut) return {};
   rt::Bytes buffer(kReceiveBufferSize);
   sys::Endpoint from;
   const int32_t n = sys::ReceiveDatagram(handle_, buffer.data(), kReceiveBufferSize, &from);

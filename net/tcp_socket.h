@@ -28,6 +28,14 @@ constexpr int32_t kListenBacklog = 5;
 // The error set when a host or address text cannot be resolved (WSAEINVAL).
 constexpr int32_t kErrorInvalidArgument = 10022;
 
+// Why the last receive gave nothing.
+enum class ReceiveFailure {
+  kNone,      // it gave bytes
+  kTimedOut,  // nothing arrived within the wait
+  kClosed,    // the peer closed the connection (end of stream)
+  kError,     // the system reported an error (LastError() says which)
+};
+
 class TcpSocket {
  public:
   TcpSocket() = default;
@@ -65,6 +73,17 @@ class TcpSocket {
   // `*size` is the count (0 on failure).
   [[nodiscard]] bool ReceiveView(const std::uint8_t** data, int32_t* size,
                                  int32_t wait_seconds = kDefaultWaitSeconds);
+  // ReceiveView with the wait in milliseconds.
+  [[nodiscard]] bool ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms);
+  // Receive with the wait in milliseconds.
+  [[nodiscard]] bool ReceiveMs(rt::Bytes& data, int32_t wait_ms);
+  // Why the last receive of this object failed (kNone after one that gave bytes).
+  ReceiveFailure LastReceiveFailure() const { return last_failure_; }
+  // True when the socket is open and nothing waits to be read: no bytes read
+  // ahead, and the system reports no data, end of stream or error. A kept
+  // connection that is not quiet has been closed by the server or carries
+  // bytes nobody asked for.
+  [[nodiscard]] bool Quiet() const;
   // Bytes received ahead and not handed out yet. While there are any, the
   // next receive neither waits nor overwrites earlier views.
   int32_t Buffered() const { return ahead_end_ - ahead_begin_; }
@@ -94,13 +113,14 @@ class TcpSocket {
   static int32_t LastError();
 
  private:
-  bool FillReadAhead(int32_t wait_seconds);
+  bool FillReadAhead(int32_t wait_ms);
 
   SocketHandle handle_ = kNoSocket;
   // Received but not yet handed out: read_ahead_[ahead_begin_, ahead_end_).
   std::unique_ptr<std::uint8_t[]> read_ahead_;
   int32_t ahead_begin_ = 0;
   int32_t ahead_end_ = 0;
+  ReceiveFailure last_failure_ = ReceiveFailure::kNone;
 };
 
 }  // namespace net

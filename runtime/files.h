@@ -94,6 +94,13 @@ int64_t FilePosition(int32_t file);
 // where it was. True on success.
 bool WriteToFile(int32_t file, const Bytes& data);
 bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size);
+// The system error of the calling thread's last failed WriteToFile (errno on
+// POSIX, the Windows error code on Windows); read it right after the failure,
+// before other file calls on that thread.
+uint32_t LastFileError();
+// Whether that error says the disk (or the user's quota) is full: ENOSPC or
+// EDQUOT, ERROR_DISK_FULL or ERROR_HANDLE_DISK_FULL.
+bool LastFileErrorIsDiskFull();
 // Reads up to `size` bytes at the current position into `out`; returns the
 // count read, 0 at the end, -1 on failure.
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size);

@@ -12,6 +12,7 @@ struct ProxySettings {
   Text server;               // ProxyServer: "host:port" or "http=host:port;https=..."
   Text bypass;               // ProxyOverride: ";"-separated host patterns, "<local>"
   Text auto_config_url;      // AutoConfigURL: a proxy script, which the system's client evaluates
+  bool auto_detect = false;  // "automatically detect settings": the client looks for a script (WPAD)
 };
 
 // Read afresh on every call (a player may change it while the updater runs).

@@ -21,8 +21,8 @@ const char* JobStatusText(JobStatus status);
 
 struct DownloadJob {
   std::atomic<JobStatus> status{JobStatus::kNone};
-  std::atomic<int32_t> totalBytes{0};
-  std::atomic<int32_t> doneBytes{0};
+  std::atomic<int64_t> totalBytes{0};
+  std::atomic<int64_t> doneBytes{0};
   std::atomic<int32_t> fileCount{0};
   std::atomic<int32_t> fileIndex{0};
 };

@@ -128,8 +128,8 @@ SocketHandle AcceptSocket(SocketHandle handle) {
   return accepted < 0 ? kInvalidSocket : accepted;
 }
 
-WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds) {
-  if (seconds < 0) {
+WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t milliseconds) {
+  if (milliseconds < 0) {
     t_last_error = 10022;
     return WaitResult::kFailed;
   }
@@ -137,7 +137,7 @@ WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds) {
   entry.fd = Fd(handle);
   entry.events = for_write ? POLLOUT : POLLIN;
   entry.revents = 0;
-  const int n = poll(&entry, 1, seconds * 1000);
+  const int n = poll(&entry, 1, milliseconds);
   if (n < 0) {
     RecordErrno();
     return WaitResult::kFailed;

@@ -59,8 +59,8 @@ SocketHandle AcceptSocket(SocketHandle handle) {
   return static_cast<SocketHandle>(s);
 }
 
-WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds) {
-  if (seconds < 0) {
+WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t milliseconds) {
+  if (milliseconds < 0) {
     WSASetLastError(WSAEINVAL);
     return WaitResult::kFailed;
   }
@@ -68,8 +68,8 @@ WaitResult WaitReady(SocketHandle handle, bool for_write, int32_t seconds) {
   FD_ZERO(&set);
   FD_SET(Sock(handle), &set);
   timeval wait;
-  wait.tv_sec = seconds;
-  wait.tv_usec = 0;
+  wait.tv_sec = milliseconds / 1000;
+  wait.tv_usec = (milliseconds % 1000) * 1000;
   const int n = for_write ? select(0, nullptr, &set, nullptr, &wait)
                           : select(0, &set, nullptr, nullptr, &wait);
   if (n == SOCKET_ERROR) return WaitResult::kFailed;

@@ -70,6 +70,9 @@ bool IsOpen(const std::string& native) {
   return IsOpenLocked(st.st_dev, st.st_ino);
 }
 
+// The error of this thread's last failed WriteToFile.
+thread_local uint32_t t_last_write_error = 0;
+
 int FdOf(int32_t file) {
   std::lock_guard<std::mutex> lock(g_table_mutex);
   auto it = g_table.find(file);
@@ -295,7 +298,10 @@ bool WriteToFile(int32_t file, const Bytes& data) { return WriteToFile(file, dat
 
 bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
   int fd = FdOf(file);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    t_last_write_error = EBADF;
+    return false;
+  }
   // On failure step back over what did get written: the position is where it
   // was, without asking for it before every write.
   size_t written = 0;
@@ -303,6 +309,8 @@ bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
     ssize_t n = ::write(fd, data + written, size - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      // A write that takes nothing without an error of its own counts as an I/O error.
+      t_last_write_error = n < 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO);
       ::lseek(fd, -static_cast<off_t>(written), SEEK_CUR);
       return false;
     }
@@ -310,6 +318,10 @@ bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
   }
   return true;
 }
+
+uint32_t LastFileError() { return t_last_write_error; }
+
+bool LastFileErrorIsDiskFull() { return t_last_write_error == ENOSPC || t_last_write_error == EDQUOT; }
 
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
   int fd = FdOf(file);

@@ -186,7 +186,10 @@ bool WriteToFile(int32_t file, const Bytes& data) { return WriteToFile(file, dat
 
 bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
   HANDLE h = HandleOf(file);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
   // On failure step back over what did get written: the position is where it
   // was, without asking for it before every write.
   size_t written = 0;
@@ -194,15 +197,27 @@ bool WriteToFile(int32_t file, const std::uint8_t* data, size_t size) {
     size_t left = size - written;
     DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
     DWORD n = 0;
-    if (!WriteFile(h, data + written, chunk, &n, nullptr) || n == 0) {
+    const BOOL wrote = WriteFile(h, data + written, chunk, &n, nullptr);
+    if (!wrote || n == 0) {
+      // The write's own error outlives the step back, for LastFileError: the
+      // thread's last error is the per-thread store Windows already keeps.
+      const DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
       LARGE_INTEGER back;
       back.QuadPart = -static_cast<LONGLONG>(written);
       SetFilePointerEx(h, back, nullptr, FILE_CURRENT);
+      SetLastError(error);
       return false;
     }
     written += n;
   }
   return true;
+}
+
+uint32_t LastFileError() { return GetLastError(); }
+
+bool LastFileErrorIsDiskFull() {
+  const DWORD error = GetLastError();
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {

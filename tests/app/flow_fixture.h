@@ -33,20 +33,20 @@ class FlowTest : public ::testing::Test {
     };
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int32_t>& total,
-                                      std::atomic<int32_t>& done) -> int32_t {
+    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
+                                      std::atomic<int64_t>& done) -> net::DownloadReport {
       const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
       auto it = server_.find(url);
-      if (it == server_.end()) return 6;
-      total = static_cast<int32_t>(it->second.size());
+      if (it == server_.end()) return net::DownloadResult::BadStatus;
+      total = static_cast<int64_t>(it->second.size());
       done = total.load();
       // Through a partial file and a checked install, as the engine does,
       // but without its read-only handling: what the run itself must do.
       const rt::Text partial = path + list::kPartialSuffix;
-      if (!rt::WriteWholeFile(partial, rt::ToBytes(it->second))) return 5;
+      if (!rt::WriteWholeFile(partial, rt::ToBytes(it->second))) return net::DownloadResult::SizeMismatch;
       rt::RemoveFile(path);
-      return rt::MoveFile(partial, path) ? 0 : 7;
+      return rt::MoveFile(partial, path) ? net::DownloadResult::Ok : net::DownloadResult::InstallFailed;
     };
     flow_.services.start_download_run = [this] {
       ++runs_started_;

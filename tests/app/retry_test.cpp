@@ -14,7 +14,6 @@ using net::DownloadResult;
 namespace {
 
 rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
-int32_t Code(DownloadResult r) { return static_cast<int32_t>(r); }
 
 TEST(RetryPolicy, WhichFailuresAreWorthAnotherTry) {
   struct Case {
@@ -27,9 +26,10 @@ TEST(RetryPolicy, WhichFailuresAreWorthAnotherTry) {
       {DownloadResult::SendFailed, true},    {DownloadResult::Interrupted, true},
       {DownloadResult::ServerError, true},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsTransientDownload(Code(c.result)), c.transient) << ToString(c.result);
-  EXPECT_FALSE(IsTransientDownload(0));
-  EXPECT_FALSE(IsTransientDownload(42));
+  for (const Case& c : cases) EXPECT_EQ(IsTransientDownload(c.result), c.transient) << ToString(c.result);
+  EXPECT_FALSE(IsTransientDownload(DownloadResult::Ok));
+  EXPECT_FALSE(IsTransientDownload(DownloadResult::InstallFailed));
+  EXPECT_FALSE(IsTransientDownload(DownloadResult::ProxyAuthRequired));
 
   struct FetchCase {
     rt::FetchOutcome end;
@@ -50,10 +50,10 @@ TEST(RetryPolicy, WhichFailuresAreWorthAnotherTry) {
 }
 
 TEST(RetryPolicy, NextAttemptAfterEachKindOfTry) {
-  const int32_t ok = 0, cut = Code(DownloadResult::Interrupted), bad = Code(DownloadResult::BadStatus);
+  const DownloadResult ok = DownloadResult::Ok, cut = DownloadResult::Interrupted, bad = DownloadResult::BadStatus;
   struct Case {
     const char* what;
-    int32_t result;
+    DownloadResult result;
     bool checksum_ok, resumed;
     FileTries tries;
     NextStep want;
@@ -75,17 +75,17 @@ TEST(RetryPolicy, NextAttemptAfterEachKindOfTry) {
 // and returns a result code; the partial file's size is recorded per call.
 class RetryTest : public FlowTest {
  protected:
-  using Step = std::function<int32_t(const rt::Text& path)>;
+  using Step = std::function<DownloadResult(const rt::Text& path)>;
   void Script(std::vector<Step> steps) {
     steps_ = std::move(steps);
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int32_t>& total,
-                                     std::atomic<int32_t>& done) -> int32_t {
+    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
+                                     std::atomic<int64_t>& done) -> net::DownloadReport {
       const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
       offsets_.push_back(rt::FileSize(path + list::kPartialSuffix));
-      if (calls_ >= steps_.size()) return Code(DownloadResult::BadStatus);
-      const int32_t result = steps_[calls_++](path);
-      done = std::max<int32_t>(rt::FileSize(path + list::kPartialSuffix), rt::FileSize(path));
+      if (calls_ >= steps_.size()) return DownloadResult::BadStatus;
+      const DownloadResult result = steps_[calls_++](path);
+      done = std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), rt::FileSize64(path));
       total = done.load();
       return result;
     };
@@ -96,11 +96,11 @@ class RetryTest : public FlowTest {
       const rt::Text partial = path + list::kPartialSuffix;
       const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
       EXPECT_TRUE(rt::WriteWholeFile(partial, rt::ToBytes(content.substr(0, kept.size() + bytes))));
-      return Code(DownloadResult::Interrupted);
+      return DownloadResult::Interrupted;
     };
   }
   static Step Answer(DownloadResult result) {
-    return [result](const rt::Text&) { return Code(result); };
+    return [result](const rt::Text&) { return result; };
   }
   // The rest arrives and the file is installed, as the engine does.
   static Step Rest(const rt::Text& content) {
@@ -109,7 +109,7 @@ class RetryTest : public FlowTest {
       const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
       rt::RemoveFile(partial);
       EXPECT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(kept + content.substr(kept.size()))));
-      return 0;
+      return DownloadResult::Ok;
     };
   }
   std::vector<rt::Text> RetryLabels() {

@@ -1,5 +1,6 @@
 // The chunked decoder fed the same bytes whole and in pieces: both ways give
-// the same body and the same end state, and never more bytes than came in.
+// the same body and the same end state (body and trailer), and never more
+// bytes than came in.
 // Input: one byte choosing the piece size, then the coded body.
 #include <cstdint>
 
@@ -32,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(pieces.Finished() == whole.Finished());
   FUZZ_CHECK(pieces.Failed() == whole.Failed());
+  // The message ends (its trailer read) only after its last chunk.
+  FUZZ_CHECK(pieces.MessageEnded() == whole.MessageEnded());
+  if (whole.MessageEnded()) FUZZ_CHECK(whole.Finished());
   FUZZ_CHECK(pieces_out == whole_out);
   if (whole.Finished()) FUZZ_CHECK(used == whole_used);
   return 0;

@@ -1,13 +1,21 @@
 // The download engine against a scripted server. Input: a flags byte, two
-// bytes of partial-file size, then the bytes the server sends, handed out in
+// bytes of partial-file size, then the bytes the server sends (split into
+// connections and answers by the markers of scripted_socket.h), handed out in
 // pieces of one of eight sizes. The socket layer takes a fresh read-ahead
 // buffer for every refill (UPDATER_FRESH_READ_AHEAD), so a view used after the
 // next receive reads freed memory and the address sanitizer says so.
 //
-// Properties: one well-formed request, with a Range header exactly when a
-// partial file is resumed; nothing but the target and its partial file in the
-// folder; a failed call leaves an existing target as it was; a successful one
-// leaves the target in place, no partial file, and the size it announced.
+// With the two-files flag, a second file follows the first over the same
+// connection object, as the download run fetches a patch's files.
+//
+// Properties: each file's first request is well formed, with a Range header
+// exactly when a partial file is resumed, and its later requests (a new
+// connection, the whole file again) carry none; nothing but the targets and
+// their partial files in the folder; a failed call leaves an existing target
+// as it was; a successful one leaves the target in place, no partial file,
+// and the size it announced; a kept connection holds no byte of an earlier
+// response (and the socket layer checks that no request goes out while one
+// is unread), so the second file never receives a byte of the first response.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +24,7 @@
 #include <iterator>
 #include <string>
 
+#include "net/http_connection.h"
 #include "net/http_download.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/scripted_socket.h"
@@ -27,12 +36,14 @@ namespace {
 constexpr std::size_t kPieceSizes[8] = {1, 2, 5, 17, 100, 1000, 8191, 262144};
 constexpr char kOldTarget[] = "OLD";
 constexpr std::uint32_t kMaxPartialSize = 4096;
+constexpr char kUrl[] = "http://127.0.0.1:8088/patch/528/";
 
 enum Flags : std::uint8_t {
   kPartialExists = 1,
   kMemoryTarget = 2,
   kTargetExists = 4,
   kHeadersOnly = 8,
+  kTwoFiles = 128,
 };
 
 const fs::path& Folder() {
@@ -54,6 +65,38 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The requests of one file, [first, end) of the sent ones.
+void CheckRequests(std::size_t first, std::size_t end, const std::string& name, bool partial,
+                   std::uint32_t partial_size) {
+  const auto& sent = fuzz::SentRequests();
+  FUZZ_CHECK(first < end && end <= sent.size());
+  for (std::size_t i = first; i < end; ++i) {
+    const std::string& request = sent[i];
+    const std::string request_line = std::string("GET /patch/528/") + name + " HTTP/1.1\r\n";
+    FUZZ_CHECK(request.compare(0, request_line.size(), request_line) == 0);
+    // One header block; only line ends may follow it.
+    const std::size_t head_end = request.find("\r\n\r\n");
+    FUZZ_CHECK(head_end != std::string::npos);
+    for (std::size_t j = head_end + 4; j < request.size(); j += 2) FUZZ_CHECK(request.compare(j, 2, "\r\n") == 0);
+    const bool has_range = request.find("\r\nRange: ") != std::string::npos;
+    FUZZ_CHECK(has_range == (partial && i == first));
+    if (has_range) {
+      FUZZ_CHECK(request.find("\r\nRange: bytes=" + std::to_string(partial_size) + "-\r\n") != std::string::npos);
+    }
+  }
+}
+
+void CheckOutcome(net::DownloadResult result, const fs::path& target, const fs::path& partial_path,
+                  bool target_existed, int64_t total) {
+  if (result != net::DownloadResult::Ok) {
+    if (target_existed) FUZZ_CHECK(ReadAll(target) == kOldTarget);
+    return;
+  }
+  FUZZ_CHECK(fs::exists(target));
+  FUZZ_CHECK(!fs::exists(partial_path));
+  if (total >= 0) FUZZ_CHECK(fs::file_size(target) == static_cast<std::uintmax_t>(total));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,49 +108,55 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool partial = !memory && (flags & kPartialExists) != 0;
   const bool target_existed = !memory && (flags & kTargetExists) != 0;
   const bool headers_only = memory && (flags & kHeadersOnly) != 0;
+  const bool two_files = (flags & kTwoFiles) != 0;
 
   const fs::path target = Folder() / "file.bin";
   const fs::path partial_path = Folder() / "file.bin.tmp";
+  const fs::path second = Folder() / "next.bin";
+  const fs::path second_partial = Folder() / "next.bin.tmp";
   fs::remove_all(Folder());
   fs::create_directories(Folder());
   if (partial) WriteAll(partial_path, std::string(partial_size, 'P'));
   if (target_existed) WriteAll(target, kOldTarget);
 
   fuzz::ScriptServer(data + 3, size - 3, piece);
-  std::atomic<int32_t> total{-1};
-  std::atomic<int32_t> done{-1};
+  net::HttpConnection connection(1);
+  std::atomic<int64_t> total{-1};
+  std::atomic<int64_t> done{-1};
   rt::Bytes body;
-  const rt::Text save_path = memory ? rt::Text() : rt::Text(target.string());
-  const net::DownloadResult result = net::HttpDownload("http://127.0.0.1:8088/patch/528/file.bin", save_path,
-                                                       total, done, false, 0, headers_only, rt::Text(), &body);
-  const auto ok = net::DownloadResult::Ok;
+  net::DownloadOptions options(std::string(kUrl) + "file.bin", memory ? rt::Text() : rt::Text(target.string()));
+  options.flush_size = 0;
+  options.headers_only = headers_only;
+  options.body = &body;
+  if (two_files) options.connection = &connection;
+  const net::DownloadReport report = net::HttpDownloadReport(options, total, done);
+  const net::DownloadResult result = report.result;
 
-  FUZZ_CHECK(static_cast<int32_t>(result) >= 0 && result <= net::DownloadResult::ServerError);
-
-  const std::string& sent = fuzz::SentBytes();
-  const std::string request_line = "GET /patch/528/file.bin HTTP/1.1\r\n";
-  FUZZ_CHECK(sent.compare(0, request_line.size(), request_line) == 0);
-  // One header block; only line ends may follow it.
-  const std::size_t head_end = sent.find("\r\n\r\n");
-  FUZZ_CHECK(head_end != std::string::npos);
-  for (std::size_t i = head_end + 4; i < sent.size(); i += 2) FUZZ_CHECK(sent.compare(i, 2, "\r\n") == 0);
-  const bool has_range = sent.find("\r\nRange: ") != std::string::npos;
-  FUZZ_CHECK(has_range == partial);
-  if (partial) FUZZ_CHECK(sent.find("\r\nRange: bytes=" + std::to_string(partial_size) + "-\r\n") != std::string::npos);
+  FUZZ_CHECK(static_cast<int32_t>(result) >= 0 && result <= net::DownloadResult::ProxyAuthRequired);
+  // A failure always says why.
+  FUZZ_CHECK((result == net::DownloadResult::Ok) == (report.reason == net::FailReason::kNone));
+  CheckRequests(0, fuzz::SentRequests().size(), "file.bin", partial, partial_size);
+  // Nothing is kept that still holds bytes of the response.
+  FUZZ_CHECK(!connection.Kept() || connection.Socket().Buffered() == 0);
 
   for (const auto& entry : fs::directory_iterator(Folder())) {
     FUZZ_CHECK(entry.path() == target || entry.path() == partial_path);
   }
   if (memory) {
     FUZZ_CHECK(fs::is_empty(Folder()));
-    return 0;
+  } else {
+    CheckOutcome(result, target, partial_path, target_existed, total.load());
   }
-  if (result != ok) {
-    if (target_existed) FUZZ_CHECK(ReadAll(target) == kOldTarget);
-    return 0;
-  }
-  FUZZ_CHECK(fs::exists(target));
-  FUZZ_CHECK(!fs::exists(partial_path));
-  if (total.load() >= 0) FUZZ_CHECK(fs::file_size(target) == static_cast<std::uintmax_t>(total.load()));
+  if (!two_files) return 0;
+
+  const std::size_t first_file_requests = fuzz::SentRequests().size();
+  std::atomic<int64_t> next_total{-1};
+  net::DownloadOptions next(std::string(kUrl) + "next.bin", second.string());
+  next.connection = &connection;
+  const net::DownloadReport next_report = net::HttpDownloadReport(next, next_total, done);
+  FUZZ_CHECK((next_report.result == net::DownloadResult::Ok) == (next_report.reason == net::FailReason::kNone));
+  CheckRequests(first_file_requests, fuzz::SentRequests().size(), "next.bin", false, 0);
+  CheckOutcome(next_report.result, second, second_partial, false, next_total.load());
+  FUZZ_CHECK(!connection.Kept() || connection.Socket().Buffered() == 0);
   return 0;
 }

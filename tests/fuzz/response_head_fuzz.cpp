@@ -32,9 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(parsed.status >= 200 && parsed.status <= 299);
   FUZZ_CHECK(head.compare(0, 5, "HTTP/") == 0);
   if (parsed.has_content_length && parsed.content_length_valid) {
-    FUZZ_CHECK(parsed.content_length >= 0 && parsed.content_length <= INT32_MAX);
+    FUZZ_CHECK(parsed.content_length >= 0);
   }
   if (parsed.has_content_range && parsed.content_range_valid) FUZZ_CHECK(parsed.range_first >= 0);
+  // A connection is kept only when the server did not end it, and an
+  // HTTP/1.0 one only with a stated length.
+  if (net::KeepsConnection(parsed)) {
+    FUZZ_CHECK(!parsed.connection_close);
+    if (parsed.minor_version == 0) FUZZ_CHECK(parsed.connection_keep_alive && parsed.has_content_length);
+  }
   // Field names are matched without case: the same head in upper case reads
   // the same.
   std::string upper = head;

@@ -27,15 +27,25 @@ using testsrv::ScriptedServer;
 
 // One engine call with its counters.
 struct Call {
-  std::atomic<int32_t> total{0};
-  std::atomic<int32_t> done{0};
+  std::atomic<int64_t> total{0};
+  std::atomic<int64_t> done{0};
   DownloadResult result = DownloadResult::Ok;
+  net::DownloadReport report;
 
   DownloadResult Run(const std::string& url, const std::string& path, bool rename = false,
                      bool headers_only = false, const std::string& cookie = std::string(),
                      rt::Bytes* body = nullptr, int32_t flush_size = 10240) {
-    result = static_cast<DownloadResult>(
-        net::HttpDownload(url, path, total, done, rename, flush_size, headers_only, cookie, body));
+    net::DownloadOptions options(url, path);
+    options.rename_if_exists = rename;
+    options.flush_size = flush_size;
+    options.headers_only = headers_only;
+    options.cookie = cookie;
+    options.body = body;
+    return Run(options);
+  }
+  DownloadResult Run(const net::DownloadOptions& options) {
+    report = net::HttpDownloadReport(options, total, done);
+    result = report.result;
     return result;
   }
 };
@@ -133,7 +143,7 @@ TEST_F(HttpDownloadTest, OptionsTakeAUrlSplitOnceForItsFolder) {
   ASSERT_TRUE(server.Ok());
   const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
   const net::DownloadUrl site = net::SplitDownloadUrl(server.Url("patch/528/"));
-  std::atomic<int32_t> total{0}, done{0};
+  std::atomic<int64_t> total{0}, done{0};
   net::DownloadOptions fresh(net::UrlBelow(site, "x/%E4%B8%AD.dat"), Target());
   EXPECT_EQ(net::HttpDownload(fresh, total, done), DownloadResult::Ok);
   EXPECT_EQ(server.Request(0), FreshRequest("patch/528/x/%E4%B8%AD.dat", host_field));
@@ -334,12 +344,12 @@ TEST_F(HttpDownloadTest, RefusedAnswersLeaveFilesAlone) {
       {"206 to a fresh request, not from 0",
        "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\nContent-Range: bytes 5-14/15\r\n\r\n0123456789",
        false},
-      {"Content-Length above 2^31-1", "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\nxx", false},
+      {"Content-Length above 2^63-1", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nxx", false},
       {"negative Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nxx", false},
       {"Content-Length not a number", "HTTP/1.1 200 OK\r\nContent-Length: lots\r\n\r\nxx", false},
-      {"resumed total above 2^31-1",
-       "HTTP/1.1 206 Partial Content\r\nContent-Length: 2147483000\r\n"
-       "Content-Range: bytes 1000-2147483999/2147484000\r\n\r\nxx",
+      {"resumed total above 2^63-1",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 9223372036854774808\r\n"
+       "Content-Range: bytes 1000-9223372036854775808/9223372036854775809\r\n\r\nxx",
        true},
       {"head larger than the limit", "HTTP/1.1 200 OK\r\nX: " + std::string(70000, 'a'), false},
   };
@@ -379,7 +389,7 @@ TEST_F(HttpDownloadTest, WholeAnswerToARangeRequestRestartsThePartialFile) {
 
 // ---- partial files that cannot be resumed, targets that resist --------------------
 
-TEST_F(HttpDownloadTest, RangeNotSatisfiableInstallsACompletePartialAndDropsAStaleOne) {
+TEST_F(HttpDownloadTest, RangeNotSatisfiableInstallsACompletePartialAndRestartsAStaleOne) {
   const std::string body = PatternBytes(5000, 7);
   const std::string refusal = "HTTP/1.1 416 Requested Range Not Satisfiable\r\nContent-Length: 0\r\n";
   struct Case {
@@ -389,25 +399,25 @@ TEST_F(HttpDownloadTest, RangeNotSatisfiableInstallsACompletePartialAndDropsASta
     DownloadResult want;
     std::string target_after;  // empty: the old target stays
     bool partial_stays;
+    bool restarted;  // the stale partial file went and the whole file came in the same call
   } const cases[] = {
       {"complete partial, */N equal to its size", body,
-       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::Ok, body, false},
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::Ok, body, false, false},
       {"complete partial, status line and head in pieces", body,
        Script().Send("HTTP/1.1 4").Pause(50).Send("16 Range Not Satisfiable\r\nContent-Ra").Pause(50).Send(
            "nge: bytes */5000\r\n\r\n"),
-       DownloadResult::Ok, body, false},
+       DownloadResult::Ok, body, false, false},
       {"partial longer than a newer, shorter resource", body + "stale tail",
-       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::BadStatus, "", false},
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::Ok, body, false, true},
       {"partial shorter than the resource the 416 names", body.substr(0, 4000),
-       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::BadStatus, "", false},
-      {"416 without Content-Range", body, Script().Send(refusal + "\r\n"), DownloadResult::BadStatus, "",
-       false},
+       Script().Send(refusal + "Content-Range: bytes */5000\r\n\r\n"), DownloadResult::Ok, body, false, true},
+      {"416 without Content-Range", body, Script().Send(refusal + "\r\n"), DownloadResult::Ok, body, false, true},
       {"a 404 to a resume still leaves the partial file", body,
        Script().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), DownloadResult::BadStatus, "",
-       true},
+       true, false},
   };
   for (const Case& c : cases) {
-    ScriptedServer server(Script(c.answer).HoldOpen(3000));
+    ScriptedServer server({Script(c.answer).HoldOpen(3000), Script().Send(OkResponse(body))});
     ASSERT_TRUE(server.Ok());
     WriteText(Target(), "old target");
     WriteText(Partial(), c.partial);
@@ -418,6 +428,10 @@ TEST_F(HttpDownloadTest, RangeNotSatisfiableInstallsACompletePartialAndDropsASta
         << c.what;
     EXPECT_EQ(ReadText(Target()), c.target_after.empty() ? "old target" : c.target_after) << c.what;
     EXPECT_EQ(rt::FileExists(Partial()), c.partial_stays) << c.what;
+    EXPECT_EQ(server.Requests(), c.restarted ? 2u : 1u) << c.what;
+    if (c.restarted) {
+      EXPECT_EQ(server.Request(1).find("Range:"), std::string::npos) << c.what;
+    }
     if (c.want == DownloadResult::Ok) {
       EXPECT_EQ(call.total.load(), 5000) << c.what;
       EXPECT_EQ(call.done.load(), 5000) << c.what;
@@ -489,13 +503,18 @@ TEST_F(HttpDownloadTest, NothingReceivedNeverInstallsAndKeepsThePartialFile) {
 }
 
 TEST_F(HttpDownloadTest, FirstReceiveTimingOutKeepsThePartialFile) {
-  ScriptedServer server(Script().HoldOpen(net::kReceiveWaitSeconds * 1000 + 5000));
+  constexpr int32_t kWaitMs = 300;
+  ScriptedServer server(Script().HoldOpen(kWaitMs + 5000));
   ASSERT_TRUE(server.Ok());
   WriteText(Partial(), PatternBytes(1000));
   const auto started = std::chrono::steady_clock::now();
   Call call;
-  EXPECT_EQ(call.Run(server.Url("a.dat"), Target()), DownloadResult::Interrupted);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(net::kReceiveWaitSeconds - 1));
+  net::DownloadOptions options(server.Url("a.dat"), Target());
+  options.limits.receive_wait_ms = kWaitMs;
+  EXPECT_EQ(call.Run(options), DownloadResult::Interrupted);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kWaitMs - 50));
+  EXPECT_EQ(call.report.reason, net::FailReason::kNoAnswer);
+  EXPECT_EQ(net::Describe(call.report), "no answer in 0.3 s");
   EXPECT_TRUE(ReadText(Partial()) == PatternBytes(1000));
   EXPECT_FALSE(rt::FileExists(Target()));
 }

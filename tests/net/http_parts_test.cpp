@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/chunked_decoder.h"
+#include "net/download_report.h"
 #include "net/download_result.h"
 #include "net/download_url.h"
 #include "net/http_request.h"
@@ -91,6 +92,31 @@ TEST(HttpRequest, BothFormsByteForByte) {
             "Connection: close\r\nCookie: k=v\r\n\r\n\r\n");
 }
 
+// The resume form's range start is written in full at every 32/64-bit
+// boundary a partial file's size can cross.
+TEST(HttpRequest, RangeStartsPastThe32BitBoundaries) {
+  const struct {
+    int64_t start;
+    const char* text;
+  } cases[] = {
+      {0, "0"},
+      {2147483647, "2147483647"},
+      {2147483648, "2147483648"},
+      {4294967295, "4294967295"},
+      {4294967296, "4294967296"},
+      {4294967297, "4294967297"},
+      {INT64_MAX, "9223372036854775807"},
+  };
+  for (const auto& c : cases) {
+    RequestFields f;
+    f.path = "a";
+    f.host_field = "H";
+    f.range_start = c.start;
+    const std::string request = BuildRequest(RequestForm::kResume, f);
+    EXPECT_NE(request.find(std::string("\r\nRange: bytes=") + c.text + "-\r\n"), std::string::npos) << c.text;
+  }
+}
+
 TEST(HttpResponse, StatusLine) {
   struct Case {
     const char* data;
@@ -134,7 +160,9 @@ TEST(HttpResponse, HeaderFields) {
       {"HTTP/1.1 200 OK\r\ncontent-length:1234\r\n\r\n", true, true, 1234, false},
       {"HTTP/1.1 200 OK\r\nCONTENT-LENGTH: \t 1234  \r\n\r\n", true, true, 1234, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n", true, true, 2147483647, false},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", true, false, 0, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n", true, true, 2147483648, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n", true, true, INT64_MAX, false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", true, false, 0, false},
       {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n", true, false, 0, false},
@@ -201,6 +229,61 @@ TEST(HttpResponse, ContentRange) {
   }
 }
 
+// Content-Range values at every boundary up to 2^63-1; 2^63 is refused.
+TEST(HttpResponse, ContentRangePastThe32BitBoundaries) {
+  const struct {
+    const char* value;
+    bool valid;
+    int64_t first;
+    int64_t complete;
+  } cases[] = {
+      {"bytes 2147483647-2147483647/2147483648", true, 2147483647, 2147483648},
+      {"bytes 2147483648-4294967294/4294967295", true, 2147483648, 4294967295},
+      {"bytes 4294967295-4294967295/4294967296", true, 4294967295, 4294967296},
+      {"bytes 4294967296-4294967296/4294967297", true, 4294967296, 4294967297},
+      {"bytes 4294967297-9223372036854775806/9223372036854775807", true, 4294967297, INT64_MAX},
+      {"bytes 0-9223372036854775807/9223372036854775808", false, 0, 0},
+      {"bytes 9223372036854775808-9223372036854775808/*", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(std::string("HTTP/1.1 206 P\r\nContent-Range: ") + c.value + "\r\n\r\n", &head));
+    EXPECT_EQ(head.content_range_valid, c.valid) << c.value;
+    if (!c.valid) continue;
+    EXPECT_EQ(head.range_first, c.first) << c.value;
+    EXPECT_EQ(head.range_complete, c.complete) << c.value;
+  }
+  ResponseHead head;
+  ASSERT_TRUE(ParseRangeNotSatisfiable("HTTP/1.1 416 N\r\nContent-Range: bytes */4294967297\r\n\r\n", &head));
+  EXPECT_EQ(head.unsatisfied_complete, 4294967297);
+  ASSERT_TRUE(ParseRangeNotSatisfiable("HTTP/1.1 416 N\r\nContent-Range: bytes */9223372036854775808\r\n\r\n", &head));
+  EXPECT_EQ(head.unsatisfied_complete, -1);
+}
+
+// Whether a response lets the connection carry another request.
+TEST(HttpResponse, KeepsTheConnection) {
+  const struct {
+    const char* head;
+    bool keeps;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nconnection: Keep-Alive, CLOSE\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nConnection: closed\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nProxy-Connection: close\r\n\r\n", false},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\n", false},
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\n", true},
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\n\r\n", false},  // framed only by the close
+      {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\nConnection: close\r\n\r\n", false},
+  };
+  for (const auto& c : cases) {
+    ResponseHead head;
+    ASSERT_TRUE(ParseResponseHead(c.head, &head)) << c.head;
+    EXPECT_EQ(KeepsConnection(head), c.keeps) << c.head;
+  }
+}
+
 TEST(HttpResponse, AnyStatusCodeAndTheRangeRefusal) {
   struct Case {
     const char* data;
@@ -243,13 +326,56 @@ TEST(ChunkedDecoder, DecodesInAnyPieces) {
   }
 }
 
-TEST(ChunkedDecoder, StopsAtTheLastChunk) {
+// The body ends at the last chunk; the trailer section is read to its empty
+// line, and nothing after the message is used (it belongs to whatever comes
+// next on the connection).
+TEST(ChunkedDecoder, StopsAtTheEndOfTheMessage) {
+  struct Case {
+    const char* what;
+    std::string input;
+    size_t used;
+    bool ended;
+  } const cases[] = {
+      {"trailer fields, then bytes after the message", "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nGARBAGE", 25, true},
+      {"no trailer", "3\r\nabc\r\n0\r\n\r\nHTTP/1.1 200", 13, true},
+      {"the final line end not there yet", "3\r\nabc\r\n0\r\n", 11, false},
+      {"a trailer line without its LF", "3\r\nabc\r\n0\r\nT: x\rZ", 16, false},
+  };
+  for (const Case& c : cases) {
+    for (size_t step : {1u, 4u, 100u}) {
+      ChunkedDecoder decoder;
+      size_t used = 0;
+      EXPECT_EQ(Decode(c.input, step, decoder, &used), "abc") << c.what;
+      EXPECT_TRUE(decoder.Finished()) << c.what;
+      EXPECT_FALSE(decoder.Failed()) << c.what;
+      EXPECT_EQ(decoder.MessageEnded(), c.ended) << c.what;
+      EXPECT_EQ(used, c.used) << c.what << " in steps of " << step;
+    }
+  }
+  // An endless trailer is not read to its end: the body stands, the message never ends.
   ChunkedDecoder decoder;
-  size_t used = 0;
-  const std::string input = "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nGARBAGE";
-  EXPECT_EQ(Decode(input, input.size(), decoder, &used), "abc");
+  EXPECT_EQ(Decode("1\r\nx\r\n0\r\nT: " + std::string(kMaxChunkLineBytes, 'y'), 64, decoder), "x");
   EXPECT_TRUE(decoder.Finished());
-  EXPECT_EQ(used, std::string("3\r\nabc\r\n0\r\n").size());
+  EXPECT_FALSE(decoder.MessageEnded());
+  EXPECT_FALSE(decoder.Failed());
+}
+
+// Chunk sizes are 64-bit: one chunk may pass 4 GiB.
+TEST(ChunkedDecoder, SizesAtThe32And64BitBoundaries) {
+  struct Case {
+    const char* size_line;
+    bool failed;
+  } const cases[] = {
+      {"7FFFFFFF\r\n", false}, {"80000000\r\n", false}, {"FFFFFFFF\r\n", false},
+      {"100000000\r\n", false}, {"100000001\r\n", false}, {"7fffffffffffffff\r\n", false},
+      {"8000000000000000\r\n", true}, {"FFFFFFFFFFFFFFFF\r\n", true}, {"10000000000000000\r\n", true},
+  };
+  for (const Case& c : cases) {
+    ChunkedDecoder decoder;
+    Decode(std::string(c.size_line) + "abc", 1, decoder);
+    EXPECT_EQ(decoder.Failed(), c.failed) << c.size_line;
+    EXPECT_FALSE(decoder.Finished()) << c.size_line;
+  }
 }
 
 TEST(ChunkedDecoder, RejectsMalformedInput) {
@@ -258,7 +384,7 @@ TEST(ChunkedDecoder, RejectsMalformedInput) {
       "g\r\n",                // not hex
       "3\r\nabcX\r\n",        // data not followed by CR LF
       "3\rX",                 // CR not followed by LF
-      "80000000\r\n",         // above 2^31-1
+      "8000000000000000\r\n",  // above 2^63-1
       "-1\r\n",
   };
   for (const char* c : cases) {
@@ -348,6 +474,82 @@ TEST(StallWatch, ATrickleStallsAMovingTransferDoesNot) {
       EXPECT_EQ(watch.Stalled(step.bytes, c.start + step.at_ms), step.stalled) << c.what << " at " << step.at_ms;
     }
   }
+}
+
+TEST(StallWatch, TheFloorRateAveragesOverItsWindowAfterTheFirstOne) {
+  const int64_t per_window = kFloorBytesPerSecond * kFloorWindowMs / 1000;
+  struct Step {
+    int64_t bytes;
+    uint32_t at_ms;
+    bool below;
+  };
+  struct Case {
+    const char* what;
+    uint32_t start;
+    std::vector<Step> steps;
+  } const cases[] = {
+      {"not checked before the first window has passed", 0, {{0, 1000, false}, {0, kFloorWindowMs - 1, false}}},
+      {"just under the average", 0, {{per_window - 1, 100, false}, {0, kFloorWindowMs, true}}},
+      {"the average, window after window", 0,
+       {{per_window, 100, false}, {0, kFloorWindowMs, false}, {per_window, 2 * kFloorWindowMs, false},
+        {per_window - 1, 3 * kFloorWindowMs, true}}},
+      {"a tick count that wraps", 0xFFFFF000u, {{per_window - 1, 0x2000, false}, {0, kFloorWindowMs, true}}},
+  };
+  for (const Case& c : cases) {
+    StallWatch watch = StallWatch::Floor(c.start);
+    for (const Step& step : c.steps) {
+      EXPECT_EQ(watch.Stalled(step.bytes, c.start + step.at_ms), step.below) << c.what << " at " << step.at_ms;
+    }
+  }
+  // What the window held is kept for the log.
+  StallWatch watch(0, 1000, 500);
+  EXPECT_TRUE(watch.Stalled(499, 1200));
+  EXPECT_EQ(watch.StalledBytes(), 499);
+  EXPECT_EQ(watch.StalledMs(), 1200u);
+  // A window of 0 switches a rule off.
+  StallWatch off(0, 0, 1000);
+  EXPECT_FALSE(off.Stalled(0, 0xFFFFFFFFu));
+}
+
+TEST(DownloadReport, TheLogLineNamesResultReasonAndConnection) {
+  DownloadReport reset(DownloadResult::Interrupted);
+  reset.reason = FailReason::kReset;
+  reset.received = 4294967297;
+  reset.connection_id = 3;
+  reset.reused = true;
+  DownloadReport stalled(DownloadResult::Interrupted);
+  stalled.reason = FailReason::kStalled;
+  stalled.window_bytes = 300;
+  stalled.wait_ms = 30000;
+  DownloadReport floor(DownloadResult::Interrupted);
+  floor.reason = FailReason::kBelowFloorRate;
+  floor.window_bytes = 10000;
+  floor.wait_ms = 60500;
+  DownloadReport write(DownloadResult::WriteFailed);
+  write.reason = FailReason::kCannotWrite;
+  write.system_error = 5;
+  DownloadReport sized(DownloadResult::BadStatus);
+  sized.reason = FailReason::kSizeDiffers;
+  sized.stated_size = 5000;
+  sized.expected_size = 4096;
+  DownloadReport ok;
+  ok.connection_id = 1;
+  DownloadReport proxied(DownloadResult::ConnectFailed);
+  proxied.reason = FailReason::kRefused;
+  proxied.proxy_issue = ProxyIssue::kAutoConfigScript;
+  const struct {
+    const DownloadReport& report;
+    const char* line;
+  } cases[] = {
+      {reset, "Interrupted (8): reset after 4294967297 bytes; connection 3, reused"},
+      {stalled, "Interrupted (8): stalled (300 bytes in 30 s)"},
+      {floor, "Interrupted (8): below the floor rate (10000 bytes in 60.5 s)"},
+      {write, "WriteFailed (9): cannot write (system error 5)"},
+      {sized, "BadStatus (6): size 5000, expected 4096"},
+      {ok, "Ok (0); connection 1, new"},
+      {proxied, "ConnectFailed (3): connection refused; proxy not followed: automatic configuration script"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ToString(c.report), c.line);
 }
 
 }  // namespace

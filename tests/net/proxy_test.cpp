@@ -82,6 +82,71 @@ TEST(ChooseProxy, BypassListAndLoopback) {
   EXPECT_EQ(Route(On("p:1", "<local>;<-loopback>"), "localhost"), "direct");  // no dot: <local>
 }
 
+// What the setting means for the engine: a proxy it can go through, direct,
+// or a route only the system's client could take, with the reason.
+TEST(ClassifyProxy, FollowableDirectOrNotWithAReason) {
+  using net::ProxyIssue;
+  using net::ProxyVerdict;
+  rt::ProxySettings script = On("proxy:3128");
+  script.auto_config_url = "http://wpad/proxy.pac";
+  rt::ProxySettings script_switched_off = script;
+  script_switched_off.enabled = false;
+  rt::ProxySettings detect;
+  detect.auto_detect = true;
+  rt::ProxySettings detect_and_manual = On("proxy:3128");
+  detect_and_manual.auto_detect = true;
+  rt::ProxySettings detect_bypassed = On("proxy:3128", "*.example.org");
+  detect_bypassed.auto_detect = true;
+  const struct {
+    const char* what;
+    rt::ProxySettings settings;
+    const char* host;
+    ProxyVerdict verdict;
+    ProxyIssue issue;
+    const char* route;
+  } cases[] = {
+      {"nothing set", rt::ProxySettings(), "updates.example.org", ProxyVerdict::kDirect, ProxyIssue::kNone, "direct"},
+      {"an HTTP proxy", On("proxy:3128"), "updates.example.org", ProxyVerdict::kHttpProxy, ProxyIssue::kNone,
+       "proxy:3128"},
+      {"bypassed", On("proxy:3128", "*.org"), "updates.example.org", ProxyVerdict::kDirect, ProxyIssue::kNone,
+       "direct"},
+      {"a proxy script", script, "updates.example.org", ProxyVerdict::kNotFollowable, ProxyIssue::kAutoConfigScript,
+       "direct"},
+      {"a proxy script with the switch off", script_switched_off, "updates.example.org", ProxyVerdict::kNotFollowable,
+       ProxyIssue::kAutoConfigScript, "direct"},
+      {"automatic detection alone", detect, "updates.example.org", ProxyVerdict::kNotFollowable,
+       ProxyIssue::kAutoDetect, "direct"},
+      {"automatic detection, loopback", detect, "127.0.0.1", ProxyVerdict::kDirect, ProxyIssue::kNone, "direct"},
+      {"automatic detection beside a manual proxy", detect_and_manual, "updates.example.org",
+       ProxyVerdict::kHttpProxy, ProxyIssue::kNone, "proxy:3128"},
+      {"automatic detection, the manual proxy bypassed", detect_bypassed, "updates.example.org",
+       ProxyVerdict::kNotFollowable, ProxyIssue::kAutoDetect, "direct"},
+      {"SOCKS only", On("socks=s:1080"), "updates.example.org", ProxyVerdict::kNotFollowable, ProxyIssue::kSocks,
+       "direct"},
+      {"SOCKS beside an HTTP entry", On("socks=s:1080;http=h:8080"), "updates.example.org", ProxyVerdict::kHttpProxy,
+       ProxyIssue::kNone, "h:8080"},
+      {"SOCKS, bypassed", On("socks=s:1080", "updates.*"), "updates.example.org", ProxyVerdict::kDirect,
+       ProxyIssue::kNone, "direct"},
+      {"other protocols only", On("https=s:443;ftp=f:21"), "updates.example.org", ProxyVerdict::kDirect,
+       ProxyIssue::kNone, "direct"},
+      {"credentials", On("user:secret@proxy:3128"), "updates.example.org", ProxyVerdict::kNotFollowable,
+       ProxyIssue::kCredentials, "direct"},
+      {"credentials in the http entry", On("http=http://u@proxy:8080"), "updates.example.org",
+       ProxyVerdict::kNotFollowable, ProxyIssue::kCredentials, "direct"},
+      {"a bad port", On("proxy:99999"), "updates.example.org", ProxyVerdict::kNotFollowable,
+       ProxyIssue::kMalformedEntry, "direct"},
+      {"no host", On("http=:8080"), "updates.example.org", ProxyVerdict::kNotFollowable, ProxyIssue::kMalformedEntry,
+       "direct"},
+  };
+  for (const auto& c : cases) {
+    const net::ProxyDecision decision = net::ClassifyProxy(c.settings, c.host, 8088);
+    EXPECT_EQ(decision.verdict, c.verdict) << c.what;
+    EXPECT_EQ(decision.issue, c.issue) << c.what;
+    EXPECT_EQ(decision.route.has_value(), c.verdict == ProxyVerdict::kHttpProxy) << c.what;
+    EXPECT_EQ(Route(c.settings, c.host), c.route) << c.what;
+  }
+}
+
 class ProxyDownloadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
@@ -90,7 +155,7 @@ class ProxyDownloadTest : public ::testing::Test {
 
 // The engine with its route given (no proxy: direct), other options at their defaults.
 DownloadResult Through(const std::optional<net::ProxyRoute>& proxy, const std::string& url,
-                       const std::string& target, std::atomic<int32_t>& total, std::atomic<int32_t>& done) {
+                       const std::string& target, std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
   net::DownloadOptions options(url, target);
   options.proxy = net::ProxyUse::Given(proxy);
   return net::HttpDownload(options, total, done);
@@ -105,7 +170,7 @@ TEST_F(ProxyDownloadTest, GoesToTheProxyWithTheWholeUrlInTheRequestLine) {
   // The origin server's port is one nobody listens on: only the proxy answers.
   const std::string url = "http://updates.example.org:8088/patch/528/a%20b.dat";
   const std::string target = folder_.Path("a.dat");
-  std::atomic<int32_t> total{0}, done{0};
+  std::atomic<int64_t> total{0}, done{0};
   EXPECT_EQ(Through(route, url, target, total, done), DownloadResult::Ok);
   EXPECT_EQ(proxy.Request(0),
             "GET http://updates.example.org:8088/patch/528/a%20b.dat HTTP/1.1\r\nAccept: */*\r\n"
@@ -131,7 +196,7 @@ TEST_F(ProxyDownloadTest, ProxyAskingForCredentialsHasItsOwnResult) {
   const net::ProxyRoute route{"127.0.0.1", proxy.Port()};
   const std::string target = folder_.Path("a.dat");
   nettest::WriteText(target + ".tmp", "kept");
-  std::atomic<int32_t> total{0}, done{0};
+  std::atomic<int64_t> total{0}, done{0};
   EXPECT_EQ(Through(route, "http://h:8088/a.dat", target, total, done),
             DownloadResult::ProxyAuthRequired);
   EXPECT_EQ(nettest::ReadText(target + ".tmp"), "kept");

@@ -1,6 +1,7 @@
 #include "tests/servers/scripted_server.h"
 
 #include <chrono>
+#include <memory>
 
 namespace testsrv {
 namespace {
@@ -33,16 +34,17 @@ Script& Script::NoRequest() {
   reads_request_ = false;
   return *this;
 }
+Script& Script::ReadRequest() {
+  steps_.push_back({Step::Kind::kReadRequest, std::string(), 0});
+  return *this;
+}
 
 ScriptedServer::ScriptedServer(Script script, uint16_t port)
     : ScriptedServer(std::vector<Script>{std::move(script)}, port) {}
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts, uint16_t port,
                                const std::string& address)
-    : scripts_(std::move(scripts)),
-      address_(address),
-      requests_(scripts_.size()),
-      request_done_(scripts_.size(), false) {
+    : scripts_(std::move(scripts)), address_(address) {
   rt::Text host;
   ok_ = listener_.Create() && listener_.Bind(port, address_) && listener_.Listen() &&
         listener_.LocalAddress(host, port_);
@@ -71,6 +73,7 @@ ScriptedServer::~ScriptedServer() {
       thread_.join();
     }
   }
+  for (std::thread& serving : serving_) serving.join();
 }
 
 std::string ScriptedServer::Url(const std::string& path) const {
@@ -79,9 +82,19 @@ std::string ScriptedServer::Url(const std::string& path) const {
 
 std::string ScriptedServer::Request(size_t n) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, std::chrono::seconds(kRequestWaitSeconds),
-                    [&] { return n >= request_done_.size() || request_done_[n] || stopping_; });
+  changed_.wait_for(lock, std::chrono::seconds(kRequestWaitSeconds), [&] { return n < requests_.size() || stopping_; });
   return n < requests_.size() ? requests_[n] : std::string();
+}
+
+size_t ScriptedServer::ConnectionOf(size_t n) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::seconds(kRequestWaitSeconds), [&] { return n < requests_.size() || stopping_; });
+  return n < request_connections_.size() ? request_connections_[n] : static_cast<size_t>(-1);
+}
+
+size_t ScriptedServer::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_.size();
 }
 
 size_t ScriptedServer::Connections() {
@@ -110,28 +123,43 @@ void ScriptedServer::Run() {
       if (stopping_) return;
       ++connections_;
     }
-    Serve(client, scripts_[i], i);
+    serving_.emplace_back([this, i, taken = std::make_shared<net::TcpSocket>(std::move(client))] {
+      Serve(*taken, scripts_[i], i);
+    });
   }
 }
 
-void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t index) {
+// Up to the blank line, then whatever is already waiting (the odd extra line
+// end of some requests arrives in the same segment). A further request that
+// never came (the client closed) is not recorded.
+void ScriptedServer::ReadOneRequest(net::TcpSocket& client, size_t index, bool first) {
   std::string request;
   rt::Bytes chunk;
-  if (script.ReadsRequest()) {
-    // Up to the blank line, then whatever is already waiting (the odd extra
-    // line end of some requests arrives in the same segment).
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes &&
-           client.Receive(chunk, kRequestWaitSeconds)) {
-      request.append(chunk.begin(), chunk.end());
-    }
-    while (request.size() < kMaxRequestBytes && client.Receive(chunk, 0)) {
-      request.append(chunk.begin(), chunk.end());
-    }
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequestBytes &&
+         client.Receive(chunk, kRequestWaitSeconds)) {
+    request.append(chunk.begin(), chunk.end());
   }
+  while (request.size() < kMaxRequestBytes && client.Receive(chunk, 0)) {
+    request.append(chunk.begin(), chunk.end());
+  }
+  if (!first && request.empty()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_[index] = request;
-    request_done_[index] = true;
+    requests_.push_back(request);
+    request_connections_.push_back(index);
+  }
+  changed_.notify_all();
+}
+
+void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t index) {
+  rt::Bytes chunk;
+  if (script.ReadsRequest()) {
+    ReadOneRequest(client, index, true);
+  } else {
+    // Kept in the count, so the n-th connection's request stays the n-th.
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::string());
+    request_connections_.push_back(index);
   }
   changed_.notify_all();
 
@@ -153,6 +181,9 @@ void ScriptedServer::Serve(net::TcpSocket& client, const Script& script, size_t 
         signalled_ = stopping_;
         break;
       }
+      case Script::Step::Kind::kReadRequest:
+        ReadOneRequest(client, index, false);
+        break;
       case Script::Step::Kind::kHoldOpen: {
         const auto deadline = Clock::now() + std::chrono::milliseconds(step.milliseconds);
         // A receive that fails well before its one-second wait means the

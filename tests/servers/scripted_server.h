@@ -1,11 +1,13 @@
 #pragma once
 // A scriptable HTTP test server inside the test process, on 127.0.0.1 and an
 // ephemeral port (or a given one). It takes one connection per script, in
-// order, records the raw request bytes (read up to the blank line and
-// whatever arrived with it), then plays the script: exact bytes, pauses,
-// waits for a signal from the test, holding the connection open until the
-// client hangs up, closing early. Every wait is bounded, so a failing test
-// cannot hang the suite.
+// order, and serves each on a thread of its own (so a kept connection and a
+// new one can be open at once). It records the raw request bytes (read up to
+// the blank line and whatever arrived with it), then plays the script: exact
+// bytes, pauses, waits for a signal from the test, reading a further request
+// on the same connection, holding the connection open until the client
+// hangs up, closing early (the script's end). Every wait is bounded, so a
+// failing test cannot hang the suite.
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -31,9 +33,12 @@ class Script {
   // Skips reading the request: for scripts that answer before (or instead of)
   // reading.
   Script& NoRequest();
+  // Reads the next request on this connection (a kept connection's second,
+  // third, ...), recorded after the requests read before it.
+  Script& ReadRequest();
 
   struct Step {
-    enum class Kind { kSend, kPause, kWaitSignal, kHoldOpen } kind;
+    enum class Kind { kSend, kPause, kWaitSignal, kHoldOpen, kReadRequest } kind;
     std::string bytes;
     int milliseconds = 0;
   };
@@ -60,8 +65,14 @@ class ScriptedServer {
   uint16_t Port() const { return port_; }
   // "http://<address>:<port>/" + path.
   std::string Url(const std::string& path) const;
-  // The raw bytes of the n-th request; waits (bounded) until it was read.
+  // The raw bytes of the n-th request read, over all connections; waits
+  // (bounded) until it was read.
   std::string Request(size_t n = 0);
+  // The connection (0-based, in the order taken) the n-th request came on;
+  // waits like Request.
+  size_t ConnectionOf(size_t n);
+  // Requests read so far.
+  size_t Requests();
   // Connections taken so far.
   size_t Connections();
   void Signal();
@@ -71,6 +82,7 @@ class ScriptedServer {
  private:
   void Run();
   void Serve(net::TcpSocket& client, const Script& script, size_t index);
+  void ReadOneRequest(net::TcpSocket& client, size_t index, bool first);
 
   std::vector<Script> scripts_;
   net::TcpSocket listener_;
@@ -78,10 +90,11 @@ class ScriptedServer {
   uint16_t port_ = 0;
   bool ok_ = false;
   std::thread thread_;
+  std::vector<std::thread> serving_;  // one per connection taken
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> requests_;
-  std::vector<bool> request_done_;
+  std::vector<size_t> request_connections_;
   size_t connections_ = 0;
   bool signalled_ = false;
   bool stopping_ = false;

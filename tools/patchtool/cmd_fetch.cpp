@@ -32,7 +32,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 // It only reads the counters, which the engine stores as it goes.
 class ProgressLine {
  public:
-  ProgressLine(const std::atomic<int32_t>& total, const std::atomic<int32_t>& done)
+  ProgressLine(const std::atomic<int64_t>& total, const std::atomic<int64_t>& done)
       : total_(total), done_(done), started_(std::chrono::steady_clock::now()) {
     thread_ = std::thread([this] { Run(); });
   }
@@ -57,19 +57,19 @@ class ProgressLine {
   }
 
   void Print() {
-    const int32_t total = total_.load();
-    const int32_t done = done_.load();
+    const int64_t total = total_.load();
+    const int64_t done = done_.load();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    const double percent = total > 0 ? 100.0 * done / total : 0.0;
-    const double kib_per_second = seconds > 0 ? done / 1024.0 / seconds : 0.0;
-    std::fprintf(stderr, "\r%d/%d bytes  %5.1f%%  %.2f KB/S   ", done, total, percent,
-                 kib_per_second);
+    const double percent = total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 0.0;
+    const double kib_per_second = seconds > 0 ? static_cast<double>(done) / 1024.0 / seconds : 0.0;
+    std::fprintf(stderr, "\r%lld/%lld bytes  %5.1f%%  %.2f KB/S   ", static_cast<long long>(done),
+                 static_cast<long long>(total), percent, kib_per_second);
     std::fflush(stderr);
   }
 
-  const std::atomic<int32_t>& total_;
-  const std::atomic<int32_t>& done_;
+  const std::atomic<int64_t>& total_;
+  const std::atomic<int64_t>& done_;
   const std::chrono::steady_clock::time_point started_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -94,20 +94,21 @@ int RunFetch(int argc, char** argv) {
     return kExitFailed;
   }
   const rt::Text url = net::EscapeUrl(argv[1]);
-  const rt::Text file = argv[2];
-  std::atomic<int32_t> total{0};
-  std::atomic<int32_t> done{0};
-  net::DownloadResult result;
+  const net::DownloadOptions options(url, argv[2]);
+  std::atomic<int64_t> total{0};
+  std::atomic<int64_t> done{0};
+  net::DownloadReport report;
   if (isatty(2)) {
     ProgressLine progress(total, done);
-    result = net::HttpDownload(url, file, total, done);
+    report = net::HttpDownloadReport(options, total, done);
   } else {
-    result = net::HttpDownload(url, file, total, done);
+    report = net::HttpDownloadReport(options, total, done);
   }
-  const char* name = net::ToString(result);
-  if (result != net::DownloadResult::Ok) {
-    ReportError(std::string("fetch: ") + name + " (" + std::to_string(static_cast<int32_t>(result)) + ") for " +
-                Shown(url));
+  const char* name = net::ToString(report.result);
+  if (!report.ok()) {
+    const std::string why = net::Describe(report);
+    ReportError(std::string("fetch: ") + name + " (" + std::to_string(static_cast<int32_t>(report.result)) + ") for " +
+                Shown(url) + (why.empty() ? std::string() : ": " + why));
     return kExitFailed;
   }
   PrintOut(name);

@@ -1,0 +1,358 @@
+#include "net/transfer.h"
+
+#include <limits>
+
+#include "runtime/process.h"
+
+namespace net {
+namespace {
+
+constexpr int64_t kMaxResourceSize = std::numeric_limits<int64_t>::max();
+// A connection reset (WSAECONNRESET; the POSIX backend maps ECONNRESET to it).
+constexpr int32_t kErrorReset = 10054;
+constexpr int kProxyAuthStatus = 407;
+constexpr int kRangeNotSatisfiable = 416;
+
+size_t FlushSize(int32_t given) { return given > 0 ? static_cast<size_t>(given) : kDefaultFlushSize; }
+
+}  // namespace
+
+Transfer::Transfer(const TransferSetup& setup)
+    : s_(setup),
+      flush_size_(FlushSize(setup.options.flush_size)),
+      resume_(setup.range_start >= 0),
+      range_start_(setup.range_start >= 0 ? setup.range_start : 0),
+      stall_(rt::TickCount(), setup.options.limits.stall_window_ms, setup.options.limits.stall_min_bytes),
+      floor_(StallWatch::Floor(rt::TickCount(), setup.options.limits.floor_window_ms,
+                               setup.options.limits.floor_bytes_per_second)),
+      buffer_(setup.target, setup.observer, flush_size_) {}
+
+TransferEnd Transfer::Run() {
+  chunk_.reserve(kReceiveBufferSize);
+  const int32_t wait_ms = s_.options.limits.receive_wait_ms;
+  while (true) {
+    if (!headers_read_) {
+      if (!s_.socket.ReceiveMs(chunk_, wait_ms)) {
+        // A kept connection the server has dropped meanwhile: nothing lost.
+        if (s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
+        NoteReceiveEnd(wait_ms);
+        break;
+      }
+      received_ = static_cast<int64_t>(chunk_.size());
+      switch (OnHeadBytes()) {
+        case HeadStep::kMore:
+          if (Watched()) return Finish();
+          continue;
+        case HeadStep::kSettled: return TransferEnd::kDone;
+        case HeadStep::kRetryFresh: return TransferEnd::kRetryFresh;
+        case HeadStep::kRestart: return TransferEnd::kRestartFromZero;
+        case HeadStep::kBody: break;
+      }
+      // The body bytes of the head's receive are written at once.
+      if (!buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+    } else {
+      if (!ReceiveBody(wait_ms)) {
+        NoteReceiveEnd(wait_ms);
+        break;
+      }
+      if (buffer_.FlushDue() && !buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+    }
+    Publish();
+    if (broken_ || write_failed_) break;
+    if (BodyComplete()) {
+      complete_ = true;
+      break;
+    }
+    if (Watched()) break;
+    received_ = 0;
+  }
+  return Finish();
+}
+
+bool Transfer::KeepsConnection() const {
+  if (!complete_ || !head_keeps_ || extra_ || resume_ || s_.options.headers_only) return false;
+  if (framing_ == Framing::kChunked && !chunked_.MessageEnded()) return false;
+  return framing_ != Framing::kUntilClose && s_.socket.Buffered() == 0;
+}
+
+Transfer::HeadStep Transfer::OnHeadBytes() {
+  head_.append(chunk_.begin(), chunk_.end());
+  const int code = StatusCodeOf(head_);
+  // Not known yet: the bytes so far could still start a status line.
+  if (code == 0) return AwaitMoreHead();
+  if (code < 0) {
+    // On a reused connection: bytes nobody asked for, not an answer.
+    if (s_.may_retry_fresh) return HeadStep::kRetryFresh;
+    return Settle(DownloadResult::BadStatus, FailReason::kNotHttp);
+  }
+  s_.report.http_status = code;
+  if (CheckStatusLine(head_) == StatusCheck::kRefused) {
+    // A proxy that wants credentials has its own result.
+    if (s_.via_proxy && code == kProxyAuthStatus) {
+      return Settle(DownloadResult::ProxyAuthRequired, FailReason::kProxyCredentials);
+    }
+    // A 5xx is the server's trouble of the moment, worth another try.
+    if (code >= 500 && code <= 599) return Settle(DownloadResult::ServerError, FailReason::kHttpStatus);
+    if (!resume_ || code != kRangeNotSatisfiable) return Settle(DownloadResult::BadStatus, FailReason::kHttpStatus);
+    // A 416 to a resume says how large the resource is: read it whole.
+  }
+  const size_t end = FindHeaderEnd(head_);
+  if (end == 0) return AwaitMoreHead();
+  if (end > kMaxHeaderBytes) return Settle(DownloadResult::BadStatus, FailReason::kHeadTooLarge);
+  if (code == kRangeNotSatisfiable) return OnRangeNotSatisfiable(end);
+  ResponseHead head;
+  if (!ParseResponseHead(head_.substr(0, end), &head)) return Settle(DownloadResult::BadStatus, FailReason::kNotHttp);
+  return StartBody(head, end);
+}
+
+// The head is not complete yet: wait for more, unless it is too long already.
+Transfer::HeadStep Transfer::AwaitMoreHead() {
+  if (head_.size() > kMaxHeaderBytes) return Settle(DownloadResult::BadStatus, FailReason::kHeadTooLarge);
+  return HeadStep::kMore;
+}
+
+// The range asked for starts at or past the end of the resource. When the
+// partial file is exactly the resource ("bytes */N", N its size) it is
+// complete: an earlier call received it all but could not install it (or
+// left it for its caller). Any other partial file is stale (longer than the
+// resource, or of another version): it goes, and the call asks again for the
+// whole file.
+Transfer::HeadStep Transfer::OnRangeNotSatisfiable(size_t head_end) {
+  ResponseHead head;
+  ParseRangeNotSatisfiable(head_.substr(0, head_end), &head);
+  const int64_t complete = head.unsatisfied_complete;
+  s_.report.stated_size = complete;
+  if (s_.options.headers_only) return Settle(DownloadResult::BadStatus, FailReason::kHttpStatus);
+  const int64_t expected = s_.options.expected_size;
+  if (expected >= 0 && complete >= 0 && complete != expected) {
+    return Settle(DownloadResult::BadStatus, FailReason::kSizeDiffers);
+  }
+  if (complete >= 0 && complete == range_start_) {
+    total_ = range_start_;
+    done_ = range_start_;
+    s_.total_out.store(total_);
+    Publish();
+    if (!s_.options.install) return Settle(DownloadResult::Ok, FailReason::kNone);
+    return s_.target.Install() ? Settle(DownloadResult::Ok, FailReason::kNone)
+                               : Settle(DownloadResult::InstallFailed, FailReason::kCannotInstall);
+  }
+  // A partial file that will not go would be asked for again and again.
+  if (!s_.may_restart || !s_.target.DropPartial()) return Settle(DownloadResult::BadStatus, FailReason::kHttpStatus);
+  return HeadStep::kRestart;
+}
+
+Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_offset) {
+  if (head.status == 206) {
+    // Only the range that was asked for may be appended (a fresh request
+    // asked for byte 0 on), and it must run to the end of the resource, with
+    // a length that agrees with it: a shorter part would be installed as
+    // the whole file.
+    if (!head.content_range_valid || head.range_first != range_start_ || head.range_complete < 0 ||
+        head.range_last != head.range_complete - 1 ||
+        (head.has_content_length && head.content_length_valid &&
+         head.content_length != head.range_last - head.range_first + 1)) {
+      return Settle(DownloadResult::BadStatus, FailReason::kBadContentRange);
+    }
+    stated_total_ = head.range_complete;
+  }
+  // A whole answer to a range request: the partial file starts over.
+  const bool restart = resume_ && head.status != 206;
+  if (restart) range_start_ = 0;
+  if (head.chunked) {
+    framing_ = Framing::kChunked;
+  } else if (head.has_content_length) {
+    if (!head.content_length_valid) return Settle(DownloadResult::BadStatus, FailReason::kBadContentLength);
+    framing_ = Framing::kLength;
+  } else {
+    framing_ = Framing::kUntilClose;
+  }
+  const int64_t length = framing_ == Framing::kLength ? head.content_length : 0;
+  if (length > kMaxResourceSize - range_start_) return Settle(DownloadResult::BadStatus, FailReason::kTooLarge);
+  const int64_t whole = stated_total_ >= 0 ? stated_total_ : framing_ == Framing::kLength ? range_start_ + length : -1;
+  s_.report.stated_size = whole;
+  const int64_t expected = s_.options.expected_size;
+  if (expected >= 0 && whole >= 0 && whole != expected) {
+    return Settle(DownloadResult::BadStatus, FailReason::kSizeDiffers);
+  }
+  total_ = whole >= 0 ? whole : range_start_;
+  headers_read_ = true;
+  head_keeps_ = net::KeepsConnection(head);
+  // A chunked body's size is known only at its end.
+  s_.total_out.store(framing_ == Framing::kChunked && stated_total_ < 0 && !s_.options.headers_only ? 0 : total_);
+  if (s_.options.headers_only) return Settle(DownloadResult::Ok, FailReason::kNone);
+
+  if (restart && s_.observer != nullptr) s_.observer->Restart();
+  if (!s_.target.Begin(restart)) NoteWriteFailure(FailReason::kCannotOpen);
+  done_ = range_start_;
+  TakeBody(reinterpret_cast<const std::uint8_t*>(head_.data()) + body_offset, head_.size() - body_offset);
+  std::string().swap(head_);
+  return HeadStep::kBody;
+}
+
+Transfer::HeadStep Transfer::Settle(DownloadResult result, FailReason reason) {
+  s_.report.result = result;
+  s_.report.reason = reason;
+  return HeadStep::kSettled;
+}
+
+bool Transfer::ReceiveBody(int32_t wait_ms) {
+  if (framing_ == Framing::kChunked) {
+    if (!s_.socket.ReceiveMs(chunk_, wait_ms)) return false;
+    received_ = static_cast<int64_t>(chunk_.size());
+    TakeBody(chunk_.data(), chunk_.size());
+    return true;
+  }
+  // The next receive would refill the socket's buffer under the view.
+  if (s_.socket.Buffered() == 0) buffer_.KeepView();
+  const std::uint8_t* data = nullptr;
+  int32_t n = 0;
+  if (!s_.socket.ReceiveViewMs(&data, &n, wait_ms)) return false;
+  received_ = n;
+  const size_t take = Clip(static_cast<size_t>(n));
+  if (take < static_cast<size_t>(n)) extra_ = true;
+  buffer_.View(data, take);
+  Count(take);
+  return true;
+}
+
+void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
+  if (framing_ == Framing::kChunked) {
+    decoded_.clear();
+    if (chunked_.Feed(data, size, decoded_) < size) extra_ = true;
+    buffer_.Copy(decoded_.data(), decoded_.size());
+    Count(decoded_.size());
+    if (chunked_.Failed()) {
+      broken_ = true;
+      end_ = FailReason::kMalformedBody;
+    }
+    return;
+  }
+  const size_t take = Clip(size);
+  if (take < size) extra_ = true;
+  buffer_.Copy(data, take);
+  Count(take);
+}
+
+// Counts body bytes taken; a body that runs past 2^63-1 or past the
+// expected size is broken.
+void Transfer::Count(size_t size) {
+  const int64_t n = static_cast<int64_t>(size);
+  const bool too_large = n > kMaxResourceSize - done_;
+  done_ = too_large ? kMaxResourceSize : done_ + n;
+  taken_ += n;
+  const int64_t expected = s_.options.expected_size;
+  if (too_large) {
+    broken_ = true;
+    end_ = FailReason::kTooLarge;
+  } else if (expected >= 0 && done_ > expected) {
+    broken_ = true;
+    end_ = FailReason::kSizeDiffers;
+    s_.report.stated_size = done_;
+  }
+}
+
+// How many of `size` new body bytes belong to the body: with an announced
+// size the transfer ends there and any extra bytes are dropped.
+size_t Transfer::Clip(size_t size) const {
+  if (framing_ != Framing::kLength) return size;
+  const int64_t left = total_ - done_;
+  return static_cast<int64_t>(size) < left ? size : static_cast<size_t>(left);
+}
+
+bool Transfer::BodyComplete() const {
+  switch (framing_) {
+    case Framing::kLength: return done_ == total_;
+    case Framing::kChunked: return chunked_.Finished();
+    case Framing::kUntilClose: return false;
+  }
+  return false;
+}
+
+// The two rules a slow transfer must pass; true (the reason noted) when one
+// of them ends it.
+bool Transfer::Watched() {
+  const uint32_t now = rt::TickCount();
+  const bool stalled = stall_.Stalled(received_, now);
+  const bool below_floor = !stalled && floor_.Stalled(received_, now);
+  if (!stalled && !below_floor) return false;
+  const StallWatch& watch = stalled ? stall_ : floor_;
+  end_ = stalled ? FailReason::kStalled : FailReason::kBelowFloorRate;
+  s_.report.window_bytes = watch.StalledBytes();
+  s_.report.wait_ms = watch.StalledMs();
+  return true;
+}
+
+void Transfer::NoteReceiveEnd(int32_t wait_ms) {
+  switch (s_.socket.LastReceiveFailure()) {
+    case ReceiveFailure::kNone:
+    case ReceiveFailure::kClosed:
+      end_ = FailReason::kClosed;
+      break;
+    case ReceiveFailure::kTimedOut:
+      end_ = headers_read_ || !head_.empty() ? FailReason::kTimedOut : FailReason::kNoAnswer;
+      s_.report.wait_ms = static_cast<uint32_t>(wait_ms);
+      break;
+    case ReceiveFailure::kError: {
+      const int32_t error = TcpSocket::LastError();
+      end_ = error == kErrorReset ? FailReason::kReset : FailReason::kReceiveFailed;
+      s_.report.system_error = error;
+      break;
+    }
+  }
+}
+
+void Transfer::NoteWriteFailure(FailReason reason) {
+  if (write_failed_) return;
+  write_failed_ = true;
+  write_reason_ = reason;
+  if (reason == FailReason::kCannotWrite) {
+    if (s_.target.DiskFull()) write_reason_ = FailReason::kDiskFull;
+    s_.report.system_error = static_cast<int32_t>(s_.target.WriteError());
+  }
+}
+
+void Transfer::Publish() { s_.done_out.store(done_); }
+
+TransferEnd Transfer::Finish() {
+  if (!buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+  if (framing_ == Framing::kChunked && chunked_.Finished() && stated_total_ < 0) {
+    total_ = done_;
+    s_.total_out.store(total_);
+  }
+  s_.report.received = taken_;
+  if (s_.target.IsMemory()) return Done(DownloadResult::Ok, FailReason::kNone);
+  s_.target.End();
+  // No head: the partial file was never opened, and stays as it was for the
+  // next try. Never install anything, not even an empty file.
+  if (!headers_read_) return Done(DownloadResult::Interrupted, end_);
+  if (write_failed_) {
+    s_.target.DropPartial();
+    return Done(DownloadResult::WriteFailed, write_reason_);
+  }
+  if (broken_) {
+    s_.target.DropPartial();
+    return Done(DownloadResult::SizeMismatch, end_);
+  }
+  // Cut off before the end the answer announced: what arrived is a true
+  // prefix of the resource, kept so that the next try asks for the rest.
+  const int64_t size = s_.target.PartialSize();
+  if (framing_ == Framing::kChunked && !chunked_.Finished()) return Done(DownloadResult::Interrupted, end_);
+  if (framing_ == Framing::kLength && size >= 0 && size < total_) return Done(DownloadResult::Interrupted, end_);
+  const int64_t expected = s_.options.expected_size;
+  if (size != total_ || (expected >= 0 && size != expected)) {
+    s_.target.DropPartial();
+    s_.report.stated_size = size;
+    return Done(DownloadResult::SizeMismatch, size != total_ ? FailReason::kSizeUnknown : FailReason::kSizeDiffers);
+  }
+  if (!s_.options.install) return Done(DownloadResult::Ok, FailReason::kNone);
+  return s_.target.Install() ? Done(DownloadResult::Ok, FailReason::kNone)
+                             : Done(DownloadResult::InstallFailed, FailReason::kCannotInstall);
+}
+
+TransferEnd Transfer::Done(DownloadResult result, FailReason reason) {
+  s_.report.result = result;
+  s_.report.reason = result == DownloadResult::Ok ? FailReason::kNone : reason;
+  return TransferEnd::kDone;
+}
+
+}  // namespace net

@@ -1,0 +1,119 @@
+#pragma once
+// Transfer: one response on a connection that has just carried the request,
+// read from its head to the end of its body, the body written to the target
+// (through a BodyBuffer), the counters published and the outcome put in the
+// call's report. It decides whether the connection may carry another request
+// and when the call should go another round (see TransferEnd).
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "net/body_buffer.h"
+#include "net/chunked_decoder.h"
+#include "net/download_report.h"
+#include "net/download_target.h"
+#include "net/http_download.h"
+#include "net/http_response.h"
+#include "net/stall_watch.h"
+#include "net/tcp_socket.h"
+#include "runtime/types.h"
+
+namespace net {
+
+enum class TransferEnd {
+  kDone,             // the call's result is in the report
+  kRetryFresh,       // a reused connection gave no answer: send again on a new one
+  kRestartFromZero,  // a stale partial file was dropped: ask for the whole file
+};
+
+struct TransferSetup {
+  TcpSocket& socket;
+  DownloadTarget& target;
+  const DownloadOptions& options;
+  BodyObserver* observer;
+  bool via_proxy;
+  bool may_retry_fresh;  // the connection was reused: no answer at all may go another round
+  bool may_restart;      // a stale partial file may be dropped for a whole fetch
+  int64_t range_start;   // the resume form's range start; -1: the fresh form
+  std::atomic<int64_t>& total_out;
+  std::atomic<int64_t>& done_out;
+  DownloadReport& report;
+};
+
+class Transfer {
+ public:
+  explicit Transfer(const TransferSetup& setup);
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Reads the response. Bounded: each round takes at least one byte or ends,
+  // a receive waits at most the receive wait, the stall rule ends a trickle,
+  // and the body is bounded by its stated size (or by 2^63-1).
+  TransferEnd Run();
+  // The response was read to its end, the server keeps the connection, and
+  // nothing beyond the response arrived: the connection may carry another
+  // fresh request.
+  bool KeepsConnection() const;
+
+ private:
+  // How the end of the body is known.
+  enum class Framing {
+    kLength,      // Content-Length
+    kChunked,     // the last chunk
+    kUntilClose,  // no Content-Length: the body runs until a receive fails
+  };
+  enum class HeadStep { kMore, kBody, kSettled, kRetryFresh, kRestart };
+
+  HeadStep OnHeadBytes();
+  HeadStep AwaitMoreHead();
+  HeadStep OnRangeNotSatisfiable(size_t head_end);
+  HeadStep StartBody(const ResponseHead& head, size_t body_offset);
+  HeadStep Settle(DownloadResult result, FailReason reason);
+  bool ReceiveBody(int32_t wait_ms);
+  void TakeBody(const std::uint8_t* data, size_t size);
+  void Count(size_t size);
+  size_t Clip(size_t size) const;
+  bool BodyComplete() const;
+  bool Watched();
+  void NoteReceiveEnd(int32_t wait_ms);
+  void NoteWriteFailure(FailReason reason);
+  void Publish();
+  TransferEnd Finish();
+  TransferEnd Done(DownloadResult result, FailReason reason);
+
+  const TransferSetup s_;
+  const size_t flush_size_;
+  const bool resume_;
+  int64_t range_start_;
+  // The resource's whole size as a 206 states it (-1: not stated); the body
+  // must end there.
+  int64_t stated_total_ = -1;
+
+  std::string head_;
+  bool headers_read_ = false;
+  bool head_keeps_ = false;  // the head lets the connection carry another request
+  Framing framing_ = Framing::kLength;
+  ChunkedDecoder chunked_;
+  bool broken_ = false;        // malformed body or wrong size: the partial file is dropped
+  bool write_failed_ = false;  // the partial file could not be opened or written
+  bool extra_ = false;         // bytes beyond the response's end arrived with it
+  bool complete_ = false;      // the body's end was reached
+  FailReason end_ = FailReason::kNone;    // why the receiving stopped early
+  FailReason write_reason_ = FailReason::kNone;
+  // Bytes of the latest receive, head and framing included, for the watches.
+  int64_t received_ = 0;
+  StallWatch stall_;
+  StallWatch floor_;
+
+  // The engine's own counters; the shared ones are only stored to.
+  int64_t total_ = 0;
+  int64_t done_ = 0;
+  int64_t taken_ = 0;  // body bytes of this call
+
+  BodyBuffer buffer_;
+  rt::Bytes chunk_;
+  rt::Bytes decoded_;
+};
+
+}  // namespace net

@@ -1,0 +1,23 @@
+#pragma once
+// The time limits of one download, as options with named defaults: how long
+// one receive waits, and the two rules a slow transfer must pass (see
+// StallWatch). Tests and callers with other needs give their own values.
+#include <cstdint>
+
+#include "net/stall_watch.h"
+
+namespace net {
+
+// Seconds one receive waits for data before the transfer counts as ended.
+constexpr int32_t kReceiveWaitSeconds = 15;
+constexpr int32_t kReceiveWaitMs = kReceiveWaitSeconds * 1000;
+
+struct TransferLimits {
+  int32_t receive_wait_ms = kReceiveWaitMs;  // one receive, head or body
+  uint32_t stall_window_ms = kStallWindowMs;  // 0: no stall rule
+  int64_t stall_min_bytes = kStallMinBytes;
+  uint32_t floor_window_ms = kFloorWindowMs;  // 0: no floor rate
+  int64_t floor_bytes_per_second = kFloorBytesPerSecond;
+};
+
+}  // namespace net
