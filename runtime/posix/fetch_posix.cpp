@@ -15,6 +15,7 @@
 
 #include "runtime/fetch.h"
 #include "runtime/fetch_url.h"
+#include "runtime/posix/unique_fd.h"
 
 namespace rt {
 namespace {
@@ -22,20 +23,6 @@ namespace {
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Milliseconds left before `deadline`, at most `cap`, 0 when it has passed.
 int Remaining(Clock::time_point deadline, int cap) {
@@ -124,7 +111,7 @@ FetchResult FetchUrl(const Text& url, const FetchLimits& limits) {
     return result;
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.deadline_ms);
-  Fd fd(ConnectWithTimeout(parts, Remaining(deadline, limits.connect_timeout_ms)));
+  const UniqueFd fd(ConnectWithTimeout(parts, Remaining(deadline, limits.connect_timeout_ms)));
   if (fd.get() < 0) {
     result.outcome = FetchOutcome::kUnreachable;
     return result;

@@ -13,6 +13,7 @@
 #include "runtime/file_access.h"
 #include "runtime/files.h"
 #include "runtime/posix/path_posix.h"
+#include "runtime/posix/unique_fd.h"
 
 namespace rt {
 
@@ -80,23 +81,23 @@ int FdOf(int32_t file) {
 
 Bytes ReadWholeFile(const Text& path) {
   if (path.empty()) return Bytes();
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Bytes();
+  const UniqueFd fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Bytes();
   Bytes out;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (!FitsInMemory(st.st_size)) return Bytes();
+    out.reserve(static_cast<size_t>(st.st_size));
+  }
   std::uint8_t buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      out.clear();
-      break;
-    }
+    if (n < 0) return Bytes();
     if (n == 0) break;
+    if (!FitsInMemory(static_cast<int64_t>(out.size()) + n)) return Bytes();
     out.insert(out.end(), buffer, buffer + n);
   }
-  ::close(fd);
   return out;
 }
 
@@ -106,10 +107,12 @@ bool WriteWholeFile(const Text& path, const Bytes& first, const Bytes& second) {
   if (path.empty()) return false;
   std::string native = NativePath(path);
   if (IsOpen(native)) return false;  // exclusive writing
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, first.data(), first.size()) && WriteAll(fd, second.data(), second.size());
-  return (::close(fd) == 0) && ok;
+  UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return false;
+  if (!WriteAll(fd.get(), first.data(), first.size()) || !WriteAll(fd.get(), second.data(), second.size()))
+    return false;
+  // A delayed write error (a full disk on some file systems) shows at close.
+  return ::close(fd.release()) == 0;
 }
 
 bool FileExists(const Text& path) {
@@ -141,38 +144,25 @@ bool RemoveFile(const Text& path) {
 
 bool CopyFile(const Text& from, const Text& to) {
   std::string src = NativePath(from), dst = NativePath(to);
-  int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  const UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return false;
   struct stat st;
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || IsOpen(dst)) {
-    ::close(in);
-    return false;
-  }
+  if (::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode) || IsOpen(dst)) return false;
   struct stat dst_st;
   if (::stat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino) {
-    ::close(in);
     return false;  // copying a file onto itself
   }
-  int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
+  UniqueFd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
+  if (!out) return false;
   std::vector<std::uint8_t> buffer(kCopyChunk);
-  bool ok = true;
   for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-      ok = false;
-      break;
-    }
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (!WriteAll(out.get(), buffer.data(), static_cast<size_t>(n))) return false;
   }
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  return ok;
+  return ::close(out.release()) == 0;
 }
 
 bool MoveFile(const Text& from, const Text& to) {

@@ -5,6 +5,7 @@
 
 #include "runtime/fetch.h"
 #include "runtime/fetch_url.h"
+#include "runtime/scoped_handle.h"
 
 namespace rt {
 namespace {
@@ -12,19 +13,13 @@ namespace {
 // Largest single read.
 constexpr DWORD kMaxChunk = 102400;
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET h) : h_(h) {}
-  ~InternetHandle() {
-    if (h_) InternetCloseHandle(h_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return h_; }
-
- private:
-  HINTERNET h_;
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { InternetCloseHandle(h); }
 };
+using InternetHandle = ScopedHandle<InternetHandleTraits>;
 
 void SetTimeouts(HINTERNET h, DWORD connect, DWORD receive) {
   InternetSetOptionA(h, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);

@@ -18,7 +18,7 @@ AccessCheck ProbeFolderWritable(const Text& folder) {
   {
     UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
                                nullptr));
-    if (!h.valid()) return Failed(WriteAccess::kDenied, GetLastError());
+    if (!h) return Failed(WriteAccess::kDenied, GetLastError());
     const char byte = 0;
     DWORD written = 0;
     if (!WriteFile(h.get(), &byte, 1, &written, nullptr) || written != 1) {
@@ -47,7 +47,7 @@ AccessCheck ProbeReplaceable(const Text& path) {
   }
   UniqueHandle h(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid()) {
+  if (!h) {
     const DWORD error = GetLastError();
     return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/instance.h"
+#include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
 namespace rt {
@@ -37,13 +38,11 @@ struct WindowSearch {
 
 // The folder of a process's executable, without the trailing "\".
 std::wstring ProcessFolder(DWORD process_id) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
-  if (process == nullptr) return std::wstring();
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::wstring();
   wchar_t path[MAX_PATH * 4];
   DWORD size = sizeof path / sizeof path[0];
-  const BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
-  CloseHandle(process);
-  if (!ok) return std::wstring();
+  if (!QueryFullProcessImageNameW(process.get(), 0, path, &size)) return std::wstring();
   std::wstring full(path, size);
   const size_t slash = full.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
