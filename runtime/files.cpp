@@ -25,6 +25,11 @@ bool MakeWritable(const Text& path) {
   return SetFileAttributes(path, attributes & ~kAttrReadOnly);
 }
 
+int32_t FileSize(const Text& path) {
+  const int64_t size = FileSize64(path);
+  return size < 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
+}
+
 bool FitsInMemory(int64_t size) {
   return size >= 0 && static_cast<uint64_t>(size) <= static_cast<uint64_t>(SIZE_MAX / 2);
 }

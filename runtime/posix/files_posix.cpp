@@ -15,6 +15,10 @@
 #include "runtime/posix/path_posix.h"
 #include "runtime/posix/unique_fd.h"
 
+// Sizes and offsets are 64-bit on every build, 32-bit ones included (the
+// runtime is compiled with _FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "64-bit file offsets");
+
 namespace rt {
 
 std::string NativePath(const Text& gbk_path) {
@@ -124,11 +128,6 @@ int64_t FileSize64(const Text& path) {
   struct stat st;
   if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return -1;
   return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
-}
-
-int32_t FileSize(const Text& path) {
-  int64_t size = FileSize64(path);
-  return size < 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
 }
 
 bool RemoveFile(const Text& path) {

@@ -80,12 +80,6 @@ bool FileExists(const Text& path) {
   return FindEntry(path, &data);
 }
 
-int32_t FileSize(const Text& path) {
-  WIN32_FIND_DATAW data;
-  if (!FindEntry(path, &data)) return -1;
-  return static_cast<int32_t>(data.nFileSizeLow);
-}
-
 int64_t FileSize64(const Text& path) {
   WIN32_FIND_DATAW data;
   if (!FindEntry(path, &data)) return -1;
