@@ -1,6 +1,6 @@
 #include "runtime/win32/win.h"
 
-#include "runtime/file_facts.h"
+#include "runtime/win32/file_facts_win32.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
@@ -15,12 +15,17 @@ uint64_t Ticks(const FILETIME& time) {
 
 std::optional<FileFacts> ReadFileFacts(const Text& path) {
   if (path.empty()) return std::nullopt;
+  return ReadFileFactsWide(Wide(path));
+}
+
+std::optional<FileFacts> ReadFileFactsWide(std::wstring path) {
+  if (path.empty()) return std::nullopt;
   // "C:" alone would name the drive's current folder, not its root.
-  const Text full = path.back() == ':' ? path + "\\" : path;
+  if (path.back() == L':') path += L'\\';
   // No data access: sharing rules do not apply to attribute reading, so a
   // file held open without sharing still answers. Backup semantics let a
   // folder open as well.
-  const UniqueHandle h(CreateFileW(Wide(full).c_str(), FILE_READ_ATTRIBUTES,
+  const UniqueHandle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h) return std::nullopt;

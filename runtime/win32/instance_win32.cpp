@@ -1,9 +1,11 @@
 #include "runtime/win32/win.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "runtime/instance.h"
+#include "runtime/win32/file_facts_win32.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
@@ -32,6 +34,7 @@ namespace {
 
 struct WindowSearch {
   std::wstring folder;
+  std::optional<FileIdentity> identity;  // of `folder`, when it can be read
   std::wstring caption;
   HWND found = nullptr;
 };
@@ -48,6 +51,16 @@ std::wstring ProcessFolder(DWORD process_id) {
   return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
 }
 
+// Whether `folder` is the searched one: by identity (another spelling or a
+// link to it is the same folder), by the path when an identity is missing.
+bool SameFolder(const WindowSearch& search, const std::wstring& folder) {
+  if (search.identity.has_value()) {
+    const std::optional<FileFacts> facts = ReadFileFactsWide(folder);
+    if (facts.has_value()) return facts->identity == *search.identity;
+  }
+  return CompareStringOrdinal(folder.c_str(), -1, search.folder.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM parameter) {
   WindowSearch& search = *reinterpret_cast<WindowSearch*>(parameter);
   wchar_t caption[256];
@@ -56,8 +69,7 @@ BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM parameter) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
   const std::wstring folder = ProcessFolder(process_id);
-  if (folder.empty() || CompareStringOrdinal(folder.c_str(), -1, search.folder.c_str(), -1, TRUE) != CSTR_EQUAL)
-    return TRUE;
+  if (folder.empty() || !SameFolder(search, folder)) return TRUE;
   search.found = window;
   return FALSE;
 }
@@ -69,6 +81,8 @@ bool BringProgramWindowToFront(const Text& folder, const Text& caption) {
   search.folder = Wide(folder);
   while (!search.folder.empty() && (search.folder.back() == L'\\' || search.folder.back() == L'/'))
     search.folder.pop_back();
+  const std::optional<FileFacts> facts = ReadFileFactsWide(search.folder);
+  if (facts.has_value()) search.identity = facts->identity;
   search.caption = Wide(caption);
   EnumWindows(OnTopLevelWindow, reinterpret_cast<LPARAM>(&search));
   if (search.found == nullptr) return false;
