@@ -43,6 +43,9 @@ struct FlowServices {
   // Write probes of the client folder and of a file about to be replaced.
   std::function<rt::AccessCheck(const rt::Text& folder)> probe_folder;
   std::function<rt::AccessCheck(const rt::Text& path)> probe_replaceable;
+  // The link a path below the client folder goes through, empty when none
+  // (rt::FindLinkBelow).
+  std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
 };
 
 // The real services; `start_download_run` is the updater's own (it owns the
@@ -73,6 +76,13 @@ inline constexpr const char kTextRetrying[] = "网络中断,正在重试(%d/%d).
 inline constexpr const char kTextFolderNotWritable[] = "目录不可写!请以管理员运行或移动游戏";
 inline constexpr const char kTextFileNotWritable[] = "%s无法写入!请以管理员运行";
 inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后再试";
+// A path of the client that leads through a link (to somewhere outside).
+inline constexpr const char kTextPathIsLink[] = "%s是链接!请移除后再试";
+// The disk is full; the second names the room still needed ("1.5 GB").
+inline constexpr const char kTextDiskFull[] = "磁盘空间不足!请清理磁盘后再试";
+inline constexpr const char kTextDiskFullNeed[] = "磁盘空间不足!还需%s,请清理磁盘后再试";
+// The launcher's copy of itself could not be written whole (message box).
+inline constexpr const char kTextCopyFailed[] = "无法写入update.dat!请以管理员运行或移动游戏";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

@@ -31,6 +31,7 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   };
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
+  s.find_link = rt::FindLinkBelow;
   s.start_download_run = std::move(start_download_run);
   return s;
 }

@@ -14,6 +14,7 @@
 #include "runtime/files.h"
 #include "runtime/posix/path_posix.h"
 #include "runtime/posix/unique_fd.h"
+#include "runtime/system_error.h"
 
 // Sizes and offsets are 64-bit on every build, 32-bit ones included (the
 // runtime is compiled with _FILE_OFFSET_BITS=64).
@@ -312,20 +313,40 @@ void CloseFile(int32_t file) {
 
 // ---- Write probes -----------------------------------------------------------
 
+namespace {
+
+// A write refused for want of room says so; any other refusal is a denial.
+AccessCheck WriteRefused(int error) {
+  const uint32_t code = static_cast<uint32_t>(error);
+  return AccessCheck{IsDiskFullError(code) ? WriteAccess::kDiskFull : WriteAccess::kDenied, code};
+}
+
+}  // namespace
+
 AccessCheck ProbeFolderWritable(const Text& folder) {
   const std::string path = NativePath(folder.empty() ? Text(kProbeFileName) : folder + "\\" + kProbeFileName);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return WriteRefused(errno);
   const char byte = 0;
-  const bool written = ::write(fd, &byte, 1) == 1;
+  // Written through to the disk: a file system that reserves room only when
+  // data goes out (tmpfs does at once, others at the flush) must say now.
+  const bool written = ::write(fd.get(), &byte, 1) == 1 && ::fsync(fd.get()) == 0;
   const int write_error = errno;
-  ::close(fd);
-  if (!written) {
+  const bool closed = ::close(fd.release()) == 0;
+  const int close_error = errno;
+  if (!written || !closed) {
     ::unlink(path.c_str());
-    return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(write_error)};
+    return WriteRefused(!written ? write_error : close_error);
   }
   if (::unlink(path.c_str()) != 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
   return AccessCheck{};
+}
+
+EntryKind EntryKindOf(const Text& path) {
+  struct stat st;
+  if (path.empty() || ::lstat(NativePath(path).c_str(), &st) != 0) return EntryKind::kNothing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+  return S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 AccessCheck ProbeReplaceable(const Text& path) {

@@ -1,6 +1,7 @@
 #include "runtime/win32/win.h"
 
 #include "runtime/file_access.h"
+#include "runtime/system_error.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
@@ -11,6 +12,11 @@ AccessCheck Failed(WriteAccess access, DWORD error) { return AccessCheck{access,
 
 bool IsSharingError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
+// A write refused for want of room says so; any other refusal is a denial.
+AccessCheck WriteRefused(DWORD error) {
+  return Failed(IsDiskFullError(error) ? WriteAccess::kDiskFull : WriteAccess::kDenied, error);
+}
+
 }  // namespace
 
 AccessCheck ProbeFolderWritable(const Text& folder) {
@@ -18,18 +24,27 @@ AccessCheck ProbeFolderWritable(const Text& folder) {
   {
     UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
                                nullptr));
-    if (!h) return Failed(WriteAccess::kDenied, GetLastError());
+    if (!h) return WriteRefused(GetLastError());
     const char byte = 0;
     DWORD written = 0;
     if (!WriteFile(h.get(), &byte, 1, &written, nullptr) || written != 1) {
       const DWORD error = GetLastError();
       h = UniqueHandle();
       DeleteFileW(path.c_str());
-      return Failed(WriteAccess::kDenied, error);
+      return WriteRefused(error);
     }
   }
   if (!DeleteFileW(path.c_str())) return Failed(WriteAccess::kDenied, GetLastError());
   return AccessCheck{};
+}
+
+EntryKind EntryKindOf(const Text& path) {
+  if (path.empty()) return EntryKind::kNothing;
+  // GetFileAttributesW does not follow a reparse point at the end of a path.
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNothing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 AccessCheck ProbeReplaceable(const Text& path) {

@@ -66,6 +66,7 @@ class FlowTest : public ::testing::Test {
     flow_.services.log = [this](const rt::Text& line) { log_.push_back(line); };
     flow_.services.probe_folder = rt::ProbeFolderWritable;
     flow_.services.probe_replaceable = rt::ProbeReplaceable;
+    flow_.services.find_link = rt::FindLinkBelow;
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
 
