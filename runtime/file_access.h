@@ -28,6 +28,10 @@ AccessCheck ProbeFolderWritable(const Text& folder);
 // then it must open for writing and deleting without sharing.
 AccessCheck ProbeReplaceable(const Text& path);
 
+// The bytes this user may still write on the disk that holds `folder` ("" is
+// the current folder), -1 when that cannot be told.
+int64_t FreeDiskSpace(const Text& folder);
+
 // What is at a path, the last component not followed if it is a link.
 enum class EntryKind {
   kNothing,

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -340,6 +341,15 @@ AccessCheck ProbeFolderWritable(const Text& folder) {
   }
   if (::unlink(path.c_str()) != 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
   return AccessCheck{};
+}
+
+int64_t FreeDiskSpace(const Text& folder) {
+  struct statvfs vfs;
+  if (::statvfs(folder.empty() ? "." : NativePath(folder).c_str(), &vfs) != 0) return -1;
+  // f_bavail: the blocks an unprivileged user may still take.
+  const uint64_t blocks = vfs.f_bavail, block_size = vfs.f_frsize;
+  if (block_size != 0 && blocks > static_cast<uint64_t>(INT64_MAX) / block_size) return INT64_MAX;
+  return static_cast<int64_t>(blocks * block_size);
 }
 
 EntryKind EntryKindOf(const Text& path) {

@@ -38,6 +38,14 @@ AccessCheck ProbeFolderWritable(const Text& folder) {
   return AccessCheck{};
 }
 
+int64_t FreeDiskSpace(const Text& folder) {
+  // Quotas count: the room available to this user, not the disk's own.
+  ULARGE_INTEGER available;
+  const std::wstring wide = Wide(folder.empty() || folder.back() == '\\' ? folder : folder + "\\");
+  if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : wide.c_str(), &available, nullptr, nullptr)) return -1;
+  return available.QuadPart > static_cast<ULONGLONG>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(available.QuadPart);
+}
+
 EntryKind EntryKindOf(const Text& path) {
   if (path.empty()) return EntryKind::kNothing;
   // GetFileAttributesW does not follow a reparse point at the end of a path.

@@ -102,6 +102,14 @@ TEST_F(WriteProbeTest, FolderProbeWritesAndRemovesItsFile) {
   EXPECT_NE(missing.error, 0u);
 }
 
+TEST_F(WriteProbeTest, FreeDiskSpaceOfAFolderOrNone) {
+  const int64_t free = FreeDiskSpace(folder_.path());
+  EXPECT_GT(free, 0);
+  EXPECT_GT(FreeDiskSpace(folder_.path() + "\\"), 0);
+  EXPECT_GT(FreeDiskSpace(""), 0);  // the current folder
+  EXPECT_EQ(FreeDiskSpace(Path("no such folder")), -1);
+}
+
 TEST_F(WriteProbeTest, ReplaceableFiles) {
   EXPECT_EQ(ProbeReplaceable(Path("missing.dat")).access, WriteAccess::kOk);
   EXPECT_EQ(ProbeReplaceable(Path("no folder\\missing.dat")).access, WriteAccess::kOk);
