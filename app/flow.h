@@ -16,7 +16,8 @@
 namespace app {
 
 struct FlowServices {
-  // Whole-body fetch of the remote list, with how it ended.
+  // Whole-body fetch of the remote list, with how it ended. The real one runs
+  // off the window thread, the window answering while it runs.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One patch file from its URL (escaped, split) into a local path; 0 on
   // success, otherwise the engine's result code.
