@@ -91,6 +91,13 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
       const int64_t needed = rt::FileSize64(launcher);
       if (!steps.copy_file(launcher, copy)) {
         const uint32_t error = rt::LastSystemError();
+        if (rt::IsInUseError(error) && rt::FileExists(copy)) {
+          // Held by an updater that runs from it (a launcher started twice
+          // at once): untouched and whole, since it runs. Started as it is.
+          steps.log("launcher: update.dat is in use, error " + rt::ToText(error) + "; starting it as it is");
+          steps.run_program(RelaunchCommandLine(run_directory, executable_name));
+          return StartRole::kLauncher;
+        }
         ReportFailedCopy(run_directory, copy, needed, error, "copy to update.dat failed", steps);
         return StartRole::kCopyFailed;
       }

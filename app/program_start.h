@@ -48,7 +48,9 @@ rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& exec
 // name). The launcher role rewrites update.dat in `run_directory`, checks
 // that it holds the launcher whole (size and content) and starts it; a copy
 // that is not whole never runs: it is removed and a message box says why
-// (the disk is full, with the room still needed, or the copy failed). The
+// (the disk is full, with the room still needed, or the copy failed). An
+// update.dat held open by the updater running from it is left alone and
+// started as it is. The
 // updater role fills `globals` and loads the window. The caller ends the
 // program unless the role is kUpdater.
 StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,

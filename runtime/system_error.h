@@ -31,5 +31,9 @@ class LastErrorKeeper {
 // ERROR_DISK_FULL and ERROR_HANDLE_DISK_FULL on Windows, ENOSPC and EDQUOT
 // on POSIX.
 bool IsDiskFullError(uint32_t error);
+// True for the errors a file held open by another program gives:
+// ERROR_SHARING_VIOLATION and ERROR_LOCK_VIOLATION on Windows, EBUSY and
+// ETXTBSY on POSIX.
+bool IsInUseError(uint32_t error);
 
 }  // namespace rt

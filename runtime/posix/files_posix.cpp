@@ -148,7 +148,11 @@ bool CopyFile(const Text& from, const Text& to) {
   const UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) return false;
   struct stat st;
-  if (::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode) || IsOpen(dst)) return false;
+  if (::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (IsOpen(dst)) {
+    errno = EBUSY;  // held open, as Windows reports a sharing violation
+    return false;
+  }
   struct stat dst_st;
   if (::stat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino) {
     return false;  // copying a file onto itself

@@ -12,4 +12,8 @@ bool IsDiskFullError(uint32_t error) {
   return error == static_cast<uint32_t>(ENOSPC) || error == static_cast<uint32_t>(EDQUOT);
 }
 
+bool IsInUseError(uint32_t error) {
+  return error == static_cast<uint32_t>(EBUSY) || error == static_cast<uint32_t>(ETXTBSY);
+}
+
 }  // namespace rt

@@ -72,9 +72,11 @@ TEST(Startup, LauncherRewritesTheCopyAndStartsItQuoted) {
 #ifdef _WIN32
 constexpr uint32_t kDiskFullError = 112;  // ERROR_DISK_FULL
 constexpr uint32_t kDeniedError = 5;      // ERROR_ACCESS_DENIED
+constexpr uint32_t kInUseError = 32;      // ERROR_SHARING_VIOLATION
 #else
 constexpr uint32_t kDiskFullError = ENOSPC;
 constexpr uint32_t kDeniedError = EACCES;
+constexpr uint32_t kInUseError = EBUSY;
 #endif
 
 // A copy that is not whole never runs: it goes, and a message box says
@@ -123,6 +125,39 @@ TEST(Startup, ACopyThatIsNotWholeNeverRuns) {
     ASSERT_EQ(s.log.size(), 1u);
     EXPECT_EQ(s.log[0].find("launcher: "), 0u) << s.log[0];
   }
+}
+
+// update.dat held open by the updater that runs from it (a second launcher
+// started at once): it can be neither removed nor rewritten, and it is whole
+// since it runs; it is started as it is, as before.
+TEST(Startup, AnUpdateDatInUseIsStartedAsItIs) {
+  const testsupport::TempFolder dir("startup in use");
+  const rt::Text exe = "launcher.exe";
+  const rt::Text copy = dir.path() + "\\update.dat";
+  ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\" + exe, rt::ToBytes(rt::Text("new launcher image"))));
+  ASSERT_TRUE(rt::WriteWholeFile(copy, rt::ToBytes(rt::Text("running"))));
+  Globals g;
+  Started s;
+  {
+    const rt::OpenedFile running(rt::OpenFile(copy, rt::kModeRead, rt::kShareExclusive));
+    ASSERT_TRUE(running);
+    EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, Steps(s)), StartRole::kLauncher);
+  }
+  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(dir.path(), exe)});
+  EXPECT_TRUE(s.messages.empty());
+  EXPECT_EQ(rt::ReadWholeFile(copy), rt::ToBytes(rt::Text("running")));
+
+  // The same error with no update.dat left: nothing to start, the copy failed.
+  ASSERT_TRUE(rt::RemoveFile(copy));
+  Started failed;
+  StartSteps steps = Steps(failed);
+  steps.copy_file = [](const rt::Text&, const rt::Text&) {
+    rt::SetLastSystemError(kInUseError);
+    return false;
+  };
+  EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, steps), StartRole::kCopyFailed);
+  EXPECT_TRUE(failed.command_lines.empty());
+  EXPECT_EQ(failed.messages.size(), 1u);
 }
 
 // update.dat started without arguments is the launcher itself: nothing to

@@ -77,16 +77,19 @@ TEST_F(FileLinksTest, TheFirstLinkBelowTheClientFolder) {
   EXPECT_EQ(FindLinkBelow(Path("client\\data"), "x.dat"), "");
 }
 
-TEST(SystemError, DiskFullErrors) {
+TEST(SystemError, DiskFullAndInUseErrors) {
 #ifdef _WIN32
   const uint32_t full[] = {112, 39};   // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
-  const uint32_t other[] = {0, 5, 32};  // success, access denied, sharing violation
+  const uint32_t in_use[] = {32, 33};  // ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION
+  const uint32_t other[] = {0, 5, 2};  // success, access denied, file not found
 #else
   const uint32_t full[] = {ENOSPC, EDQUOT};
-  const uint32_t other[] = {0, EACCES, EIO};
+  const uint32_t in_use[] = {EBUSY, ETXTBSY};
+  const uint32_t other[] = {0, EACCES, ENOENT};
 #endif
-  for (uint32_t error : full) EXPECT_TRUE(IsDiskFullError(error)) << error;
-  for (uint32_t error : other) EXPECT_FALSE(IsDiskFullError(error)) << error;
+  for (uint32_t error : full) EXPECT_TRUE(IsDiskFullError(error) && !IsInUseError(error)) << error;
+  for (uint32_t error : in_use) EXPECT_TRUE(IsInUseError(error) && !IsDiskFullError(error)) << error;
+  for (uint32_t error : other) EXPECT_FALSE(IsDiskFullError(error) || IsInUseError(error)) << error;
 }
 
 }  // namespace
