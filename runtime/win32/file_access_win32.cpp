@@ -10,8 +10,6 @@ namespace {
 
 AccessCheck Failed(WriteAccess access, DWORD error) { return AccessCheck{access, static_cast<uint32_t>(error)}; }
 
-bool IsSharingError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
-
 // A write refused for want of room says so; any other refusal is a denial.
 AccessCheck WriteRefused(DWORD error) {
   return Failed(IsDiskFullError(error) ? WriteAccess::kDiskFull : WriteAccess::kDenied, error);
@@ -61,7 +59,7 @@ AccessCheck ProbeReplaceable(const Text& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return AccessCheck{};
-    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+    return Failed(IsInUseError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failed(WriteAccess::kDenied, ERROR_DIRECTORY);
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
@@ -72,7 +70,7 @@ AccessCheck ProbeReplaceable(const Text& path) {
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) {
     const DWORD error = GetLastError();
-    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+    return Failed(IsInUseError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
   }
   return AccessCheck{};
 }
