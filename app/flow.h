@@ -18,7 +18,8 @@
 namespace app {
 
 struct FlowServices {
-  // Whole-body fetch of the remote list, with how it ended.
+  // Whole-body fetch of the remote list, with how it ended. The real one runs
+  // off the window thread, the window answering while it runs.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One patch file from its URL (escaped, split) into a local path: the
   // engine's result with its reason.
@@ -51,6 +52,9 @@ struct FlowServices {
   std::function<bool(const rt::Text& key, const rt::Text& name, const rt::Text& value)> write_user_value;
   // Today as days since 1970-01-01, UTC: a signed list's expiry.
   std::function<int64_t()> utc_day;
+  // The link a path below the client folder goes through, empty when none
+  // (rt::FindLinkBelow).
+  std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
 };
 
 // The real services; `start_download_run` is the updater's own (it owns the
@@ -81,6 +85,13 @@ inline constexpr const char kTextRetrying[] = "网络中断,正在重试(%d/%d).
 inline constexpr const char kTextFolderNotWritable[] = "目录不可写!请以管理员运行或移动游戏";
 inline constexpr const char kTextFileNotWritable[] = "%s无法写入!请以管理员运行";
 inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后再试";
+// A path of the client that leads through a link (to somewhere outside).
+inline constexpr const char kTextPathIsLink[] = "%s是链接!请移除后再试";
+// The disk is full; the second names the room still needed ("1.5 GB").
+inline constexpr const char kTextDiskFull[] = "磁盘空间不足!请清理磁盘后再试";
+inline constexpr const char kTextDiskFullNeed[] = "磁盘空间不足!还需%s,请清理磁盘后再试";
+// The launcher's copy of itself could not be written whole (message box).
+inline constexpr const char kTextCopyFailed[] = "无法写入update.dat!请以管理员运行或移动游戏";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

@@ -77,6 +77,7 @@ class FlowTest : public ::testing::Test {
       return true;
     };
     flow_.services.utc_day = [this] { return today_; };
+    flow_.services.find_link = rt::FindLinkBelow;
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
 
