@@ -43,6 +43,7 @@ struct Try {
   net::DownloadResult result = net::DownloadResult::Ok;
   bool resumed = false;
   bool checksum_ok = false;
+  int32_t checksum = 0;  // of the file in place, when the engine reported it installed
 };
 
 Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const net::DownloadUrl& url) {
@@ -59,7 +60,8 @@ Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, con
   const net::DownloadReport report = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
   t.result = report.result;
   const uint32_t ms = flow.services.tick_count() - started;
-  t.checksum_ok = report.ok() && rt::ToText(checksum::FileChecksumOfFile(local_path)) == entry.checksum;
+  if (report.ok()) t.checksum = checksum::FileChecksumOfFile(local_path);
+  t.checksum_ok = report.ok() && rt::ToText(t.checksum) == entry.checksum;
 
   // What this try brought (a whole answer to a resume starts over at 0).
   int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
@@ -97,7 +99,11 @@ bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_p
     for (size_t m = 0; m < mirrors.size(); ++m) {
       const Try t = TryOnce(flow, entry, local_path, site.FileTarget(mirrors[m], entry.path));
       const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);
-      if (this_step == NextStep::kDone) return true;
+      if (this_step == NextStep::kDone) {
+        // In place and verified: the next start takes it from the cache.
+        flow.globals.Checksums.RecordInstalled(entry.path, t.checksum);
+        return true;
+      }
       last_result = t.result;
       if (this_step == NextStep::kRetry || (this_step == NextStep::kRestartFromZero && step == NextStep::kFail)) {
         step = this_step;
@@ -127,6 +133,13 @@ bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_p
       }
     }
   }
+}
+
+// Writes the checksum cache with the files the run installed, before the
+// restart and after a failed run, so that the next start reads none of them.
+void SaveChecksums(Flow& flow) {
+  const CacheSave saved = flow.globals.Checksums.Save();
+  if (saved != CacheSave::kOff) flow.services.log(rt::Text("checksum cache ") + ToString(saved));
 }
 
 }  // namespace
@@ -167,6 +180,7 @@ void RunPatchDownloads(Flow& flow) {
     // download too: otherwise a server whose list and files disagree would
     // have the updater download and restart forever.
     if (!FetchPatchFile(flow, entry, local_path)) {
+      SaveChecksums(flow);
       FailRun(flow, kTextDownloadFailed);
       flow.services.log("run failed at " + entry.path + " (" + rt::ToText(i) + "/" + rt::ToText(job.fileCount.load()) +
                         ")");
@@ -182,6 +196,7 @@ void RunPatchDownloads(Flow& flow) {
   window.SetDisabled(ui::kEnterGameButton, false);
   // Quoted, so a folder or launcher name with blanks starts the right file.
   const rt::Text command_line = "\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"";
+  SaveChecksums(flow);
   flow.services.log("download run done; restart " + g.RestartProgramName);
   flow.services.run_program(command_line);
   flow.services.end_program(0);

@@ -55,6 +55,9 @@ struct FlowServices {
   // The link a path below the client folder goes through, empty when none
   // (rt::FindLinkBelow).
   std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
+  // The time in file-time ticks (rt::FileTimeNow): when a checksum record is
+  // made.
+  std::function<uint64_t()> file_time_now;
 };
 
 // The real services; `start_download_run` is the updater's own (it owns the

@@ -3,6 +3,7 @@
 // owns them, created empty at start and released at the end.
 #include <vector>
 
+#include "app/checksum_cache.h"
 #include "app/patch_site.h"
 #include "list/file_list.h"
 #include "runtime/thread.h"
@@ -22,6 +23,14 @@ struct Globals {
   // The public key(s) (hex, several separated by ";") the remote list must be
   // signed with; empty: the list is read unsigned.
   rt::Text ListPublicKey;
+  // Whether the version check may take unchanged files from the checksum
+  // cache (the build setting UPDATER_CHECKSUM_CACHE), and whether this start
+  // asked for a full check that reads every file (/verify).
+  bool UseChecksumCache = true;
+  bool FullCheck = false;
+  // The checksum cache: loaded by the version check, added to by the
+  // download run as it installs files, written back by both.
+  ChecksumCache Checksums;
   // The files to fetch: the list's entries whose local checksum differs.
   std::vector<PatchEntry> PatchList;
   rt::ThreadHandle DownloadThread = 0;

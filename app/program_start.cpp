@@ -73,8 +73,13 @@ StartSteps StartSteps::System() {
   return steps;
 }
 
-rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name) {
-  return "\"" + run_directory + "\\" + kCopyName + "\" " + kMarker + " \"" + executable_name + "\"";
+rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name, bool verify) {
+  return "\"" + run_directory + "\\" + kCopyName + "\" " + kMarker + " \"" + executable_name + "\"" +
+         (verify ? rt::Text(" ") + kVerifySwitch : rt::Text());
+}
+
+bool IsVerifySwitch(const rt::Text& arg) {
+  return arg.size() == sizeof kVerifySwitch - 1 && rt::FindText(arg, kVerifySwitch, 1, true) == 1;
 }
 
 StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
@@ -83,6 +88,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
     // Launcher: never patch from the file the user started; run from a copy,
     // and only from a whole one (a copy cut short by a full disk would start
     // and fail in ways the player cannot read).
+    const bool verify = args.size() == 1 && IsVerifySwitch(args[0]);
     const rt::Text launcher = run_directory + "\\" + executable_name;
     const rt::Text copy = run_directory + "\\" + kCopyName;
     if (!SameFile(launcher, copy)) {
@@ -95,7 +101,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
           // Held by an updater that runs from it (a launcher started twice
           // at once): untouched and whole, since it runs. Started as it is.
           steps.log("launcher: update.dat is in use, error " + rt::ToText(error) + "; starting it as it is");
-          steps.run_program(RelaunchCommandLine(run_directory, executable_name));
+          steps.run_program(RelaunchCommandLine(run_directory, executable_name, verify));
           return StartRole::kLauncher;
         }
         ReportFailedCopy(run_directory, copy, needed, error, "copy to update.dat failed", steps);
@@ -108,7 +114,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
         return StartRole::kCopyFailed;
       }
     }
-    steps.run_program(RelaunchCommandLine(run_directory, executable_name));
+    steps.run_program(RelaunchCommandLine(run_directory, executable_name, verify));
     return StartRole::kLauncher;
   }
   if (args[0] != kMarker) return StartRole::kWrongMarker;
@@ -118,6 +124,8 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
   globals.Site =
       PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)), run_directory + "\\");
   globals.ListPublicKey = kBuiltInListPublicKey;
+  globals.UseChecksumCache = kBuiltInChecksumCache;
+  globals.FullCheck = std::any_of(args.begin() + 2, args.end(), IsVerifySwitch);
   if (steps.load_window) steps.load_window();
   return StartRole::kUpdater;
 }

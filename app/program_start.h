@@ -12,6 +12,9 @@ namespace app {
 
 inline constexpr const char kMarker[] = "gxin";
 inline constexpr const char* kCopyName = list::kUpdaterCopyName;
+// The launcher's switch for a full check that reads every file, the checksum
+// cache left aside; passed on to the updater after the launcher's name.
+inline constexpr const char kVerifySwitch[] = "/verify";
 
 // How long a new process waits for the folder's lock. The launcher waits for
 // an updater that is ending (the restart at the end of a run starts the
@@ -42,8 +45,12 @@ struct StartSteps {
 };
 
 // The relaunch command line: the copy and the launcher's name, both quoted so
-// that folders and names with blanks survive the argument splitting.
-rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name);
+// that folders and names with blanks survive the argument splitting, and
+// " /verify" after them when the launcher was given it.
+rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name, bool verify = false);
+
+// Whether an argument is the /verify switch (ASCII letters in any case).
+bool IsVerifySwitch(const rt::Text& arg);
 
 // Runs the start-up routine for the given arguments (those after the program
 // name). The launcher role rewrites update.dat in `run_directory`, checks
@@ -51,8 +58,9 @@ rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& exec
 // that is not whole never runs: it is removed and a message box says why
 // (the disk is full, with the room still needed, or the copy failed). An
 // update.dat held open by the updater running from it is left alone and
-// started as it is. The
-// updater role fills `globals` and loads the window. The caller ends the
+// started as it is. A launcher given /verify passes it on. The
+// updater role fills `globals` (FullCheck when /verify follows the launcher's
+// name) and loads the window. The caller ends the
 // program unless the role is kUpdater.
 StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
                        Globals& globals, const StartSteps& steps);

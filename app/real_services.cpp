@@ -7,6 +7,7 @@
 #include "runtime/dialog.h"
 #include "runtime/fetch.h"
 #include "runtime/file_access.h"
+#include "runtime/file_facts.h"
 #include "runtime/instance.h"
 #include "runtime/process.h"
 #include "runtime/thread.h"
@@ -66,6 +67,7 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
   s.find_link = rt::FindLinkBelow;
+  s.file_time_now = rt::FileTimeNow;
   s.start_download_run = std::move(start_download_run);
   return s;
 }
