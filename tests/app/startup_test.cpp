@@ -204,3 +204,55 @@ TEST(Startup, AWrongMarkerEndsWithoutAWindow) {
     EXPECT_TRUE(g.RestartProgramName.empty());
   }
 }
+
+// /verify on the launcher reaches the updater after the launcher's name; the
+// command line without it stays as it was.
+TEST(Startup, VerifyPassesFromTheLauncherToTheUpdater) {
+  const testsupport::TempFolder root("startup verify");
+  const rt::Text dir = root.path() + "\\游戏 目录";
+  const rt::Text exe = "启动 器.exe";
+  rt::CreateFolderTree(dir);
+  ASSERT_TRUE(rt::WriteWholeFile(dir + "\\" + exe, rt::ToBytes(rt::Text("launcher image"))));
+  const rt::Text plain = "\"" + dir + "\\update.dat\" gxin \"" + exe + "\"";
+  struct Launch {
+    rt::TextArray args;
+    rt::Text command_line;
+  } const launches[] = {
+      {{"/verify"}, plain + " /verify"},
+      {{"/VERIFY"}, plain + " /verify"},
+      {{}, plain},
+      {{"verify"}, plain},
+      {{"/verify2"}, plain},
+      {{"gxin"}, plain},
+  };
+  for (const Launch& l : launches) {
+    Globals g;
+    Started s;
+    ASSERT_EQ(Start(l.args, dir, exe, g, s), StartRole::kLauncher);
+    ASSERT_EQ(s.command_lines.size(), 1u);
+    EXPECT_EQ(s.command_lines[0], l.command_line) << (l.args.empty() ? "" : l.args[0]);
+    // What the updater's own splitting makes of it.
+    const rt::TextArray seen = rt::SplitCommandLine(s.command_lines[0]);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[1], exe);
+  }
+
+  struct Updater {
+    rt::TextArray args;
+    bool full_check;
+  } const updaters[] = {
+      {{"gxin", "/verify"}, false},  // the launcher's name, not the switch
+      {{"gxin", exe}, false},
+      {{"gxin", exe, "/verify"}, true},
+      {{"gxin", exe, "/Verify"}, true},
+      {{"gxin", exe, "extra", "/verify"}, true},
+      {{"gxin", exe, "/verify:all"}, false},
+  };
+  for (const Updater& u : updaters) {
+    Globals g;
+    Started s;
+    ASSERT_EQ(Start(u.args, dir, "update.dat", g, s), StartRole::kUpdater);
+    EXPECT_EQ(g.FullCheck, u.full_check) << u.args.back();
+    EXPECT_TRUE(g.UseChecksumCache);  // the build's default
+  }
+}
