@@ -149,7 +149,7 @@ rt::Bytes FormatSumsFile(const SumsFile& file) {
   rt::Bytes out(kSumsMagic, kSumsMagic + sizeof kSumsMagic);
   Put(&out, kSumsVersion, 4);
   Put(&out, file.records.size(), 4);
-  Put(&out, 0, 8);  // the checksum, filled in last
+  Put(&out, 0, 8);  // the checksum, sealed last
   Put(&out, file.folder.volume_serial, 8);
   Put(&out, file.folder.file_index, 8);
   for (const SumRecord& record : file.records) {
@@ -164,9 +164,14 @@ rt::Bytes FormatSumsFile(const SumsFile& file) {
     Put(&out, static_cast<uint32_t>(record.checksum), 4);
     Put(&out, record.recorded_at, 8);
   }
-  const uint64_t checksum = Fnv1a64(out.data() + kCoveredFrom, out.size() - kCoveredFrom);
-  for (size_t i = 0; i < 8; ++i) out[kChecksumOffset + i] = static_cast<std::uint8_t>(checksum >> (8 * i));
+  SealSumsFile(&out);
   return out;
+}
+
+void SealSumsFile(rt::Bytes* bytes) {
+  if (bytes->size() < kSumsHeaderBytes) return;
+  const uint64_t checksum = Fnv1a64(bytes->data() + kCoveredFrom, bytes->size() - kCoveredFrom);
+  for (size_t i = 0; i < 8; ++i) (*bytes)[kChecksumOffset + i] = static_cast<std::uint8_t>(checksum >> (8 * i));
 }
 
 }  // namespace app

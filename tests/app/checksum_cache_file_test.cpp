@@ -32,13 +32,6 @@ SumsFile Sample() {
   return file;
 }
 
-// The 64-bit FNV-1a the header carries, for inputs made by hand.
-void Reseal(rt::Bytes* bytes) {
-  uint64_t hash = 14695981039346656037ull;
-  for (size_t i = 24; i < bytes->size(); ++i) hash = (hash ^ (*bytes)[i]) * 1099511628211ull;
-  for (size_t i = 0; i < 8; ++i) (*bytes)[16 + i] = static_cast<std::uint8_t>(hash >> (8 * i));
-}
-
 }  // namespace
 
 TEST(ChecksumCacheFile, WhatIsWrittenComesBack) {
@@ -64,7 +57,7 @@ TEST(ChecksumCacheFile, EveryDamageRefusesTheWholeFile) {
   struct Case {
     const char* what;
     std::function<void(rt::Bytes*)> damage;
-    bool reseal;  // fix the checksum afterwards: the structure itself is refused
+    bool reseal;  // the checksum made right afterwards: the structure itself is refused
     SumsFault fault;
   } const cases[] = {
       {"empty", [](rt::Bytes* b) { b->clear(); }, false, SumsFault::kTooShort},
@@ -93,7 +86,7 @@ TEST(ChecksumCacheFile, EveryDamageRefusesTheWholeFile) {
   for (const Case& c : cases) {
     rt::Bytes bytes = good;
     c.damage(&bytes);
-    if (c.reseal) Reseal(&bytes);
+    if (c.reseal) SealSumsFile(&bytes);
     const SumsRead read = ParseSumsFile(bytes);
     EXPECT_EQ(read.fault, c.fault) << c.what << ": " << ToString(read.fault);
     EXPECT_TRUE(read.file.records.empty()) << c.what;
