@@ -16,6 +16,7 @@
 #include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
+#include "tools/patchtool/progress.h"
 #include "list/file_list.h"
 #include "list/layout.h"
 #include "tools/patchtool/client_tree.h"
@@ -188,8 +189,12 @@ TEST_F(Patchtool, PublishCopiesOnlyWhatChanged) {
   EXPECT_FALSE(rt::FolderExists(At("srv/patch/007")));
   EXPECT_NE(out.find("published 7 files to " + folder + ": 7 copied, 0 unchanged; list updated"), std::string::npos)
       << out;
-  EXPECT_NE(out.find("0 copied, 7 unchanged; list unchanged"), std::string::npos) << out;
+  EXPECT_NE(out.find("0 copied, 7 unchanged; list unchanged\nnothing to publish: the server already holds this client\n"
+                     "published"),
+            std::string::npos)
+      << out;
   EXPECT_NE(out.find("1 copied, 6 unchanged; list updated"), std::string::npos) << out;
+  EXPECT_EQ(out.find("nothing to publish"), out.rfind("nothing to publish")) << out;  // said once, of the unchanged one
   EXPECT_EQ(rt::ReadWholeFile(folder + "/my file.txt"), B("hello again"));
 }
 
@@ -518,3 +523,47 @@ TEST_F(Patchtool, NameRuleIsTheSameOnBothSides) {
 }
 
 }  // namespace
+
+// The progress line of manifest, publish and verify: counts in the total's
+// unit, the rate and the time left once a quarter second has passed.
+TEST(Progress, TheLineSaysFilesBytesRateAndTimeLeft) {
+  constexpr int64_t kMiB = 1 << 20;
+  constexpr int64_t kGiB = int64_t{1} << 30;
+  struct Case {
+    patchtool::ProgressCounts counts;
+    const char* line;
+  } const cases[] = {
+      {{0, 0, 0, 0, 0}, "x: 0/0 files, 0/0 B, -- MiB/s, -- left"},
+      {{0, 3, 0, 1000, 5}, "x: 0/3 files, 0/1000 B, -- MiB/s, -- left"},
+      {{1, 3, 500, 1000, 0.1}, "x: 1/3 files, 500/1000 B, -- MiB/s, -- left"},
+      {{2, 3, 512 * 1024, 1024 * 1024, 1}, "x: 2/3 files, 0.5/1.0 MiB, 0.5 MiB/s, 1 s left"},
+      {{120, 20000, 2 * kGiB, 45 * kGiB, 10}, "x: 120/20000 files, 2.0/45.0 GiB, 204.8 MiB/s, 3 min 35 s left"},
+      // Past 4 GiB, and past 2^31 files' worth of bytes in 32 bits.
+      {{1, 1, (int64_t{4} << 30) + 300 * kMiB, (int64_t{5} << 30), 60},
+       "x: 1/1 files, 4.3/5.0 GiB, 73.3 MiB/s, 10 s left"},
+      {{0, 1, kMiB, 100 * kGiB, 1}, "x: 0/1 files, 0.0/100.0 GiB, 1.0 MiB/s, 28 h 26 min left"},
+      {{3, 3, 1000, 1000, 2}, "x: 3/3 files, 1000/1000 B, 0.0 MiB/s, 0 s left"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(patchtool::ProgressText("x", c.counts), c.line);
+  EXPECT_EQ(patchtool::Duration(59.4), "59 s");
+  EXPECT_EQ(patchtool::Duration(59.6), "1 min 0 s");
+  EXPECT_EQ(patchtool::Duration(3600), "1 h 00 min");
+  EXPECT_EQ(patchtool::Duration(-3), "0 s");
+  EXPECT_EQ(patchtool::ByteAmount(5 * kGiB, 5 * kGiB), "5.0 GiB");
+  EXPECT_EQ(patchtool::ByteAmount(kMiB, 5 * kGiB), "0.0 GiB");
+  EXPECT_EQ(patchtool::ByteAmount(1023, 1023), "1023 B");
+}
+
+// Off a terminal the tool says nothing but its summary (the test's standard
+// error is no terminal).
+TEST_F(Patchtool, NoProgressOffATerminal) {
+  ASSERT_FALSE(patchtool::ProgressShown());
+  PutClient(this, "client");
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("list.txt")}), patchtool::kExitOk);
+  ASSERT_EQ(RunCommand(patchtool::RunPublish, {"publish", At("client"), At("srv")}), patchtool::kExitOk);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(out.find('\r'), std::string::npos) << out;
+}

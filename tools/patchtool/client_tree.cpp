@@ -87,10 +87,13 @@ ClientTree ReadClientTree(const rt::Text& client_dir) {
   return tree;
 }
 
-std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest) {
+std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest, Progress* progress) {
   FileHashes hashes;
   if (!with_digest) {
-    const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(path);
+    // Counted a chunk at a time; the caller's FileDone puts the last one right.
+    const std::optional<int32_t> sum = checksum::TryFileChecksumOfFile(path, [progress] {
+      if (progress != nullptr) progress->AddBytes(static_cast<int64_t>(checksum::kChecksumChunkSize));
+    });
     if (!sum) return std::nullopt;
     hashes.checksum = *sum;
     return hashes;
@@ -108,6 +111,7 @@ std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest) {
     sum.Feed(piece.data(), static_cast<size_t>(got));
     sha256.Update(piece.data(), static_cast<size_t>(got));
     size += got;
+    if (progress != nullptr) progress->AddBytes(got);
     if (static_cast<size_t>(got) < piece.size()) break;
   }
   hashes.checksum = sum.Result();
@@ -115,9 +119,17 @@ std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest) {
   return hashes;
 }
 
+int64_t TotalSize(const std::vector<ClientFile>& files) {
+  int64_t total = 0;
+  for (const ClientFile& file : files) total += file.size;
+  return total;
+}
+
 void ChecksumClientFiles(ClientTree* tree, bool with_digest) {
+  Progress progress("checksums", static_cast<int64_t>(tree->files.size()), TotalSize(tree->files));
   for (ClientFile& file : tree->files) {
-    const std::optional<FileHashes> hashes = HashFile(file.disk_path, with_digest);
+    const std::optional<FileHashes> hashes = HashFile(file.disk_path, with_digest, &progress);
+    progress.FileDone(file.size);
     if (!hashes) {
       tree->errors.push_back("cannot read " + Shown(file.disk_path));
       continue;

@@ -6,6 +6,7 @@
 
 #include "list/file_list.h"
 #include "runtime/types.h"
+#include "tools/patchtool/progress.h"
 
 namespace patchtool {
 
@@ -30,16 +31,20 @@ struct ClientTree {
 ClientTree ReadClientTree(const rt::Text& client_dir);
 
 // The checksum of a file's content and, when asked for, its size and SHA-256,
-// from one read; nothing when the file cannot be read to its end.
+// from one read; nothing when the file cannot be read to its end. The bytes
+// read are added to `progress` as they go (the caller ends the file there).
 struct FileHashes {
   int32_t checksum = 0;
   std::optional<list::FileDigest> digest;
 };
-std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest);
+std::optional<FileHashes> HashFile(const rt::Text& path, bool with_digest, Progress* progress = nullptr);
 
 // Fills every file's checksum, and its digest when `with_digest` (a signed
-// list); an unreadable file adds an error.
+// list); an unreadable file adds an error. Shows its progress on a terminal.
 void ChecksumClientFiles(ClientTree* tree, bool with_digest);
+
+// The bytes of all the files.
+int64_t TotalSize(const std::vector<ClientFile>& files);
 
 // Reads and checksums the client for `command` ("manifest", "publish"): a
 // missing folder or any refused name is reported (ending with

@@ -33,19 +33,20 @@ bool IsFolderNumber(const rt::Text& text) {
 // True when `target` already holds the file: same size, same checksum, and
 // for a signed list the same SHA-256 (the checksum alone can be matched by
 // other bytes, which players with a key would then refuse).
-bool IsCurrent(const ClientFile& file, const rt::Text& target) {
+bool IsCurrent(const ClientFile& file, const rt::Text& target, Progress* progress) {
   if (rt::FolderExists(target) || rt::FileSize64(target) != file.size) return false;
-  const std::optional<FileHashes> hashes = HashFile(target, file.digest.has_value());
+  const std::optional<FileHashes> hashes = HashFile(target, file.digest.has_value(), progress);
   return hashes && hashes->checksum == file.checksum && hashes->digest == file.digest;
 }
 
 // Writes `fresh` beside `target`, then swaps it in, so that the server never
 // hands out a half-written file.
-bool PublishFile(const ClientFile& file, const rt::Text& target) {
+bool PublishFile(const ClientFile& file, const rt::Text& target, Progress* progress) {
   const rt::Text writing = target + kWritingSuffix;
   {
     OutputFile out(writing);
-    if (!out.is_open() || !out.AppendRange(file.disk_path, 0, file.size)) {
+    if (!out.is_open() ||
+        !out.AppendRange(file.disk_path, 0, file.size, [progress](int64_t bytes) { progress->AddBytes(bytes); })) {
       out.Close();
       rt::RemoveFile(writing);
       return false;
@@ -106,15 +107,23 @@ int RunPublish(int argc, char** argv) {
     return kExitFailed;
   }
   size_t copied = 0;
-  for (const ClientFile& file : tree.files) {
-    const rt::Text target = JoinDiskPath(patch_folder, file.list_path);
-    if (IsCurrent(file, target)) continue;
-    rt::CreateFolderTree(ParentOf(target));
-    if (!PublishFile(file, target)) {
-      ReportError("publish: cannot write " + Shown(target) + "; the old list stays");
-      return kExitFailed;
+  {
+    // Each file is compared with the server's copy (read when its size
+    // matches) or copied: either way its bytes go by once.
+    Progress progress("publish", static_cast<int64_t>(tree.files.size()), TotalSize(tree.files));
+    for (const ClientFile& file : tree.files) {
+      const rt::Text target = JoinDiskPath(patch_folder, file.list_path);
+      if (!IsCurrent(file, target, &progress)) {
+        progress.RestartFile();  // the copy counts the file's bytes anew
+        rt::CreateFolderTree(ParentOf(target));
+        if (!PublishFile(file, target, &progress)) {
+          ReportError("publish: cannot write " + Shown(target) + "; the old list stays");
+          return kExitFailed;
+        }
+        ++copied;
+      }
+      progress.FileDone(file.size);
     }
-    ++copied;
   }
   bool list_changed = false;
   if (!PublishList(list, list_target, &list_changed)) {
@@ -124,6 +133,7 @@ int RunPublish(int argc, char** argv) {
   PrintOut("published " + std::to_string(tree.files.size()) + " files to " + Shown(patch_folder) + ": " +
            std::to_string(copied) + " copied, " + std::to_string(tree.files.size() - copied) +
            " unchanged; list " + (list_changed ? "updated" : "unchanged"));
+  if (copied == 0 && !list_changed) PrintOut("nothing to publish: the server already holds this client");
   return kExitOk;
 }
 

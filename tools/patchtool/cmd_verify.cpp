@@ -25,33 +25,49 @@ constexpr char kUsage[] =
 
 std::string ShownDigest(const list::FileDigest& digest) { return std::to_string(digest.size) + " bytes"; }
 
+enum class FileCheck { kMatch, kDiffers, kMissing };
+
+// Checks one entry's file under `dir`, printing what is wrong with it.
+FileCheck VerifyFile(const list::PatchEntry& entry, const rt::Text& dir, Progress* progress) {
+  const rt::Text path = JoinDiskPath(dir, entry.path);
+  if (!rt::FileExists(path) || rt::FolderExists(path)) {
+    PrintOut("missing: " + Shown(entry.path));
+    return FileCheck::kMissing;
+  }
+  const std::optional<FileHashes> hashes = HashFile(path, true, progress);
+  if (!hashes) {
+    PrintOut("unreadable: " + Shown(entry.path));
+    return FileCheck::kMissing;
+  }
+  const list::FileDigest& want = *entry.digest;  // a signed list's entries all have one
+  if (hashes->digest->size != want.size) {
+    PrintOut("size differs: " + Shown(entry.path) + " (" + ShownDigest(*hashes->digest) + ", the list says " +
+             ShownDigest(want) + ")");
+    return FileCheck::kDiffers;
+  }
+  if (hashes->digest->sha256 != want.sha256) {
+    PrintOut("SHA-256 differs: " + Shown(entry.path));
+    return FileCheck::kDiffers;
+  }
+  return FileCheck::kMatch;
+}
+
 // Checks every entry's file under `dir`; prints each mismatch and a summary.
 // True when every file matches.
 bool VerifyFiles(const std::vector<list::PatchEntry>& entries, const rt::Text& dir) {
   size_t good = 0, differ = 0, missing = 0;
-  for (const list::PatchEntry& entry : entries) {
-    const rt::Text path = JoinDiskPath(dir, entry.path);
-    if (!rt::FileExists(path) || rt::FolderExists(path)) {
-      PrintOut("missing: " + Shown(entry.path));
-      ++missing;
-      continue;
-    }
-    const std::optional<FileHashes> hashes = HashFile(path, true);
-    if (!hashes) {
-      PrintOut("unreadable: " + Shown(entry.path));
-      ++missing;
-      continue;
-    }
-    const list::FileDigest& want = *entry.digest;  // a signed list's entries all have one
-    if (hashes->digest->size != want.size) {
-      PrintOut("size differs: " + Shown(entry.path) + " (" + ShownDigest(*hashes->digest) + ", the list says " +
-               ShownDigest(want) + ")");
-      ++differ;
-    } else if (hashes->digest->sha256 != want.sha256) {
-      PrintOut("SHA-256 differs: " + Shown(entry.path));
-      ++differ;
-    } else {
-      ++good;
+  {
+    int64_t listed_bytes = 0;
+    for (const list::PatchEntry& entry : entries) listed_bytes += entry.digest->size;
+    Progress progress("verify", static_cast<int64_t>(entries.size()), listed_bytes);
+    for (const list::PatchEntry& entry : entries) {
+      switch (VerifyFile(entry, dir, &progress)) {
+        case FileCheck::kMatch: ++good; break;
+        case FileCheck::kDiffers: ++differ; break;
+        case FileCheck::kMissing: ++missing; break;
+      }
+      // The list's size counts as done whatever was found: the line ends at its total.
+      progress.FileDone(entry.digest->size);
     }
   }
   PrintOut(std::to_string(entries.size()) + " files checked: " + std::to_string(good) + " match, " +

@@ -58,11 +58,35 @@ struct Stream {
     }
   }
 
+  // A message takes the line of a progress line standing there; the next
+  // redraw puts the progress below it.
+  void ClearProgress() {
+    if (drawn == 0 || sink != Sink::kConsole) return;
+    const std::u16string blank = u"\r" + std::u16string(drawn, u' ') + u"\r";
+    drawn = 0;
+    DWORD written = 0;
+    WriteConsoleW(handle, blank.data(), static_cast<DWORD>(blank.size()), &written, nullptr);
+  }
+
+  // Draws over the line the cursor is on; consoles only.
+  void WriteOver(const std::string& utf8_line, bool last) {
+    if (sink != Sink::kConsole) return;
+    std::u16string wide = u"\r" + rt::Utf8ToUtf16(utf8_line);
+    const size_t length = wide.size() - 1;
+    if (length < drawn) wide.append(drawn - length, u' ');
+    drawn = last ? 0 : length;
+    if (last) wide += u'\n';
+    std::fflush(file);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  }
+
   static constexpr size_t kGatherBytes = 1 << 16;
   FILE* file;
   HANDLE handle = nullptr;
   Sink sink = Sink::kOther;
   std::string pending;
+  size_t drawn = 0;  // characters of the progress line drawn before
 };
 
 // Asked once per stream: thousands of lines must not each ask Windows.
@@ -77,13 +101,24 @@ Stream& Err() {
 
 }  // namespace
 
-void PrintOut(const std::string& utf8_line) { Out().WriteLine(utf8_line); }
+void PrintOut(const std::string& utf8_line) {
+  Err().ClearProgress();
+  Out().WriteLine(utf8_line);
+}
 
 void PrintErr(const std::string& utf8_line) {
   Out().Flush();
   std::fflush(stdout);
+  Err().ClearProgress();
   Err().WriteLine(utf8_line);
   Err().Flush();
+}
+
+bool ProgressShown() { return Err().sink == Sink::kConsole; }
+
+void ShowProgress(const std::string& utf8_line, bool last) {
+  Out().Flush();
+  Err().WriteOver(utf8_line, last);
 }
 
 }  // namespace patchtool

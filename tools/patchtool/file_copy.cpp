@@ -27,7 +27,8 @@ bool OutputFile::Append(const rt::Text& bytes) {
          rt::WriteToFile(number_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-bool OutputFile::AppendRange(const rt::Text& from, int64_t offset, int64_t size) {
+bool OutputFile::AppendRange(const rt::Text& from, int64_t offset, int64_t size,
+                             const std::function<void(int64_t bytes)>& copied) {
   if (number_ == 0 || offset < 0 || size < 0) return false;
   const int32_t source = rt::OpenFile(from, rt::kModeRead, rt::kShareDenyNone);
   if (source == 0) return false;
@@ -37,6 +38,7 @@ bool OutputFile::AppendRange(const rt::Text& from, int64_t offset, int64_t size)
     const size_t chunk = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
     ok = rt::ReadExactly(source, buffer.data(), chunk) && rt::WriteToFile(number_, buffer.data(), chunk);
     left -= static_cast<int64_t>(chunk);
+    if (ok && copied) copied(static_cast<int64_t>(chunk));
   }
   rt::CloseFile(source);
   return ok;

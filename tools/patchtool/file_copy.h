@@ -1,6 +1,7 @@
 #pragma once
 // Streamed copies between files, in chunks, never a whole file in memory.
 #include <cstdint>
+#include <functional>
 
 #include "runtime/types.h"
 
@@ -17,8 +18,10 @@ class OutputFile {
   bool is_open() const { return number_ != 0; }
   [[nodiscard]] bool Append(const rt::Text& bytes);
   // Appends `size` bytes of `from` read from 0-based `offset`; false when the
-  // source cannot be read that far or the write fails.
-  [[nodiscard]] bool AppendRange(const rt::Text& from, int64_t offset, int64_t size);
+  // source cannot be read that far or the write fails. `copied`, when given,
+  // hears of every piece written.
+  [[nodiscard]] bool AppendRange(const rt::Text& from, int64_t offset, int64_t size,
+                                 const std::function<void(int64_t bytes)>& copied = {});
   // Closes the file now.
   void Close();
 
