@@ -101,8 +101,20 @@ check "published files are the client's" \
   "$CLIENT" "$WORK/srv"
 check "data/game.dat is published, top-level game.dat is not" \
   bash -c 'test -f "$0/patch/528/data/game.dat" && test ! -e "$0/patch/528/game.dat"' "$WORK/srv"
-native publish "$CLIENT" "$WORK/srv" >"$WORK/pub2.txt"
+native publish "$CLIENT" "$WORK/srv" >"$WORK/pub2.txt" 2>"$WORK/pub2-err.txt"
 check "a second publish copies nothing" grep -q "0 copied, 7 unchanged; list unchanged" "$WORK/pub2.txt"
+check "and says so" grep -q "nothing to publish: the server already holds this client" "$WORK/pub2.txt"
+check "off a terminal no progress is written" test ! -s "$WORK/pub2-err.txt"
+# On a terminal (a pseudo-terminal from script(1)) the same commands draw
+# their progress on one line, ending with the totals.
+on_terminal() { script -qfec "$(printf '%q ' "$@")" /dev/null; }
+on_terminal "$NATIVE_TOOL" manifest "$CLIENT" -o "$WORK/tty-list.txt" >"$WORK/tty-manifest.txt"
+check "on a terminal manifest draws its progress line" \
+  grep -qaE $'\rchecksums: 7/7 files, [0-9.]+/[0-9.]+ MiB, ' "$WORK/tty-manifest.txt"
+check "the list written is the same" cmp -s "$WORK/tty-list.txt" "$WORK/expected.txt"
+on_terminal "$NATIVE_TOOL" publish "$CLIENT" "$WORK/srv" >"$WORK/tty-publish.txt"
+check "on a terminal publish draws both its phases" \
+  bash -c 'grep -qa "checksums: 7/7 files" "$0" && grep -qa "publish: 7/7 files" "$0"' "$WORK/tty-publish.txt"
 printf 'changed' >"$CLIENT/my file.txt"
 native publish "$CLIENT" "$WORK/srv" >"$WORK/pub3.txt"
 check "a changed file is copied again" grep -q "1 copied, 6 unchanged; list updated" "$WORK/pub3.txt"

@@ -543,6 +543,10 @@ TEST(Progress, TheLineSaysFilesBytesRateAndTimeLeft) {
        "x: 1/1 files, 4.3/5.0 GiB, 73.3 MiB/s, 10 s left"},
       {{0, 1, kMiB, 100 * kGiB, 1}, "x: 0/1 files, 0.0/100.0 GiB, 1.0 MiB/s, 28 h 26 min left"},
       {{3, 3, 1000, 1000, 2}, "x: 3/3 files, 1000/1000 B, 0.0 MiB/s, 0 s left"},
+      // Finished: the rate however short the work, and how long it took.
+      {{3, 3, 100 * kMiB, 100 * kMiB, 0.05, true}, "x: 3/3 files, 100.0/100.0 MiB, 2000.0 MiB/s, done in 0 s"},
+      {{3, 3, 3 * kGiB, 3 * kGiB, 95, true}, "x: 3/3 files, 3.0/3.0 GiB, 32.3 MiB/s, done in 1 min 35 s"},
+      {{0, 0, 0, 0, 0, true}, "x: 0/0 files, 0/0 B, -- MiB/s, done"},
   };
   for (const Case& c : cases) EXPECT_EQ(patchtool::ProgressText("x", c.counts), c.line);
   EXPECT_EQ(patchtool::Duration(59.4), "59 s");

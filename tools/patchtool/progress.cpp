@@ -50,10 +50,12 @@ std::string ProgressText(const std::string& what, const ProgressCounts& c) {
   const std::string total = ByteAmount(c.bytes_total, c.bytes_total);
   const std::string done = ByteAmount(c.bytes_done, c.bytes_total);
   text += done.substr(0, done.find(' ')) + "/" + total + ", ";
-  if (c.seconds < kSteadySeconds || c.bytes_done <= 0) return text + "-- MiB/s, -- left";
+  const bool steady = c.seconds >= kSteadySeconds || (c.finished && c.seconds > 0);
+  if (!steady || c.bytes_done <= 0) return text + "-- MiB/s, " + (c.finished ? "done" : "-- left");
   const double rate = static_cast<double>(c.bytes_done) / c.seconds;
   char speed[48];
   std::snprintf(speed, sizeof speed, "%.1f MiB/s", rate / (1024.0 * 1024.0));
+  if (c.finished) return text + speed + ", done in " + Duration(c.seconds);
   const int64_t left = c.bytes_total > c.bytes_done ? c.bytes_total - c.bytes_done : 0;
   return text + speed + ", " + Duration(static_cast<double>(left) / rate) + " left";
 }
@@ -91,6 +93,7 @@ void Progress::FileDone(int64_t size) {
 void Progress::Draw(bool last) {
   drawn_ = std::chrono::steady_clock::now();
   counts_.seconds = std::chrono::duration<double>(drawn_ - started_).count();
+  counts_.finished = last;
   ShowProgress(ProgressText(what_, counts_), last);
 }
 

@@ -15,10 +15,12 @@ struct ProgressCounts {
   int64_t bytes_done = 0;
   int64_t bytes_total = 0;
   double seconds = 0;  // since the work began
+  bool finished = false;
 };
 
 // "checksums: 120/20000 files, 1.2/45.0 GiB, 210.5 MiB/s, 3 min 29 s left".
-// The rate and the time left wait for a quarter of a second of work ("--").
+// The rate and the time left wait for a quarter of a second of work ("--");
+// a finished phase gives its rate and "done in 12 s".
 std::string ProgressText(const std::string& what, const ProgressCounts& counts);
 
 // A byte count in the unit that suits `scale` (B, KiB, MiB, GiB), one decimal
