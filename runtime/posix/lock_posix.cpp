@@ -1,21 +1,18 @@
 #include <pthread.h>
 
-#include <new>
-
 #include "runtime/lock.h"
 
 namespace rt {
 namespace {
-
-pthread_mutex_t* Of(std::uint8_t* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
-
+pthread_mutex_t* Mutex(void* state) { return static_cast<pthread_mutex_t*>(state); }
 }  // namespace
 
-static_assert(sizeof(pthread_mutex_t) <= Lock::kStorageBytes, "room for a pthread mutex");
-
-Lock::Lock() { pthread_mutex_init(new (storage_) pthread_mutex_t, nullptr); }
-Lock::~Lock() { pthread_mutex_destroy(Of(storage_)); }
-void Lock::lock() { pthread_mutex_lock(Of(storage_)); }
-void Lock::unlock() { pthread_mutex_unlock(Of(storage_)); }
+Lock::Lock() : state_(new pthread_mutex_t) { pthread_mutex_init(Mutex(state_), nullptr); }
+Lock::~Lock() {
+  pthread_mutex_destroy(Mutex(state_));
+  delete Mutex(state_);
+}
+void Lock::lock() { pthread_mutex_lock(Mutex(state_)); }
+void Lock::unlock() { pthread_mutex_unlock(Mutex(state_)); }
 
 }  // namespace rt

@@ -1,21 +1,16 @@
-#include <new>
-
 #include "runtime/lock.h"
 #include "runtime/win32/win.h"
 
 namespace rt {
 namespace {
-
-SRWLOCK* Of(std::uint8_t* storage) { return reinterpret_cast<SRWLOCK*>(storage); }
-
+static_assert(sizeof(SRWLOCK) == sizeof(void*), "a slim lock is one pointer");
+PSRWLOCK Slim(void** state) { return reinterpret_cast<PSRWLOCK>(state); }
 }  // namespace
 
-static_assert(sizeof(SRWLOCK) <= Lock::kStorageBytes, "room for an SRWLOCK");
-
-Lock::Lock() { InitializeSRWLock(new (storage_) SRWLOCK); }
-// An SRWLOCK needs no clean-up.
+// SRWLOCK_INIT is all zero bits: state_ starts as nullptr.
+Lock::Lock() = default;
 Lock::~Lock() = default;
-void Lock::lock() { AcquireSRWLockExclusive(Of(storage_)); }
-void Lock::unlock() { ReleaseSRWLockExclusive(Of(storage_)); }
+void Lock::lock() { AcquireSRWLockExclusive(Slim(&state_)); }
+void Lock::unlock() { ReleaseSRWLockExclusive(Slim(&state_)); }
 
 }  // namespace rt
