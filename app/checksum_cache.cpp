@@ -23,11 +23,6 @@ rt::Text FolderPath(const rt::Text& client_folder) {
   return client_folder;
 }
 
-bool SameFacts(const rt::FileFacts& a, const rt::FileFacts& b) {
-  return a.size == b.size && a.last_write_time == b.last_write_time && a.creation_time == b.creation_time &&
-         a.identity == b.identity && a.is_folder == b.is_folder;
-}
-
 }  // namespace
 
 rt::Text Describe(const CacheLoadReport& report) {
@@ -56,6 +51,7 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   std::lock_guard<rt::Lock> hold(lock_);
   settings_ = settings;
   active_ = settings.enabled;
+  reader_ = rt::FileFactsReader();
   loaded_.clear();
   fresh_.clear();
   saved_.clear();
@@ -94,13 +90,14 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
 
 FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks) {
   const rt::Text local = settings_.client_folder + entry_path;
-  const std::optional<rt::FileFacts> before = rt::ReadFileFacts(local);
   FileSum sum;
+  std::optional<rt::FileFacts> facts;
   {
     std::lock_guard<rt::Lock> hold(lock_);
+    facts = reader_.Read(local);
     ++counts_.files;
     const auto it = loaded_.find(entry_path);
-    if (before && it != loaded_.end() && Trusted(it->second, *before)) {
+    if (facts && it != loaded_.end() && Trusted(it->second, *facts)) {
       fresh_[entry_path] = it->second;
       ++counts_.from_cache;
       sum.checksum = it->second.checksum;
@@ -110,18 +107,18 @@ FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::functio
   }
   const std::optional<int32_t> read = checksum::TryFileChecksumOfFile(local, between_chunks);
   sum.checksum = read.value_or(0);
-  sum.bytes_read = before && !before->is_folder ? before->size : 0;
+  sum.bytes_read = facts && !facts->is_folder ? facts->size : 0;
 
   std::lock_guard<rt::Lock> hold(lock_);
   ++counts_.read;
   counts_.bytes_read += sum.bytes_read;
   if (!active_ || !folder_known_) return sum;
-  // Recorded only when the file stood still while it was read: the same
-  // facts before and after.
-  const std::optional<rt::FileFacts> after = read && before && !before->is_folder ? rt::ReadFileFacts(local)
-                                                                                   : std::nullopt;
-  if (after && SameFacts(*before, *after)) {
-    fresh_[entry_path] = MakeRecord(entry_path, *after, *read, SumOrigin::kRead);
+  // Recorded with the facts from before the read. A write while it was read
+  // leaves other facts behind (a later tick than the old last-write time, or
+  // one within kFreshWriteTicks of the record), so the next start reads the
+  // file again: the record never vouches for bytes it did not see.
+  if (read && facts && !facts->is_folder) {
+    fresh_[entry_path] = MakeRecord(entry_path, *facts, *read, SumOrigin::kRead);
   } else {
     fresh_.erase(entry_path);
   }

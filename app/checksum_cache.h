@@ -27,6 +27,7 @@
 #include <map>
 
 #include "app/checksum_cache_file.h"
+#include "runtime/file_facts.h"
 #include "runtime/lock.h"
 #include "runtime/types.h"
 
@@ -95,8 +96,8 @@ class ChecksumCache {
 
   // The checksum of the list entry `entry_path`: its record's when the facts
   // match and the record is trusted, otherwise read (with `between_chunks`
-  // called as checksum::FileChecksumOfFile does) and recorded when the file
-  // stood still while it was read.
+  // called as checksum::FileChecksumOfFile does) and recorded with the facts
+  // it had before the read.
   FileSum ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks = {});
 
   // The download run installed `entry_path` and verified its content has
@@ -124,6 +125,7 @@ class ChecksumCache {
   ChecksumCacheSettings settings_;
   rt::FileIdentity folder_;
   bool folder_known_ = false;
+  rt::FileFactsReader reader_;  // the facts of the files checked, each folder's volume asked once
   std::map<rt::Text, SumRecord> loaded_;  // the records found, by path
   std::map<rt::Text, SumRecord> fresh_;   // the records to write
   std::map<rt::Text, SumRecord> saved_;   // what update.sums holds

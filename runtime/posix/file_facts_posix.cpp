@@ -31,6 +31,8 @@ std::optional<FileFacts> ReadFileFacts(const Text& path) {
   return facts;
 }
 
+std::optional<FileFacts> FileFactsReader::Read(const Text& path) { return ReadFileFacts(path); }
+
 uint64_t FileTimeNow() {
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);

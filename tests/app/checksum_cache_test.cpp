@@ -255,19 +255,23 @@ TEST_F(ChecksumCacheTest, ARecordMadeInTheFileSTickIsNotTrusted) {
   EXPECT_EQ(Counts().from_cache, 1);
 }
 
-TEST_F(ChecksumCacheTest, AFileThatChangesWhileItIsReadIsNotRecorded) {
-  Write("a.dat", rt::Text(3 * checksum::kChecksumChunkSize, 'a'));
+TEST_F(ChecksumCacheTest, AFileThatChangesWhileItIsReadIsReadAgainNextTime) {
+  const rt::Text before(3 * checksum::kChecksumChunkSize, 'a');
+  rt::Text after = before;
+  after[0] = 'b';
+  Write("a.dat", before);
   SetTimeBack("a.dat");
-  SetList("a.dat#0\r\n");
+  SetList("a.dat#" + Sum(after) + "\r\n");
   bool changed = false;
   flow_.services.process_events = [&] {
-    if (!changed) Overwrite("a.dat", "b");  // between the chunks of the read
+    if (!changed) Overwrite("a.dat", "b");  // between the chunks, behind the read
     changed = true;
   };
-  Start();
-  EXPECT_EQ(globals_.Checksums.records(), 0u);
-  Start();
+  Start();  // the bytes read are the old ones
+  EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
+  Start();  // the write left other facts: read again, the new bytes found
   EXPECT_EQ(Counts().read, 1);
+  EXPECT_EQ(Task(), kTextUpToDate);
 }
 
 TEST_F(ChecksumCacheTest, VerifyReadsEveryFileAndMakesTheRecordsAnew) {

@@ -89,4 +89,30 @@ TEST_F(FileFactsTest, AFileHeldOpenWithoutSharingStillAnswers) {
   EXPECT_EQ(held->size, 9);
 }
 
+// The reader for many files gives what ReadFileFacts gives, file by file,
+// whatever folder each lies in and however its path is written.
+TEST_F(FileFactsTest, TheReaderForManyFilesGivesTheSameFacts) {
+  CreateFolderTree(Path("data\\sub"));
+  Write("a.dat", "top");
+  Write("data\\b.dat", "nested");
+  Write("data\\sub\\c.dat", "deeper still");
+  Write("data\\sub\\d.dat", "");
+  FileFactsReader reader;
+  for (int round = 0; round < 2; ++round) {  // the second round from the folders already asked
+    for (const Text& name : {Text("a.dat"), Text("data\\b.dat"), Text("data/sub/c.dat"), Text("data\\sub\\d.dat"),
+                             Text("data"), Text("missing.dat"), Text("data\\missing\\e.dat")}) {
+      const std::optional<FileFacts> one = ReadFileFacts(Path(name));
+      const std::optional<FileFacts> many = reader.Read(Path(name));
+      ASSERT_EQ(one.has_value(), many.has_value()) << name;
+      if (!one) continue;
+      EXPECT_EQ(many->size, one->size) << name;
+      EXPECT_EQ(many->last_write_time, one->last_write_time) << name;
+      EXPECT_EQ(many->creation_time, one->creation_time) << name;
+      EXPECT_EQ(many->identity, one->identity) << name;
+      EXPECT_EQ(many->is_folder, one->is_folder) << name;
+    }
+  }
+  EXPECT_FALSE(reader.Read("").has_value());
+}
+
 }  // namespace
