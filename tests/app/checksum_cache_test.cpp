@@ -263,6 +263,8 @@ TEST_F(ChecksumCacheTest, AFileThatChangesWhileItIsReadIsReadAgainNextTime) {
   SetTimeBack("a.dat");
   SetList("a.dat#" + Sum(after) + "\r\n");
   bool changed = false;
+  uint32_t clock = 0;
+  flow_.services.tick_count = [&clock] { return clock += 30; };  // messages looked at between every chunk
   flow_.services.process_events = [&] {
     if (!changed) Overwrite("a.dat", "b");  // between the chunks, behind the read
     changed = true;
