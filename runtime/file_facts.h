@@ -4,7 +4,7 @@
 // since (a checksum cache), or that two spellings of a path name one folder
 // (the instance lock).
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
 
 #include "runtime/types.h"
@@ -48,19 +48,32 @@ std::optional<FileFacts> ReadFileFacts(const Text& path);
 uint64_t FileTimeNow();
 
 // ReadFileFacts for many files in a few folders (the checksum cache's look
-// over a whole client), the same facts at less cost where the system's
-// volume query is dear. Windows: a file that is not itself a link lies on its
-// folder's volume, whose serial is asked once per folder; the file's own
-// times, size and index come from queries that leave the volume alone (under
-// Wine the volume query is a call to another process, about 0.6 ms, four
-// times the cost of opening the file). Links and folders are looked at as
-// ReadFileFacts does. POSIX: one stat each, as ReadFileFacts.
+// over a whole client): the same facts, at the cost of a listing. Windows:
+// each folder is listed once, with its volume serial and every name's file
+// index (FileIdBothDirectoryInfo); a file's size and times come from one
+// look by its path (GetFileAttributesExW, the file's own current values, not
+// the copy in the folder's entry). Links, folders, names the listing does not
+// hold (a short 8.3 name) and file systems that list no index (FAT) are
+// looked at as ReadFileFacts does. Under Wine this is a tenth of the cost of
+// opening every file (an open is a round trip to the Wine server that passes
+// a descriptor; the volume query, a call to another process). A folder is
+// listed when first asked: a file swapped into it later in the same pass
+// shows its new times with the old index. POSIX: one stat each.
 class FileFactsReader {
  public:
+  FileFactsReader();
+  ~FileFactsReader();
+  FileFactsReader(FileFactsReader&&) noexcept;
+  FileFactsReader& operator=(FileFactsReader&&) noexcept;
+
   std::optional<FileFacts> Read(const Text& path);
+  // Files answered from a folder's listing so far (the rest were looked at
+  // one by one; always 0 on POSIX).
+  size_t listed() const;
 
  private:
-  std::map<Text, std::optional<uint64_t>> folder_volumes_;  // by the folder's path as written
+  struct Folders;                    // the listings made so far (Windows)
+  std::unique_ptr<Folders> folders_;
 };
 
 }  // namespace rt

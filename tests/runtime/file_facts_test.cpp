@@ -93,14 +93,18 @@ TEST_F(FileFactsTest, AFileHeldOpenWithoutSharingStillAnswers) {
 // whatever folder each lies in and however its path is written.
 TEST_F(FileFactsTest, TheReaderForManyFilesGivesTheSameFacts) {
   CreateFolderTree(Path("data\\sub"));
+  CreateFolderTree(Path("運行 目录"));  // 運 ends in the byte of "\"
   Write("a.dat", "top");
   Write("data\\b.dat", "nested");
   Write("data\\sub\\c.dat", "deeper still");
   Write("data\\sub\\d.dat", "");
+  Write("運行 目录\\地图 運.dat", "gbk");
   FileFactsReader reader;
-  for (int round = 0; round < 2; ++round) {  // the second round from the folders already asked
-    for (const Text& name : {Text("a.dat"), Text("data\\b.dat"), Text("data/sub/c.dat"), Text("data\\sub\\d.dat"),
-                             Text("data"), Text("missing.dat"), Text("data\\missing\\e.dat")}) {
+  const Text files[] = {"a.dat", "data\\b.dat", "data/sub/c.dat", "data\\sub\\d.dat", "運行 目录\\地图 運.dat",
+                        "DATA\\B.Dat"};  // another spelling of a name: the file system folds letter case
+  for (int round = 0; round < 2; ++round) {  // the second round from the folders already listed
+    for (const Text& name : {files[0], files[1], files[2], files[3], files[4], files[5], Text("data"),
+                             Text("missing.dat"), Text("data\\missing\\e.dat")}) {
       const std::optional<FileFacts> one = ReadFileFacts(Path(name));
       const std::optional<FileFacts> many = reader.Read(Path(name));
       ASSERT_EQ(one.has_value(), many.has_value()) << name;
@@ -113,6 +117,11 @@ TEST_F(FileFactsTest, TheReaderForManyFilesGivesTheSameFacts) {
     }
   }
   EXPECT_FALSE(reader.Read("").has_value());
+#ifdef _WIN32
+  // Every plain file came from its folder's listing (folders and missing
+  // names were looked at one by one).
+  EXPECT_EQ(reader.listed(), 2 * (sizeof files / sizeof files[0]));
+#endif
 }
 
 }  // namespace
