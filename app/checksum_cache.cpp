@@ -23,6 +23,15 @@ rt::Text FolderPath(const rt::Text& client_folder) {
   return client_folder;
 }
 
+// The checksum a list's text names: the signed decimal form ToText gives, and
+// only that form (no sign "+", leading zero or blank).
+std::optional<int32_t> ChecksumOfText(const rt::Text& text) {
+  if (text.empty() || text.size() > sizeof "-2147483648" - 1) return std::nullopt;
+  const int32_t value = rt::ToInteger(text);
+  if (rt::ToText(value) != text) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 rt::Text Describe(const CacheLoadReport& report) {
@@ -134,6 +143,11 @@ void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum
   } else {
     fresh_.erase(entry_path);
   }
+}
+
+void ChecksumCache::RecordInstalled(const list::PatchEntry& entry) {
+  const std::optional<int32_t> checksum = ChecksumOfText(entry.checksum);
+  if (checksum) RecordInstalled(entry.path, *checksum);
 }
 
 CacheSave ChecksumCache::Save() {

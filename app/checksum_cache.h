@@ -27,6 +27,7 @@
 #include <map>
 
 #include "app/checksum_cache_file.h"
+#include "list/file_list.h"
 #include "runtime/file_facts.h"
 #include "runtime/lock.h"
 #include "runtime/types.h"
@@ -105,6 +106,11 @@ class ChecksumCache {
   // next start reads nothing for it. Call it after the file is in its place.
   // Safe from any thread; does nothing before Begin or with the cache off.
   void RecordInstalled(const rt::Text& entry_path, int32_t checksum);
+  // The same for a list entry whose file was verified against its list
+  // checksum: recorded at the checksum the list's text names. A text that is
+  // not a checksum's own form (no file has it, so none was verified) records
+  // nothing.
+  void RecordInstalled(const list::PatchEntry& entry);
 
   // Writes the records to update.sums (through update.sums.tmp, replaced in
   // one step), unless they are already what it holds.

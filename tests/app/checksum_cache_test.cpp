@@ -391,3 +391,32 @@ TEST_F(ChecksumCacheTest, InstallsAreRecordedFromManyThreadsAtOnce) {
   ASSERT_TRUE(read.ok());
   EXPECT_EQ(read.file.records.size(), static_cast<size_t>(kThreads * kFilesEach));
 }
+
+// The download run may hand over the list entry it verified: its checksum
+// is what the list's text names, and only a text in the checksum's own form
+// names one.
+TEST_F(ChecksumCacheTest, AnInstalledEntryIsRecordedAtItsListChecksum) {
+  SetList("none#0\r\n");
+  Start();
+  Write("a.dat", "x");
+  struct Case {
+    rt::Text text;
+    bool recorded;
+  } const cases[] = {
+      {"-648389339", true}, {"0", true}, {"2147483647", true}, {"-2147483648", true},
+      {"+5", false},        {"05", false}, {"-0", false},      {"", false},
+      {"5 ", false},        {"2147483648", false}, {"abc", false}, {"１２", false},
+  };
+  for (const Case& c : cases) {
+    Start();
+    globals_.Checksums.RecordInstalled(list::PatchEntry{"a.dat", c.text, std::nullopt});
+    EXPECT_EQ(globals_.Checksums.Save(), c.recorded ? CacheSave::kWritten : CacheSave::kUnchanged) << c.text;
+    const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
+    if (!c.recorded) continue;
+    ASSERT_TRUE(read.ok());
+    ASSERT_EQ(read.file.records.size(), 1u);
+    EXPECT_EQ(rt::ToText(read.file.records[0].checksum), c.text);
+    EXPECT_EQ(read.file.records[0].origin, SumOrigin::kInstalled);
+    rt::RemoveFile(list::kChecksumCacheName);
+  }
+}
