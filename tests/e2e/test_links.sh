@@ -19,10 +19,10 @@ start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 windows() { xdotool search --onlyvisible --name "版本更新" 2>/dev/null | wc -l; }
 list_requests() { request_count '^/patch/528/filelist.txt '; }
 # Every file's checksum and every link's target below a folder, but the log.
-tree_state() {
-  (cd "$1" && find . -type f ! -name update.log -print0 | sort -z | xargs -0 -r sha256sum
+tree_state() {  # the updater's own working files (the log, the checksum cache) left out
+  (cd "$1" && find . -type f ! -name update.log ! -name update.sums -print0 | sort -z | xargs -0 -r sha256sum
    find . -type l -printf '%p -> %l\n' | sort
-   find . ! -name update.dat ! -name update.log -printf '%p %m\n' | sort)
+   find . ! -name update.dat ! -name update.log ! -name update.sums -printf '%p %m\n' | sort)
 }
 
 # ---- [same folder] ------------------------------------------------------------
