@@ -42,7 +42,7 @@ bool InstallHandler() {
   if (g_handler_installed.exchange(true)) return true;
   struct sigaction action = {};
   action.sa_sigaction = OnBusError;
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   return sigaction(SIGBUS, &action, &g_previous_bus) == 0;
 }
