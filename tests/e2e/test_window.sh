@@ -126,7 +126,11 @@ pos="$(geometry "$WIN")"
 if [ "$pos" = "278,289" ]; then ok "window centred at 278,289"; else bad "window at $pos, want 278,289"; fi
 size="$(xdotool getwindowgeometry "$WIN" | awk '/Geometry/ {print $2}')"
 if [ "$size" = "468x190" ]; then ok "window 468x190"; else bad "window size $size"; fi
-if xprop -id "$WIN" _NET_WM_ICON 2>/dev/null | grep -q "Icon ("; then ok "window icon from the resources"; else bad "window has no icon"; fi
+# Wine sets the icon property a little after the window shows, later on a
+# busy machine: up to 5 s.
+has_icon() { xprop -id "$WIN" _NET_WM_ICON 2>/dev/null | grep -q "Icon ("; }
+for _ in $(seq 1 25); do has_icon && break; sleep 0.2; done
+if has_icon; then ok "window icon from the resources"; else bad "window has no icon"; fi
 xdotool mousemove 900 700; sleep 0.5
 shot created
 
