@@ -20,8 +20,8 @@ struct FlowServices {
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One patch file from its URL (escaped, split) into a local path; 0 on
   // success, otherwise the engine's result code.
-  std::function<int32_t(const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
-                        std::atomic<int64_t>& done)>
+  std::function<int32_t(const net::DownloadUrl& url, const rt::Text& path, std::atomic<int32_t>& total,
+                        std::atomic<int32_t>& done)>
       download;
   // Starts the download run on the worker thread; true when it started.
   std::function<bool()> start_download_run;

@@ -14,8 +14,8 @@ namespace app {
 FlowServices RealServices(std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return rt::FetchUrl(url); };
-  s.download = [](const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
-                  std::atomic<int64_t>& done) {
+  s.download = [](const net::DownloadUrl& url, const rt::Text& path, std::atomic<int32_t>& total,
+                  std::atomic<int32_t>& done) {
     return static_cast<int32_t>(net::HttpDownload(net::DownloadOptions(url, path), total, done));
   };
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };

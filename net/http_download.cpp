@@ -49,7 +49,7 @@ class Transfer {
   // Chooses the request form: a partial file left by an earlier call is
   // resumed from its size. The memory target never looks at a partial file.
   Transfer(TcpSocket& socket, DownloadTarget target, const DownloadOptions& options, bool via_proxy,
-           std::atomic<int64_t>& total_out, std::atomic<int64_t>& done_out)
+           std::atomic<int32_t>& total_out, std::atomic<int32_t>& done_out)
       : socket_(socket),
         target_(std::move(target)),
         total_out_(total_out),
@@ -88,8 +88,8 @@ class Transfer {
 
   TcpSocket& socket_;
   DownloadTarget target_;
-  std::atomic<int64_t>& total_out_;
-  std::atomic<int64_t>& done_out_;
+  std::atomic<int32_t>& total_out_;
+  std::atomic<int32_t>& done_out_;
 
   const size_t flush_size_;
   const bool headers_only_;
@@ -380,8 +380,8 @@ DownloadResult Transfer::Finish() {
 
 }  // namespace
 
-DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
-                            std::atomic<int64_t>& doneBytes) {
+DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int32_t>& totalBytes,
+                            std::atomic<int32_t>& doneBytes) {
   const DownloadUrl& url = options.url;
   // The route is chosen afresh for every file from the user's proxy setting.
   const std::optional<ProxyRoute> proxy = options.proxy.from_user_setting
@@ -416,8 +416,8 @@ DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int64_t>
   return transfer.Receive();
 }
 
-DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int64_t>& totalBytes,
-                            std::atomic<int64_t>& doneBytes, bool renameIfExists, int32_t flushSize,
+DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath, std::atomic<int32_t>& totalBytes,
+                            std::atomic<int32_t>& doneBytes, bool renameIfExists, int32_t flushSize,
                             bool headersOnly, const rt::Text& cookie, rt::Bytes* body) {
   DownloadOptions options(url, savePath);
   options.rename_if_exists = renameIfExists;

@@ -86,12 +86,12 @@ struct DownloadOptions {
 // when the call fails before. doneBytes: the bytes present so far, stored
 // after every receive. The memory target consults no partial file and its
 // result is Ok once the transfer ends.
-[[nodiscard]] DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
-                                          std::atomic<int64_t>& doneBytes);
+[[nodiscard]] DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int32_t>& totalBytes,
+                                          std::atomic<int32_t>& doneBytes);
 
 // The same with the options as positional parameters, the URL as text.
 [[nodiscard]] DownloadResult HttpDownload(const rt::Text& url, const rt::Text& savePath,
-                                          std::atomic<int64_t>& totalBytes, std::atomic<int64_t>& doneBytes,
+                                          std::atomic<int32_t>& totalBytes, std::atomic<int32_t>& doneBytes,
                                           bool renameIfExists = false, int32_t flushSize = kDefaultFlushSize,
                                           bool headersOnly = false, const rt::Text& cookie = rt::Text(),
                                           rt::Bytes* body = nullptr);

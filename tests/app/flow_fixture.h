@@ -32,8 +32,8 @@ class FlowTest : public ::testing::Test {
     };
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
-                                      std::atomic<int64_t>& done) -> int32_t {
+    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int32_t>& total,
+                                      std::atomic<int32_t>& done) -> int32_t {
       const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
       auto it = server_.find(url);

@@ -78,8 +78,8 @@ class RetryTest : public FlowTest {
   using Step = std::function<int32_t(const rt::Text& path)>;
   void Script(std::vector<Step> steps) {
     steps_ = std::move(steps);
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
-                                     std::atomic<int64_t>& done) -> int32_t {
+    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int32_t>& total,
+                                     std::atomic<int32_t>& done) -> int32_t {
       const rt::Text url = net::UrlText(target);
       requested_.push_back(url);
       offsets_.push_back(rt::FileSize(path + ".tmp"));

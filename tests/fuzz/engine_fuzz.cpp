@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (target_existed) WriteAll(target, kOldTarget);
 
   fuzz::ScriptServer(data + 3, size - 3, piece);
-  std::atomic<int64_t> total{-1};
-  std::atomic<int64_t> done{-1};
+  std::atomic<int32_t> total{-1};
+  std::atomic<int32_t> done{-1};
   rt::Bytes body;
   const rt::Text save_path = memory ? rt::Text() : rt::Text(target.string());
   const net::DownloadResult result = net::HttpDownload("http://127.0.0.1:8088/patch/528/file.bin", save_path,

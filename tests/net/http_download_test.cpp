@@ -27,8 +27,8 @@ using testsrv::ScriptedServer;
 
 // One engine call with its counters.
 struct Call {
-  std::atomic<int64_t> total{0};
-  std::atomic<int64_t> done{0};
+  std::atomic<int32_t> total{0};
+  std::atomic<int32_t> done{0};
   DownloadResult result = DownloadResult::Ok;
 
   DownloadResult Run(const std::string& url, const std::string& path, bool rename = false,
@@ -133,7 +133,7 @@ TEST_F(HttpDownloadTest, OptionsTakeAUrlSplitOnceForItsFolder) {
   ASSERT_TRUE(server.Ok());
   const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
   const net::DownloadUrl site = net::SplitDownloadUrl(server.Url("patch/528/"));
-  std::atomic<int64_t> total{0}, done{0};
+  std::atomic<int32_t> total{0}, done{0};
   net::DownloadOptions fresh(net::UrlBelow(site, "x/%E4%B8%AD.dat"), Target());
   EXPECT_EQ(net::HttpDownload(fresh, total, done), DownloadResult::Ok);
   EXPECT_EQ(server.Request(0), FreshRequest("patch/528/x/%E4%B8%AD.dat", host_field));

@@ -90,7 +90,7 @@ class ProxyDownloadTest : public ::testing::Test {
 
 // The engine with its route given (no proxy: direct), other options at their defaults.
 DownloadResult Through(const std::optional<net::ProxyRoute>& proxy, const std::string& url,
-                       const std::string& target, std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+                       const std::string& target, std::atomic<int32_t>& total, std::atomic<int32_t>& done) {
   net::DownloadOptions options(url, target);
   options.proxy = net::ProxyUse::Given(proxy);
   return net::HttpDownload(options, total, done);
@@ -105,7 +105,7 @@ TEST_F(ProxyDownloadTest, GoesToTheProxyWithTheWholeUrlInTheRequestLine) {
   // The origin server's port is one nobody listens on: only the proxy answers.
   const std::string url = "http://updates.example.org:8088/patch/528/a%20b.dat";
   const std::string target = folder_.Path("a.dat");
-  std::atomic<int64_t> total{0}, done{0};
+  std::atomic<int32_t> total{0}, done{0};
   EXPECT_EQ(Through(route, url, target, total, done), DownloadResult::Ok);
   EXPECT_EQ(proxy.Request(0),
             "GET http://updates.example.org:8088/patch/528/a%20b.dat HTTP/1.1\r\nAccept: */*\r\n"
@@ -131,7 +131,7 @@ TEST_F(ProxyDownloadTest, ProxyAskingForCredentialsHasItsOwnResult) {
   const net::ProxyRoute route{"127.0.0.1", proxy.Port()};
   const std::string target = folder_.Path("a.dat");
   nettest::WriteText(target + ".tmp", "kept");
-  std::atomic<int64_t> total{0}, done{0};
+  std::atomic<int32_t> total{0}, done{0};
   EXPECT_EQ(Through(route, "http://h:8088/a.dat", target, total, done),
             DownloadResult::ProxyAuthRequired);
   EXPECT_EQ(nettest::ReadText(target + ".tmp"), "kept");

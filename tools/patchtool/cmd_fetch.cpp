@@ -32,7 +32,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 // It only reads the counters, which the engine stores as it goes.
 class ProgressLine {
  public:
-  ProgressLine(const std::atomic<int64_t>& total, const std::atomic<int64_t>& done)
+  ProgressLine(const std::atomic<int32_t>& total, const std::atomic<int32_t>& done)
       : total_(total), done_(done), started_(std::chrono::steady_clock::now()) {
     thread_ = std::thread([this] { Run(); });
   }
@@ -68,8 +68,8 @@ class ProgressLine {
     std::fflush(stderr);
   }
 
-  const std::atomic<int64_t>& total_;
-  const std::atomic<int64_t>& done_;
+  const std::atomic<int32_t>& total_;
+  const std::atomic<int32_t>& done_;
   const std::chrono::steady_clock::time_point started_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -95,8 +95,8 @@ int RunFetch(int argc, char** argv) {
   }
   const rt::Text url = net::EscapeUrl(argv[1]);
   const rt::Text file = argv[2];
-  std::atomic<int64_t> total{0};
-  std::atomic<int64_t> done{0};
+  std::atomic<int32_t> total{0};
+  std::atomic<int32_t> done{0};
   net::DownloadResult result;
   if (isatty(2)) {
     ProgressLine progress(total, done);
