@@ -40,24 +40,26 @@ std::atomic<std::uint8_t*> ChunkBuffer::spare_{nullptr};
 std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
                                              const std::function<void()>& between_chunks) {
   if (path.empty()) return std::nullopt;
-  {
-    ChecksumAccumulator sum;
-    switch (detail::SumThroughViews(path, rt::FileSize64(path), sum, between_chunks)) {
-      case detail::ViewSum::kDone:
-        return sum.Result();
-      case detail::ViewSum::kReadFailed:
-        return std::nullopt;
-      case detail::ViewSum::kNotMapped:
-        break;
-    }
-  }
   rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
   if (file.get() == 0) return std::nullopt;
   ChunkBuffer buffer;
   ChecksumAccumulator sum;
-  for (;;) {
+  for (bool first = true;; first = false) {
     const int64_t got = rt::ReadFull(file.get(), buffer.data(), kChecksumChunkSize);
     if (got < 0) return std::nullopt;
+    // A file that fills the first piece may be large enough for mapped
+    // views; the many smaller files of a client cost no further call.
+    if (first && static_cast<size_t>(got) == kChecksumChunkSize) {
+      ChecksumAccumulator mapped;
+      switch (detail::SumThroughViews(path, rt::FileSize64(path), mapped, between_chunks)) {
+        case detail::ViewSum::kDone:
+          return mapped.Result();
+        case detail::ViewSum::kReadFailed:
+          return std::nullopt;
+        case detail::ViewSum::kNotMapped:
+          break;
+      }
+    }
     sum.Feed(buffer.data(), static_cast<size_t>(got));
     if (between_chunks) between_chunks();
     if (static_cast<size_t>(got) < kChecksumChunkSize) return sum.Result();
