@@ -105,6 +105,11 @@ struct DownloadOptions {
   // A connection kept across calls (see HttpConnection); null: the
   // process-wide socket, connected for this call and closed after it.
   HttpConnection* connection = nullptr;
+  // Set by another thread to end the call soon: looked at before the
+  // request and between receives (each receive then waits in pieces of
+  // kCancelPollMs). A cancelled call reports Interrupted (kCancelled) and
+  // keeps its partial file, as a cut transfer does. None when null.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // totalBytes: the full size (a resumed part included), stored once the
