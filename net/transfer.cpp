@@ -262,6 +262,7 @@ void Transfer::Count(size_t size) {
   const bool too_large = n > kMaxResourceSize - done_;
   done_ = too_large ? kMaxResourceSize : done_ + n;
   taken_ += n;
+  if (s_.options.received_counter != nullptr) s_.options.received_counter->fetch_add(n);
   const int64_t expected = s_.options.expected_size;
   if (too_large) {
     broken_ = true;

@@ -110,14 +110,19 @@ TEST_F(DownloadOptionsTest, ACutAndItsResumeShowTheObserverWhatThePartialFileHol
   ScriptedServer server({Script().Send(answer.substr(0, head + 10000)), Script().Send(Partial206(body, 10000))});
   ASSERT_TRUE(server.Ok());
   Recorder first, second;
+  std::atomic<int64_t> received{0};
   net::DownloadOptions options = Options(server);
   options.observer = &first;
+  options.received_counter = &received;
   EXPECT_EQ(Run(options).result, DownloadResult::Interrupted);
   EXPECT_TRUE(first.bytes == ReadText(Partial()));
   EXPECT_EQ(first.bytes.size(), 10000u);
+  EXPECT_EQ(received.load(), 10000);
   options.observer = &second;
   EXPECT_EQ(Run(options).result, DownloadResult::Ok);
   EXPECT_TRUE(second.bytes == body);
+  // The resume added only what it received: each byte of the file once.
+  EXPECT_EQ(received.load(), 30000);
 }
 
 // With install off the complete file waits in its partial file for the
