@@ -19,10 +19,7 @@ constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
 FlowServices RealServices(std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return rt::FetchUrl(url); };
-  s.download = [](const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
-                  std::atomic<int64_t>& done) {
-    return net::HttpDownloadReport(net::DownloadOptions(url, path), total, done);
-  };
+  s.download = net::HttpDownloadReport;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
     return rt::ShowMessage(text, flags, caption);

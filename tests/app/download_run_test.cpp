@@ -55,8 +55,8 @@ TEST_F(FlowTest, FailedDownloadStopsTheRunWithoutRestart) {
   Write("two.dat", "old two");
   RunPatchDownloads(flow_);
   EXPECT_EQ(Read("one.dat"), "1");
-  EXPECT_FALSE(rt::FileExists("two.dat"));  // removed before its download
-  EXPECT_EQ(requested_.size(), 2u);           // the third is never requested
+  EXPECT_EQ(Read("two.dat"), "old two");  // kept: nothing replaced it
+  EXPECT_EQ(requested_.size(), 2u);       // the third is never requested
   EXPECT_EQ(Task(), kTextDownloadFailed);
   EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
   EXPECT_TRUE(EnterGameDisabled());
