@@ -192,4 +192,61 @@ TEST_F(MirrorFlow, RunFailsOnlyWhenEveryMirrorFailed) {
   EXPECT_TRUE(ended_.empty());
 }
 
+// Mirror A sends wrong bytes and cuts; B has the file. The partial file A
+// wrote is never resumed on B: B sends the whole file, which verifies.
+TEST_F(MirrorFlow, APartialFileIsResumedOnlyOnTheMirrorThatWroteIt) {
+  globals_.Site = PatchSite(kA + ";" + kB, 528, "");
+  const rt::Text good = "the whole file from the good mirror";
+  globals_.PatchList = {{"x.dat", Sum(good)}};
+  Write("x.dat", "old x");
+  server_[kB + "patch/528/x.dat"] = good;
+  std::vector<int64_t> partial_at_call;
+  const auto serve = flow_.services.download;
+  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
+                                std::atomic<int64_t>& done) {
+    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
+    if (net::UrlText(options.url) == kA + "patch/528/x.dat") {
+      EXPECT_TRUE(rt::WriteWholeFile(options.save_path + list::kPartialSuffix, rt::ToBytes(rt::Text("WRONG BYTES"))));
+      return net::DownloadReport(net::DownloadResult::Interrupted);
+    }
+    return serve(options, total, done);
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{-1, -1}));
+  EXPECT_EQ(Read("x.dat"), good);
+  EXPECT_TRUE(delays_.empty());
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_NE(std::find(log_.begin(), log_.end(), "partial file of x.dat dropped: not resumed on " + kB), log_.end());
+
+  // An earlier run's partial file counts as the list mirror's: resumed on A,
+  // dropped before B.
+  Write("y.dat.tmp", "y v");
+  globals_.PatchList = {{"y.dat", Sum("y v2")}};
+  server_ = {{kA + "patch/528/y.dat", "y v2"}};
+  partial_at_call.clear();
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{3}));
+  EXPECT_EQ(Read("y.dat"), "y v2");
+}
+
+TEST_F(MirrorFlow, AFileThatDoesNotVerifyGoesWholeToTheNextMirror) {
+  globals_.Site = PatchSite(kA + ";" + kB, 528, "");
+  globals_.PatchList = {{"x.dat", Sum("x v2")}};
+  Write("x.dat", "x v1");
+  server_[kA + "patch/528/x.dat"] = "x v3";  // a stale cache: same size, other bytes
+  server_[kB + "patch/528/x.dat"] = "x v2";
+  std::vector<int64_t> partial_at_call;
+  const auto serve = flow_.services.download;
+  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
+                                std::atomic<int64_t>& done) {
+    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
+    return serve(options, total, done);
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(requested_, std::vector<rt::Text>({kA + "patch/528/x.dat", kB + "patch/528/x.dat"}));
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{-1, -1}));
+  EXPECT_EQ(Read("x.dat"), "x v2");
+  EXPECT_EQ(Task(), kTextUpdateDone);
+}
+
 }  // namespace
