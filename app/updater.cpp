@@ -12,7 +12,7 @@
 
 namespace app {
 
-Updater::Updater() : flow_{globals_, nullptr, RealServices([this] { return StartDownloadRun(); })} {}
+Updater::Updater() : flow_{globals_, nullptr, RealServices([this] { return StartDownloadRun(); }), RunSettings()} {}
 
 void Updater::DownloadThreadBody(void* updater) { RunPatchDownloads(static_cast<Updater*>(updater)->flow_); }
 

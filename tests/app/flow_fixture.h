@@ -165,7 +165,7 @@ class FlowTest : public ::testing::Test {
   testsupport::TempFolder folder_{"flow"};
   app::Globals globals_;
   ui::testing::RecordingPort window_;
-  app::Flow flow_{globals_, nullptr, {}};
+  app::Flow flow_{globals_, nullptr, {}, {}};
   rt::FetchResult list_;
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;
