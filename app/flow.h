@@ -20,7 +20,8 @@
 namespace app {
 
 struct FlowServices {
-  // Whole-body fetch of the remote list, with how it ended.
+  // Whole-body fetch of the remote list, with how it ended. The real one runs
+  // off the window thread, the window answering while it runs.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
   // One try of one patch file: the engine with the run's options (the URL,
   // the local path, the observer that verifies, the kept connection, ...),
@@ -62,6 +63,9 @@ struct FlowServices {
   // checksum the list's (verified). Called on the transfer threads, one call
   // at a time. Nothing when empty.
   std::function<void(const PatchEntry& entry, const rt::Text& path)> record_installed;
+  // The link a path below the client folder goes through, empty when none
+  // (rt::FindLinkBelow).
+  std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
 };
 
 // Files the download run fetches at once, each on its own thread with its
@@ -111,6 +115,13 @@ inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后�
 // Files failed, and the user's proxy setting is one the download engine
 // cannot follow (a configuration script, automatic detection, SOCKS, ...).
 inline constexpr const char kTextProxyUnsupported[] = "代理设置不受支持!请改用HTTP代理或直接连接";
+// A path of the client that leads through a link (to somewhere outside).
+inline constexpr const char kTextPathIsLink[] = "%s是链接!请移除后再试";
+// The disk is full; the second names the room still needed ("1.5 GB").
+inline constexpr const char kTextDiskFull[] = "磁盘空间不足!请清理磁盘后再试";
+inline constexpr const char kTextDiskFullNeed[] = "磁盘空间不足!还需%s,请清理磁盘后再试";
+// The launcher's copy of itself could not be written whole (message box).
+inline constexpr const char kTextCopyFailed[] = "无法写入update.dat!请以管理员运行或移动游戏";
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);

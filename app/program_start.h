@@ -1,6 +1,6 @@
 #pragma once
-// Start-up: the launcher role (copy to update.dat and start the copy) and
-// the updater role (fill the settings, load the window).
+// Start-up: the launcher role (copy to update.dat, check the copy, start it)
+// and the updater role (fill the settings, load the window).
 #include <cstdint>
 #include <functional>
 
@@ -25,6 +25,20 @@ enum class StartRole {
   kLauncher,     // the copy was started; end the program
   kWrongMarker,  // two or more arguments, the first not "gxin": end the program
   kUpdater,      // settings filled, window loaded
+  kCopyFailed,   // update.dat could not be written whole: said so, nothing started; end the program
+};
+
+// What the start-up routine asks of the system; System() gives the real
+// ones but for load_window, which the updater supplies.
+struct StartSteps {
+  std::function<bool(const rt::Text& command_line)> run_program;
+  std::function<void()> load_window;
+  std::function<bool(const rt::Text& from, const rt::Text& to)> copy_file;
+  std::function<int64_t(const rt::Text& folder)> free_disk_space;  // -1 unknown
+  std::function<int32_t(const rt::Text& text, uint32_t flags, const rt::Text& caption)> show_message;
+  std::function<void(const rt::Text& line)> log;
+
+  static StartSteps System();
 };
 
 // The relaunch command line: the copy and the launcher's name, both quoted so
@@ -32,11 +46,15 @@ enum class StartRole {
 rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name);
 
 // Runs the start-up routine for the given arguments (those after the program
-// name). The launcher role rewrites update.dat in `run_directory` and starts
-// it through `run_program`; the updater role fills `globals` and calls
-// `load_window`. The caller ends the program unless the role is kUpdater.
+// name). The launcher role rewrites update.dat in `run_directory`, checks
+// that it holds the launcher whole (size and content) and starts it; a copy
+// that is not whole never runs: it is removed and a message box says why
+// (the disk is full, with the room still needed, or the copy failed). An
+// update.dat held open by the updater running from it is left alone and
+// started as it is. The
+// updater role fills `globals` and loads the window. The caller ends the
+// program unless the role is kUpdater.
 StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
-                       Globals& globals, const std::function<bool(const rt::Text&)>& run_program,
-                       const std::function<void()>& load_window);
+                       Globals& globals, const StartSteps& steps);
 
 }  // namespace app

@@ -9,16 +9,42 @@
 #include "runtime/file_access.h"
 #include "runtime/instance.h"
 #include "runtime/process.h"
+#include "runtime/thread.h"
 #include "runtime/user_values.h"
 
 namespace app {
 namespace {
 constexpr int64_t kSecondsPerDay = 24 * 60 * 60;
+
+struct ListFetch {
+  rt::Text url;
+  rt::FetchResult result;
+};
+
+void RunListFetch(void* fetch) {
+  ListFetch& job = *static_cast<ListFetch*>(fetch);
+  job.result = rt::FetchUrl(job.url);
+}
+
+// The list fetch off the window thread: a thread of its own runs it while
+// the window thread waits with its messages let through, so the window draws
+// and answers its close button however long the fetch takes. The wait has
+// no time limit of its own: FetchUrl bounds itself (its stall rule and its
+// size cap), so the thread ends and the job on this stack outlives it.
+rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
+  ListFetch job{url, {}};
+  rt::ThreadHandle thread = 0;
+  if (!rt::StartThread(RunListFetch, &job, &thread)) return rt::FetchUrl(url);
+  rt::JoinThreadWithEvents(thread, rt::kWaitForever);
+  rt::CloseThreadHandle(thread);
+  return job.result;
+}
+
 }  // namespace
 
 FlowServices RealServices(std::function<bool()> start_download_run) {
   FlowServices s;
-  s.fetch_url = [](const rt::Text& url) { return rt::FetchUrl(url); };
+  s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
   s.download = net::HttpDownloadReport;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
@@ -36,6 +62,8 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.utc_day = [] { return static_cast<int64_t>(std::time(nullptr) / kSecondsPerDay); };
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
+  s.find_link = rt::FindLinkBelow;
+  s.free_disk_space = rt::FreeDiskSpace;
   s.start_download_run = std::move(start_download_run);
   return s;
 }

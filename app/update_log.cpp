@@ -5,13 +5,30 @@
 #include "runtime/text.h"
 
 namespace app {
+namespace {
 
-rt::Bytes TrimmedLog(const rt::Bytes& content, int64_t max_bytes) {
-  if (static_cast<int64_t>(content.size()) <= max_bytes) return content;
-  size_t start = content.size() / 2;
-  // Whole lines only: the older half goes up to the next line end.
-  while (start < content.size() && content[start - 1] != '\n') ++start;
-  return rt::Bytes(content.begin() + static_cast<std::ptrdiff_t>(start), content.end());
+// Rewrites the log as its newest whole lines, reading only its last
+// kLogKeptBytes. Every failure leaves the log as it is.
+void TrimLog(const rt::Text& path, int64_t size) {
+  rt::Bytes tail(static_cast<size_t>(kLogKeptBytes));
+  {
+    const rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
+    if (!file || !rt::SeekFile(file.get(), size - kLogKeptBytes)) return;
+    const int64_t got = rt::ReadFull(file.get(), tail.data(), tail.size());
+    if (got <= 0) return;
+    tail.resize(static_cast<size_t>(got));
+  }
+  (void)rt::WriteWholeFile(path, KeptLogTail(tail, false));
+}
+
+}  // namespace
+
+rt::Bytes KeptLogTail(const rt::Bytes& tail, bool starts_a_line) {
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const bool after_break = i == 0 ? starts_a_line : tail[i - 1] == '\n' || tail[i - 1] == '\0';
+    if (after_break && tail[i] != '\0') return rt::Bytes(tail.begin() + static_cast<std::ptrdiff_t>(i), tail.end());
+  }
+  return rt::Bytes();
 }
 
 void AppendLogLine(const rt::Text& path, const rt::Text& time, const rt::Text& line) {
@@ -23,10 +40,8 @@ void AppendLogLine(const rt::Text& path, const rt::Text& time, const rt::Text& l
     const rt::Text text = time + " " + line + "\r\n";
     if (!rt::SeekToEnd(file.get()) || !rt::WriteToFile(file.get(), rt::ToBytes(text))) return;
   }
-  if (rt::FileSize64(path) <= kLogMaxBytes) return;
-  const rt::Bytes content = rt::ReadWholeFile(path);
-  if (content.empty()) return;
-  (void)rt::WriteWholeFile(path, TrimmedLog(content, kLogMaxBytes));
+  const int64_t size = rt::FileSize64(path);
+  if (size > kLogMaxBytes) TrimLog(path, size);
 }
 
 rt::Text Seconds(uint32_t ms) { return rt::FormatText("%.2f s", ms / 1000.0); }

@@ -1,7 +1,9 @@
 #pragma once
 // update.log in the client folder: what support needs to see of a run, one
 // event a line with the local time in front. Appended by every run and kept
-// short: past kLogMaxBytes the older half goes. It holds only what a player
+// short: past kLogMaxBytes only its newest kLogKeptBytes stay, read from the
+// end of the file (a log of any size, even one of gigabytes, costs one
+// bounded read). It holds only what a player
 // could send on (paths of the client's own files, URLs of the update server,
 // results and error codes), and a log that cannot be written changes nothing.
 #include <cstdint>
@@ -13,14 +15,17 @@ namespace app {
 
 inline constexpr const char* kLogName = list::kLogFileName;
 inline constexpr int64_t kLogMaxBytes = 256 * 1024;
+inline constexpr int64_t kLogKeptBytes = kLogMaxBytes / 2;
 
 // Appends "<time> <line>" CR LF to the log at `path`, then trims it. Every
 // failure is silent.
 void AppendLogLine(const rt::Text& path, const rt::Text& time, const rt::Text& line);
 
-// The log's content with its older half dropped: from the first line that
-// starts at or after the middle. Unchanged when it is not above `max_bytes`.
-rt::Bytes TrimmedLog(const rt::Bytes& content, int64_t max_bytes);
+// What stays of a log's last bytes: whole lines only, from the first line
+// that starts inside `tail` (at its first byte only when `starts_a_line`).
+// A NUL byte, which no line holds (a hole of a sparse file, a torn write),
+// ends a line as a line feed does, and runs of them go.
+rt::Bytes KeptLogTail(const rt::Bytes& tail, bool starts_a_line);
 
 // "12.5 s"-style seconds and "KB/s" of a byte count over milliseconds.
 rt::Text Seconds(uint32_t ms);

@@ -52,9 +52,11 @@ int Updater::Run() {
     rt::EndProgram(0);
   }
 
-  const StartRole role = ProgramStart(
-      args, rt::RunDirectory(), rt::ExecutableName(), globals_,
-      [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); }, [this] { LoadWindow(); });
+  StartSteps steps = StartSteps::System();
+  steps.load_window = [this] { LoadWindow(); };
+  steps.log = flow_.services.log;
+  const StartRole role = ProgramStart(args, rt::RunDirectory(), rt::ExecutableName(), globals_, steps);
+  if (role == StartRole::kCopyFailed) rt::EndProgram(1);
   if (role != StartRole::kUpdater) rt::EndProgram(0);
 
   if (ui::AnyWindowOpen()) ui::RunMessageLoop();

@@ -1,8 +1,10 @@
 #pragma once
-// Before the first download of a run: can the client folder be written, and
-// can every file about to be replaced be replaced? Answered before anything is
-// deleted or fetched, so that a protected folder or a file held open by the
-// running game ends the run with a text that says what to do.
+// Before the first download of a run: can the client folder be written (is
+// there room), does no file about to be replaced lie behind a link, and can
+// every one of them be replaced? Answered before anything is deleted or
+// fetched, so that a protected or full folder, a link to somewhere else or a
+// file held open by the running game ends the run with a text that says what
+// to do.
 #include "app/flow.h"
 
 namespace app {

@@ -1,8 +1,16 @@
 #pragma once
 // Whole-body HTTP fetch through the operating system's HTTP client (WinINet
 // on Windows; a small HTTP/1.0 client of our own on POSIX), bounded in time
-// and size, so that a dead, slow or hostile server can hold the window thread
-// for a stated time only and never take all memory.
+// and size, so that a dead, slow or hostile server can hold it for a stated
+// time only and never take all memory.
+//
+// The time rule (FetchWatch) is a stall rule, not a total limit: a list that
+// keeps coming loads however long it is (up to the size cap), one that stops
+// or trickles fails. The answer's head must be complete within one stall
+// window of the request; from then on every window must bring at least
+// stall_min_bytes of the body. With the defaults a 2 MiB list at 20 KiB/s
+// (400 KiB a window) loads, and a stalled one fails within two windows
+// (40 s). Each single wait for the server is bounded by its time-out as well.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,15 +21,18 @@ namespace rt {
 // Connect and receive time-outs (each wait for the server).
 constexpr int kFetchConnectTimeoutMs = 10000;
 constexpr int kFetchReceiveTimeoutMs = 15000;
-// The whole fetch, from the first connect to the last byte.
-constexpr int kFetchDeadlineMs = 60000;
+// The stall rule: the head within one window, at least kFetchStallMinBytes
+// of the body in every window after it (a floor of about 200 bytes a second).
+constexpr int kFetchStallWindowMs = 20000;
+constexpr int64_t kFetchStallMinBytes = 4096;
 // Largest body accepted; a larger one is no usable answer.
 constexpr size_t kFetchMaxBodyBytes = 16u * 1024u * 1024u;
 
 struct FetchLimits {
   int connect_timeout_ms = kFetchConnectTimeoutMs;
   int receive_timeout_ms = kFetchReceiveTimeoutMs;
-  int deadline_ms = kFetchDeadlineMs;
+  int stall_window_ms = kFetchStallWindowMs;
+  int64_t stall_min_bytes = kFetchStallMinBytes;
   size_t max_body_bytes = kFetchMaxBodyBytes;
 };
 
@@ -29,7 +40,8 @@ enum class FetchOutcome {
   kOk,           // a 2xx answer, the whole body
   kBadUrl,       // the URL cannot be parsed (or names a scheme this build cannot fetch)
   kUnreachable,  // not resolved, refused, or the connect timed out
-  kTimedOut,     // a receive time-out or the whole fetch's deadline passed
+  kTimedOut,     // a single wait for the server ran out its receive time-out
+  kStalled,      // the head did not come within a stall window, or the body trickled below the floor
   kCutShort,     // the connection ended before the answer was complete
   kHttpError,    // an answer with a status other than 2xx (see status)
   kTooLarge,     // the body is larger than max_body_bytes

@@ -7,6 +7,7 @@ bool FetchResult::transient() const {
   switch (outcome) {
     case FetchOutcome::kUnreachable:
     case FetchOutcome::kTimedOut:
+    case FetchOutcome::kStalled:
     case FetchOutcome::kCutShort: return true;
     case FetchOutcome::kHttpError: return status >= 500 && status <= 599;
     case FetchOutcome::kOk:
@@ -22,6 +23,7 @@ const char* ToString(FetchOutcome outcome) {
     case FetchOutcome::kBadUrl: return "BadUrl";
     case FetchOutcome::kUnreachable: return "Unreachable";
     case FetchOutcome::kTimedOut: return "TimedOut";
+    case FetchOutcome::kStalled: return "Stalled";
     case FetchOutcome::kCutShort: return "CutShort";
     case FetchOutcome::kHttpError: return "HttpError";
     case FetchOutcome::kTooLarge: return "TooLarge";

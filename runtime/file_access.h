@@ -10,8 +10,9 @@ namespace rt {
 
 enum class WriteAccess {
   kOk,
-  kDenied,  // the system refuses writing (protected folder, read-only that cannot be cleared)
-  kInUse,   // another program holds the file open without sharing it
+  kDenied,    // the system refuses writing (protected folder, read-only that cannot be cleared)
+  kInUse,     // another program holds the file open without sharing it
+  kDiskFull,  // the disk (or the user's quota) has no room for a byte more
 };
 
 struct AccessCheck {
@@ -26,6 +27,27 @@ AccessCheck ProbeFolderWritable(const Text& folder);
 // one has its read-only attribute cleared first (denied when that fails);
 // then it must open for writing and deleting without sharing.
 AccessCheck ProbeReplaceable(const Text& path);
+
+// The bytes this user may still write on the disk that holds `folder` ("" is
+// the current folder), -1 when that cannot be told.
+int64_t FreeDiskSpace(const Text& folder);
+
+// What is at a path, the last component not followed if it is a link.
+enum class EntryKind {
+  kNothing,
+  kLink,  // Windows: a reparse point (symbolic link, junction, mount point); POSIX: a symbolic link
+  kFolder,
+  kFile,
+};
+EntryKind EntryKindOf(const Text& path);
+
+// The first existing component of `path` (relative, "\"- or "/"-separated,
+// GBK) below the folder `base` ("" is the current folder; the folder itself
+// is not looked at) that is a link, as the part of `path` up to and
+// including it ("data" for "data\map\town.dat"); empty when there is none.
+// Writing below such a component would write wherever the link leads.
+// Components from the first missing one on cannot be links.
+Text FindLinkBelow(const Text& base, const Text& path);
 
 // The name of the scratch file ProbeFolderWritable makes and removes.
 inline constexpr const char kProbeFileName[] = "update.probe.tmp";

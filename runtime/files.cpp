@@ -1,6 +1,8 @@
 // The portable parts of the file services.
 #include "runtime/files.h"
 
+#include <cstdint>
+
 #include "runtime/text.h"
 
 namespace rt {
@@ -21,6 +23,15 @@ bool MakeWritable(const Text& path) {
   if (attributes == 0xFFFFFFFFu) return false;
   if ((attributes & kAttrReadOnly) == 0) return true;
   return SetFileAttributes(path, attributes & ~kAttrReadOnly);
+}
+
+int32_t FileSize(const Text& path) {
+  const int64_t size = FileSize64(path);
+  return size < 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
+}
+
+bool FitsInMemory(int64_t size) {
+  return size >= 0 && static_cast<uint64_t>(size) <= static_cast<uint64_t>(SIZE_MAX / 2);
 }
 
 int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size) {

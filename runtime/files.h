@@ -5,12 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/scoped_handle.h"
 #include "runtime/types.h"
 
 namespace rt {
 
-// The whole content; an empty path or any failure gives the empty buffer.
+// The whole content; an empty path or any failure gives the empty buffer, and
+// so does a file larger than FitsInMemory allows.
 Bytes ReadWholeFile(const Text& path);
+// Whether a buffer of `size` bytes can be held by this process at all: half
+// the address space at most (a 32-bit process cannot hold a 3 GiB file, and a
+// size cut to 32 bits would read as a small one).
+bool FitsInMemory(int64_t size);
 // Creates or truncates the file (exclusive writing) and writes every buffer in
 // order; true on success.
 bool WriteWholeFile(const Text& path, const Bytes& data);
@@ -113,40 +119,14 @@ int64_t ReadFull(int32_t file, std::uint8_t* out, size_t size);
 // early end.
 bool ReadExactly(int32_t file, std::uint8_t* out, size_t size);
 
-// Owns a file number (0: none) and closes it when it goes. Moving hands the
-// number over; copying is not allowed (two owners would close it twice).
-class OpenedFile {
- public:
-  OpenedFile() = default;
-  explicit OpenedFile(int32_t number) : number_(number) {}
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-  OpenedFile(OpenedFile&& other) noexcept : number_(other.number_) { other.number_ = 0; }
-  OpenedFile& operator=(OpenedFile&& other) noexcept {
-    if (this != &other) {
-      reset();
-      number_ = other.number_;
-      other.number_ = 0;
-    }
-    return *this;
-  }
-  ~OpenedFile() { reset(); }
-  int32_t get() const { return number_; }
-  explicit operator bool() const { return number_ != 0; }
-  // Closes the file now; the owner is left with none.
-  void reset() {
-    if (number_ != 0) CloseFile(number_);
-    number_ = 0;
-  }
-  // Gives up the number without closing it (the caller now owns it).
-  [[nodiscard]] int32_t release() {
-    const int32_t number = number_;
-    number_ = 0;
-    return number;
-  }
-
- private:
-  int32_t number_ = 0;
+// Owns a file number (0: none) and closes it when it goes: the one
+// move-only owner with the open-file table's release function.
+struct FileNumberTraits {
+  using Handle = int32_t;
+  static Handle Invalid() { return 0; }
+  static bool IsValid(Handle number) { return number != 0; }
+  static void Close(Handle number) { CloseFile(number); }
 };
+using OpenedFile = ScopedHandle<FileNumberTraits>;
 
 }  // namespace rt

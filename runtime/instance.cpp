@@ -6,6 +6,19 @@
 namespace rt {
 
 Text InstanceLockName(const Text& folder) {
+  const std::optional<FileFacts> facts = ReadFileFacts(folder);
+  return facts.has_value() ? InstanceLockNameOf(facts->identity) : InstanceLockNameOfPath(folder);
+}
+
+Text InstanceLockNameOf(const FileIdentity& folder) {
+  char text[64];
+  std::snprintf(text, sizeof text, "updater-folder-%016llx-%016llx",
+                static_cast<unsigned long long>(folder.volume_serial),
+                static_cast<unsigned long long>(folder.file_index));
+  return text;
+}
+
+Text InstanceLockNameOfPath(const Text& folder) {
   // The path folded character by character: a GBK pair is kept as it is (its
   // trail byte may look like an ASCII letter or "\"), "/" is read as "\".
   std::string folded;

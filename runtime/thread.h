@@ -15,6 +15,11 @@ bool StartThread(ThreadRoutine routine, void* parameter = nullptr, ThreadHandle*
 bool KillThread(ThreadHandle handle);
 // Waits for the thread to end (used by tests and tools); true when it ended.
 bool JoinThread(ThreadHandle handle, uint32_t timeout_ms);
+// The same wait, delivering the calling thread's window messages all the
+// while, so that a window thread waiting for a worker stays answering (its
+// close button included). kWaitForever waits until the thread ends.
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+bool JoinThreadWithEvents(ThreadHandle handle, uint32_t timeout_ms);
 // Releases a handle kept by StartThread.
 void CloseThreadHandle(ThreadHandle handle);
 

@@ -1,49 +1,31 @@
 // A small HTTP/1.0 client standing in for the operating system's HTTP
-// service: one GET, the whole body, bounded connect and receive time-outs, a
-// deadline for the whole fetch and a cap on the body.
+// service: one GET, the whole body, bounded connect and receive waits, the
+// stall rule of FetchWatch over the head and the body, and a cap on the body.
+// The steps: open (connect), send, read the head, read the body.
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <string>
 
 #include "runtime/fetch.h"
 #include "runtime/fetch_url.h"
+#include "runtime/fetch_watch.h"
+#include "runtime/posix/unique_fd.h"
+#include "runtime/process.h"
 
 namespace rt {
 namespace {
 
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
+constexpr size_t kReadChunk = 16384;
 
-using Clock = std::chrono::steady_clock;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Milliseconds left before `deadline`, at most `cap`, 0 when it has passed.
-int Remaining(Clock::time_point deadline, int cap) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left < cap ? static_cast<int>(left) : cap;
-}
-
+// Waits at most `timeout_ms` for `events`; false when it ran out.
 bool WaitFor(int fd, short events, int timeout_ms) {
   if (timeout_ms <= 0) return false;
   struct pollfd p = {fd, events, 0};
@@ -52,35 +34,6 @@ bool WaitFor(int fd, short events, int timeout_ms) {
     r = ::poll(&p, 1, timeout_ms);
   } while (r < 0 && errno == EINTR);
   return r > 0;
-}
-
-int ConnectWithTimeout(const UrlParts& url, int timeout_ms) {
-  struct addrinfo hints = {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* found = nullptr;
-  std::string port = std::to_string(url.port);
-  if (::getaddrinfo(url.host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return -1;
-  int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    ::freeaddrinfo(found);
-    return -1;
-  }
-  int flags = ::fcntl(fd, F_GETFL);
-  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  int r = ::connect(fd, found->ai_addr, found->ai_addrlen);
-  ::freeaddrinfo(found);
-  if (r != 0) {
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (errno != EINPROGRESS || !WaitFor(fd, POLLOUT, timeout_ms) ||
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
-      ::close(fd);
-      return -1;
-    }
-  }
-  ::fcntl(fd, F_SETFL, flags);
-  return fd;
 }
 
 std::string Lower(std::string text) {
@@ -114,6 +67,123 @@ long long ContentLengthOf(const std::string& head) {
   return digits == 0 ? -1 : value;
 }
 
+// Step 1: the connection, within the connect time-out.
+FetchOutcome Open(const UrlParts& url, const FetchLimits& limits, UniqueFd* out) {
+  struct addrinfo hints = {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = nullptr;
+  const std::string port = std::to_string(url.port);
+  if (::getaddrinfo(url.host.c_str(), port.c_str(), &hints, &found) != 0 || !found) return FetchOutcome::kUnreachable;
+  UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) {
+    ::freeaddrinfo(found);
+    return FetchOutcome::kUnreachable;
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
+  const int r = ::connect(fd.get(), found->ai_addr, found->ai_addrlen);
+  ::freeaddrinfo(found);
+  if (r != 0) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (errno != EINPROGRESS || !WaitFor(fd.get(), POLLOUT, limits.connect_timeout_ms) ||
+        ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+      return FetchOutcome::kUnreachable;
+    }
+  }
+  ::fcntl(fd.get(), F_SETFL, flags);
+  *out = std::move(fd);
+  return FetchOutcome::kOk;
+}
+
+// Step 2: the request, a plain HTTP/1.0 GET.
+FetchOutcome Send(int fd, const UrlParts& url, const FetchLimits& limits) {
+  const std::string request = "GET " + url.path + " HTTP/1.0\r\nHost: " + url.host +
+                              (url.port != 80 ? ":" + std::to_string(url.port) : std::string()) +
+                              "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+                              "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
+  // Bounded: every round sends at least a byte or ends.
+  for (size_t sent = 0; sent < request.size();) {
+    if (!WaitFor(fd, POLLOUT, limits.receive_timeout_ms)) return FetchOutcome::kTimedOut;
+    const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return FetchOutcome::kCutShort;
+    sent += static_cast<size_t>(n);
+  }
+  return FetchOutcome::kOk;
+}
+
+// One receive, waiting as long as the receive time-out and the stall window
+// allow: the count received (0 at the end of the answer), or the failure.
+// Bounded: a wait that runs out either ends the fetch or starts a new stall
+// window, which only a window that had enough bytes can.
+FetchOutcome Receive(int fd, const FetchLimits& limits, FetchWatch& watch, char* buffer, size_t size,
+                     size_t* got) {
+  for (;;) {
+    const uint32_t window_left = watch.MsLeft(TickCount());
+    const bool by_timeout = static_cast<uint32_t>(limits.receive_timeout_ms) <= window_left;
+    if (WaitFor(fd, POLLIN, by_timeout ? limits.receive_timeout_ms : static_cast<int>(window_left))) {
+      const ssize_t n = ::recv(fd, buffer, size, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return FetchOutcome::kCutShort;
+      *got = static_cast<size_t>(n);
+      return FetchOutcome::kOk;
+    }
+    if (watch.Stalled(0, TickCount())) return FetchOutcome::kStalled;
+    if (by_timeout) return FetchOutcome::kTimedOut;
+  }
+}
+
+// Step 3: the answer's head, within the head's window. The bytes that came
+// with it after the blank line start `body`.
+FetchOutcome ReadHead(int fd, const FetchLimits& limits, FetchWatch& watch, FetchResult* result,
+                      long long* announced, Bytes* body) {
+  std::string head;
+  char buffer[kReadChunk];
+  // Bounded: every round ends, or receives, with the head capped; the stall
+  // rule ends a head that trickles.
+  for (;;) {
+    size_t n = 0;
+    const FetchOutcome got = Receive(fd, limits, watch, buffer, sizeof buffer, &n);
+    if (got != FetchOutcome::kOk) return got;
+    if (n == 0) return FetchOutcome::kCutShort;
+    head.append(buffer, n);
+    const size_t end = head.find("\r\n\r\n");
+    if (end == std::string::npos) {
+      if (head.size() > kMaxHeaderBytes) return FetchOutcome::kCutShort;
+      if (watch.Stalled(0, TickCount())) return FetchOutcome::kStalled;
+      continue;
+    }
+    watch.HeadArrived(TickCount());
+    result->status = StatusOf(head);
+    if (result->status < 200 || result->status > 299) return FetchOutcome::kHttpError;
+    *announced = ContentLengthOf(head);
+    if (*announced > static_cast<long long>(limits.max_body_bytes)) return FetchOutcome::kTooLarge;
+    body->assign(head.begin() + static_cast<std::ptrdiff_t>(end + 4), head.end());
+    return FetchOutcome::kOk;
+  }
+}
+
+// Step 4: the body, up to the announced length or the end of the
+// connection, capped.
+FetchOutcome ReadBody(int fd, const FetchLimits& limits, FetchWatch& watch, long long announced, Bytes* body) {
+  char buffer[kReadChunk];
+  // Bounded: every round ends, or receives and is counted against the cap
+  // and the stall rule.
+  for (;;) {
+    if (body->size() > limits.max_body_bytes) return FetchOutcome::kTooLarge;
+    if (announced >= 0 && static_cast<long long>(body->size()) >= announced) break;
+    size_t n = 0;
+    const FetchOutcome got = Receive(fd, limits, watch, buffer, sizeof buffer, &n);
+    if (got != FetchOutcome::kOk) return got;
+    if (n == 0) break;
+    body->insert(body->end(), buffer, buffer + n);
+    if (watch.Stalled(static_cast<int64_t>(n), TickCount())) return FetchOutcome::kStalled;
+  }
+  if (announced >= 0 && static_cast<long long>(body->size()) != announced) return FetchOutcome::kCutShort;
+  return FetchOutcome::kOk;
+}
+
 }  // namespace
 
 FetchResult FetchUrl(const Text& url, const FetchLimits& limits) {
@@ -123,85 +193,18 @@ FetchResult FetchUrl(const Text& url, const FetchLimits& limits) {
     result.outcome = FetchOutcome::kBadUrl;
     return result;
   }
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.deadline_ms);
-  Fd fd(ConnectWithTimeout(parts, Remaining(deadline, limits.connect_timeout_ms)));
-  if (fd.get() < 0) {
-    result.outcome = FetchOutcome::kUnreachable;
-    return result;
-  }
-
-  std::string request = "GET " + parts.path + " HTTP/1.0\r\nHost: " + parts.host +
-                        (parts.port != 80 ? ":" + std::to_string(parts.port) : std::string()) +
-                        "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
-                        "Accept: */*\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
-  size_t sent = 0;
-  result.outcome = FetchOutcome::kTimedOut;
-  while (sent < request.size()) {
-    if (!WaitFor(fd.get(), POLLOUT, Remaining(deadline, limits.receive_timeout_ms))) return result;
-    ssize_t n = ::send(fd.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) {
-      result.outcome = FetchOutcome::kCutShort;
-      return result;
-    }
-    sent += static_cast<size_t>(n);
-  }
-
-  // Bounded: every round waits at most the receive time-out and the whole
-  // loop ends at the deadline; the stored bytes are capped.
-  std::string head;
-  Bytes body;
-  bool head_done = false;
+  UniqueFd fd;
+  result.outcome = Open(parts, limits, &fd);
+  if (result.outcome != FetchOutcome::kOk) return result;
+  result.outcome = Send(fd.get(), parts, limits);
+  if (result.outcome != FetchOutcome::kOk) return result;
+  FetchWatch watch(limits, TickCount());
   long long announced = -1;
-  char buffer[16384];
-  for (;;) {
-    if (!WaitFor(fd.get(), POLLIN, Remaining(deadline, limits.receive_timeout_ms))) {
-      result.outcome = FetchOutcome::kTimedOut;
-      return result;
-    }
-    ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result.outcome = FetchOutcome::kCutShort;
-      return result;
-    }
-    if (n == 0) break;
-    if (!head_done) {
-      head.append(buffer, static_cast<size_t>(n));
-      const size_t end = head.find("\r\n\r\n");
-      if (end == std::string::npos) {
-        if (head.size() > kMaxHeaderBytes) {
-          result.outcome = FetchOutcome::kCutShort;
-          return result;
-        }
-        continue;
-      }
-      head_done = true;
-      result.status = StatusOf(head);
-      if (result.status < 200 || result.status > 299) {
-        result.outcome = FetchOutcome::kHttpError;
-        return result;
-      }
-      announced = ContentLengthOf(head);
-      if (announced > static_cast<long long>(limits.max_body_bytes)) {
-        result.outcome = FetchOutcome::kTooLarge;
-        return result;
-      }
-      body.assign(head.begin() + static_cast<std::ptrdiff_t>(end + 4), head.end());
-      std::string().swap(head);
-    } else {
-      body.insert(body.end(), buffer, buffer + n);
-    }
-    if (body.size() > limits.max_body_bytes) {
-      result.outcome = FetchOutcome::kTooLarge;
-      return result;
-    }
-  }
-  if (!head_done || (announced >= 0 && static_cast<long long>(body.size()) != announced)) {
-    result.outcome = FetchOutcome::kCutShort;
-    return result;
-  }
-  result.outcome = FetchOutcome::kOk;
-  result.body.swap(body);
+  Bytes body;
+  result.outcome = ReadHead(fd.get(), limits, watch, &result, &announced, &body);
+  if (result.outcome != FetchOutcome::kOk) return result;
+  result.outcome = ReadBody(fd.get(), limits, watch, announced, &body);
+  if (result.outcome == FetchOutcome::kOk) result.body.swap(body);
   return result;
 }
 

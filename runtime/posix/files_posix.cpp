@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,12 @@
 #include "runtime/file_access.h"
 #include "runtime/files.h"
 #include "runtime/posix/path_posix.h"
+#include "runtime/posix/unique_fd.h"
+#include "runtime/system_error.h"
+
+// Sizes and offsets are 64-bit on every build, 32-bit ones included (the
+// runtime is compiled with _FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "64-bit file offsets");
 
 namespace rt {
 
@@ -83,23 +90,23 @@ int FdOf(int32_t file) {
 
 Bytes ReadWholeFile(const Text& path) {
   if (path.empty()) return Bytes();
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Bytes();
+  const UniqueFd fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Bytes();
   Bytes out;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (!FitsInMemory(st.st_size)) return Bytes();
+    out.reserve(static_cast<size_t>(st.st_size));
+  }
   std::uint8_t buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      out.clear();
-      break;
-    }
+    if (n < 0) return Bytes();
     if (n == 0) break;
+    if (!FitsInMemory(static_cast<int64_t>(out.size()) + n)) return Bytes();
     out.insert(out.end(), buffer, buffer + n);
   }
-  ::close(fd);
   return out;
 }
 
@@ -109,10 +116,12 @@ bool WriteWholeFile(const Text& path, const Bytes& first, const Bytes& second) {
   if (path.empty()) return false;
   std::string native = NativePath(path);
   if (IsOpen(native)) return false;  // exclusive writing
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, first.data(), first.size()) && WriteAll(fd, second.data(), second.size());
-  return (::close(fd) == 0) && ok;
+  UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return false;
+  if (!WriteAll(fd.get(), first.data(), first.size()) || !WriteAll(fd.get(), second.data(), second.size()))
+    return false;
+  // A delayed write error (a full disk on some file systems) shows at close.
+  return ::close(fd.release()) == 0;
 }
 
 bool FileExists(const Text& path) {
@@ -124,11 +133,6 @@ int64_t FileSize64(const Text& path) {
   struct stat st;
   if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return -1;
   return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
-}
-
-int32_t FileSize(const Text& path) {
-  int64_t size = FileSize64(path);
-  return size < 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
 }
 
 bool RemoveFile(const Text& path) {
@@ -144,38 +148,29 @@ bool RemoveFile(const Text& path) {
 
 bool CopyFile(const Text& from, const Text& to) {
   std::string src = NativePath(from), dst = NativePath(to);
-  int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  const UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return false;
   struct stat st;
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || IsOpen(dst)) {
-    ::close(in);
+  if (::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (IsOpen(dst)) {
+    errno = EBUSY;  // held open, as Windows reports a sharing violation
     return false;
   }
   struct stat dst_st;
   if (::stat(dst.c_str(), &dst_st) == 0 && dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino) {
-    ::close(in);
     return false;  // copying a file onto itself
   }
-  int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
+  UniqueFd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
+  if (!out) return false;
   std::vector<std::uint8_t> buffer(kCopyChunk);
-  bool ok = true;
   for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-      ok = false;
-      break;
-    }
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (!WriteAll(out.get(), buffer.data(), static_cast<size_t>(n))) return false;
   }
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  return ok;
+  return ::close(out.release()) == 0;
 }
 
 bool MoveFile(const Text& from, const Text& to) {
@@ -347,20 +342,49 @@ void CloseFile(int32_t file) {
 
 // ---- Write probes -----------------------------------------------------------
 
+namespace {
+
+// A write refused for want of room says so; any other refusal is a denial.
+AccessCheck WriteRefused(int error) {
+  const uint32_t code = static_cast<uint32_t>(error);
+  return AccessCheck{IsDiskFullError(code) ? WriteAccess::kDiskFull : WriteAccess::kDenied, code};
+}
+
+}  // namespace
+
 AccessCheck ProbeFolderWritable(const Text& folder) {
   const std::string path = NativePath(folder.empty() ? Text(kProbeFileName) : folder + "\\" + kProbeFileName);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return WriteRefused(errno);
   const char byte = 0;
-  const bool written = ::write(fd, &byte, 1) == 1;
+  // Written through to the disk: a file system that reserves room only when
+  // data goes out (tmpfs does at once, others at the flush) must say now.
+  const bool written = ::write(fd.get(), &byte, 1) == 1 && ::fsync(fd.get()) == 0;
   const int write_error = errno;
-  ::close(fd);
-  if (!written) {
+  const bool closed = ::close(fd.release()) == 0;
+  const int close_error = errno;
+  if (!written || !closed) {
     ::unlink(path.c_str());
-    return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(write_error)};
+    return WriteRefused(!written ? write_error : close_error);
   }
   if (::unlink(path.c_str()) != 0) return AccessCheck{WriteAccess::kDenied, static_cast<uint32_t>(errno)};
   return AccessCheck{};
+}
+
+int64_t FreeDiskSpace(const Text& folder) {
+  struct statvfs vfs;
+  if (::statvfs(folder.empty() ? "." : NativePath(folder).c_str(), &vfs) != 0) return -1;
+  // f_bavail: the blocks an unprivileged user may still take.
+  const uint64_t blocks = vfs.f_bavail, block_size = vfs.f_frsize;
+  if (block_size != 0 && blocks > static_cast<uint64_t>(INT64_MAX) / block_size) return INT64_MAX;
+  return static_cast<int64_t>(blocks * block_size);
+}
+
+EntryKind EntryKindOf(const Text& path) {
+  struct stat st;
+  if (path.empty() || ::lstat(NativePath(path).c_str(), &st) != 0) return EntryKind::kNothing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+  return S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 AccessCheck ProbeReplaceable(const Text& path) {

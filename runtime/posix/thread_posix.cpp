@@ -56,6 +56,13 @@ bool JoinThread(ThreadHandle handle, uint32_t timeout_ms) {
   return pthread_timedjoin_np(static_cast<pthread_t>(handle), nullptr, &deadline) == 0;
 }
 
+// No window messages here: a plain wait.
+bool JoinThreadWithEvents(ThreadHandle handle, uint32_t timeout_ms) {
+  if (handle == 0) return false;
+  if (timeout_ms == kWaitForever) return pthread_join(static_cast<pthread_t>(handle), nullptr) == 0;
+  return JoinThread(handle, timeout_ms);
+}
+
 void CloseThreadHandle(ThreadHandle handle) {
   if (handle != 0) pthread_detach(static_cast<pthread_t>(handle));
 }

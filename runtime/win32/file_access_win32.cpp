@@ -1,6 +1,7 @@
 #include "runtime/win32/win.h"
 
 #include "runtime/file_access.h"
+#include "runtime/system_error.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
@@ -9,7 +10,10 @@ namespace {
 
 AccessCheck Failed(WriteAccess access, DWORD error) { return AccessCheck{access, static_cast<uint32_t>(error)}; }
 
-bool IsSharingError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+// A write refused for want of room says so; any other refusal is a denial.
+AccessCheck WriteRefused(DWORD error) {
+  return Failed(IsDiskFullError(error) ? WriteAccess::kDiskFull : WriteAccess::kDenied, error);
+}
 
 }  // namespace
 
@@ -18,18 +22,35 @@ AccessCheck ProbeFolderWritable(const Text& folder) {
   {
     UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
                                nullptr));
-    if (!h.valid()) return Failed(WriteAccess::kDenied, GetLastError());
+    if (!h) return WriteRefused(GetLastError());
     const char byte = 0;
     DWORD written = 0;
     if (!WriteFile(h.get(), &byte, 1, &written, nullptr) || written != 1) {
       const DWORD error = GetLastError();
       h = UniqueHandle();
       DeleteFileW(path.c_str());
-      return Failed(WriteAccess::kDenied, error);
+      return WriteRefused(error);
     }
   }
   if (!DeleteFileW(path.c_str())) return Failed(WriteAccess::kDenied, GetLastError());
   return AccessCheck{};
+}
+
+int64_t FreeDiskSpace(const Text& folder) {
+  // Quotas count: the room available to this user, not the disk's own.
+  ULARGE_INTEGER available;
+  const std::wstring wide = Wide(folder.empty() || folder.back() == '\\' ? folder : folder + "\\");
+  if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : wide.c_str(), &available, nullptr, nullptr)) return -1;
+  return available.QuadPart > static_cast<ULONGLONG>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(available.QuadPart);
+}
+
+EntryKind EntryKindOf(const Text& path) {
+  if (path.empty()) return EntryKind::kNothing;
+  // GetFileAttributesW does not follow a reparse point at the end of a path.
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::kNothing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 AccessCheck ProbeReplaceable(const Text& path) {
@@ -38,7 +59,7 @@ AccessCheck ProbeReplaceable(const Text& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return AccessCheck{};
-    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+    return Failed(IsInUseError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failed(WriteAccess::kDenied, ERROR_DIRECTORY);
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
@@ -47,9 +68,9 @@ AccessCheck ProbeReplaceable(const Text& path) {
   }
   UniqueHandle h(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h.valid()) {
+  if (!h) {
     const DWORD error = GetLastError();
-    return Failed(IsSharingError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
+    return Failed(IsInUseError(error) ? WriteAccess::kInUse : WriteAccess::kDenied, error);
   }
   return AccessCheck{};
 }

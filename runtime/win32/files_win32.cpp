@@ -3,6 +3,7 @@
 
 #include <map>
 #include <mutex>  // std::lock_guard
+#include <vector>
 
 #include "runtime/files.h"
 #include "runtime/win32/slim_lock.h"
@@ -16,10 +17,8 @@ constexpr DWORD kReadChunk = 1 << 20;
 
 bool FindEntry(const Text& path, WIN32_FIND_DATAW* data) {
   if (path.empty()) return false;
-  HANDLE find = FindFirstFileW(Wide(path).c_str(), data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  FindClose(find);
-  return true;
+  const FindHandle find(FindFirstFileW(Wide(path).c_str(), data));
+  return static_cast<bool>(find);
 }
 
 bool WriteAll(HANDLE h, const std::uint8_t* data, size_t size) {
@@ -47,24 +46,22 @@ HANDLE HandleOf(int32_t file) {
 
 Bytes ReadWholeFile(const Text& path) {
   if (path.empty()) return Bytes();
-  UniqueHandle h(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!h.valid()) return Bytes();
+  const UniqueHandle h(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!h) return Bytes();
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(h.get(), &size)) return Bytes();
+  if (!GetFileSizeEx(h.get(), &size) || !FitsInMemory(size.QuadPart)) return Bytes();
   Bytes out;
   out.reserve(static_cast<size_t>(size.QuadPart));
-  std::uint8_t* buffer = new std::uint8_t[kReadChunk];
+  std::vector<std::uint8_t> buffer(kReadChunk);
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(h.get(), buffer, kReadChunk, &n, nullptr)) {
-      out.clear();
-      break;
-    }
+    if (!ReadFile(h.get(), buffer.data(), kReadChunk, &n, nullptr)) return Bytes();
     if (n == 0) break;
-    out.insert(out.end(), buffer, buffer + n);
+    // The file may have grown since its size was taken.
+    if (!FitsInMemory(static_cast<int64_t>(out.size()) + n)) return Bytes();
+    out.insert(out.end(), buffer.data(), buffer.data() + n);
   }
-  delete[] buffer;
   return out;
 }
 
@@ -72,21 +69,15 @@ bool WriteWholeFile(const Text& path, const Bytes& data) { return WriteWholeFile
 
 bool WriteWholeFile(const Text& path, const Bytes& first, const Bytes& second) {
   if (path.empty()) return false;
-  UniqueHandle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  const UniqueHandle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                              nullptr));
-  if (!h.valid()) return false;
+  if (!h) return false;
   return WriteAll(h.get(), first.data(), first.size()) && WriteAll(h.get(), second.data(), second.size());
 }
 
 bool FileExists(const Text& path) {
   WIN32_FIND_DATAW data;
   return FindEntry(path, &data);
-}
-
-int32_t FileSize(const Text& path) {
-  WIN32_FIND_DATAW data;
-  if (!FindEntry(path, &data)) return -1;
-  return static_cast<int32_t>(data.nFileSizeLow);
 }
 
 int64_t FileSize64(const Text& path) {

@@ -1,9 +1,12 @@
 #include "runtime/win32/win.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "runtime/instance.h"
+#include "runtime/win32/file_facts_win32.h"
+#include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
 namespace rt {
@@ -31,22 +34,31 @@ namespace {
 
 struct WindowSearch {
   std::wstring folder;
+  std::optional<FileIdentity> identity;  // of `folder`, when it can be read
   std::wstring caption;
   HWND found = nullptr;
 };
 
 // The folder of a process's executable, without the trailing "\".
 std::wstring ProcessFolder(DWORD process_id) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
-  if (process == nullptr) return std::wstring();
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::wstring();
   wchar_t path[MAX_PATH * 4];
   DWORD size = sizeof path / sizeof path[0];
-  const BOOL ok = QueryFullProcessImageNameW(process, 0, path, &size);
-  CloseHandle(process);
-  if (!ok) return std::wstring();
+  if (!QueryFullProcessImageNameW(process.get(), 0, path, &size)) return std::wstring();
   std::wstring full(path, size);
   const size_t slash = full.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
+}
+
+// Whether `folder` is the searched one: by identity (another spelling or a
+// link to it is the same folder), by the path when an identity is missing.
+bool SameFolder(const WindowSearch& search, const std::wstring& folder) {
+  if (search.identity.has_value()) {
+    const std::optional<FileFacts> facts = ReadFileFactsWide(folder);
+    if (facts.has_value()) return facts->identity == *search.identity;
+  }
+  return CompareStringOrdinal(folder.c_str(), -1, search.folder.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM parameter) {
@@ -57,8 +69,7 @@ BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM parameter) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
   const std::wstring folder = ProcessFolder(process_id);
-  if (folder.empty() || CompareStringOrdinal(folder.c_str(), -1, search.folder.c_str(), -1, TRUE) != CSTR_EQUAL)
-    return TRUE;
+  if (folder.empty() || !SameFolder(search, folder)) return TRUE;
   search.found = window;
   return FALSE;
 }
@@ -70,6 +81,8 @@ bool BringProgramWindowToFront(const Text& folder, const Text& caption) {
   search.folder = Wide(folder);
   while (!search.folder.empty() && (search.folder.back() == L'\\' || search.folder.back() == L'/'))
     search.folder.pop_back();
+  const std::optional<FileFacts> facts = ReadFileFactsWide(search.folder);
+  if (facts.has_value()) search.identity = facts->identity;
   search.caption = Wide(caption);
   EnumWindows(OnTopLevelWindow, reinterpret_cast<LPARAM>(&search));
   if (search.found == nullptr) return false;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "runtime/process.h"
+#include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 #include "runtime/win32/win.h"
 
@@ -84,12 +85,11 @@ bool RunProgram(const Text& command_line, bool wait, int32_t show_mode) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return false;
+  const UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
   if (wait)
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(process_handle.get(), INFINITE);
   else
-    WaitForInputIdle(process.hProcess, kInputIdleWaitMs);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+    WaitForInputIdle(process_handle.get(), kInputIdleWaitMs);
   return true;
 }
 

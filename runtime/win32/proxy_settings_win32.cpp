@@ -2,6 +2,7 @@
 
 #include "runtime/encoding.h"
 #include "runtime/proxy_settings.h"
+#include "runtime/scoped_handle.h"
 #include "runtime/win32/win.h"
 
 namespace rt {
@@ -11,21 +12,13 @@ constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentV
 // Longest string value read; a longer one is taken as absent.
 constexpr DWORD kMaxValueBytes = 16384;
 
-// Closes a registry key when it goes.
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle key) { return key != nullptr; }
+  static void Close(Handle key) { RegCloseKey(key); }
 };
+using RegistryKey = ScopedHandle<RegistryKeyTraits>;
 
 Text ReadString(HKEY key, const wchar_t* name) {
   DWORD type = 0;
@@ -60,7 +53,7 @@ constexpr DWORD kMaxRecordBytes = 4096;
 
 bool ReadAutoDetect() {
   RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
   BYTE record[kMaxRecordBytes];
   DWORD type = 0;
   DWORD size = sizeof record;
@@ -79,7 +72,7 @@ bool ReadAutoDetect() {
 ProxySettings ReadUserProxySettings() {
   ProxySettings settings;
   RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) {
     return settings;
   }
   settings.enabled = ReadFlag(key.get(), L"ProxyEnable");

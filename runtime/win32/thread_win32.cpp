@@ -1,3 +1,4 @@
+#include "runtime/process.h"
 #include "runtime/thread.h"
 #include "runtime/win32/win.h"
 
@@ -39,6 +40,24 @@ bool KillThread(ThreadHandle handle) {
 
 bool JoinThread(ThreadHandle handle, uint32_t timeout_ms) {
   return handle != 0 && WaitForSingleObject(reinterpret_cast<HANDLE>(handle), timeout_ms) == WAIT_OBJECT_0;
+}
+
+bool JoinThreadWithEvents(ThreadHandle handle, uint32_t timeout_ms) {
+  if (handle == 0) return false;
+  const HANDLE thread = reinterpret_cast<HANDLE>(handle);
+  const DWORD start = GetTickCount();
+  // Bounded by the time-out: every round dispatches what is queued and waits
+  // for the thread, a new message or the time left.
+  for (;;) {
+    ProcessEvents();
+    DWORD wait = INFINITE;
+    if (timeout_ms != kWaitForever) {
+      const DWORD elapsed = GetTickCount() - start;
+      if (elapsed >= timeout_ms) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+      wait = timeout_ms - elapsed;
+    }
+    if (MsgWaitForMultipleObjects(1, &thread, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0) return true;
+  }
 }
 
 void CloseThreadHandle(ThreadHandle handle) {

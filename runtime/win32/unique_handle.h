@@ -1,39 +1,28 @@
 #pragma once
-// Move-only owner of a kernel handle (CloseHandle).
+// Owners of the kernel's handles: UniqueHandle (CloseHandle) for files,
+// processes, threads, events and mutexes, and FindHandle (FindClose) for a
+// directory search. Both are ScopedHandle, the one move-only owner.
+#include "runtime/scoped_handle.h"
 #include "runtime/win32/win.h"
 
 namespace rt {
 
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE h) : h_(h) {}
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.h_) { other.h_ = nullptr; }
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      h_ = other.h_;
-      other.h_ = nullptr;
-    }
-    return *this;
-  }
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  [[nodiscard]] HANDLE release() {
-    HANDLE h = h_;
-    h_ = nullptr;
-    return h;
-  }
-  void reset() {
-    if (valid()) CloseHandle(h_);
-    h_ = nullptr;
-  }
-
- private:
-  HANDLE h_ = nullptr;
+// CreateFile and a few others say "none" with INVALID_HANDLE_VALUE, most
+// other calls with a null handle: neither is closed.
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { CloseHandle(h); }
 };
+using UniqueHandle = ScopedHandle<KernelHandleTraits>;
+
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { FindClose(h); }
+};
+using FindHandle = ScopedHandle<FindHandleTraits>;
 
 }  // namespace rt

@@ -81,6 +81,7 @@ class FlowTest : public ::testing::Test {
       return true;
     };
     flow_.services.utc_day = [this] { return today_; };
+    flow_.services.find_link = rt::FindLinkBelow;
     flow_.services.free_disk_space = [](const rt::Text&) { return int64_t{-1}; };
     // One transfer: the order of requests is the list's. Tests of several
     // transfers set more.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "app/disk_full.h"
+#include "app/flow.h"
 #include "app/program_start.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
+#include "runtime/system_error.h"
 #include "tests/support/temp_folder.h"
 
 using namespace app;
@@ -13,16 +16,29 @@ namespace {
 struct Started {
   std::vector<rt::Text> command_lines;
   int windows_loaded = 0;
+  std::vector<rt::Text> messages;  // "caption|text|flags"
+  std::vector<rt::Text> log;
 };
 
+StartSteps Steps(Started& s) {
+  StartSteps steps;
+  steps.run_program = [&s](const rt::Text& line) {
+    s.command_lines.push_back(line);
+    return true;
+  };
+  steps.load_window = [&s] { ++s.windows_loaded; };
+  steps.copy_file = rt::CopyFile;
+  steps.free_disk_space = [](const rt::Text&) { return int64_t{1} << 40; };
+  steps.show_message = [&s](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
+    s.messages.push_back(caption + "|" + text + "|" + std::to_string(flags));
+    return 0;
+  };
+  steps.log = [&s](const rt::Text& line) { s.log.push_back(line); };
+  return steps;
+}
+
 StartRole Start(const rt::TextArray& args, const rt::Text& dir, const rt::Text& exe, Globals& g, Started& s) {
-  return ProgramStart(
-      args, dir, exe, g,
-      [&s](const rt::Text& line) {
-        s.command_lines.push_back(line);
-        return true;
-      },
-      [&s] { ++s.windows_loaded; });
+  return ProgramStart(args, dir, exe, g, Steps(s));
 }
 
 }  // namespace
@@ -48,8 +64,120 @@ TEST(Startup, LauncherRewritesTheCopyAndStartsItQuoted) {
     EXPECT_EQ(seen, (rt::TextArray{"gxin", exe}));
     EXPECT_EQ(s.command_lines[0], "\"" + dir + "\\update.dat\" gxin \"" + exe + "\"");
     EXPECT_EQ(s.windows_loaded, 0);
+    EXPECT_TRUE(s.messages.empty());
     EXPECT_TRUE(g.GameTitle.empty());
   }
+}
+
+#ifdef _WIN32
+constexpr uint32_t kDiskFullError = 112;  // ERROR_DISK_FULL
+constexpr uint32_t kDeniedError = 5;      // ERROR_ACCESS_DENIED
+constexpr uint32_t kInUseError = 32;      // ERROR_SHARING_VIOLATION
+#else
+constexpr uint32_t kDiskFullError = ENOSPC;
+constexpr uint32_t kDeniedError = EACCES;
+constexpr uint32_t kInUseError = EBUSY;
+#endif
+
+// A copy that is not whole never runs: it goes, and a message box says
+// whether the disk is full (with the room still needed when known) or the
+// copy failed otherwise.
+TEST(Startup, ACopyThatIsNotWholeNeverRuns) {
+  const rt::Text image = "launcher image, 32 bytes long...";
+  const int64_t kNeeded = static_cast<int64_t>(image.size());
+  struct Case {
+    const char* what;
+    bool copy_reports_success;
+    rt::Text written;  // what the copy leaves in update.dat
+    uint32_t error;    // the system's error after a failed copy
+    int64_t free;      // free room after the broken copy is gone
+    rt::Text text;
+  } const cases[] = {
+      {"disk full, said by the system", false, image.substr(0, 10), kDiskFullError, 12,
+       DiskFullText(kNeeded - 12)},
+      {"cut short, told by the room left", true, image.substr(0, 10), 0, 20, DiskFullText(kNeeded - 20)},
+      {"disk full, room unknown", false, "", kDiskFullError, -1, kTextDiskFull},
+      {"the same size, other bytes", true, rt::Text(image.size(), 'x'), 0, int64_t{1} << 40, kTextCopyFailed},
+      {"refused for another reason", false, "", kDeniedError, int64_t{1} << 40, kTextCopyFailed},
+      {"cut short, room unknown", true, image.substr(0, 10), 0, -1, kTextCopyFailed},
+  };
+  const testsupport::TempFolder dir("startup copy");
+  const rt::Text exe = "启动 器.exe";
+  ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\" + exe, rt::ToBytes(image)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Globals g;
+    Started s;
+    StartSteps steps = Steps(s);
+    steps.copy_file = [&c](const rt::Text&, const rt::Text& to) {
+      if (!c.written.empty()) {
+        EXPECT_TRUE(rt::WriteWholeFile(to, rt::ToBytes(c.written)));
+      }
+      rt::SetLastSystemError(c.error);
+      return c.copy_reports_success;
+    };
+    steps.free_disk_space = [&c](const rt::Text&) { return c.free; };
+    EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, steps), StartRole::kCopyFailed);
+    EXPECT_TRUE(s.command_lines.empty());
+    EXPECT_FALSE(rt::FileExists(dir.path() + "\\update.dat"));
+    ASSERT_EQ(s.messages.size(), 1u);
+    EXPECT_EQ(s.messages[0], rt::Text(kCaptionError) + "|" + c.text + "|16");
+    ASSERT_EQ(s.log.size(), 1u);
+    EXPECT_EQ(s.log[0].find("launcher: "), 0u) << s.log[0];
+  }
+}
+
+// update.dat held open by the updater that runs from it (a second launcher
+// started at once): it can be neither removed nor rewritten, and it is whole
+// since it runs; it is started as it is, as before.
+TEST(Startup, AnUpdateDatInUseIsStartedAsItIs) {
+  const testsupport::TempFolder dir("startup in use");
+  const rt::Text exe = "launcher.exe";
+  const rt::Text copy = dir.path() + "\\update.dat";
+  ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\" + exe, rt::ToBytes(rt::Text("new launcher image"))));
+  ASSERT_TRUE(rt::WriteWholeFile(copy, rt::ToBytes(rt::Text("running"))));
+  Globals g;
+  Started s;
+  {
+    const rt::OpenedFile running(rt::OpenFile(copy, rt::kModeRead, rt::kShareExclusive));
+    ASSERT_TRUE(running);
+    EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, Steps(s)), StartRole::kLauncher);
+  }
+  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(dir.path(), exe)});
+  EXPECT_TRUE(s.messages.empty());
+  EXPECT_EQ(rt::ReadWholeFile(copy), rt::ToBytes(rt::Text("running")));
+
+  // The same error with no update.dat left: nothing to start, the copy failed.
+  ASSERT_TRUE(rt::RemoveFile(copy));
+  Started failed;
+  StartSteps steps = Steps(failed);
+  steps.copy_file = [](const rt::Text&, const rt::Text&) {
+    rt::SetLastSystemError(kInUseError);
+    return false;
+  };
+  EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, steps), StartRole::kCopyFailed);
+  EXPECT_TRUE(failed.command_lines.empty());
+  EXPECT_EQ(failed.messages.size(), 1u);
+}
+
+// update.dat started without arguments is the launcher itself: nothing to
+// copy, it starts itself as the updater.
+TEST(Startup, TheCopyStartedAsALauncherStartsItself) {
+  const testsupport::TempFolder dir("startup self");
+  ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\update.dat", rt::ToBytes(rt::Text("launcher image"))));
+  Globals g;
+  Started s;
+  StartSteps steps = Steps(s);
+  int copies = 0;
+  steps.copy_file = [&copies](const rt::Text&, const rt::Text&) {
+    ++copies;
+    return false;
+  };
+  EXPECT_EQ(ProgramStart({}, dir.path(), "update.dat", g, steps), StartRole::kLauncher);
+  EXPECT_EQ(copies, 0);
+  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(dir.path(), "update.dat")});
+  EXPECT_EQ(rt::ReadWholeFile(dir.path() + "\\update.dat"), rt::ToBytes(rt::Text("launcher image")));
+  EXPECT_TRUE(s.messages.empty());
 }
 
 TEST(Startup, UpdaterRoleFillsTheSettingsAndLoadsTheWindow) {

@@ -10,22 +10,30 @@ namespace {
 
 rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 
-TEST(UpdateLog, TrimmingDropsTheOlderHalfInWholeLines) {
-  const rt::Text line = "0123456789\r\n";  // 12 bytes
-  rt::Text content;
-  for (int i = 0; i < 10; ++i) content += line;
+TEST(UpdateLog, WhatStaysOfTheTailIsWholeLines) {
+  const rt::Text nul(1, '\0');
   struct Case {
-    int64_t max;
-    size_t kept_lines;
-  } const cases[] = {{120, 10}, {200, 10}, {119, 5}, {60, 5}};
+    rt::Text tail;
+    bool starts_a_line;
+    rt::Text kept;
+  } const cases[] = {
+      {"", true, ""},
+      {"", false, ""},
+      {"a\r\nb\r\n", true, "a\r\nb\r\n"},        // the file's first byte starts a line
+      {"a\r\nb\r\n", false, "b\r\n"},            // a cut line goes
+      {"\r\nb\r\n", false, "b\r\n"},
+      {"no line end", false, ""},
+      {nul + nul + nul + "t new\r\n", false, "t new\r\n"},  // a hole before the newest line
+      {"t a\r\n" + nul + nul + "t b\r\n", true, "t a\r\n" + nul + nul + "t b\r\n"},
+      {"a" + nul + nul + "t b\r\n", false, "t b\r\n"},      // a torn write ends a line
+      {nul + nul, false, ""},
+  };
+  // Bytes throughout: a text conversion would stop at the first NUL.
+  const auto bytes = [](const rt::Text& text) { return rt::Bytes(text.begin(), text.end()); };
   for (const Case& c : cases) {
-    const rt::Text trimmed = rt::ToText(TrimmedLog(rt::ToBytes(content), c.max));
-    EXPECT_EQ(trimmed.size(), c.kept_lines * line.size()) << c.max;
-    EXPECT_EQ(trimmed.substr(0, line.size()), line) << c.max;  // starts with a whole line
+    EXPECT_EQ(KeptLogTail(bytes(c.tail), c.starts_a_line), bytes(c.kept))
+        << c.tail.size() << " bytes, " << c.starts_a_line;
   }
-  // A line that runs past the middle goes with the older half.
-  const rt::Text uneven = rt::Text(100, 'a') + "\r\n" + "b\r\n";
-  EXPECT_EQ(rt::ToText(TrimmedLog(rt::ToBytes(uneven), 10)), "b\r\n");
 }
 
 class UpdateLogFile : public FlowTest {};
@@ -40,10 +48,27 @@ TEST_F(UpdateLogFile, LinesAreAppendedWithTheirTimeAndTheLogStaysShort) {
   AppendLogLine(kLogName, "t", "newest");
   const rt::Text log = Read(kLogName);
   EXPECT_LE(static_cast<int64_t>(log.size()), kLogMaxBytes);
-  EXPECT_GE(static_cast<int64_t>(log.size()), kLogMaxBytes / 2 - 1010);
+  EXPECT_GE(static_cast<int64_t>(log.size()), kLogKeptBytes - 1010);
   EXPECT_EQ(log.find("first"), rt::Text::npos);
   EXPECT_EQ(log.substr(log.size() - 10), "t newest\r\n");
   EXPECT_EQ(log.substr(0, 2), "t ");
+}
+
+// A log of gigabytes (here a sparse one: a line, a 3 GiB hole, a line) is
+// trimmed by reading its end only: the newest lines stay, quickly, and the
+// log is small again.
+TEST_F(UpdateLogFile, AHugeLogIsTrimmedFromItsEnd) {
+  constexpr int64_t k3G = int64_t{3} << 30;
+  {
+    rt::OpenedFile log(rt::OpenFile("update.log", rt::kModeCreateWrite, rt::kShareDenyNone));
+    ASSERT_TRUE(log);
+    ASSERT_TRUE(rt::WriteToFile(log.get(), rt::ToBytes(rt::Text("t oldest\r\n"))));
+    ASSERT_TRUE(rt::SeekFile(log.get(), k3G));
+    ASSERT_TRUE(rt::WriteToFile(log.get(), rt::ToBytes(rt::Text("t last before\r\n"))));
+  }
+  ASSERT_EQ(rt::FileSize64("update.log"), k3G + 15);
+  AppendLogLine("update.log", "t", "newest");
+  EXPECT_EQ(Read("update.log"), "t last before\r\nt newest\r\n");
 }
 
 TEST_F(UpdateLogFile, ALogThatCannotBeOpenedChangesNothing) {

@@ -1,5 +1,7 @@
 // The write check before the first download: nothing is deleted or fetched
 // when the folder or a file cannot be written, and the label says why.
+#include <filesystem>
+
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "runtime/text.h"
@@ -78,6 +80,66 @@ TEST_F(WriteCheckTest, AFileThatCannotBeMadeWritableIsNamed) {
   RunPatchDownloads(flow_);
   EXPECT_EQ(Task(), rt::FormatText(kTextFileNotWritable, "one.dat"));
   ExpectNothingTouched();
+}
+
+TEST_F(WriteCheckTest, AFullDiskIsNamedAsSuch) {
+  flow_.services.probe_folder = [](const rt::Text&) { return rt::AccessCheck{rt::WriteAccess::kDiskFull, 112}; };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), kTextDiskFull);
+  EXPECT_TRUE(LogHas("write check: the client folder's disk is full, error 112"));
+  ExpectNothingTouched();
+}
+
+// A path through a link refuses the run before anything is touched, the
+// read-only attribute of another file included; the partial file's name is
+// looked at too.
+TEST_F(WriteCheckTest, APathThroughALinkRefusesTheRunBeforeAnything) {
+  struct Case {
+    rt::Text linked;  // the path the fake finds a link on
+    rt::Text link;    // the link it reports
+    rt::Text logged;
+  } const cases[] = {
+      {"sub\\two.dat", "sub", "write check: sub\\two.dat goes through the link sub, refused"},
+      {"one.dat.tmp", "one.dat.tmp", "write check: one.dat goes through the link one.dat.tmp, refused"},
+  };
+  for (const Case& c : cases) {
+    log_.clear();
+    ASSERT_TRUE(rt::SetFileAttributes("one.dat", rt::kAttrReadOnly));
+    std::vector<rt::Text> asked;
+    flow_.services.find_link = [&](const rt::Text& base, const rt::Text& path) {
+      asked.push_back(base + "|" + path);
+      return path == c.linked ? c.link : rt::Text();
+    };
+    RunPatchDownloads(flow_);
+    EXPECT_EQ(Task(), rt::FormatText(kTextPathIsLink, c.link.c_str())) << c.linked;
+    EXPECT_TRUE(LogHas(c.logged)) << c.linked;
+    EXPECT_NE(rt::GetFileAttributes("one.dat") & rt::kAttrReadOnly, 0u) << "probed through the link";
+    EXPECT_EQ(asked.front(), "|one.dat");  // below the client folder, as listed
+    ExpectNothingTouched();
+    ASSERT_TRUE(rt::SetFileAttributes("one.dat", 0));
+  }
+}
+
+// With a real link (where the system lets a test make one): the folder it
+// leads to stays as it was.
+TEST_F(WriteCheckTest, ALinkToAFolderOutsideLeavesThatFolderAlone) {
+  rt::CreateFolderTree("outside");
+  Write("outside\\two.dat", "outside");
+  ASSERT_TRUE(rt::SetFileAttributes("outside\\two.dat", rt::kAttrReadOnly));
+  std::error_code error;
+  std::filesystem::create_directory_symlink("outside", "linked", error);
+  if (error || rt::EntryKindOf("linked") != rt::EntryKind::kLink) {
+    GTEST_SKIP() << "no link can be made here";
+  }
+  globals_.PatchList = {{"one.dat", Sum("1 new")}, {"linked\\two.dat", Sum("2 new")}};
+  server_["http://127.0.0.1:8088/patch/528/linked/two.dat"] = "2 new";
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Task(), rt::FormatText(kTextPathIsLink, "linked"));
+  EXPECT_EQ(Read("outside\\two.dat"), "outside");
+  EXPECT_NE(rt::GetFileAttributes("outside\\two.dat") & rt::kAttrReadOnly, 0u);
+  EXPECT_TRUE(requested_.empty());
+  EXPECT_EQ(Read("one.dat"), "1 old");
+  ASSERT_TRUE(rt::SetFileAttributes("outside\\two.dat", 0));
 }
 
 TEST_F(WriteCheckTest, TheProbeLeavesNothingBehind) {

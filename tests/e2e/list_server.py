@@ -5,6 +5,8 @@ list_server.py PORT MODE REQUEST_FILE [BODY_FILE]
   cut     answers 200 with a Content-Length larger than the body it sends,
           then closes: a list cut short part-way
   silent  accepts, reads the request and never answers
+  trickle sends the answer's head one byte every 2 s, then the body: a head
+          that no single receive wait ever runs out on
 Every connection's request bytes are appended to REQUEST_FILE. The server
 ends by itself after 120 s, so no test can hang on it.
 """
@@ -14,6 +16,7 @@ import threading
 import time
 
 LIFETIME_S = 120
+TRICKLE_PAUSE_S = 2
 
 
 def serve(conn, mode, request_file, body):
@@ -33,6 +36,19 @@ def serve(conn, mode, request_file, body):
         head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % (len(body) + 500)
         try:
             conn.sendall(head + body)
+        except OSError:
+            pass
+        conn.close()
+    elif mode == "trickle":
+        head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body)
+        end = time.time() + LIFETIME_S
+        try:
+            for byte in head:
+                if time.time() >= end:
+                    break
+                conn.sendall(bytes([byte]))
+                time.sleep(TRICKLE_PAUSE_S)
+            conn.sendall(body)
         except OSError:
             pass
         conn.close()

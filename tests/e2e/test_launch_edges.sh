@@ -7,7 +7,9 @@
 #   [empty game]  a payload of 0 bytes: the click writes an empty game.dat,
 #                 its start fails quietly, the window closes, nothing hangs;
 #   [no restart]  the updater role with an empty launcher name: the run
-#                 fetches its file and ends without restarting anything.
+#                 fetches its file and ends without restarting anything;
+#   [huge log]    an update.log of 3 GiB (sparse): the launcher trims it from
+#                 its end, the window appears and the log is small again.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
@@ -86,6 +88,23 @@ check "[no restart] its window is gone" wait_until 10 window_gone
 sleep 3
 check "[no restart] nothing restarted: the list was fetched once" test "$(list_requests)" -eq 1
 check "[no restart] no updater came back" no_updater
+reset_run
+
+# ---- [huge log] ----------------------------------------------------------------
+new_client hugelog "$GAME"
+publish "$RELEASE" "$SERVER"; : >"$NGINX_DIR/access.log"
+truncate -s 3G "$CLIENT/update.log"
+printf 'the last line before\r\n' >>"$CLIENT/update.log"
+start_launcher "$CLIENT" zh_CN.UTF-8
+check "[huge log] the window appears" wait_until 60 has_window
+checked() { grep -a -q "list checked: 0 files to update" "$CLIENT/update.log"; }
+check "[huge log] the client is checked: up to date" wait_until 60 checked
+check "[huge log] ...with one list request" test "$(list_requests)" -eq 1
+log_size() { stat -c %s "$CLIENT/update.log"; }
+check "[huge log] the log is small again" test "$(log_size)" -le $(( 256 * 1024 ))
+check "[huge log] ...after the last line before it" \
+  test "$(grep -a -n -m1 . "$CLIENT/update.log" | cut -d: -f2-)" = $'the last line before\r'
+shot edges-huge-log
 reset_run
 
 stop_nginx

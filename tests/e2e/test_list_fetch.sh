@@ -3,7 +3,8 @@
 # error status with a plain-text or HTML body, a list cut short part-way and
 # a server that accepts and never answers are failures ("远程版本信息获取失败"
 # and the enter-game button stays disabled), never an up-to-date client; and
-# the request goes out as a plain GET of the list URL.
+# the request goes out as a plain GET of the list URL. A head that trickles
+# ends within a minute, and the window answers its close button meanwhile.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
@@ -73,6 +74,31 @@ STAGE_PIDS+=($!)
 sleep 1
 start_launcher "$CLIENT"
 expect_failure silent 25
+kill "${STAGE_PIDS[-1]}" 2>/dev/null; wait "${STAGE_PIDS[-1]}" 2>/dev/null
+
+# 4. A head sent a byte every 2 s: each try gives up within a minute, and all
+# the while the window answers (the fetch runs off its thread): the close
+# button asks, and Yes ends the updater at once.
+box_open() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+stalled() { grep -a -q "filelist.txt: Stalled" "$CLIENT/update.log" 2>/dev/null; }
+: >"$CLIENT/update.log"
+python3 "$ROOT/tests/e2e/list_server.py" 8088 trickle "$requests" "$WORK/uptodate.txt" &
+STAGE_PIDS+=($!)
+sleep 1
+start_launcher "$CLIENT"
+check "[trickle] the window opens while the head trickles" wait_until 60 has_window
+opened=$(date +%s)
+check "[trickle] the first try ends as stalled" wait_until 60 stalled
+check "[trickle] ...within a minute" test $(( $(date +%s) - opened )) -lt 60
+sleep 3  # the next try is trickling now
+shot list-fetch-trickle
+click_close_button
+check "[trickle] close asks for confirmation during the fetch" wait_until 10 box_open "确认退出"
+shot list-fetch-trickle-confirm
+xdotool search --onlyvisible --name "确认退出" windowactivate --sync >/dev/null 2>&1
+xdotool key Return
+check "[trickle] Yes ends the updater at once" wait_until 5 no_updater
+end_updaters
 kill "${STAGE_PIDS[-1]}" 2>/dev/null; wait "${STAGE_PIDS[-1]}" 2>/dev/null
 
 rm -rf "$WORK"

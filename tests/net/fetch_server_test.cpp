@@ -2,6 +2,7 @@
 // on 127.0.0.1: what counts as a list, and every way a fetch fails.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "net/socket_globals.h"
@@ -89,29 +90,77 @@ TEST_F(FetchServerTest, BodyLargerThanTheCapIsRefusedAnnouncedOrNot) {
   EXPECT_EQ(at_cap.body.size(), 1000u);
 }
 
-TEST_F(FetchServerTest, SilentOrTricklingServersEndInATimeOut) {
+// Short limits: a one-second stall window with a floor of 1000 bytes in it.
+rt::FetchLimits ShortLimits() {
   rt::FetchLimits limits;
+  limits.connect_timeout_ms = 1000;
   limits.receive_timeout_ms = 3000;
-  limits.deadline_ms = 1500;
-  // One byte now and then, each well inside the receive time-out: only the
-  // whole fetch's deadline ends it.
-  Script trickle;
-  trickle.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
-  for (int i = 0; i < 40; ++i) trickle.Pause(250).Send("x");
-  ScriptedServer trickling(trickle);
-  ASSERT_TRUE(trickling.Ok());
-  const FetchResult slow = rt::FetchUrl(trickling.Url("filelist.txt"), limits);
-  EXPECT_EQ(slow.outcome, FetchOutcome::kTimedOut);
-  EXPECT_TRUE(slow.body.empty());
-  EXPECT_TRUE(slow.transient());
+  limits.stall_window_ms = 1000;
+  limits.stall_min_bytes = 1000;
+  return limits;
+}
 
-  // Accepts, reads the request, never answers.
+using Clock = std::chrono::steady_clock;
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A server that keeps sending, each byte well inside the receive time-out,
+// but too slowly: the stall rule ends it, the head included (one WinINet
+// call that only closing its handle can cut short; under Wine not even that,
+// and the fetch is given up after a grace period).
+TEST_F(FetchServerTest, TricklingHeadsAndBodiesStall) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+  Script trickling_head;
+  for (char c : head) trickling_head.Pause(200).Send(std::string(1, c));
+  Script trickling_body;
+  trickling_body.Send(head);
+  for (int i = 0; i < 40; ++i) trickling_body.Pause(250).Send("x");
+  struct Case {
+    const char* what;
+    Script script;
+    long long within_ms;  // the window, and time for the grace of a cut call
+  } const cases[] = {
+      {"head", trickling_head, 6000},
+      {"body", trickling_body, 3000},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(c.script);
+    ASSERT_TRUE(server.Ok());
+    const Clock::time_point start = Clock::now();
+    const FetchResult got = rt::FetchUrl(server.Url("filelist.txt"), ShortLimits());
+    const long long took = MsSince(start);
+    EXPECT_EQ(got.outcome, FetchOutcome::kStalled) << c.what << ": " << rt::ToString(got.outcome);
+    EXPECT_TRUE(got.body.empty()) << c.what;
+    EXPECT_TRUE(got.transient()) << c.what;
+    EXPECT_GE(took, 900) << c.what;  // not before its window ran out
+    EXPECT_LT(took, c.within_ms) << c.what;
+  }
+}
+
+// Slow but steady is no stall: 20 KB at about 10 KB/s, well above the floor,
+// loads whole although it takes two windows and more.
+TEST_F(FetchServerTest, ASlowButSteadyListLoads) {
+  const std::string list = PatternBytes(20000);
+  Script steady;
+  steady.Send("HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n");
+  for (size_t at = 0; at < list.size(); at += 1000) steady.Pause(100).Send(list.substr(at, 1000));
+  ScriptedServer server(steady);
+  ASSERT_TRUE(server.Ok());
+  const FetchResult got = rt::FetchUrl(server.Url("filelist.txt"), ShortLimits());
+  EXPECT_EQ(got.outcome, FetchOutcome::kOk) << rt::ToString(got.outcome);
+  EXPECT_EQ(Text(got.body), list);
+}
+
+TEST_F(FetchServerTest, ASilentServerEndsInATimeOut) {
+  // Accepts, reads the request, never answers: the receive time-out ends it
+  // before the stall window would.
+  rt::FetchLimits limits;
   limits.receive_timeout_ms = 500;
-  limits.deadline_ms = 60000;
   ScriptedServer silent(Script().HoldOpen(10000));
   ASSERT_TRUE(silent.Ok());
   const FetchResult none = rt::FetchUrl(silent.Url("filelist.txt"), limits);
-  EXPECT_EQ(none.outcome, FetchOutcome::kTimedOut);
+  EXPECT_EQ(none.outcome, FetchOutcome::kTimedOut) << rt::ToString(none.outcome);
   EXPECT_TRUE(none.transient());
 }
 

@@ -1,7 +1,10 @@
 // The one-updater-per-folder lock, the write probes and the local time.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "runtime/convert.h"
 #include "runtime/file_access.h"
@@ -11,15 +14,52 @@
 
 using namespace rt;
 
-TEST(InstanceLock, NamesFoldCaseAndSeparatorsButKeepGbkPairs) {
-  EXPECT_EQ(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("c:\\games\\zethra\\"));
-  EXPECT_EQ(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("C:/Games/Zethra"));
-  EXPECT_NE(InstanceLockName("C:\\Games\\Zethra"), InstanceLockName("C:\\Games\\Zethra2"));
+TEST(InstanceLock, PathNamesFoldCaseAndSeparatorsButKeepGbkPairs) {
+  EXPECT_EQ(InstanceLockNameOfPath("C:\\Games\\Zethra"), InstanceLockNameOfPath("c:\\games\\zethra\\"));
+  EXPECT_EQ(InstanceLockNameOfPath("C:\\Games\\Zethra"), InstanceLockNameOfPath("C:/Games/Zethra"));
+  EXPECT_NE(InstanceLockNameOfPath("C:\\Games\\Zethra"), InstanceLockNameOfPath("C:\\Games\\Zethra2"));
   // GBK pairs stay as they are: a trail byte that reads as "B" is not "b",
   // and one that reads as "\" is no trailing separator.
-  EXPECT_NE(InstanceLockName("C:\\\x81\x42"), InstanceLockName("C:\\\x81\x62"));
-  EXPECT_NE(InstanceLockName("C:\\\x95\x5C"), InstanceLockName("C:\\\x95"));
-  EXPECT_EQ(InstanceLockName("x").substr(0, 15), "updater-folder-");
+  EXPECT_NE(InstanceLockNameOfPath("C:\\\x81\x42"), InstanceLockNameOfPath("C:\\\x81\x62"));
+  EXPECT_NE(InstanceLockNameOfPath("C:\\\x95\x5C"), InstanceLockNameOfPath("C:\\\x95"));
+  EXPECT_EQ(InstanceLockNameOfPath("x").substr(0, 15), "updater-folder-");
+  // A folder that cannot be looked at is named after its path.
+  EXPECT_EQ(InstanceLockName("no such folder\\below"), InstanceLockNameOfPath("no such folder\\below"));
+}
+
+// Two spellings of one folder (and, where the system can make one, a link to
+// it) share one lock; another folder has its own.
+TEST(InstanceLock, NamedAfterTheFolderNotItsSpelling) {
+  const testsupport::TempFolder root("lock spellings");
+  const Text client = root.path() + "\\client dir";
+  CreateFolderTree(client + "\\sub");
+  CreateFolderTree(root.path() + "\\other");
+  std::vector<Text> spellings = {client + "\\", client + "\\sub\\..", client + "\\.\\", root.path() + "/client dir"};
+#ifdef _WIN32
+  spellings.push_back(root.path() + "\\CLIENT DIR");  // Windows names ignore letter case
+#endif
+  std::error_code error;
+  const std::filesystem::path link(root.Path("link"));
+  std::filesystem::create_directory_symlink("client dir", link, error);
+  if (!error && std::filesystem::is_directory(link)) {
+    spellings.push_back(root.path() + "\\link");
+  } else {
+    std::printf("no link made here (%s): spellings only\n", error.message().c_str());
+  }
+
+  const Text name = InstanceLockName(client);
+  EXPECT_NE(name, InstanceLockNameOfPath(client));  // the identity, not the path
+  for (const Text& spelling : spellings) EXPECT_EQ(InstanceLockName(spelling), name) << spelling;
+  EXPECT_NE(InstanceLockName(root.path() + "\\other"), name);
+  EXPECT_NE(InstanceLockName(client + "\\sub"), name);
+
+  InstanceLock held(client, 0);
+  ASSERT_TRUE(held.Owned());
+  for (const Text& spelling : spellings) {
+    bool owned = true;
+    std::thread([&] { owned = InstanceLock(spelling, 50).Owned(); }).join();
+    EXPECT_FALSE(owned) << spelling;
+  }
 }
 
 TEST(InstanceLock, OneHolderPerFolderAndFoldersApart) {
@@ -60,6 +100,14 @@ TEST_F(WriteProbeTest, FolderProbeWritesAndRemovesItsFile) {
   const AccessCheck missing = ProbeFolderWritable(Path("no such folder"));
   EXPECT_EQ(missing.access, WriteAccess::kDenied);
   EXPECT_NE(missing.error, 0u);
+}
+
+TEST_F(WriteProbeTest, FreeDiskSpaceOfAFolderOrNone) {
+  const int64_t free = FreeDiskSpace(folder_.path());
+  EXPECT_GT(free, 0);
+  EXPECT_GT(FreeDiskSpace(folder_.path() + "\\"), 0);
+  EXPECT_GT(FreeDiskSpace(""), 0);  // the current folder
+  EXPECT_EQ(FreeDiskSpace(Path("no such folder")), -1);
 }
 
 TEST_F(WriteProbeTest, ReplaceableFiles) {
