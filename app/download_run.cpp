@@ -4,9 +4,12 @@
 // file is in, restart the launcher and end. A failed run stops every
 // transfer and keeps its failure text on the window.
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "app/disk_full.h"
 #include "app/flow.h"
+#include "app/free_space.h"
 #include "app/run_context.h"
 #include "app/run_display.h"
 #include "app/run_log.h"
@@ -47,6 +50,31 @@ std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32
   return slots;
 }
 
+// Room on the disk, when the list gives every file's size: a run that
+// clearly cannot fit (LeastRoomNeeded: never more than a run that fits
+// needs) is refused before anything is fetched, naming the room still
+// needed; on a tight disk the files come one at a time. Empty text: go on,
+// with `transfers` fetched at once.
+rt::Text CheckRoom(Flow& flow, int32_t* transfers) {
+  const Globals& g = flow.globals;
+  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Site);
+  if (!rooms || !flow.services.free_disk_space) return rt::Text();
+  const int64_t free = flow.services.free_disk_space(ParentFolderOf(g.Site.LocalPath("x")));
+  if (free < 0) return rt::Text();
+  const int64_t needed = LeastRoomNeeded(*rooms);
+  if (needed > free) {
+    flow.services.log("room check: at least " + rt::ToText(needed) + " bytes needed, " + rt::ToText(free) +
+                      " free");
+    return DiskFullText(needed - free);
+  }
+  const int32_t fitting = TransfersForRoom(*rooms, free, *transfers);
+  if (fitting < *transfers) {
+    flow.services.log("room check: " + rt::ToText(free) + " bytes free, one file at a time");
+    *transfers = fitting;
+  }
+  return rt::Text();
+}
+
 bool AllEnded(const std::vector<std::unique_ptr<TransferSlot>>& slots) {
   for (const auto& slot : slots) {
     if (!slot->Ended()) return false;
@@ -71,7 +99,8 @@ void RunPatchDownloads(Flow& flow) {
 
   flow.services.log(FormatRunStartLine(files, transfers));
   const uint32_t started = flow.services.tick_count();
-  const rt::Text refused = CheckWriteAccess(flow);
+  rt::Text refused = CheckWriteAccess(flow);
+  if (refused.empty()) refused = CheckRoom(flow, &transfers);
   if (!refused.empty()) {
     FailRun(flow, refused);
     flow.services.log("run failed: nothing was changed");

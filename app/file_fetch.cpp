@@ -1,6 +1,8 @@
 #include "app/file_fetch.h"
 
+#include "app/disk_full.h"
 #include "app/file_verifier.h"
+#include "app/free_space.h"
 #include "app/install_step.h"
 #include "app/retry.h"
 #include "app/update_log.h"
@@ -60,6 +62,7 @@ class FileFetch {
            rt::ToText(static_cast<int64_t>(run_.entries.size())) + ")";
   }
   void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
+  rt::Text WriteFailureText(const net::DownloadReport& report);
   bool DropPartial(size_t mirror);
 
   RunContext& run_;
@@ -131,6 +134,19 @@ void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
   record_.retry_wait.store(0);
 }
 
+// A full disk names the room the files not in yet still need, when the list
+// gives their sizes; any other failed write is the run's failure.
+rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
+  if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
+  const PatchSite& site = flow_.globals.Site;
+  const auto rooms = RoomOfEntries(run_.entries, site, [this](size_t i) {
+    return run_.plan.File(i).state.load() != FileState::kInstalled;
+  });
+  const int64_t free =
+      flow_.services.free_disk_space ? flow_.services.free_disk_space(ParentFolderOf(site.LocalPath("x"))) : -1;
+  return DiskFullText(rooms && free >= 0 ? LeastRoomNeeded(*rooms) - free : 0);
+}
+
 // A partial file written by another mirror is not resumed here.
 bool FileFetch::DropPartial(size_t mirror) {
   if (!PartialLeft()) return true;
@@ -161,7 +177,7 @@ bool FileFetch::Run() {
       case TryOutcome::kCancelled:
         return false;
       case TryOutcome::kRunEnds:
-        run_.Fail(kTextDownloadFailed, "run failed at " + Where() + ": " + net::Describe(t.report));
+        run_.Fail(WriteFailureText(t.report), "run failed at " + Where() + ": " + net::Describe(t.report));
         return false;
       default:
         break;

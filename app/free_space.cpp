@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <functional>
 
+#include "list/layout.h"
+#include "runtime/files.h"
+
 namespace app {
 namespace {
 
@@ -42,6 +45,20 @@ int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32
   int64_t together = 0;
   for (size_t i = 0; i < at_once; ++i) together += coming[i];
   return together > free ? 1 : transfers;
+}
+
+std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
+                                                   const PatchSite& site, const std::function<bool(size_t)>& include) {
+  std::vector<FileRoom> rooms;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (include && !include(i)) continue;
+    const list::PatchEntry& entry = entries[i];
+    if (!entry.digest) return std::nullopt;
+    const rt::Text path = site.LocalPath(entry.path);
+    rooms.push_back(FileRoom{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),
+                             std::max<int64_t>(rt::FileSize64(path), 0)});
+  }
+  return rooms;
 }
 
 }  // namespace app

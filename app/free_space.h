@@ -1,8 +1,14 @@
 #pragma once
 // Room on the client's disk: the least a run needs, known before its first
 // download when the list gives every file's size (a signed list does).
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
+
+#include "app/patch_site.h"
+#include "list/file_list.h"
 
 namespace app {
 
@@ -40,5 +46,13 @@ inline constexpr int64_t kClusterSlack = 64 * 1024;
 // run that fits one file at a time is not failed by a full disk it made
 // itself; `transfers` otherwise (and when `free` is not known, -1).
 [[nodiscard]] int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32_t transfers);
+
+// The entries (those `include` takes, all without it) as the disk sees them
+// now: the list's size, the partial file and the old file found under the
+// site's client folder. Nothing when an entry's size is not known (an
+// unsigned list gives none).
+[[nodiscard]] std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
+                                                                 const PatchSite& site,
+                                                                 const std::function<bool(size_t)>& include = {});
 
 }  // namespace app

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/disk_full.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"
@@ -264,6 +265,86 @@ TEST_F(TransfersTest, FilesThatFailBehindAProxyTheEngineCannotFollowSaySo) {
   EXPECT_EQ(delays_, (std::vector<int32_t>{1000, 2000, 4000}));
   EXPECT_EQ(LogLinesStarting("run failed at a.dat (1/1): no mirror gave it, and the proxy setting could not be followed"),
             1u);
+}
+
+// A signed list gives every size: a run that clearly cannot fit is refused
+// before anything is fetched, with the room still needed; a tight disk
+// fetches one file at a time.
+TEST_F(TransfersTest, ARunThatCannotFitIsRefusedBeforeItsFirstDownload) {
+  auto signed_entry = [](const rt::Text& path, const rt::Text& content) {
+    const rt::Bytes bytes = rt::ToBytes(content);
+    return PatchEntry{path, Sum(content),
+                      list::FileDigest{static_cast<int64_t>(bytes.size()), trust::Sha256Of(bytes.data(), bytes.size())}};
+  };
+  const rt::Text big(300000, 'b');
+  globals_.PatchList = {signed_entry("a.dat", big), signed_entry("b.dat", big)};
+  server_[kBase + "a.dat"] = big;
+  server_[kBase + "b.dat"] = big;
+  flow_.run.transfers = 2;
+  int64_t free = 400000;  // two new files of 300000 bytes need 600000
+  rt::Text asked_folder = "unasked";
+  flow_.services.free_disk_space = [&](const rt::Text& folder) {
+    asked_folder = folder;
+    return free;
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(asked_folder, "");  // the client folder: here the current one
+  EXPECT_EQ(Task(), DiskFullText(600000 - 400000));
+  EXPECT_TRUE(Requested().empty());
+  EXPECT_FALSE(rt::FileExists("a.dat.tmp"));
+  EXPECT_TRUE(programs_.empty());
+
+  // Both replace old files of their size: room for one new file beside the
+  // old ones, not for two at once.
+  Write("a.dat", rt::Text(300000, 'o'));
+  Write("b.dat", rt::Text(300000, 'o'));
+  log_.clear();
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(Read("a.dat"), big);
+  EXPECT_EQ(Read("b.dat"), big);
+  EXPECT_EQ(LogLinesStarting("room check: 400000 bytes free, one file at a time"), 1u);
+  EXPECT_EQ(programs_.size(), 1u);
+}
+
+TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
+  struct Case {
+    const char* what;
+    bool sizes_known;
+    rt::Text want;
+  } const cases[] = {
+      {"an unsigned list: no sizes", false, DiskFullText(0)},
+      {"a signed list: the room the files not in yet need", true, DiskFullText(2000 - 500)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const rt::Text content(1000, 'c');
+    const rt::Bytes bytes = rt::ToBytes(content);
+    const list::FileDigest digest{1000, trust::Sha256Of(bytes.data(), bytes.size())};
+    globals_.PatchList = {{"a.dat", Sum(content), {}}, {"b.dat", Sum(content), {}}};
+    if (c.sizes_known) {
+      for (PatchEntry& entry : globals_.PatchList) entry.digest = digest;
+    }
+    flow_.services.free_disk_space = [&](const rt::Text&) {
+      return int64_t{c.sizes_known ? (log_.empty() || Requested().empty() ? 1000000 : 500) : -1};
+    };
+    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>&,
+                                     std::atomic<int64_t>&) {
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        requested_.push_back(net::UrlText(options.url));
+      }
+      net::DownloadReport report(DownloadResult::WriteFailed);
+      report.reason = net::FailReason::kDiskFull;
+      return report;
+    };
+    requested_.clear();
+    log_.clear();
+    RunPatchDownloads(flow_);
+    EXPECT_EQ(Task(), c.want);
+    EXPECT_EQ(Requested().size(), 1u);  // no second try and no other mirror: a full disk ends the run
+    EXPECT_TRUE(programs_.empty());
+    EXPECT_FALSE(rt::FileExists("a.dat"));
+  }
 }
 
 }  // namespace
