@@ -56,10 +56,10 @@ std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32
 // needed; on a tight disk the files come one at a time. Empty text: go on,
 // with `transfers` fetched at once.
 rt::Text CheckRoom(Flow& flow, int32_t* transfers) {
-  const Globals& g = flow.globals;
-  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Site);
+  const SharedState& g = flow.state;
+  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Client);
   if (!rooms || !flow.services.free_disk_space) return rt::Text();
-  const int64_t free = flow.services.free_disk_space(ParentFolderOf(g.Site.LocalPath("x")));
+  const int64_t free = flow.services.free_disk_space(g.Client.Folder());
   if (free < 0) return rt::Text();
   const int64_t needed = LeastRoomNeeded(*rooms);
   if (needed > free) {
@@ -90,7 +90,7 @@ rt::Text ParentFolderOf(const rt::Text& path) {
 }
 
 void RunPatchDownloads(Flow& flow) {
-  Globals& g = flow.globals;
+  SharedState& g = flow.state;
   ui::DownloadJob& job = g.Job;
   ui::WindowPort& window = *flow.window;
   const int32_t files = static_cast<int32_t>(g.PatchList.size());
@@ -145,7 +145,7 @@ void RunPatchDownloads(Flow& flow) {
   window.SetWidth(ui::kProgressFill, 0);
   window.SetDisabled(ui::kEnterGameButton, false);
   // Quoted, so a folder or launcher name with blanks starts the right file.
-  const rt::Text command_line = "\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"";
+  const rt::Text command_line = "\"" + g.Client.Path(g.RestartProgramName) + "\"";
   flow.services.log(FormatRunDoneLine(files, ms, g.RestartProgramName));
   flow.services.run_program(command_line);
   flow.services.end_program(0);

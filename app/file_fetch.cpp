@@ -42,7 +42,7 @@ class FileFetch {
         entry_(run.entries[index]),
         record_(run.plan.File(index)),
         connections_(connections),
-        local_path_(flow_.globals.Site.LocalPath(entry_.path)),
+        local_path_(flow_.state.Client.Path(entry_.path)),
         partial_path_(local_path_ + list::kPartialSuffix),
         verifier_(entry_),
         observer_(verifier_) {}
@@ -83,14 +83,14 @@ FileFetch::Try FileFetch::TryOn(size_t mirror) {
   record_.done.store(0);
   record_.try_number.fetch_add(1);
 
-  net::DownloadOptions options(flow_.globals.Site.FileTarget(run_.mirrors[mirror], entry_.path), local_path_);
+  net::DownloadOptions options(flow_.state.Site.FileTarget(run_.mirrors[mirror], entry_.path), local_path_);
   options.install = false;  // installed here once verified
   options.limits = flow_.run.limits;
   options.observer = &observer_;
   options.expected_size = entry_.digest ? entry_.digest->size : -1;
   options.connection = connections_[mirror].get();
   options.cancel = &run_.cancel;
-  options.received_counter = &flow_.globals.Job.runBytes;
+  options.received_counter = &flow_.state.Job.runBytes;
 
   const uint32_t started = flow_.services.tick_count();
   Try t;
@@ -138,12 +138,12 @@ void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
 // gives their sizes; any other failed write is the run's failure.
 rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
   if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
-  const PatchSite& site = flow_.globals.Site;
-  const auto rooms = RoomOfEntries(run_.entries, site, [this](size_t i) {
+  const ClientFolder& client = flow_.state.Client;
+  const auto rooms = RoomOfEntries(run_.entries, client, [this](size_t i) {
     return run_.plan.File(i).state.load() != FileState::kInstalled;
   });
   const int64_t free =
-      flow_.services.free_disk_space ? flow_.services.free_disk_space(ParentFolderOf(site.LocalPath("x"))) : -1;
+      flow_.services.free_disk_space ? flow_.services.free_disk_space(client.Folder()) : -1;
   return DiskFullText(rooms && free >= 0 ? LeastRoomNeeded(*rooms) - free : 0);
 }
 

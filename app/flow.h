@@ -1,5 +1,5 @@
 #pragma once
-// What the update flow works with: the shared globals, the window (through
+// What the update flow works with: the shared state, the window (through
 // its component port) and the services that reach outside the process. The
 // services default to the real ones; tests replace them.
 #include <atomic>
@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/globals.h"
+#include "app/shared_state.h"
 #include "net/download_report.h"
 #include "net/download_url.h"
 #include "net/http_download.h"
@@ -84,11 +84,11 @@ struct RunSettings {
 };
 
 // The real services; `start_download_run` is the updater's own (it owns the
-// worker thread).
-FlowServices RealServices(std::function<bool()> start_download_run);
+// worker thread). The log goes to update.log in the state's client folder.
+FlowServices RealServices(const SharedState& state, std::function<bool()> start_download_run);
 
 struct Flow {
-  Globals& globals;
+  SharedState& state;
   ui::WindowPort* window = nullptr;
   FlowServices services;
   RunSettings run;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/patch_site.h"
+#include "app/client_folder.h"
 #include "list/file_list.h"
 
 namespace app {
@@ -48,11 +48,11 @@ inline constexpr int64_t kClusterSlack = 64 * 1024;
 [[nodiscard]] int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32_t transfers);
 
 // The entries (those `include` takes, all without it) as the disk sees them
-// now: the list's size, the partial file and the old file found under the
-// site's client folder. Nothing when an entry's size is not known (an
+// now: the list's size, the partial file and the old file found in the
+// client folder. Nothing when an entry's size is not known (an
 // unsigned list gives none).
 [[nodiscard]] std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
-                                                                 const PatchSite& site,
+                                                                 const ClientFolder& client,
                                                                  const std::function<bool(size_t)>& include = {});
 
 }  // namespace app

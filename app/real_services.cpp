@@ -42,7 +42,7 @@ rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
 
 }  // namespace
 
-FlowServices RealServices(std::function<bool()> start_download_run) {
+FlowServices RealServices(const SharedState& state, std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
   s.download = net::HttpDownloadReport;
@@ -54,8 +54,8 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.process_events = rt::ProcessEvents;
   s.delay = rt::DelayWithEvents;
   s.tick_count = rt::TickCount;
-  s.log = [](const rt::Text& line) {
-    AppendLogLine(rt::RunDirectory() + "\\" + kLogName, rt::LocalTimeText(), line);
+  s.log = [&state](const rt::Text& line) {
+    AppendLogLine(state.Client.Path(kLogName), rt::LocalTimeText(), line);
   };
   s.read_user_value = rt::ReadUserValue;
   s.write_user_value = rt::WriteUserValue;

@@ -7,7 +7,7 @@ namespace app {
 RunContext::RunContext(Flow& flow, const std::vector<PatchEntry>& entries)
     : flow(flow),
       entries(entries),
-      mirrors(flow.globals.Site.FileMirrorOrder()),
+      mirrors(flow.state.Site.FileMirrorOrder()),
       plan(entries.size()),
       log(flow.services.log) {}
 

@@ -21,8 +21,9 @@ class FlowTest : public ::testing::Test {
     // The flow resolves list paths against the current folder, so every test
     // works in a scratch folder of its own.
     ASSERT_TRUE(rt::SetCurrentFolder(folder_.path()));
-    globals_.Site = app::PatchSite("http://127.0.0.1:8088/", 528, "");  // local paths relative: the scratch folder
-    globals_.RestartProgramName = "游戏 启动.exe";
+    state_.Site = app::PatchSite("http://127.0.0.1:8088/", 528);
+    // The client folder is the current one: the scratch folder.
+    state_.RestartProgramName = "游戏 启动.exe";
     flow_.window = &window_;
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
@@ -164,9 +165,9 @@ class FlowTest : public ::testing::Test {
   bool EnterGameDisabled() { return window_.props[ui::kEnterGameButton].disabled; }
 
   testsupport::TempFolder folder_{"flow"};
-  app::Globals globals_;
+  app::SharedState state_;
   ui::testing::RecordingPort window_;
-  app::Flow flow_{globals_, nullptr, {}, {}};
+  app::Flow flow_{state_, nullptr, {}, {}};
   rt::FetchResult list_;
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;

@@ -242,7 +242,7 @@ class RetryTest : public FlowTest {
 
 TEST_F(RetryTest, TransientFailuresAreRetriedWithGrowingWaitsAndResume) {
   const rt::Text content = "0123456789abcdefghij";
-  globals_.PatchList = {{"a.dat", Sum(content)}};
+  state_.PatchList = {{"a.dat", Sum(content)}};
   Script({Cut(content, 7), Answer(DownloadResult::ServerError), Cut(content, 5), Rest(content)});
   RunPatchDownloads(flow_);
 
@@ -259,7 +259,7 @@ TEST_F(RetryTest, TransientFailuresAreRetriedWithGrowingWaitsAndResume) {
 
 TEST_F(RetryTest, AFourthTransientFailureFailsTheRunAndKeepsThePartialFile) {
   const rt::Text content(100, 'x');
-  globals_.PatchList = {{"a.dat", Sum(content)}, {"b.dat", Sum("b")}};
+  state_.PatchList = {{"a.dat", Sum(content)}, {"b.dat", Sum("b")}};
   Script({Cut(content, 10), Cut(content, 10), Answer(DownloadResult::ConnectFailed), Cut(content, 10),
           Rest(content)});
   RunPatchDownloads(flow_);
@@ -277,7 +277,7 @@ TEST_F(RetryTest, AFourthTransientFailureFailsTheRunAndKeepsThePartialFile) {
 TEST_F(RetryTest, FinalFailuresAreNotRetried) {
   for (DownloadResult result : {DownloadResult::BadStatus, DownloadResult::WriteFailed,
                                 DownloadResult::SizeMismatch, DownloadResult::SocketFailed}) {
-    globals_.PatchList = {{"a.dat", Sum("a")}};
+    state_.PatchList = {{"a.dat", Sum("a")}};
     calls_ = 0;
     delays_.clear();
     Script({Answer(result), Rest("a")});
@@ -291,7 +291,7 @@ TEST_F(RetryTest, FinalFailuresAreNotRetried) {
 
 TEST_F(RetryTest, AResumedFileThatDoesNotMatchIsFetchedOnceMoreFromByteZero) {
   const rt::Text content = "the new version of the file";
-  globals_.PatchList = {{"a.dat", Sum(content)}};
+  state_.PatchList = {{"a.dat", Sum(content)}};
   // Left by an interrupted run of an older version of the file.
   Write("a.dat.tmp", "THE OLD");
   Script({Rest(content), Rest(content)});
@@ -302,7 +302,7 @@ TEST_F(RetryTest, AResumedFileThatDoesNotMatchIsFetchedOnceMoreFromByteZero) {
 }
 
 TEST_F(RetryTest, AMismatchAfterAWholeFetchIsFinal) {
-  globals_.PatchList = {{"a.dat", Sum("what the list says")}};
+  state_.PatchList = {{"a.dat", Sum("what the list says")}};
   Write("a.dat.tmp", "resumed");
   Script({Rest("resumed and wrong"), Rest("fresh and wrong"), Rest("what the list says")});
   RunPatchDownloads(flow_);

@@ -36,7 +36,7 @@ class TransfersTest : public FlowTest {
     for (int i = 0; i < count; ++i) {
       const rt::Text name = "f" + rt::ToText(i) + ".dat";
       const rt::Text content = "content of file " + rt::ToText(i) + rt::Text(static_cast<size_t>(i * 37), 'x');
-      globals_.PatchList.push_back({name, Sum(content), {}});
+      state_.PatchList.push_back({name, Sum(content), {}});
       server_[kBase + name] = content;
       Write(name, "old " + name);
       total_bytes_ += static_cast<int64_t>(content.size());
@@ -73,14 +73,14 @@ TEST_F(TransfersTest, SeveralTransfersBringEveryFileOverConnectionsKeptPerTransf
   };
   RunPatchDownloads(flow_);
 
-  for (const PatchEntry& entry : globals_.PatchList) EXPECT_EQ(Read(entry.path), server_[kBase + entry.path]);
+  for (const PatchEntry& entry : state_.PatchList) EXPECT_EQ(Read(entry.path), server_[kBase + entry.path]);
   EXPECT_EQ(Requested().size(), 40u);
   EXPECT_GE(most.load(), 2);
   EXPECT_LE(most.load(), 4);
   // One connection object per transfer (one mirror): ids 1 to 4.
   for (int32_t id : connections) EXPECT_TRUE(id >= 1 && id <= 4) << id;
-  EXPECT_EQ(globals_.Job.runBytes.load(), total_bytes_);
-  EXPECT_EQ(globals_.Job.fileIndex.load(), 40);
+  EXPECT_EQ(state_.Job.runBytes.load(), total_bytes_);
+  EXPECT_EQ(state_.Job.fileIndex.load(), 40);
   EXPECT_EQ(LogLinesStarting("installed "), 40u);
   EXPECT_EQ(LogLinesStarting("download run: 40 files, 4 at once"), 1u);
   EXPECT_EQ(LogLinesStarting("download run done: 40 files in "), 1u);
@@ -143,7 +143,7 @@ TEST_F(TransfersTest, NothingIsRemovedBeforeItsReplacementIsVerified) {
     log_.clear();
     server_.clear();
     Write("a.dat", "old version");
-    globals_.PatchList = {{"a.dat", Sum("new version"), {}}};
+    state_.PatchList = {{"a.dat", Sum("new version"), {}}};
     if (c.served) server_[kBase + "a.dat"] = c.content;
     RunPatchDownloads(flow_);
     EXPECT_EQ(Read("a.dat"), "old version");
@@ -183,7 +183,7 @@ TEST_F(TransfersTest, ASignedEntryIsInstalledOnlyWithItsSizeAndSha256) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Write("启动 器.exe", "version 1");
-    globals_.PatchList = {{"启动 器.exe", Sum(good), digest}};
+    state_.PatchList = {{"启动 器.exe", Sum(good), digest}};
     server_[kBase + net::EscapeUrl("启动 器.exe")] = c.sent;
     int64_t expected = -2;
     const auto serve = flow_.services.download;
@@ -203,7 +203,7 @@ TEST_F(TransfersTest, ASignedEntryIsInstalledOnlyWithItsSizeAndSha256) {
 }
 
 TEST_F(TransfersTest, AHeldTargetFailsTheRunAndTheNextRunInstallsTheKeptFile) {
-  globals_.PatchList = {{"data\\held.pak", Sum("new pack")}};
+  state_.PatchList = {{"data\\held.pak", Sum("new pack")}};
   server_[kBase + "data/held.pak"] = "new pack";
   rt::CreateFolderTree("data");
   Write("data\\held.pak", "old pack");
@@ -247,13 +247,13 @@ TEST_F(TransfersTest, InstalledFilesAreToldToTheChecksumCache) {
   RunPatchDownloads(flow_);
   std::sort(recorded.begin(), recorded.end());
   std::vector<rt::Text> want;
-  for (const PatchEntry& entry : globals_.PatchList) want.push_back(entry.path + "#" + entry.checksum);
+  for (const PatchEntry& entry : state_.PatchList) want.push_back(entry.path + "#" + entry.checksum);
   std::sort(want.begin(), want.end());
   EXPECT_EQ(recorded, want);
 }
 
 TEST_F(TransfersTest, FilesThatFailBehindAProxyTheEngineCannotFollowSaySo) {
-  globals_.PatchList = {{"a.dat", Sum("a")}};
+  state_.PatchList = {{"a.dat", Sum("a")}};
   flow_.services.download = [](const net::DownloadOptions&, std::atomic<int64_t>&, std::atomic<int64_t>&) {
     net::DownloadReport report(DownloadResult::ConnectFailed);
     report.reason = net::FailReason::kConnectTimedOut;
@@ -277,7 +277,7 @@ TEST_F(TransfersTest, ARunThatCannotFitIsRefusedBeforeItsFirstDownload) {
                       list::FileDigest{static_cast<int64_t>(bytes.size()), trust::Sha256Of(bytes.data(), bytes.size())}};
   };
   const rt::Text big(300000, 'b');
-  globals_.PatchList = {signed_entry("a.dat", big), signed_entry("b.dat", big)};
+  state_.PatchList = {signed_entry("a.dat", big), signed_entry("b.dat", big)};
   server_[kBase + "a.dat"] = big;
   server_[kBase + "b.dat"] = big;
   flow_.run.transfers = 2;
@@ -320,9 +320,9 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
     const rt::Text content(1000, 'c');
     const rt::Bytes bytes = rt::ToBytes(content);
     const list::FileDigest digest{1000, trust::Sha256Of(bytes.data(), bytes.size())};
-    globals_.PatchList = {{"a.dat", Sum(content), {}}, {"b.dat", Sum(content), {}}};
+    state_.PatchList = {{"a.dat", Sum(content), {}}, {"b.dat", Sum(content), {}}};
     if (c.sizes_known) {
-      for (PatchEntry& entry : globals_.PatchList) entry.digest = digest;
+      for (PatchEntry& entry : state_.PatchList) entry.digest = digest;
     }
     flow_.services.free_disk_space = [&](const rt::Text&) {
       return int64_t{c.sizes_known ? (log_.empty() || Requested().empty() ? 1000000 : 500) : -1};

@@ -76,7 +76,7 @@ TEST_F(UpdateLogFile, ALogThatCannotBeOpenedChangesNothing) {
   rt::OpenedFile holder(rt::OpenFile(kLogName, rt::kModeRead, rt::kShareExclusive));
   ASSERT_TRUE(holder);
   AppendLogLine(kLogName, "t", "lost");
-  globals_.PatchList = {{"a.dat", Sum("a")}};
+  state_.PatchList = {{"a.dat", Sum("a")}};
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "a";
   flow_.services.log = [](const rt::Text& line) { AppendLogLine(kLogName, "t", line); };
   RunPatchDownloads(flow_);
@@ -90,7 +90,7 @@ TEST_F(UpdateLogFile, ARunLogsItsEventsInOrder) {
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "new a";
   fetch_script_ = {{rt::FetchOutcome::kUnreachable, 0, {}}};
   CheckRemoteVersion(flow_);
-  globals_.PatchList = {{"a.dat", Sum("new a")}};
+  state_.PatchList = {{"a.dat", Sum("new a")}};
   RunPatchDownloads(flow_);
   const std::vector<rt::Text> starts = {
       "list http://127.0.0.1:8088/patch/528/filelist.txt: Unreachable, HTTP 0, 0 bytes",
