@@ -12,14 +12,6 @@ namespace {
 constexpr char kForbidden[] = "#<>:\"/\\|?*";
 constexpr char kSeparator = '\\';
 
-// A GBK trail byte: 0x40..0xFE without 0x7F.
-bool IsGbkTrail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
-
-bool EndsWith(const rt::Text& text, const char* tail) {
-  const size_t n = std::strlen(tail);
-  return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
-}
-
 // The segments between "\" separators, empty ones kept; a lead byte takes the
 // byte after it whatever it is, so a trail byte 0x5C never separates.
 rt::TextArray Segments(const rt::Text& path) {
@@ -73,7 +65,7 @@ NameCheck CheckNameSegment(const rt::Text& segment) {
   for (size_t i = 0; i < segment.size(); ++i) {
     const auto byte = static_cast<unsigned char>(segment[i]);
     if (rt::IsGbkLead(byte)) {
-      if (i + 1 >= segment.size() || !IsGbkTrail(static_cast<unsigned char>(segment[i + 1]))) {
+      if (i + 1 >= segment.size() || !rt::IsGbkTrail(static_cast<unsigned char>(segment[i + 1]))) {
         return Fault(NameFault::kNotGbk);
       }
       ++i;
@@ -83,7 +75,7 @@ NameCheck CheckNameSegment(const rt::Text& segment) {
     if (byte >= 0x80) return Fault(NameFault::kNotGbk);
     if (std::strchr(kForbidden, byte) != nullptr) return Fault(NameFault::kForbiddenCharacter, static_cast<char>(byte));
   }
-  if (EndsWith(segment, ".") || EndsWith(segment, " ")) return Fault(NameFault::kTrailingDotOrBlank);
+  if (rt::EndsWith(segment, ".") || rt::EndsWith(segment, " ")) return Fault(NameFault::kTrailingDotOrBlank);
   if (rt::IsReservedDeviceName(segment)) return Fault(NameFault::kDeviceName);
   return NameCheck();
 }
@@ -95,7 +87,7 @@ NameCheck CheckEntryPath(const rt::Text& path) {
   // Partial downloads and working files first: patchtool leaves them out
   // whatever else is odd about their names.
   const rt::Text last = FoldCase(segments.back());
-  if (EndsWith(last, kPartialSuffix)) return Fault(NameFault::kPartialFile);
+  if (rt::EndsWith(last, kPartialSuffix)) return Fault(NameFault::kPartialFile);
   if (segments.size() == 1) {
     for (const char* own : kWorkingNames) {
       if (last == own) return Fault(NameFault::kWorkingName);

@@ -30,15 +30,8 @@ void ForEachLine(const rt::Text& content, Visit line) {
   if (start < content.size()) line(content.substr(start));
 }
 
-bool StartsWith(const rt::Text& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-int LowerHexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Hash lines are written in lower case only: an upper-case digit is refused.
+int LowerHexValue(char c) { return c >= 'A' && c <= 'F' ? -1 : rt::HexDigitValue(c); }
 
 // The decimal text of a size: digits only, no leading zero, at most 2^63-1.
 std::optional<int64_t> ParseSize(const rt::Text& digits) {
@@ -65,7 +58,7 @@ class Reader {
       Entry(std::move(fields));
       return;
     }
-    const bool hash_line = hashes_ == HashLines::kRequired && StartsWith(line, kHashLinePrefix);
+    const bool hash_line = hashes_ == HashLines::kRequired && rt::StartsWith(line, kHashLinePrefix);
     if (hash_line) {
       Hash(line);
       return;
@@ -151,7 +144,7 @@ rt::Text HashLine(const FileDigest& digest) {
 }
 
 std::optional<FileDigest> ParseHashLine(const rt::Text& line) {
-  if (!StartsWith(line, kHashLinePrefix)) return std::nullopt;
+  if (!rt::StartsWith(line, kHashLinePrefix)) return std::nullopt;
   const size_t hash_mark = line.find('#', kHashLinePrefixLength);
   if (hash_mark == rt::Text::npos || line.size() - hash_mark - 1 != kSha256Bytes * 2) return std::nullopt;
   const std::optional<int64_t> size = ParseSize(line.substr(kHashLinePrefixLength, hash_mark - kHashLinePrefixLength));

@@ -1,4 +1,5 @@
 #include "net/chunked_decoder.h"
+#include "runtime/text.h"
 
 #include <limits>
 
@@ -6,13 +7,6 @@ namespace net {
 namespace {
 
 constexpr int64_t kMaxChunkSize = std::numeric_limits<int64_t>::max();
-
-int HexValue(std::uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -26,7 +20,7 @@ size_t ChunkedDecoder::Feed(const std::uint8_t* data, size_t size, rt::Bytes& ou
           state_ = State::kFailed;
           break;
         }
-        const int digit = HexValue(c);
+        const int digit = rt::HexDigitValue(static_cast<char>(c));
         if (digit >= 0) {
           // Checked before the step, so the size never overflows.
           if (remaining_ > (kMaxChunkSize - digit) / 16) {

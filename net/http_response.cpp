@@ -1,6 +1,6 @@
 #include "net/http_response.h"
+#include "runtime/text.h"
 
-#include <cctype>
 #include <limits>
 
 namespace net {
@@ -16,11 +16,6 @@ std::string Trim(const std::string& text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // A run of decimal digits and nothing else; false when empty, not all
@@ -43,7 +38,7 @@ bool ParseDecimal(const std::string& text, int64_t limit, int64_t* value) {
 void ParseContentRange(const std::string& value, ResponseHead* out) {
   out->content_range_valid = false;
   out->unsatisfied_complete = -1;
-  const std::string lowered = Lower(value);
+  const std::string lowered = rt::LowerAscii(value);
   if (lowered.compare(0, 6, "bytes ") != 0) return;
   const std::string range_text = Trim(value.substr(6));
   const int64_t limit = std::numeric_limits<int64_t>::max();
@@ -73,7 +68,7 @@ void ParseContentRange(const std::string& value, ResponseHead* out) {
 bool EndsWithChunked(const std::string& value) {
   const size_t comma = value.rfind(',');
   const std::string last = Trim(comma == std::string::npos ? value : value.substr(comma + 1));
-  return Lower(last) == "chunked";
+  return rt::LowerAscii(last) == "chunked";
 }
 
 // The tokens of a Connection field (RFC 9110 section 7.6.1): "close" ends the
@@ -84,7 +79,7 @@ void ReadConnectionTokens(const std::string& value, ResponseHead* out) {
   while (start <= value.size()) {
     size_t comma = value.find(',', start);
     if (comma == std::string::npos) comma = value.size();
-    const std::string token = Lower(Trim(value.substr(start, comma - start)));
+    const std::string token = rt::LowerAscii(Trim(value.substr(start, comma - start)));
     if (token == "close") out->connection_close = true;
     if (token == "keep-alive") out->connection_keep_alive = true;
     start = comma + 1;
@@ -161,7 +156,7 @@ void ReadFields(const std::string& head, ResponseHead* out) {
     const std::string line = head.substr(line_start, line_end - line_start);
     const size_t colon = line.find(':');
     if (colon != std::string::npos && colon > 0) {
-      ReadField(Lower(Trim(line.substr(0, colon))), Trim(line.substr(colon + 1)), out);
+      ReadField(rt::LowerAscii(Trim(line.substr(0, colon))), Trim(line.substr(colon + 1)), out);
     }
     line_start = line_end;
   }

@@ -1,16 +1,11 @@
 #include "net/proxy_route.h"
+#include "runtime/text.h"
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 namespace net {
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -33,7 +28,7 @@ std::vector<std::string> Pieces(const std::string& text, const char* separators)
 }
 
 std::string WithoutScheme(const std::string& text) {
-  return Lower(text.substr(0, 7)) == "http://" ? text.substr(7) : text;
+  return rt::LowerAscii(text.substr(0, 7)) == "http://" ? text.substr(7) : text;
 }
 
 // "*" matches any run of characters; both sides already in lower case.
@@ -63,7 +58,7 @@ bool IsLoopback(const std::string& host) {
 
 bool Bypassed(const std::string& bypass, const std::string& host, uint16_t port) {
   bool loopback_through_proxy = false;
-  for (const std::string& raw : Pieces(Lower(bypass), "; \t")) {
+  for (const std::string& raw : Pieces(rt::LowerAscii(bypass), "; \t")) {
     if (raw == "<-loopback>") {
       loopback_through_proxy = true;
       continue;
@@ -125,7 +120,7 @@ ProxyDecision ManualProxy(const rt::ProxySettings& settings, const std::string& 
       if (entry.empty()) entry = piece;  // one proxy for every protocol
       continue;
     }
-    const std::string scheme = Lower(Trim(piece.substr(0, equals)));
+    const std::string scheme = rt::LowerAscii(Trim(piece.substr(0, equals)));
     if (scheme == "socks") socks = true;
     if (scheme == "http" && !found_http) {
       entry = Trim(piece.substr(equals + 1));
@@ -164,7 +159,7 @@ ProxyDecision ClassifyProxy(const rt::ProxySettings& settings, const rt::Text& h
     decision.issue = ProxyIssue::kAutoConfigScript;
     return decision;
   }
-  const std::string lowered = Lower(host);
+  const std::string lowered = rt::LowerAscii(host);
   decision = ManualProxy(settings, lowered, port);
   if (settings.auto_detect && decision.verdict == ProxyVerdict::kDirect && !IsLoopback(lowered)) {
     decision.verdict = ProxyVerdict::kNotFollowable;

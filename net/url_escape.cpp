@@ -28,10 +28,9 @@ bool InEscapeSet(std::uint8_t b) {
 }
 
 void AppendEscape(rt::Text& out, std::uint8_t b) {
-  static const char kHex[] = "0123456789ABCDEF";
   out += '%';
-  out += kHex[b >> 4];
-  out += kHex[b & 0x0F];
+  out += rt::UpperHexDigit(b >> 4);
+  out += rt::UpperHexDigit(b);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // (a lead byte 0x81..0xFE followed by its trail byte).
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "runtime/types.h"
 
@@ -11,6 +13,9 @@ namespace rt {
 
 // True when `b` starts a GBK double-byte character.
 inline bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+// True when `b` can end a GBK double-byte character: 0x40..0xFE without 0x7F
+// (so a trail byte may be "\\" or an ASCII letter).
+inline bool IsGbkTrail(std::uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 // Bytes of the character at 0-based offset `i`: 2 for a lead byte with a byte
 // after it, else 1.
 inline size_t GbkCharLength(const Text& text, size_t i) {
@@ -63,6 +68,24 @@ Text ReplaceText(const Text& text, const Text& wanted, const Text& replacement =
 // otherwise splitting stops once that many pieces are collected. GBK-aware:
 // a delimiter is only matched at a character boundary.
 TextArray SplitText(const Text& text, const Text& delimiter = ",", int32_t max_pieces = -1);
+
+// Whether `text` begins or ends with the bytes of `part`.
+inline bool StartsWith(std::string_view text, std::string_view part) {
+  return text.size() >= part.size() && text.compare(0, part.size(), part) == 0;
+}
+inline bool EndsWith(std::string_view text, std::string_view part) {
+  return text.size() >= part.size() && text.compare(text.size() - part.size(), part.size(), part) == 0;
+}
+
+// ASCII letters folded to lower case, every other byte kept, whatever the
+// C locale says. For protocol text (header names, schemes, host names): a
+// GBK trail byte may be a letter, so GBK names fold GBK-aware instead.
+std::string LowerAscii(std::string text);
+
+// The value of one hexadecimal digit of either case, -1 for any other byte.
+int HexDigitValue(char c);
+// The upper-case digit of a value 0..15 (only the low four bits are used).
+inline char UpperHexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
 
 // printf-style formatting.
 Text FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,4 +1,5 @@
 #include "trust/signed_list.h"
+#include "runtime/text.h"
 
 #include <sodium.h>
 
@@ -17,17 +18,6 @@ constexpr size_t kDateLength = 10;  // YYYY-MM-DD
 constexpr size_t kLineEndLength = sizeof(kLineEnd) - 1;
 // "#ed25519#", the hex signature and CR LF.
 constexpr size_t kSignatureLineLength = kPrefixLength + kSignatureBytes * 2 + kLineEndLength;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
 
 // The lines of `text` without their CR LF ends; a last piece without an end
 // counts as a line when it is not empty. CR LF cannot occur inside a GBK
@@ -56,7 +46,7 @@ enum class SequenceRead { kNone, kOk, kMalformed };
 SequenceRead ReadSequence(std::string_view text, std::uint64_t* out) {
   SequenceRead state = SequenceRead::kNone;
   for (std::string_view line : Lines(text)) {
-    if (!StartsWith(line, kSequencePrefix)) continue;
+    if (!rt::StartsWith(line, kSequencePrefix)) continue;
     if (state != SequenceRead::kNone) return SequenceRead::kMalformed;  // two of them
     const std::string_view digits = line.substr(kSequencePrefixLength);
     if (digits.empty() || digits.size() > kMaxSequenceDigits) return SequenceRead::kMalformed;
@@ -76,7 +66,7 @@ enum class ExpiryRead { kNone, kOk, kMalformed };
 ExpiryRead ReadExpiry(std::string_view text, std::int64_t* out) {
   ExpiryRead state = ExpiryRead::kNone;
   for (std::string_view line : Lines(text)) {
-    if (!StartsWith(line, kExpiresPrefix)) continue;
+    if (!rt::StartsWith(line, kExpiresPrefix)) continue;
     if (state != ExpiryRead::kNone) return ExpiryRead::kMalformed;  // two of them
     const std::optional<std::int64_t> day = ParseDate(rt::Text(line.substr(kExpiresPrefixLength)));
     if (!day) return ExpiryRead::kMalformed;
@@ -172,8 +162,8 @@ rt::Text HexText(const std::uint8_t* data, size_t size) {
 bool ParseHex(const rt::Text& hex, std::uint8_t* out, size_t size) {
   if (hex.size() != size * 2) return false;
   for (size_t i = 0; i < size; ++i) {
-    const int high = HexValue(hex[2 * i]);
-    const int low = HexValue(hex[2 * i + 1]);
+    const int high = rt::HexDigitValue(hex[2 * i]);
+    const int low = rt::HexDigitValue(hex[2 * i + 1]);
     if (high < 0 || low < 0) return false;
     out[i] = static_cast<std::uint8_t>(high << 4 | low);
   }
@@ -223,10 +213,10 @@ ListCheck CheckSignedList(const rt::Bytes& list, const std::vector<PublicKey>& k
   const size_t last_start = previous_end == std::string_view::npos ? 0 : previous_end + kLineEndLength;
   const std::string_view last_line = text.substr(last_start);
 
-  if (!StartsWith(last_line, kSignaturePrefix)) {
+  if (!rt::StartsWith(last_line, kSignaturePrefix)) {
     check.verdict = ListVerdict::kNoSignature;
     for (std::string_view line : Lines(text)) {
-      if (StartsWith(line, kSignaturePrefix)) check.verdict = ListVerdict::kSignatureNotLast;
+      if (rt::StartsWith(line, kSignaturePrefix)) check.verdict = ListVerdict::kSignatureNotLast;
     }
     return check;
   }
@@ -294,8 +284,8 @@ rt::Bytes StripSignatureLines(const rt::Bytes& list) {
     size_t end = text.find(kLineEnd, start);
     end = end == std::string_view::npos ? text.size() : end + kLineEndLength;
     const std::string_view line = text.substr(start, end - start);
-    if (!StartsWith(line, kSignaturePrefix) && !StartsWith(line, kSequencePrefix) &&
-        !StartsWith(line, kExpiresPrefix)) {
+    if (!rt::StartsWith(line, kSignaturePrefix) && !rt::StartsWith(line, kSequencePrefix) &&
+        !rt::StartsWith(line, kExpiresPrefix)) {
       out.insert(out.end(), list.begin() + static_cast<std::ptrdiff_t>(start),
                  list.begin() + static_cast<std::ptrdiff_t>(end));
     }

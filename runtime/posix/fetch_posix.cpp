@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <string>
 
@@ -18,6 +17,7 @@
 #include "runtime/fetch_watch.h"
 #include "runtime/posix/unique_fd.h"
 #include "runtime/process.h"
+#include "runtime/text.h"
 
 namespace rt {
 namespace {
@@ -36,11 +36,6 @@ bool WaitFor(int fd, short events, int timeout_ms) {
   return r > 0;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The status code of "HTTP/1.x ddd ...", 0 when the line is not one.
 int StatusOf(const std::string& head) {
   if (head.size() < 12 || head.compare(0, 7, "HTTP/1.") != 0 || head[8] != ' ') return 0;
@@ -54,7 +49,7 @@ int StatusOf(const std::string& head) {
 
 // The Content-Length of a head, -1 when absent or not a number.
 long long ContentLengthOf(const std::string& head) {
-  const std::string lowered = Lower(head);
+  const std::string lowered = rt::LowerAscii(head);
   const size_t at = lowered.find("\r\ncontent-length:");
   if (at == std::string::npos) return -1;
   size_t i = at + 17;

@@ -194,3 +194,37 @@ TEST(Memory, FailedAllocationIsFatalWithTheSizeAskedFor) {
       ::testing::ExitedWithCode(1), "分配 12345 字节内存失败!");
 }
 #endif
+
+// The small protocol helpers every layer shares.
+TEST(Text, ProtocolHelpersAtTheirEdges) {
+  EXPECT_EQ(LowerAscii("Content-LENGTH: 12"), "content-length: 12");
+  EXPECT_EQ(LowerAscii(""), "");
+  // Bytes above 0x7F stay, whatever the C locale would do with them.
+  EXPECT_EQ(LowerAscii("\xC4\xE3Z"), "\xC4\xE3z");
+  EXPECT_EQ(LowerAscii(std::string("A\0B", 3)), std::string("a\0b", 3));
+
+  const struct {
+    char c;
+    int value;
+  } digits[] = {{'0', 0}, {'9', 9}, {'a', 10}, {'f', 15}, {'A', 10}, {'F', 15},
+                {'g', -1}, {'G', -1}, {'/', -1}, {':', -1}, {'@', -1}, {'`', -1}, {'\0', -1}, {'\xFF', -1}};
+  for (const auto& d : digits) EXPECT_EQ(HexDigitValue(d.c), d.value) << int(d.c);
+  EXPECT_EQ(UpperHexDigit(0), '0');
+  EXPECT_EQ(UpperHexDigit(10), 'A');
+  EXPECT_EQ(UpperHexDigit(0xAF), 'F');  // only the low four bits
+
+  EXPECT_TRUE(StartsWith("#sha256#1#ab", "#sha256#"));
+  EXPECT_TRUE(StartsWith("x", ""));
+  EXPECT_FALSE(StartsWith("#sha", "#sha256#"));
+  EXPECT_TRUE(EndsWith("a.TMP.tmp", ".tmp"));
+  EXPECT_FALSE(EndsWith("tmp", ".tmp"));
+  EXPECT_TRUE(EndsWith("", ""));
+
+  // 0x40..0xFE without 0x7F end a double-byte character: "\" and letters too.
+  EXPECT_FALSE(IsGbkTrail(0x3F));
+  EXPECT_TRUE(IsGbkTrail(0x40));
+  EXPECT_TRUE(IsGbkTrail('\\'));
+  EXPECT_FALSE(IsGbkTrail(0x7F));
+  EXPECT_TRUE(IsGbkTrail(0xFE));
+  EXPECT_FALSE(IsGbkTrail(0xFF));
+}

@@ -7,6 +7,7 @@
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/file_copy.h"
+#include "runtime/text.h"
 
 namespace patchtool {
 namespace {
@@ -23,10 +24,9 @@ std::string Printable(const rt::Bytes& bytes) {
     if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') {
       text += static_cast<char>(b);
     } else {
-      static const char kHex[] = "0123456789ABCDEF";
       text += "\\x";
-      text += kHex[b >> 4];
-      text += kHex[b & 15];
+      text += rt::UpperHexDigit(b >> 4);
+      text += rt::UpperHexDigit(b);
     }
   }
   return "\"" + text + "\"";
