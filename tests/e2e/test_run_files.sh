@@ -5,6 +5,9 @@
 #              far fewer connections than files (nginx's $connection), one
 #              restart; a screenshot while several transfers are in flight
 #              shows a sane window;
+#   [exit]     the exit confirmed while several transfers are in flight: the
+#              updater ends at once, the old files stay, what arrived stays in
+#              the partial files;
 #   [closing]  the same against a server that closes after every response;
 #   [404]      a 404 for a file the client has: the run fails, the old file
 #              stays, no restart;
@@ -100,6 +103,25 @@ check "[many] the log names kept connections" log_shows "file small.s[0-9]+\.bin
 check "[many] the log gives the run's time" log_shows "download run done: 203 files in [0-9.]+ s; restart "
 cp "$CLIENT/update.log" "$SHOTS/run-files-many-update.log"
 end_updaters
+
+# ---- [exit] ---------------------------------------------------------------------
+CLIENT_MANY="$CLIENT"
+CLIENT="$WORK/exit 客户 端"
+rm -rf "$CLIENT"; mkdir -p "$CLIENT/large"
+cp "$CLIENT_MANY/$LAUNCHER" "$CLIENT/"; echo "v1" >"$CLIENT/readme.txt"
+for n in 1 2; do random_file "$CLIENT/large/l$n.bin" 100; done
+box_open() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+start_launcher "$CLIENT"
+check "[exit] both large files are on their way" wait_until 90 both_large_growing
+BEFORE="$(cd "$CLIENT" && sha256sum large/l1.bin large/l2.bin readme.txt)"
+click_close_button
+check "[exit] close asks for confirmation" wait_until 10 box_open "确认退出"
+xdotool search --onlyvisible --name "确认退出" windowactivate --sync >/dev/null 2>&1
+xdotool key Return
+check "[exit] Yes ends the updater promptly" wait_until 10 no_updater
+check "[exit] the old files stay" test "$(cd "$CLIENT" && sha256sum large/l1.bin large/l2.bin readme.txt)" = "$BEFORE"
+check "[exit] what arrived stays for the next run" test -s "$CLIENT/large/l1.bin.tmp" -a -s "$CLIENT/large/l2.bin.tmp"
+end_updaters
 stop_nginx
 # The task label showed the first unfinished file in list order, the first
 # large one, while the files after it were coming in.
@@ -108,7 +130,6 @@ check "[many] in flight: the task label shows the first unfinished file" \
   $PROBE same "$LIVE" "$WORK/run-files-in-flight-harness.ppm" $(at 88 100) 248 18 8
 
 # ---- [closing] ------------------------------------------------------------------
-CLIENT_MANY="$CLIENT"
 CLIENT="$WORK/closing 客户 端"
 rm -rf "$CLIENT"; mkdir -p "$CLIENT/large"
 cp "$CLIENT_MANY/$LAUNCHER" "$CLIENT/"; echo "v1" >"$CLIENT/readme.txt"
