@@ -73,18 +73,19 @@ StartSteps StartSteps::System() {
   return steps;
 }
 
-rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name) {
-  return "\"" + run_directory + "\\" + kCopyName + "\" " + kMarker + " \"" + executable_name + "\"";
+rt::Text RelaunchCommandLine(const ClientFolder& client, const rt::Text& executable_name) {
+  return "\"" + client.Path(kCopyName) + "\" " + kMarker + " \"" + executable_name + "\"";
 }
 
-StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
-                       Globals& globals, const StartSteps& steps) {
+StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_name, SharedState& state,
+                       const StartSteps& steps) {
+  const ClientFolder& client = state.Client;
   if (args.size() < 2) {
     // Launcher: never patch from the file the user started; run from a copy,
     // and only from a whole one (a copy cut short by a full disk would start
     // and fail in ways the player cannot read).
-    const rt::Text launcher = run_directory + "\\" + executable_name;
-    const rt::Text copy = run_directory + "\\" + kCopyName;
+    const rt::Text launcher = client.Path(executable_name);
+    const rt::Text copy = client.Path(kCopyName);
     if (!SameFile(launcher, copy)) {
       if (rt::FileExists(copy)) rt::RemoveFile(copy);
       rt::DelayWithEvents(kCopyDelayMs);
@@ -95,29 +96,28 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
           // Held by an updater that runs from it (a launcher started twice
           // at once): untouched and whole, since it runs. Started as it is.
           steps.log("launcher: update.dat is in use, error " + rt::ToText(error) + "; starting it as it is");
-          steps.run_program(RelaunchCommandLine(run_directory, executable_name));
+          steps.run_program(RelaunchCommandLine(client, executable_name));
           return StartRole::kLauncher;
         }
-        ReportFailedCopy(run_directory, copy, needed, error, "copy to update.dat failed", steps);
+        ReportFailedCopy(client.Folder(), copy, needed, error, "copy to update.dat failed", steps);
         return StartRole::kCopyFailed;
       }
       const int64_t copied = rt::FileSize64(copy);
       if (copied != needed || !SameContent(launcher, copy)) {
-        ReportFailedCopy(run_directory, copy, needed, 0,
+        ReportFailedCopy(client.Folder(), copy, needed, 0,
                          "update.dat is not a whole copy (" + rt::ToText(copied) + " bytes)", steps);
         return StartRole::kCopyFailed;
       }
     }
-    steps.run_program(RelaunchCommandLine(run_directory, executable_name));
+    steps.run_program(RelaunchCommandLine(client, executable_name));
     return StartRole::kLauncher;
   }
   if (args[0] != kMarker) return StartRole::kWrongMarker;
 
-  globals.RestartProgramName = args[1];
-  globals.GameTitle = rt::TrimText(kBuiltInGameTitle);
-  globals.Site =
-      PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)), run_directory + "\\");
-  globals.ListPublicKey = kBuiltInListPublicKey;
+  state.RestartProgramName = args[1];
+  state.GameTitle = rt::TrimText(kBuiltInGameTitle);
+  state.Site = PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)));
+  state.ListPublicKey = kBuiltInListPublicKey;
   if (steps.load_window) steps.load_window();
   return StartRole::kUpdater;
 }

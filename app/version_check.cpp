@@ -65,7 +65,7 @@ bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
 // is none, and a list cut short would hide entries. Nothing when no mirror
 // gave a usable list.
 std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept) {
-  const PatchSite& site = flow.globals.Site;
+  const PatchSite& site = flow.state.Site;
   std::vector<rt::Text> asking = site.Mirrors();
   std::optional<Candidate> best;
   for (int32_t round = 0; round <= kMoreTries && !asking.empty(); ++round) {
@@ -92,14 +92,14 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
   return best;
 }
 
-// Checksum the local files: the entries whose local file differs, in list
-// order. Relative paths resolve against the program folder, the current
-// folder. Messages get through between chunks too, so a large file does not
-// freeze the window.
+// Checksum the local files: the entries whose local file (in the client
+// folder) differs, in list order. Messages get through between chunks too,
+// so a large file does not freeze the window.
 std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> entries) {
   std::vector<PatchEntry> candidates;
   for (PatchEntry& entry : entries) {
-    const int32_t local = checksum::FileChecksumOfFile(entry.path, flow.services.process_events);
+    const int32_t local =
+        checksum::FileChecksumOfFile(flow.state.Client.Path(entry.path), flow.services.process_events);
     flow.services.process_events();
     if (rt::ToText(local) != entry.checksum) candidates.push_back(std::move(entry));
   }
@@ -116,7 +116,7 @@ void Report(Flow& flow, std::vector<PatchEntry> candidates) {
     return;
   }
   window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextFilesToUpdate, static_cast<int>(candidates.size())));
-  flow.globals.PatchList = std::move(candidates);
+  flow.state.PatchList = std::move(candidates);
   window.SetDisabled(ui::kEnterGameButton, true);
   flow.services.start_download_run();
 }
@@ -130,12 +130,12 @@ void ReportListFailed(Flow& flow) {
 }  // namespace
 
 void CheckRemoteVersion(Flow& flow) {
-  Globals& g = flow.globals;
+  SharedState& g = flow.state;
   flow.window->SetCaption(ui::kGameTitleLabel, g.GameTitle);
   flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
 
   const ListKeys keys = ParseListKeys(g.ListPublicKey);
-  const SequenceKeeper keeper(g.Site.LocalPath(kSequenceFileName), keys, flow.services.read_user_value,
+  const SequenceKeeper keeper(g.Client.Path(kSequenceFileName), keys, flow.services.read_user_value,
                               flow.services.write_user_value);
   const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;
   std::optional<Candidate> chosen = FetchLists(flow, keys, kept);

@@ -15,7 +15,7 @@ TEST_F(FlowTest, UnusableListsReportFailureAndStartNothing) {
     EXPECT_EQ(Task(), kTextListFailed) << body;
     EXPECT_TRUE(EnterGameDisabled());
     EXPECT_EQ(runs_started_, 0);
-    EXPECT_TRUE(globals_.PatchList.empty());
+    EXPECT_TRUE(state_.PatchList.empty());
   }
   EXPECT_EQ(fetched_.back(), "http://127.0.0.1:8088/patch/528/filelist.txt");
   EXPECT_EQ(window_.changes[0], std::string("SetCaption ") + ui::kGameTitleLabel + "=");
@@ -42,11 +42,11 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
           "gone.dat#12\r\nsame.dat#+648389339\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有3个文件需要更新。");
-  ASSERT_EQ(globals_.PatchList.size(), 3u);
-  EXPECT_EQ(globals_.PatchList[0].path, "数据 目录\\地图.dat");
-  EXPECT_EQ(globals_.PatchList[1].path, "gone.dat");
-  EXPECT_EQ(globals_.PatchList[2].path, "same.dat");  // "+..." never matches
-  EXPECT_EQ(globals_.PatchList[1].checksum, "12");
+  ASSERT_EQ(state_.PatchList.size(), 3u);
+  EXPECT_EQ(state_.PatchList[0].path, "数据 目录\\地图.dat");
+  EXPECT_EQ(state_.PatchList[1].path, "gone.dat");
+  EXPECT_EQ(state_.PatchList[2].path, "same.dat");  // "+..." never matches
+  EXPECT_EQ(state_.PatchList[1].checksum, "12");
   EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
 }

@@ -82,16 +82,17 @@ cycle_setup() {
   mkdir -p "$SERVER"
 }
 
-# start_fault_server SERVER_ROOT FAULTS_JSON: the scripted update server on
-# 127.0.0.1:8088 in place of nginx; its access log is $NGINX_DIR/access.log,
-# so requests_of and request_count read it the same way.
+# start_fault_server SERVER_ROOT FAULTS_JSON [PORT]: the scripted update
+# server on 127.0.0.1:PORT (8088) in place of nginx; its access log is
+# $NGINX_DIR/access.log, so requests_of and request_count read it the same way.
 start_fault_server() {
+  local port="${3:-8088}"
   NGINX_DIR="$(mktemp -d /tmp/updater-faults.XXXXXX)"
   : >"$NGINX_DIR/access.log"
-  python3 "$ROOT/tests/e2e/fault_server.py" "$1" 8088 "$2" "$NGINX_DIR/access.log" &
+  python3 "$ROOT/tests/e2e/fault_server.py" "$1" "$port" "$2" "$NGINX_DIR/access.log" &
   FAULT_SERVER_PID=$!
   STAGE_PIDS+=("$FAULT_SERVER_PID")
-  server_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
+  server_up() { python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$port" 2>/dev/null; }
   wait_until 10 server_up
 }
 
