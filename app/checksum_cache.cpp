@@ -13,14 +13,14 @@
 namespace app {
 namespace {
 
-// The client folder as ReadFileFacts takes it: without its trailing "\", the
-// current folder when empty. A GBK trail byte 0x5C is no separator.
-rt::Text FolderPath(const rt::Text& client_folder) {
-  if (client_folder.empty()) return ".";
-  if (rt::FindLastChar(client_folder, '\\') == client_folder.size() - 1) {
-    return client_folder.substr(0, client_folder.size() - 1);
-  }
-  return client_folder;
+// The client folder as ReadFileFacts takes it: "." for the current folder,
+// and a drive's root with its "\" ("C:" alone names the drive's current
+// folder).
+rt::Text FolderPath(const ClientFolder& client) {
+  const rt::Text& folder = client.Folder();
+  if (folder.empty()) return ".";
+  if (folder.size() == 2 && folder[1] == ':') return folder + "\\";
+  return folder;
 }
 
 // The checksum a list's text names: the signed decimal form ToText gives, and
@@ -68,7 +68,7 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   CacheLoadReport report;
   if (!active_) return report;
 
-  const std::optional<rt::FileFacts> folder = rt::ReadFileFacts(FolderPath(settings.client_folder));
+  const std::optional<rt::FileFacts> folder = rt::ReadFileFacts(FolderPath(settings.client));
   folder_known_ = folder.has_value();
   folder_ = folder_known_ ? folder->identity : rt::FileIdentity();
   // Read whole, bounded: a cache larger than the format allows is refused
@@ -98,7 +98,7 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
 }
 
 FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks) {
-  const rt::Text local = settings_.client_folder + entry_path;
+  const rt::Text local = settings_.client.Path(entry_path);
   FileSum sum;
   std::optional<rt::FileFacts> facts;
   {
@@ -137,7 +137,7 @@ FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::functio
 void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum) {
   std::lock_guard<rt::Lock> hold(lock_);
   if (!active_ || !folder_known_) return;
-  const std::optional<rt::FileFacts> facts = rt::ReadFileFacts(settings_.client_folder + entry_path);
+  const std::optional<rt::FileFacts> facts = rt::ReadFileFacts(settings_.client.Path(entry_path));
   if (facts && !facts->is_folder) {
     fresh_[entry_path] = MakeRecord(entry_path, *facts, checksum, SumOrigin::kInstalled);
   } else {
@@ -181,7 +181,7 @@ size_t ChecksumCache::records() const {
   return fresh_.size();
 }
 
-rt::Text ChecksumCache::CachePath() const { return settings_.client_folder + list::kChecksumCacheName; }
+rt::Text ChecksumCache::CachePath() const { return settings_.client.Path(list::kChecksumCacheName); }
 
 uint64_t ChecksumCache::Now() const { return settings_.now ? settings_.now() : rt::FileTimeNow(); }
 

@@ -27,6 +27,7 @@
 #include <map>
 
 #include "app/checksum_cache_file.h"
+#include "app/client_folder.h"
 #include "list/file_list.h"
 #include "runtime/file_facts.h"
 #include "runtime/lock.h"
@@ -39,7 +40,7 @@ namespace app {
 inline constexpr uint64_t kFreshWriteTicks = 3 * rt::kFileTimeTicksPerSecond;
 
 struct ChecksumCacheSettings {
-  rt::Text client_folder;   // LocalBaseFolder: empty (the current folder) or ending in "\"
+  ClientFolder client;      // where the files and update.sums are
   bool enabled = true;      // UPDATER_CHECKSUM_CACHE: off, no cache is read or written
   bool full_check = false;  // /verify: every file is read; the records are made anew
   std::function<uint64_t()> now;  // the time of a record; rt::FileTimeNow when empty

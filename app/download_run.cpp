@@ -1,16 +1,24 @@
-// The download run, on the worker thread: every patch entry in turn into the
-// client folder, then restart the launcher and end.
+// The download run, on the worker thread: the checks before the first
+// download, then the transfers (each on a thread of its own, taking the
+// files in list order) while this thread shows their progress; when every
+// file is in, restart the launcher and end. A failed run stops every
+// transfer and keeps its failure text on the window. Either way the
+// checksum cache is written once the transfers have ended, with the files
+// installed (the state's services record each one), so that the next start
+// reads none of them.
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/disk_full.h"
 #include "app/flow.h"
-#include "app/retry.h"
-#include "app/update_log.h"
+#include "app/free_space.h"
+#include "app/run_context.h"
+#include "app/run_display.h"
+#include "app/run_log.h"
+#include "app/transfer_slot.h"
 #include "app/write_check.h"
-#include "checksum/file_checksum.h"
-#include "list/layout.h"
-#include "net/download_report.h"
-#include "net/download_result.h"
-#include "net/download_target.h"
 #include "runtime/convert.h"
-#include "runtime/files.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 
@@ -18,11 +26,6 @@ namespace app {
 namespace {
 
 constexpr int32_t kTimerIntervalMs = 100;
-constexpr int32_t kWaitBeforeFileMs = 100;
-constexpr const char* kPartialSuffix = list::kPartialSuffix;
-// The engine writes its partial file under its own spelling of the suffix;
-// the run looks for it under the list's.
-static_assert(list::SameName(net::kPartialSuffix, list::kPartialSuffix), "one partial-file suffix");
 
 // Stops the run with its failure text standing: no restart, so a patch that
 // fails every time cannot restart the updater without end.
@@ -33,113 +36,59 @@ void FailRun(Flow& flow, const rt::Text& text) {
   window.SetDisabled(ui::kEnterGameButton, true);
 }
 
-rt::Text ResultName(net::DownloadResult result) {
-  return rt::ToText(static_cast<int32_t>(result)) + " (" + net::ToString(result) + ")";
-}
-
-// One try of one file: the engine call with the progress record made ready
-// for it, and its line in the log.
-struct Try {
-  net::DownloadResult result = net::DownloadResult::Ok;
-  bool resumed = false;
-  bool checksum_ok = false;
-  int32_t checksum = 0;  // of the file in place, when the engine reported it installed
-};
-
-Try TryOnce(Flow& flow, const PatchEntry& entry, const rt::Text& local_path, const net::DownloadUrl& url) {
-  ui::DownloadJob& job = flow.globals.Job;
-  Try t;
-  const int64_t kept = rt::FileSize64(local_path + kPartialSuffix);
-  t.resumed = kept >= 0;
-  job.status = ui::JobStatus::kDownloading;
-  job.totalBytes = 0;
-  job.doneBytes = 0;
-  flow.window->SetWidth(ui::kProgressFill, 0);
-
-  const uint32_t started = flow.services.tick_count();
-  const net::DownloadReport report = flow.services.download(url, local_path, job.totalBytes, job.doneBytes);
-  t.result = report.result;
-  const uint32_t ms = flow.services.tick_count() - started;
-  if (report.ok()) t.checksum = checksum::FileChecksumOfFile(local_path);
-  t.checksum_ok = report.ok() && rt::ToText(t.checksum) == entry.checksum;
-
-  // What this try brought (a whole answer to a resume starts over at 0).
-  int64_t arrived = job.doneBytes.load() - (t.resumed ? kept : 0);
-  if (arrived < 0) arrived = job.doneBytes.load();
-  rt::Text line = "file " + entry.path + ": result " + ResultName(t.result) + ", " + rt::ToText(arrived) + " bytes" +
-                  (t.resumed ? " from offset " + rt::ToText(kept) : rt::Text()) + ", " + Seconds(ms) + ", " +
-                  KilobytesPerSecond(arrived, ms);
-  if (report.ok()) line += t.checksum_ok ? ", checksum ok" : ", checksum MISMATCH";
-  const std::string why = net::Describe(report);
-  if (!why.empty()) line += ", " + why;
-  if (report.proxy_issue != net::ProxyIssue::kNone) {
-    line += std::string(", proxy setting not followed: ") + net::ToString(report.proxy_issue);
+// The transfers, each on its own thread; when none can be started, one
+// works on this thread.
+std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32_t wanted) {
+  std::vector<std::unique_ptr<TransferSlot>> slots;
+  for (int32_t n = 0; n < wanted; ++n) {
+    auto slot = std::make_unique<TransferSlot>(run, n);
+    if (!slot->Start()) break;
+    slots.push_back(std::move(slot));
   }
-  flow.services.log(line);
-  return t;
-}
-
-// Fetches one patch file, trying again as NextAttempt decides; true when it is
-// in place and matches its list checksum. Each round tries the mirrors in
-// turn (FileMirrorOrder): a failed try moves on at once and keeps the partial
-// file, since every mirror serves the same bytes (the checksum decides) and
-// the next one resumes it; a file that arrived but does not match moves on
-// too, so one stale cache cannot stop every player. When every mirror has
-// failed, the most hopeful of their outcomes decides: wait and start another
-// round, fetch again from byte 0, or fail. Bounded: at most kMoreTries more
-// rounds and one restart from byte 0.
-bool FetchPatchFile(Flow& flow, const PatchEntry& entry, const rt::Text& local_path) {
-  ui::WindowPort& window = *flow.window;
-  const PatchSite& site = flow.globals.Site;
-  const std::vector<rt::Text> mirrors = site.FileMirrorOrder();
-  FileTries tries;
-  while (true) {
-    NextStep step = NextStep::kFail;
-    net::DownloadResult last_result = net::DownloadResult::Ok;
-    for (size_t m = 0; m < mirrors.size(); ++m) {
-      const Try t = TryOnce(flow, entry, local_path, site.FileTarget(mirrors[m], entry.path));
-      const NextStep this_step = NextAttempt(t.result, t.checksum_ok, t.resumed, tries);
-      if (this_step == NextStep::kDone) {
-        // In place and verified: the next start takes it from the cache.
-        flow.globals.Checksums.RecordInstalled(entry.path, t.checksum);
-        return true;
-      }
-      last_result = t.result;
-      if (this_step == NextStep::kRetry || (this_step == NextStep::kRestartFromZero && step == NextStep::kFail)) {
-        step = this_step;
-      }
-      if (m + 1 < mirrors.size()) flow.services.log("next mirror for " + entry.path + ": " + mirrors[m + 1]);
-    }
-    switch (step) {
-      case NextStep::kDone:
-        return true;
-      case NextStep::kFail:
-        return false;
-      case NextStep::kRestartFromZero:
-        tries.restarted = true;
-        flow.services.log("retry " + entry.path + " from byte 0: the resumed file did not match");
-        rt::RemoveFile(local_path + kPartialSuffix);
-        rt::RemoveFile(local_path);
-        break;
-      case NextStep::kRetry: {
-        const int32_t wait_ms = kRetryWaitsMs[tries.retries];
-        ++tries.retries;
-        window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextRetrying, tries.retries, kMoreTries));
-        flow.services.log("retry " + rt::ToText(tries.retries) + "/" + rt::ToText(kMoreTries) + " of " + entry.path +
-                          " in " + Seconds(static_cast<uint32_t>(wait_ms)) + " after " + ResultName(last_result));
-        flow.services.delay(wait_ms);
-        window.SetCaption(ui::kCurrentTaskLabel, entry.path);
-        break;
-      }
-    }
+  if (slots.empty()) {
+    run.log.Line("no transfer thread could be started: one file at a time on the run's thread");
+    slots.push_back(std::make_unique<TransferSlot>(run, 0));
+    slots.back()->RunHere();
   }
+  return slots;
 }
 
-// Writes the checksum cache with the files the run installed, before the
-// restart and after a failed run, so that the next start reads none of them.
+// Room on the disk, when the list gives every file's size: a run that
+// clearly cannot fit (LeastRoomNeeded: never more than a run that fits
+// needs) is refused before anything is fetched, naming the room still
+// needed; on a tight disk the files come one at a time. Empty text: go on,
+// with `transfers` fetched at once.
+rt::Text CheckRoom(Flow& flow, int32_t* transfers) {
+  const SharedState& g = flow.state;
+  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Client);
+  if (!rooms || !flow.services.free_disk_space) return rt::Text();
+  const int64_t free = flow.services.free_disk_space(g.Client.Folder());
+  if (free < 0) return rt::Text();
+  const int64_t needed = LeastRoomNeeded(*rooms);
+  if (needed > free) {
+    flow.services.log("room check: at least " + rt::ToText(needed) + " bytes needed, " + rt::ToText(free) +
+                      " free");
+    return DiskFullText(needed - free);
+  }
+  const int32_t fitting = TransfersForRoom(*rooms, free, *transfers);
+  if (fitting < *transfers) {
+    flow.services.log("room check: " + rt::ToText(free) + " bytes free, one file at a time");
+    *transfers = fitting;
+  }
+  return rt::Text();
+}
+
+// Writes the checksum cache with the records of the files the run installed.
 void SaveChecksums(Flow& flow) {
-  const CacheSave saved = flow.globals.Checksums.Save();
+  const CacheSave saved = flow.state.Checksums.Save();
   if (saved != CacheSave::kOff) flow.services.log(rt::Text("checksum cache ") + ToString(saved));
+}
+
+bool AllEnded(const std::vector<std::unique_ptr<TransferSlot>>& slots) {
+  for (const auto& slot : slots) {
+    if (!slot->Ended()) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -150,12 +99,17 @@ rt::Text ParentFolderOf(const rt::Text& path) {
 }
 
 void RunPatchDownloads(Flow& flow) {
-  Globals& g = flow.globals;
+  SharedState& g = flow.state;
   ui::DownloadJob& job = g.Job;
   ui::WindowPort& window = *flow.window;
+  const int32_t files = static_cast<int32_t>(g.PatchList.size());
+  int32_t transfers = flow.run.transfers < 1 ? 1 : flow.run.transfers;
+  if (transfers > files) transfers = files < 1 ? 1 : files;
 
-  flow.services.log("download run: " + rt::ToText(static_cast<int32_t>(g.PatchList.size())) + " files");
-  const rt::Text refused = CheckWriteAccess(flow);
+  flow.services.log(FormatRunStartLine(files, transfers));
+  const uint32_t started = flow.services.tick_count();
+  rt::Text refused = CheckWriteAccess(flow);
+  if (refused.empty()) refused = CheckRoom(flow, &transfers);
   if (!refused.empty()) {
     FailRun(flow, refused);
     flow.services.log("run failed: nothing was changed");
@@ -163,31 +117,39 @@ void RunPatchDownloads(Flow& flow) {
   }
 
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
-  job.fileCount = static_cast<int32_t>(g.PatchList.size());
-  for (int32_t i = 1; i <= job.fileCount; ++i) {
-    const PatchEntry& entry = g.PatchList[static_cast<size_t>(i - 1)];
-    window.SetCaption(ui::kCurrentTaskLabel, entry.path);
-    const rt::Text local_path = g.Site.LocalPath(entry.path);
-    rt::CreateFolderTree(ParentFolderOf(local_path));
-    // A read-only target (a client copied from a disc) is replaced like any
-    // other; one held open stays, and the engine reports the failed install.
-    rt::MakeWritable(local_path);
-    rt::RemoveFile(local_path);
-    flow.services.delay(kWaitBeforeFileMs);
-
-    job.fileIndex = i;
-    // A file that arrived but does not match its list checksum is a failed
-    // download too: otherwise a server whose list and files disagree would
-    // have the updater download and restart forever.
-    if (!FetchPatchFile(flow, entry, local_path)) {
-      SaveChecksums(flow);
-      FailRun(flow, kTextDownloadFailed);
-      flow.services.log("run failed at " + entry.path + " (" + rt::ToText(i) + "/" + rt::ToText(job.fileCount.load()) +
-                        ")");
-      return;
+  job.fileCount = files;
+  job.runBytes = 0;
+  RunContext run(flow, g.PatchList);
+  RunDisplay display(window, job, run.plan, g.PatchList);
+  bool failure_shown = false;
+  if (files > 0) {
+    const std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);
+    // Bounded: every transfer ends once its files are in or have failed,
+    // and each file's tries are bounded (MirrorTries).
+    while (true) {
+      const bool ended = AllEnded(slots);
+      if (run.Failed()) {
+        // Shown at once; the other transfers stop within a receive piece.
+        if (!failure_shown) FailRun(flow, run.FailureText());
+        failure_shown = true;
+      } else {
+        display.Publish();
+      }
+      if (ended) break;
+      rt::DelayWithEvents(flow.run.publish_ms);
     }
   }
+  // Before the restart, and after a failed run too: every transfer has
+  // ended, so no record comes after this.
+  SaveChecksums(flow);
+  if (run.Failed() || !run.plan.AllInstalled()) {
+    if (!failure_shown) FailRun(flow, run.Failed() ? run.FailureText() : rt::Text(kTextDownloadFailed));
+    flow.services.log("run failed: " + rt::ToText(run.plan.InstalledCount()) + " of " + rt::ToText(files) +
+                      " files in; the others keep their old files");
+    return;
+  }
 
+  const uint32_t ms = flow.services.tick_count() - started;
   window.SetTimerInterval(ui::kProgressTimer, 0);
   window.SetCaption(ui::kCurrentTaskLabel, kTextUpdateDone);
   window.SetCaption(ui::kPatchSizeLabel, kTextNotAvailable);
@@ -195,9 +157,8 @@ void RunPatchDownloads(Flow& flow) {
   window.SetWidth(ui::kProgressFill, 0);
   window.SetDisabled(ui::kEnterGameButton, false);
   // Quoted, so a folder or launcher name with blanks starts the right file.
-  const rt::Text command_line = "\"" + rt::RunDirectory() + "\\" + g.RestartProgramName + "\"";
-  SaveChecksums(flow);
-  flow.services.log("download run done; restart " + g.RestartProgramName);
+  const rt::Text command_line = "\"" + g.Client.Path(g.RestartProgramName) + "\"";
+  flow.services.log(FormatRunDoneLine(files, ms, g.RestartProgramName));
   flow.services.run_program(command_line);
   flow.services.end_program(0);
 }

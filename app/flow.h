@@ -1,5 +1,5 @@
 #pragma once
-// What the update flow works with: the shared globals, the window (through
+// What the update flow works with: the shared state, the window (through
 // its component port) and the services that reach outside the process. The
 // services default to the real ones; tests replace them.
 #include <atomic>
@@ -7,9 +7,11 @@
 #include <functional>
 #include <optional>
 
-#include "app/globals.h"
+#include "app/shared_state.h"
 #include "net/download_report.h"
 #include "net/download_url.h"
+#include "net/http_download.h"
+#include "net/transfer_limits.h"
 #include "runtime/fetch.h"
 #include "runtime/file_access.h"
 #include "runtime/types.h"
@@ -21,9 +23,11 @@ struct FlowServices {
   // Whole-body fetch of the remote list, with how it ended. The real one runs
   // off the window thread, the window answering while it runs.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
-  // One patch file from its URL (escaped, split) into a local path: the
-  // engine's result with its reason.
-  std::function<net::DownloadReport(const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
+  // One try of one patch file: the engine with the run's options (the URL,
+  // the local path, the observer that verifies, the kept connection, ...),
+  // its result with its reason. `total` and `done` are the try's progress
+  // counters. Called on several transfer threads at once.
+  std::function<net::DownloadReport(const net::DownloadOptions& options, std::atomic<int64_t>& total,
                                     std::atomic<int64_t>& done)>
       download;
   // Starts the download run on the worker thread; true when it started.
@@ -36,8 +40,8 @@ struct FlowServices {
   std::function<void(int32_t exit_code)> end_program;
   // Lets window messages through (between files and chunks of the checksum).
   std::function<void()> process_events;
-  // Wait before each file and between tries; window messages get through
-  // on the window thread.
+  // Waits between tries (on the window thread window messages get through;
+  // a transfer thread simply waits).
   std::function<void(int32_t ms)> delay;
   // Milliseconds since an arbitrary start, for the durations in the log.
   std::function<uint32_t()> tick_count;
@@ -52,6 +56,14 @@ struct FlowServices {
   std::function<bool(const rt::Text& key, const rt::Text& name, const rt::Text& value)> write_user_value;
   // Today as days since 1970-01-01, UTC: a signed list's expiry.
   std::function<int64_t()> utc_day;
+  // The bytes this user may still write on the disk of a folder, -1 when
+  // that cannot be told.
+  std::function<int64_t(const rt::Text& folder)> free_disk_space;
+  // Hook for the checksum cache: a file the run has just installed (`path`,
+  // the client folder's path of the entry), its checksum the list's
+  // (verified). Called on the transfer threads, one call at a time. Nothing
+  // when empty. The real one: ChecksumCache::RecordInstalled(entry).
+  std::function<void(const PatchEntry& entry, const rt::Text& path)> record_installed;
   // The link a path below the client folder goes through, empty when none
   // (rt::FindLinkBelow).
   std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
@@ -60,14 +72,31 @@ struct FlowServices {
   std::function<uint64_t()> file_time_now;
 };
 
+// Files the download run fetches at once, each on its own thread with its
+// own kept connections (one per mirror): never more than 8 connections to
+// one host. Chosen with bench/latency (see README).
+inline constexpr int32_t kTransfers = 6;
+// How often the run copies the progress of the file the window shows into
+// the progress record: well within the display's 100 ms tick.
+inline constexpr int32_t kPublishMs = 40;
+
+// The download run's numbers, in one place; tests give their own.
+struct RunSettings {
+  int32_t transfers = kTransfers;
+  net::TransferLimits limits;  // every try's receive wait, stall rule and floor rate
+  int32_t publish_ms = kPublishMs;
+};
+
 // The real services; `start_download_run` is the updater's own (it owns the
-// worker thread).
-FlowServices RealServices(std::function<bool()> start_download_run);
+// worker thread). The log goes to update.log in the state's client folder;
+// installed files are recorded in the state's checksum cache.
+FlowServices RealServices(SharedState& state, std::function<bool()> start_download_run);
 
 struct Flow {
-  Globals& globals;
+  SharedState& state;
   ui::WindowPort* window = nullptr;
   FlowServices services;
+  RunSettings run;
 };
 
 // Texts of the flow, shown in the current-task label.
@@ -88,6 +117,9 @@ inline constexpr const char kTextRetrying[] = "网络中断,正在重试(%d/%d).
 inline constexpr const char kTextFolderNotWritable[] = "目录不可写!请以管理员运行或移动游戏";
 inline constexpr const char kTextFileNotWritable[] = "%s无法写入!请以管理员运行";
 inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后再试";
+// Files failed, and the user's proxy setting is one the download engine
+// cannot follow (a configuration script, automatic detection, SOCKS, ...).
+inline constexpr const char kTextProxyUnsupported[] = "代理设置不受支持!请改用HTTP代理或直接连接";
 // A path of the client that leads through a link (to somewhere outside).
 inline constexpr const char kTextPathIsLink[] = "%s是链接!请移除后再试";
 // The disk is full; the second names the room still needed ("1.5 GB").
@@ -98,8 +130,10 @@ inline constexpr const char kTextCopyFailed[] = "无法写入update.dat!请以�
 
 // The version check: the handler of the window's first activation.
 void CheckRemoteVersion(Flow& flow);
-// The download run: the body of the worker thread. Ends the program after a
-// successful run; returns after a failed one (the window stays).
+// The download run: the body of the worker thread, which starts the
+// transfers and shows their progress. Ends the program after a successful
+// run; returns after a failed one (the window stays), once every transfer
+// has stopped.
 void RunPatchDownloads(Flow& flow);
 // The enter-game click.
 void LaunchGame(Flow& flow);

@@ -18,11 +18,10 @@ std::vector<rt::Text> SplitMirrors(const rt::Text& setting) {
   return mirrors;
 }
 
-PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number, rt::Text local_base_folder)
+PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number)
     : mirrors_(SplitMirrors(server_setting)),
       patch_folder_number_(patch_folder_number),
-      folder_path_(list::PatchFolder(patch_folder_number)),
-      local_base_folder_(std::move(local_base_folder)) {
+      folder_path_(list::PatchFolder(patch_folder_number)) {
   if (!mirrors_.empty()) server_base_url_ = mirrors_.front();
   for (const rt::Text& mirror : mirrors_) folders_.push_back(net::SplitDownloadUrl(net::EscapeUrl(mirror + folder_path_)));
 }

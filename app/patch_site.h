@@ -1,8 +1,7 @@
 #pragma once
-// Where an update comes from and where it goes: the patch folder
-// "<base URL>patch/<folder number>/" on every mirror of the server setting,
-// and the client folder. The one place that builds the list's URL, a file's
-// URL and a file's local path.
+// Where an update comes from: the patch folder "<base URL>patch/<folder
+// number>/" on every mirror of the server setting. The one place that builds
+// the list's URL and a file's URL (where a file goes: app/client_folder.h).
 #include <cstdint>
 #include <vector>
 
@@ -19,9 +18,8 @@ class PatchSite {
  public:
   PatchSite() = default;
   // `server_setting`: one base URL, or several separated by ";" (mirrors),
-  // each ending in "/". `local_base_folder`: the client folder with its
-  // trailing "\" (empty: the current folder).
-  PatchSite(const rt::Text& server_setting, int32_t patch_folder_number, rt::Text local_base_folder);
+  // each ending in "/".
+  PatchSite(const rt::Text& server_setting, int32_t patch_folder_number);
 
   // The base URLs in the order the list is tried; empty when the setting
   // names none (then no list can be had).
@@ -35,7 +33,6 @@ class PatchSite {
   std::vector<rt::Text> FileMirrorOrder() const;
 
   int32_t PatchFolderNumber() const { return patch_folder_number_; }
-  const rt::Text& LocalBaseFolder() const { return local_base_folder_; }
 
   // The list on `mirror`, not escaped: the system's HTTP client takes it as
   // it is.
@@ -47,9 +44,6 @@ class PatchSite {
   // The same file as the engine takes it: the mirror's patch folder was split
   // once when the site was made, only the entry is added.
   net::DownloadUrl FileTarget(const rt::Text& mirror, const rt::Text& entry) const;
-  // Where a list entry, or another file of the client, is on the local disk:
-  // the client folder followed by the path as listed.
-  rt::Text LocalPath(const rt::Text& entry) const { return local_base_folder_ + entry; }
 
  private:
   std::vector<rt::Text> mirrors_;
@@ -57,7 +51,6 @@ class PatchSite {
   rt::Text server_base_url_;
   int32_t patch_folder_number_ = 0;
   rt::Text folder_path_;  // "patch/<folder number>/", below every base URL
-  rt::Text local_base_folder_;
 };
 
 }  // namespace app

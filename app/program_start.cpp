@@ -73,8 +73,8 @@ StartSteps StartSteps::System() {
   return steps;
 }
 
-rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name, bool verify) {
-  return "\"" + run_directory + "\\" + kCopyName + "\" " + kMarker + " \"" + executable_name + "\"" +
+rt::Text RelaunchCommandLine(const ClientFolder& client, const rt::Text& executable_name, bool verify) {
+  return "\"" + client.Path(kCopyName) + "\" " + kMarker + " \"" + executable_name + "\"" +
          (verify ? rt::Text(" ") + kVerifySwitch : rt::Text());
 }
 
@@ -82,15 +82,16 @@ bool IsVerifySwitch(const rt::Text& arg) {
   return arg.size() == sizeof kVerifySwitch - 1 && rt::FindText(arg, kVerifySwitch, 1, true) == 1;
 }
 
-StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
-                       Globals& globals, const StartSteps& steps) {
+StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_name, SharedState& state,
+                       const StartSteps& steps) {
+  const ClientFolder& client = state.Client;
   if (args.size() < 2) {
     // Launcher: never patch from the file the user started; run from a copy,
     // and only from a whole one (a copy cut short by a full disk would start
     // and fail in ways the player cannot read).
     const bool verify = args.size() == 1 && IsVerifySwitch(args[0]);
-    const rt::Text launcher = run_directory + "\\" + executable_name;
-    const rt::Text copy = run_directory + "\\" + kCopyName;
+    const rt::Text launcher = client.Path(executable_name);
+    const rt::Text copy = client.Path(kCopyName);
     if (!SameFile(launcher, copy)) {
       if (rt::FileExists(copy)) rt::RemoveFile(copy);
       rt::DelayWithEvents(kCopyDelayMs);
@@ -101,31 +102,30 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory,
           // Held by an updater that runs from it (a launcher started twice
           // at once): untouched and whole, since it runs. Started as it is.
           steps.log("launcher: update.dat is in use, error " + rt::ToText(error) + "; starting it as it is");
-          steps.run_program(RelaunchCommandLine(run_directory, executable_name, verify));
+          steps.run_program(RelaunchCommandLine(client, executable_name, verify));
           return StartRole::kLauncher;
         }
-        ReportFailedCopy(run_directory, copy, needed, error, "copy to update.dat failed", steps);
+        ReportFailedCopy(client.Folder(), copy, needed, error, "copy to update.dat failed", steps);
         return StartRole::kCopyFailed;
       }
       const int64_t copied = rt::FileSize64(copy);
       if (copied != needed || !SameContent(launcher, copy)) {
-        ReportFailedCopy(run_directory, copy, needed, 0,
+        ReportFailedCopy(client.Folder(), copy, needed, 0,
                          "update.dat is not a whole copy (" + rt::ToText(copied) + " bytes)", steps);
         return StartRole::kCopyFailed;
       }
     }
-    steps.run_program(RelaunchCommandLine(run_directory, executable_name, verify));
+    steps.run_program(RelaunchCommandLine(client, executable_name, verify));
     return StartRole::kLauncher;
   }
   if (args[0] != kMarker) return StartRole::kWrongMarker;
 
-  globals.RestartProgramName = args[1];
-  globals.GameTitle = rt::TrimText(kBuiltInGameTitle);
-  globals.Site =
-      PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)), run_directory + "\\");
-  globals.ListPublicKey = kBuiltInListPublicKey;
-  globals.UseChecksumCache = kBuiltInChecksumCache;
-  globals.FullCheck = std::any_of(args.begin() + 2, args.end(), IsVerifySwitch);
+  state.RestartProgramName = args[1];
+  state.GameTitle = rt::TrimText(kBuiltInGameTitle);
+  state.Site = PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)));
+  state.ListPublicKey = kBuiltInListPublicKey;
+  state.UseChecksumCache = kBuiltInChecksumCache;
+  state.FullCheck = std::any_of(args.begin() + 2, args.end(), IsVerifySwitch);
   if (steps.load_window) steps.load_window();
   return StartRole::kUpdater;
 }

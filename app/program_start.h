@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/globals.h"
+#include "app/client_folder.h"
+#include "app/shared_state.h"
 #include "list/layout.h"
 #include "runtime/types.h"
 
@@ -47,22 +48,23 @@ struct StartSteps {
 // The relaunch command line: the copy and the launcher's name, both quoted so
 // that folders and names with blanks survive the argument splitting, and
 // " /verify" after them when the launcher was given it.
-rt::Text RelaunchCommandLine(const rt::Text& run_directory, const rt::Text& executable_name, bool verify = false);
+rt::Text RelaunchCommandLine(const ClientFolder& client, const rt::Text& executable_name, bool verify = false);
 
 // Whether an argument is the /verify switch (ASCII letters in any case).
 bool IsVerifySwitch(const rt::Text& arg);
 
 // Runs the start-up routine for the given arguments (those after the program
-// name). The launcher role rewrites update.dat in `run_directory`, checks
+// name), in the state's client folder (set by the caller). The launcher role
+// rewrites update.dat there, checks
 // that it holds the launcher whole (size and content) and starts it; a copy
 // that is not whole never runs: it is removed and a message box says why
 // (the disk is full, with the room still needed, or the copy failed). An
 // update.dat held open by the updater running from it is left alone and
 // started as it is. A launcher given /verify passes it on. The
-// updater role fills `globals` (FullCheck when /verify follows the launcher's
+// updater role fills `state` (FullCheck when /verify follows the launcher's
 // name) and loads the window. The caller ends the
 // program unless the role is kUpdater.
-StartRole ProgramStart(const rt::TextArray& args, const rt::Text& run_directory, const rt::Text& executable_name,
-                       Globals& globals, const StartSteps& steps);
+StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_name, SharedState& state,
+                       const StartSteps& steps);
 
 }  // namespace app

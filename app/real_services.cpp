@@ -43,13 +43,10 @@ rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
 
 }  // namespace
 
-FlowServices RealServices(std::function<bool()> start_download_run) {
+FlowServices RealServices(SharedState& state, std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
-  s.download = [](const net::DownloadUrl& url, const rt::Text& path, std::atomic<int64_t>& total,
-                  std::atomic<int64_t>& done) {
-    return net::HttpDownloadReport(net::DownloadOptions(url, path), total, done);
-  };
+  s.download = net::HttpDownloadReport;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
     return rt::ShowMessage(text, flags, caption);
@@ -58,8 +55,8 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.process_events = rt::ProcessEvents;
   s.delay = rt::DelayWithEvents;
   s.tick_count = rt::TickCount;
-  s.log = [](const rt::Text& line) {
-    AppendLogLine(rt::RunDirectory() + "\\" + kLogName, rt::LocalTimeText(), line);
+  s.log = [&state](const rt::Text& line) {
+    AppendLogLine(state.Client.Path(kLogName), rt::LocalTimeText(), line);
   };
   s.read_user_value = rt::ReadUserValue;
   s.write_user_value = rt::WriteUserValue;
@@ -67,7 +64,13 @@ FlowServices RealServices(std::function<bool()> start_download_run) {
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
   s.find_link = rt::FindLinkBelow;
+  s.free_disk_space = rt::FreeDiskSpace;
   s.file_time_now = rt::FileTimeNow;
+  // The installed file (at the client folder's path of its entry) enters the
+  // checksum cache at the list's checksum, which the run verified.
+  s.record_installed = [&state](const PatchEntry& entry, const rt::Text&) {
+    state.Checksums.RecordInstalled(entry);
+  };
   s.start_download_run = std::move(start_download_run);
   return s;
 }

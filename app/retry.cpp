@@ -1,5 +1,7 @@
 #include "app/retry.h"
 
+#include <algorithm>
+
 #include "net/download_result.h"
 
 namespace app {
@@ -18,13 +20,89 @@ bool IsTransientDownload(net::DownloadResult result) {
 
 bool IsTransientFetch(const rt::FetchResult& result) { return result.transient(); }
 
-NextStep NextAttempt(net::DownloadResult result, bool checksum_ok, bool resumed, const FileTries& tries) {
-  if (result == net::DownloadResult::Ok) {
-    if (checksum_ok) return NextStep::kDone;
-    return resumed && !tries.restarted ? NextStep::kRestartFromZero : NextStep::kFail;
+const char* ToString(TryOutcome outcome) {
+  switch (outcome) {
+    case TryOutcome::kVerified: return "verified";
+    case TryOutcome::kTransient: return "transient";
+    case TryOutcome::kMismatch: return "mismatch";
+    case TryOutcome::kStaleMismatch: return "stale mismatch";
+    case TryOutcome::kMirrorRefused: return "mirror refused";
+    case TryOutcome::kRunEnds: return "run ends";
+    case TryOutcome::kCancelled: return "cancelled";
   }
-  if (IsTransientDownload(result) && tries.retries < kMoreTries) return NextStep::kRetry;
-  return NextStep::kFail;
+  return "unknown";
+}
+
+TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool resumed_bytes_used) {
+  if (report.ok()) {
+    if (verified) return TryOutcome::kVerified;
+    return resumed_bytes_used ? TryOutcome::kStaleMismatch : TryOutcome::kMismatch;
+  }
+  if (report.reason == net::FailReason::kCancelled) return TryOutcome::kCancelled;
+  if (IsTransientDownload(report.result)) return TryOutcome::kTransient;
+  switch (report.result) {
+    case net::DownloadResult::WriteFailed:
+    case net::DownloadResult::InstallFailed:
+      return TryOutcome::kRunEnds;
+    default:
+      return TryOutcome::kMirrorRefused;
+  }
+}
+
+MirrorTries::MirrorTries(size_t mirrors, bool partial_kept) : mirrors_(mirrors < 1 ? 1 : mirrors) {
+  for (size_t m = 0; m < mirrors_; ++m) round_.push_back(m);
+  if (partial_kept) writer_ = 0;
+}
+
+NextTry MirrorTries::TryMirror(size_t mirror, NextTry::Kind kind) const {
+  NextTry next;
+  next.kind = kind;
+  next.mirror = mirror;
+  next.drop_partial = writer_ != kNoWriter && writer_ != mirror;
+  return next;
+}
+
+NextTry MirrorTries::First() const { return TryMirror(round_.front(), NextTry::Kind::kTry); }
+
+NextTry MirrorTries::After(TryOutcome outcome, bool partial_left) {
+  const size_t mirror = round_[at_];
+  // Whatever partial file is left now, this mirror wrote it (another's was
+  // dropped before the try).
+  writer_ = partial_left ? mirror : kNoWriter;
+  if (outcome == TryOutcome::kTransient) again_.push_back(mirror);
+  if (outcome == TryOutcome::kStaleMismatch) stale_.push_back(mirror);
+  if (++at_ < round_.size()) return TryMirror(round_[at_], NextTry::Kind::kTry);
+
+  // The round is over. The next one: the mirrors worth another try, in
+  // their order, the partial file's writer first.
+  const bool restart = !stale_.empty() && !restarted_;
+  std::vector<size_t> next = again_;
+  if (restart) next.insert(next.end(), stale_.begin(), stale_.end());
+  std::sort(next.begin(), next.end());
+  next.erase(std::unique(next.begin(), next.end()), next.end());
+  const auto writer = std::find(next.begin(), next.end(), writer_);
+  if (writer != next.end()) std::rotate(next.begin(), writer, writer + 1);
+
+  NextTry::Kind kind = NextTry::Kind::kTry;
+  int32_t wait_ms = 0;
+  if (!again_.empty() && retries_ < kMoreTries) {
+    kind = NextTry::Kind::kWaitThenTry;
+    wait_ms = kRetryWaitsMs[retries_];
+    ++retries_;
+  } else if (restart) {
+    next = stale_;  // no wait: nothing failed on the way
+  } else {
+    return NextTry{};
+  }
+  if (restart) restarted_ = true;
+  round_ = next;
+  at_ = 0;
+  again_.clear();
+  stale_.clear();
+  NextTry first = TryMirror(round_.front(), kind);
+  first.wait_ms = wait_ms;
+  first.retry = kind == NextTry::Kind::kWaitThenTry ? retries_ : 0;
+  return first;
 }
 
 }  // namespace app

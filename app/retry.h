@@ -1,9 +1,12 @@
 #pragma once
-// When a failed download or list fetch is worth another try, and what
-// follows each try of a patch file. Kept apart from the loops that use them,
-// so that the decisions are tested as tables.
+// When a failed download or list fetch is worth another try, and the rules
+// of one patch file's tries over the mirrors. Kept apart from the loops that
+// use them, so that the decisions are tested as tables.
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "net/download_report.h"
 #include "net/download_result.h"
 #include "runtime/fetch.h"
 
@@ -23,23 +26,84 @@ bool IsTransientDownload(net::DownloadResult result);
 // or a 5xx (the fetch's own transient()).
 bool IsTransientFetch(const rt::FetchResult& result);
 
-// What follows one try of a patch file.
-enum class NextStep {
-  kDone,             // in place and matching its list checksum
-  kRetry,            // wait kRetryWaitsMs[tries_used], then try again (resuming)
-  kRestartFromZero,  // drop what arrived and fetch the whole file again
-  kFail,             // the run fails
+// How one try of a patch file ended, as the rules over the mirrors see it.
+enum class TryOutcome {
+  kVerified,       // complete and the list's file: it may be installed
+  kTransient,      // cut, refused, timed out, a 5xx: this mirror is worth another round
+  kMismatch,       // a whole file arrived that is not the list's (dropped): this mirror is out
+  kStaleMismatch,  // the same after resuming an earlier partial file, which may have been stale:
+                   // this mirror is worth one fetch from byte 0
+  kMirrorRefused,  // this mirror cannot give the file (a 4xx, a wrong offset or size, a broken body)
+  kRunEnds,        // a failed write (a full disk): the run ends at once
+  kCancelled,      // the run is ending: the try was cut short on purpose
+};
+const char* ToString(TryOutcome outcome);
+
+// `verified`: the file arrived whole and its verifier found it right.
+// `resumed_bytes_used`: the file's first bytes came from a partial file kept
+// from an earlier try (the server answered the range with 206 or 416).
+TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool resumed_bytes_used);
+
+// What one file does next.
+struct NextTry {
+  enum class Kind {
+    kTry,           // try `mirror` now
+    kWaitThenTry,   // wait `wait_ms`, then try `mirror`: retry `retry` of kMoreTries
+    kGiveUp,        // no mirror is left worth a try: the file, and the run, fail
+  };
+  Kind kind = Kind::kGiveUp;
+  size_t mirror = 0;       // index into the file's mirror order (PatchSite::FileMirrorOrder)
+  bool drop_partial = false;  // a partial file present was written by another mirror: delete it first
+  int32_t wait_ms = 0;
+  int32_t retry = 0;
+  bool operator==(const NextTry& o) const {
+    return kind == o.kind && mirror == o.mirror && drop_partial == o.drop_partial && wait_ms == o.wait_ms &&
+           retry == o.retry;
+  }
 };
 
-struct FileTries {
-  int32_t retries = 0;     // transient retries used so far
-  bool restarted = false;  // the whole file was fetched again after a mismatch
-};
+// The tries of one patch file over its mirrors, one decision at a time.
+//
+// A round tries the mirrors in turn, moving on at once after any failure. A
+// partial file is resumed only on the mirror that wrote it (one left by an
+// earlier run counts as the first mirror's, the list's): every mirror serves
+// the same bytes only in theory, and a wrong prefix from one would fail the
+// whole file on the next. So moving to another mirror drops it, and a file
+// that arrived but did not verify goes whole to the next mirror.
+//
+// When a round has found no file, the mirrors that failed on the way start
+// another round after kRetryWaitsMs (at most kMoreTries more), the one whose
+// bytes the partial file holds first; a mirror whose resumed file did not
+// verify (the kept part may have been an older version) is given one fetch
+// from byte 0 per file. Mirrors that refused the file or sent a wrong whole
+// file are out. Bounded: at most mirrors x (1 + kMoreTries) + mirrors tries.
+class MirrorTries {
+ public:
+  // `mirrors`: how many the file may come from (at least 1); `partial_kept`:
+  // a partial file of an earlier run is present.
+  MirrorTries(size_t mirrors, bool partial_kept);
 
-// `resumed`: the try continued a partial file left by an earlier one. A
-// checksum mismatch after a resume may come from a partial file of an older
-// version of the file, so the file is fetched once more from byte 0; after a
-// whole fetch it is final.
-NextStep NextAttempt(net::DownloadResult result, bool checksum_ok, bool resumed, const FileTries& tries);
+  // The first try: the first mirror, resuming a partial file if there is one.
+  NextTry First() const;
+  // After the try that First or the last After named ended with `outcome`
+  // (neither kVerified nor kRunEnds nor kCancelled, which end the file), with
+  // a partial file left behind or not.
+  NextTry After(TryOutcome outcome, bool partial_left);
+
+  int32_t Retries() const { return retries_; }
+
+ private:
+  NextTry TryMirror(size_t mirror, NextTry::Kind kind) const;
+
+  size_t mirrors_;
+  std::vector<size_t> round_;  // the mirrors of this round, in order
+  size_t at_ = 0;              // the one being tried
+  std::vector<size_t> again_;  // failed on the way this round
+  std::vector<size_t> stale_;  // a resumed file did not verify this round
+  static constexpr size_t kNoWriter = static_cast<size_t>(-1);
+  size_t writer_ = kNoWriter;  // the mirror whose bytes the partial file holds
+  int32_t retries_ = 0;
+  bool restarted_ = false;  // a fetch from byte 0 after a resumed mismatch was given
+};
 
 }  // namespace app

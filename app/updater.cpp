@@ -12,18 +12,18 @@
 
 namespace app {
 
-Updater::Updater() : flow_{globals_, nullptr, RealServices([this] { return StartDownloadRun(); })} {}
+Updater::Updater() : flow_{state_, nullptr, RealServices(state_, [this] { return StartDownloadRun(); }), RunSettings()} {}
 
 void Updater::DownloadThreadBody(void* updater) { RunPatchDownloads(static_cast<Updater*>(updater)->flow_); }
 
-bool Updater::StartDownloadRun() { return rt::StartThread(DownloadThreadBody, this, &globals_.DownloadThread); }
+bool Updater::StartDownloadRun() { return rt::StartThread(DownloadThreadBody, this, &state_.DownloadThread); }
 
 void Updater::LoadWindow() {
   ui::FlowBindings bindings;
   bindings.check_remote_version = [this] { CheckRemoteVersion(flow_); };
   bindings.launch_game = [this] { LaunchGame(flow_); };
-  bindings.download_thread = [this] { return globals_.DownloadThread; };
-  bindings.job = &globals_.Job;
+  bindings.download_thread = [this] { return state_.DownloadThread; };
+  bindings.job = &state_.Job;
   flow_.window = ui::LoadUpdaterWindow(bindings);
 }
 
@@ -35,7 +35,10 @@ int Updater::Run() {
     rt::ShowMessage(kTextFolderUnusable, rt::kMsgOk | rt::kMsgIconError, kCaptionError);
     rt::EndProgram(1);
   }
-  rt::SetCurrentFolder(rt::RunDirectory());
+  // The client folder, named once: every file of the client is found
+  // through it, and it is the current folder too.
+  state_.Client = ClientFolder(rt::RunDirectory());
+  rt::SetCurrentFolder(state_.Client.Folder());
 
   net::GlobalSocketSession().Startup();
 
@@ -44,9 +47,9 @@ int Updater::Run() {
   flow_.services.log(launcher ? "start: launcher " + rt::ExecutableName() : "start: updater, started by " + args[1]);
   // One updater per client folder: a second one started here shows the
   // running one and ends before it touches anything.
-  const rt::InstanceLock lock(rt::RunDirectory(), launcher ? kLauncherLockWaitMs : kUpdaterLockWaitMs);
+  const rt::InstanceLock lock(state_.Client.Folder(), launcher ? kLauncherLockWaitMs : kUpdaterLockWaitMs);
   if (!lock.Owned()) {
-    const bool shown = rt::BringProgramWindowToFront(rt::RunDirectory(), ui::kUpdaterWindow.title);
+    const bool shown = rt::BringProgramWindowToFront(state_.Client.Folder(), ui::kUpdaterWindow.title);
     flow_.services.log(shown ? "another updater runs in this folder: its window was brought to the front"
                              : "another updater runs in this folder: ending");
     rt::EndProgram(0);
@@ -55,7 +58,7 @@ int Updater::Run() {
   StartSteps steps = StartSteps::System();
   steps.load_window = [this] { LoadWindow(); };
   steps.log = flow_.services.log;
-  const StartRole role = ProgramStart(args, rt::RunDirectory(), rt::ExecutableName(), globals_, steps);
+  const StartRole role = ProgramStart(args, rt::ExecutableName(), state_, steps);
   if (role == StartRole::kCopyFailed) rt::EndProgram(1);
   if (role != StartRole::kUpdater) rt::EndProgram(0);
 
@@ -63,7 +66,7 @@ int Updater::Run() {
   // The window can also be closed by the system (Alt+F4) while the download
   // run is still going: then end at once, as the exit confirmation does; the
   // partial file is resumed by the next run.
-  if (globals_.DownloadThread != 0) rt::EndProgramNow(0);
+  if (state_.DownloadThread != 0) rt::EndProgramNow(0);
   return 0;
 }
 

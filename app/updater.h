@@ -1,11 +1,11 @@
 #pragma once
-// The updater process wired in one place: it owns the shared globals, the
+// The updater process wired in one place: it owns the shared state, the
 // flow with its services, the window the flow drives (through its port) and
 // the worker thread of the download run. The process entry creates one and
 // runs it. Portable code: the window and the threads are reached through
 // ui/ and runtime/ only.
 #include "app/flow.h"
-#include "app/globals.h"
+#include "app/shared_state.h"
 
 namespace app {
 
@@ -29,8 +29,8 @@ class Updater {
   bool StartDownloadRun();
   static void DownloadThreadBody(void* updater);
 
-  Globals globals_;  // created empty, released when the updater goes
-  Flow flow_;        // sees globals_; its window is set when the window loads
+  SharedState state_;  // created empty, released when the updater goes
+  Flow flow_;          // sees state_; its window is set when the window loads
 };
 
 }  // namespace app

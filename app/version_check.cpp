@@ -90,7 +90,7 @@ bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
 // is none, and a list cut short would hide entries. Nothing when no mirror
 // gave a usable list.
 std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept) {
-  const PatchSite& site = flow.globals.Site;
+  const PatchSite& site = flow.state.Site;
   std::vector<rt::Text> asking = site.Mirrors();
   std::optional<Candidate> best;
   for (int32_t round = 0; round <= kMoreTries && !asking.empty(); ++round) {
@@ -117,16 +117,17 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
   return best;
 }
 
-// Checksum the local files: the entries whose local file differs, in list
-// order. Unchanged files are taken from the checksum cache; the others are
-// read. Messages get through between chunks and files (EventPacer), so a
-// large file does not freeze the window. The cache is written back, and the
-// log says what was read and how long it took.
+// Checksum the local files: the entries whose local file (in the client
+// folder) differs, in list order. Unchanged files are taken from the
+// checksum cache; the others are read. Messages get through between chunks
+// and files (EventPacer), so a large file does not freeze the window. The
+// cache is written back, and the log says what was read and how long it
+// took.
 std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> entries) {
-  Globals& g = flow.globals;
+  SharedState& g = flow.state;
   const uint32_t started = flow.services.tick_count();
   ChecksumCacheSettings settings;
-  settings.client_folder = g.Site.LocalBaseFolder();
+  settings.client = g.Client;
   settings.enabled = g.UseChecksumCache;
   settings.full_check = g.FullCheck;
   settings.now = flow.services.file_time_now;
@@ -160,7 +161,7 @@ void Report(Flow& flow, std::vector<PatchEntry> candidates) {
     return;
   }
   window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextFilesToUpdate, static_cast<int>(candidates.size())));
-  flow.globals.PatchList = std::move(candidates);
+  flow.state.PatchList = std::move(candidates);
   window.SetDisabled(ui::kEnterGameButton, true);
   flow.services.start_download_run();
 }
@@ -174,12 +175,12 @@ void ReportListFailed(Flow& flow) {
 }  // namespace
 
 void CheckRemoteVersion(Flow& flow) {
-  Globals& g = flow.globals;
+  SharedState& g = flow.state;
   flow.window->SetCaption(ui::kGameTitleLabel, g.GameTitle);
   flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
 
   const ListKeys keys = ParseListKeys(g.ListPublicKey);
-  const SequenceKeeper keeper(g.Site.LocalPath(kSequenceFileName), keys, flow.services.read_user_value,
+  const SequenceKeeper keeper(g.Client.Path(kSequenceFileName), keys, flow.services.read_user_value,
                               flow.services.write_user_value);
   const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;
   std::optional<Candidate> chosen = FetchLists(flow, keys, kept);

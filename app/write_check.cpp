@@ -13,7 +13,7 @@ rt::Text ErrorCode(uint32_t error) { return "error " + rt::ToText(error); }
 // The link the entry's file or its partial file would be written through,
 // empty when none: writing there would change whatever the link leads to.
 rt::Text LinkOnTheWay(Flow& flow, const PatchEntry& entry) {
-  const rt::Text& base = flow.globals.Site.LocalBaseFolder();
+  const rt::Text& base = flow.state.Client.Folder();
   const rt::Text link = flow.services.find_link(base, entry.path);
   return link.empty() ? flow.services.find_link(base, entry.path + net::kPartialSuffix) : link;
 }
@@ -21,9 +21,8 @@ rt::Text LinkOnTheWay(Flow& flow, const PatchEntry& entry) {
 }  // namespace
 
 rt::Text CheckWriteAccess(Flow& flow) {
-  Globals& g = flow.globals;
-  // The folder without its trailing "\"; empty is the current folder.
-  const rt::Text folder = ParentFolderOf(g.Site.LocalPath("x"));
+  SharedState& g = flow.state;
+  const rt::Text& folder = g.Client.Folder();
   const rt::AccessCheck folder_check = flow.services.probe_folder(folder);
   if (folder_check.access == rt::WriteAccess::kDiskFull) {
     flow.services.log("write check: the client folder's disk is full, " + ErrorCode(folder_check.error));
@@ -42,7 +41,7 @@ rt::Text CheckWriteAccess(Flow& flow) {
     return rt::FormatText(kTextPathIsLink, link.c_str());
   }
   for (const PatchEntry& entry : g.PatchList) {
-    const rt::AccessCheck check = flow.services.probe_replaceable(g.Site.LocalPath(entry.path));
+    const rt::AccessCheck check = flow.services.probe_replaceable(g.Client.Path(entry.path));
     if (check.access == rt::WriteAccess::kOk) continue;
     const bool in_use = check.access == rt::WriteAccess::kInUse;
     flow.services.log("write check: " + entry.path + (in_use ? " is in use, " : " cannot be written, ") +

@@ -7,6 +7,12 @@ int32_t FileChecksum(const rt::Bytes& content) {
   return static_cast<int32_t>(detail::WeightedSum(content.data(), content.size()));
 }
 
+ChecksumAccumulator ChecksumAccumulator::StartingAt(uint64_t offset) {
+  ChecksumAccumulator sum;
+  sum.weight_ = detail::PowerOf31(offset);
+  return sum;
+}
+
 void ChecksumAccumulator::Feed(const std::uint8_t* data, size_t size) {
   if (size == 0) return;
   // The piece's bytes sit at offsets shifted by the bytes fed before it.

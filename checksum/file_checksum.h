@@ -23,6 +23,11 @@ int32_t FileChecksum(const rt::Bytes& content);
 // pieces put together.
 class ChecksumAccumulator {
  public:
+  // A sum over a range of the content that starts `offset` bytes in (64-bit:
+  // files pass 4 GiB). The results of consecutive ranges add up, mod 2^32,
+  // to the whole content's.
+  static ChecksumAccumulator StartingAt(uint64_t offset);
+
   void Feed(const std::uint8_t* data, size_t size);
   void Feed(const rt::Bytes& data) { Feed(data.data(), data.size()); }
   int32_t Result() const { return static_cast<int32_t>(hash_); }

@@ -1,12 +1,13 @@
-// The checksum of a file, read in pieces on the calling thread. Each piece is
-// summed right after it is read, while it is still in the processor's cache:
-// a piece that fits the cache costs one copy out of the page cache and a sum
-// over hot bytes, which is as fast as reading alone. (Reading ahead on a
-// helper thread in larger chunks was slower: every chunk left the cache
-// between the copy and the sum.)
+// The checksum of a file on the calling thread: a large file through mapped
+// views (file_views.h), any other read in pieces, each summed right after it
+// is read. (Reading ahead on a helper thread, so that the next piece is read
+// while the last is summed, was slower on two shared cores: 1.5 to 1.6 times
+// cat against 1.2 to 1.4 for reading and summing in turn, and 1.1 to 1.2 for
+// the views.)
 #include <atomic>
 
 #include "checksum/file_checksum.h"
+#include "checksum/file_views.h"
 #include "runtime/files.h"
 
 namespace checksum {
@@ -43,9 +44,22 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   if (file.get() == 0) return std::nullopt;
   ChunkBuffer buffer;
   ChecksumAccumulator sum;
-  for (;;) {
+  for (bool first = true;; first = false) {
     const int64_t got = rt::ReadFull(file.get(), buffer.data(), kChecksumChunkSize);
     if (got < 0) return std::nullopt;
+    // A file that fills the first piece may be large enough for mapped
+    // views; the many smaller files of a client cost no further call.
+    if (first && static_cast<size_t>(got) == kChecksumChunkSize) {
+      ChecksumAccumulator mapped;
+      switch (detail::SumThroughViews(path, rt::FileSize64(path), mapped, between_chunks)) {
+        case detail::ViewSum::kDone:
+          return mapped.Result();
+        case detail::ViewSum::kReadFailed:
+          return std::nullopt;
+        case detail::ViewSum::kNotMapped:
+          break;
+      }
+    }
     sum.Feed(buffer.data(), static_cast<size_t>(got));
     if (between_chunks) between_chunks();
     if (static_cast<size_t>(got) < kChecksumChunkSize) return sum.Result();

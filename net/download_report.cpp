@@ -50,6 +50,7 @@ const char* ToString(FailReason reason) {
     case FailReason::kCannotOpen: return "CannotOpen";
     case FailReason::kCannotInstall: return "CannotInstall";
     case FailReason::kProxyCredentials: return "ProxyCredentials";
+    case FailReason::kCancelled: return "Cancelled";
   }
   return "Unknown";
 }
@@ -88,6 +89,7 @@ std::string Describe(const DownloadReport& r) {
     case FailReason::kCannotOpen: return "cannot open the partial file";
     case FailReason::kCannotInstall: return "cannot replace the target";
     case FailReason::kProxyCredentials: return "the proxy asks for credentials (407)";
+    case FailReason::kCancelled: return "cancelled after " + Bytes(r.received);
   }
   return "unknown reason";
 }

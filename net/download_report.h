@@ -40,6 +40,7 @@ enum class FailReason : int32_t {
   kCannotOpen,        // the partial file could not be opened, or its bytes read back
   kCannotInstall,     // the complete file could not replace the target
   kProxyCredentials,  // the proxy answered 407
+  kCancelled,         // the caller cancelled the call (received)
 };
 
 // The reason's name ("Refused", "Stalled", ...).

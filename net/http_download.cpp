@@ -137,6 +137,11 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
   bool may_retry_fresh = true;
   bool may_restart = true;
   for (int round = 0; round < kMaxRounds; ++round) {
+    if (options.cancel != nullptr && options.cancel->load()) {
+      report.result = DownloadResult::Interrupted;
+      report.reason = FailReason::kCancelled;
+      return report;
+    }
     // The memory target never resumes (ResumableSize is -1).
     const int64_t range_start = target.ResumableSize();
     report.resumed = range_start >= 0;

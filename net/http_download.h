@@ -105,6 +105,15 @@ struct DownloadOptions {
   // A connection kept across calls (see HttpConnection); null: the
   // process-wide socket, connected for this call and closed after it.
   HttpConnection* connection = nullptr;
+  // Set by another thread to end the call soon: looked at before the
+  // request and between receives (each receive then waits in pieces of
+  // kCancelPollMs). A cancelled call reports Interrupted (kCancelled) and
+  // keeps its partial file, as a cut transfer does. None when null.
+  const std::atomic<bool>* cancel = nullptr;
+  // Every body byte this call receives is added here as it arrives (the
+  // part a resume keeps is not: it arrived in an earlier call). Several
+  // calls at once may add to one counter. None when null.
+  std::atomic<int64_t>* received_counter = nullptr;
 };
 
 // totalBytes: the full size (a resumed part included), stored once the

@@ -32,16 +32,16 @@ TransferEnd Transfer::Run() {
   const int32_t wait_ms = s_.options.limits.receive_wait_ms;
   while (true) {
     if (!headers_read_) {
-      if (!s_.socket.ReceiveMs(chunk_, wait_ms)) {
+      if (!Receive(wait_ms, [this](int32_t wait) { return s_.socket.ReceiveMs(chunk_, wait); })) {
         // A kept connection the server has dropped meanwhile: nothing lost.
-        if (s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
+        if (!cancelled_ && s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
         NoteReceiveEnd(wait_ms);
         break;
       }
       received_ = static_cast<int64_t>(chunk_.size());
       switch (OnHeadBytes()) {
         case HeadStep::kMore:
-          if (Watched()) return Finish();
+          if (Watched() || Cancelled()) return Finish();
           continue;
         case HeadStep::kSettled: return TransferEnd::kDone;
         case HeadStep::kRetryFresh: return TransferEnd::kRetryFresh;
@@ -63,7 +63,7 @@ TransferEnd Transfer::Run() {
       complete_ = true;
       break;
     }
-    if (Watched()) break;
+    if (Watched() || Cancelled()) break;
     received_ = 0;
   }
   return Finish();
@@ -197,7 +197,7 @@ Transfer::HeadStep Transfer::Settle(DownloadResult result, FailReason reason) {
 
 bool Transfer::ReceiveBody(int32_t wait_ms) {
   if (framing_ == Framing::kChunked) {
-    if (!s_.socket.ReceiveMs(chunk_, wait_ms)) return false;
+    if (!Receive(wait_ms, [this](int32_t wait) { return s_.socket.ReceiveMs(chunk_, wait); })) return false;
     received_ = static_cast<int64_t>(chunk_.size());
     TakeBody(chunk_.data(), chunk_.size());
     return true;
@@ -206,13 +206,35 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
   if (s_.socket.Buffered() == 0) buffer_.KeepView();
   const std::uint8_t* data = nullptr;
   int32_t n = 0;
-  if (!s_.socket.ReceiveViewMs(&data, &n, wait_ms)) return false;
+  if (!Receive(wait_ms, [&](int32_t wait) { return s_.socket.ReceiveViewMs(&data, &n, wait); })) return false;
   received_ = n;
   const size_t take = Clip(static_cast<size_t>(n));
   if (take < static_cast<size_t>(n)) extra_ = true;
   buffer_.View(data, take);
   Count(take);
   return true;
+}
+
+template <typename ReceiveFn>
+bool Transfer::Receive(int32_t wait_ms, ReceiveFn receive) {
+  if (s_.options.cancel == nullptr) return receive(wait_ms);
+  // Bounded: every piece takes kCancelPollMs of the wait, or less.
+  int32_t left = wait_ms;
+  while (true) {
+    if (Cancelled()) return false;
+    const int32_t piece = left < kCancelPollMs ? left : kCancelPollMs;
+    if (receive(piece)) return true;
+    left -= piece;
+    if (left <= 0 || s_.socket.LastReceiveFailure() != ReceiveFailure::kTimedOut) return false;
+  }
+}
+
+bool Transfer::Cancelled() {
+  if (!cancelled_ && s_.options.cancel != nullptr && s_.options.cancel->load()) {
+    cancelled_ = true;
+    end_ = FailReason::kCancelled;
+  }
+  return cancelled_;
 }
 
 void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
@@ -240,6 +262,7 @@ void Transfer::Count(size_t size) {
   const bool too_large = n > kMaxResourceSize - done_;
   done_ = too_large ? kMaxResourceSize : done_ + n;
   taken_ += n;
+  if (s_.options.received_counter != nullptr) s_.options.received_counter->fetch_add(n);
   const int64_t expected = s_.options.expected_size;
   if (too_large) {
     broken_ = true;
@@ -283,6 +306,7 @@ bool Transfer::Watched() {
 }
 
 void Transfer::NoteReceiveEnd(int32_t wait_ms) {
+  if (cancelled_) return;  // end_ says so already
   switch (s_.socket.LastReceiveFailure()) {
     case ReceiveFailure::kNone:
     case ReceiveFailure::kClosed:
@@ -333,6 +357,9 @@ TransferEnd Transfer::Finish() {
     s_.target.DropPartial();
     return Done(DownloadResult::SizeMismatch, end_);
   }
+  // Cancelled: what arrived is kept for a later call, as after a cut, even
+  // where the body's end is not known.
+  if (cancelled_) return Done(DownloadResult::Interrupted, FailReason::kCancelled);
   // Cut off before the end the answer announced: what arrived is a true
   // prefix of the resource, kept so that the next try asks for the rest.
   const int64_t size = s_.target.PartialSize();

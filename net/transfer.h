@@ -71,6 +71,11 @@ class Transfer {
   HeadStep StartBody(const ResponseHead& head, size_t body_offset);
   HeadStep Settle(DownloadResult result, FailReason reason);
   bool ReceiveBody(int32_t wait_ms);
+  // One receive through `receive(wait)`; with a cancel flag the wait goes in
+  // pieces and the flag is looked at between them (cancelled_ set).
+  template <typename ReceiveFn>
+  bool Receive(int32_t wait_ms, ReceiveFn receive);
+  bool Cancelled();
   void TakeBody(const std::uint8_t* data, size_t size);
   void Count(size_t size);
   size_t Clip(size_t size) const;
@@ -99,6 +104,7 @@ class Transfer {
   bool write_failed_ = false;  // the partial file could not be opened or written
   bool extra_ = false;         // bytes beyond the response's end arrived with it
   bool complete_ = false;      // the body's end was reached
+  bool cancelled_ = false;     // the caller's cancel flag ended the receiving
   FailReason end_ = FailReason::kNone;    // why the receiving stopped early
   FailReason write_reason_ = FailReason::kNone;
   // Bytes of the latest receive, head and framing included, for the watches.

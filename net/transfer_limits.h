@@ -11,6 +11,9 @@ namespace net {
 // Seconds one receive waits for data before the transfer counts as ended.
 constexpr int32_t kReceiveWaitSeconds = 15;
 constexpr int32_t kReceiveWaitMs = kReceiveWaitSeconds * 1000;
+// With a cancel flag, a receive waits in pieces of this many milliseconds and
+// looks at the flag between them, so that a cancelled call ends this soon.
+constexpr int32_t kCancelPollMs = 100;
 
 struct TransferLimits {
   int32_t receive_wait_ms = kReceiveWaitMs;  // one receive, head or body

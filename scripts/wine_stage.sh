@@ -54,7 +54,8 @@ prepare_wine() {
 
 # start_nginx SERVER_ROOT [PORT] [extra server directives]: serves SERVER_ROOT
 # on 127.0.0.1; the access log (URI, status, Range header, bytes) is
-# $NGINX_DIR/access.log.
+# $NGINX_DIR/access.log, and $NGINX_DIR/connections.log has the connection
+# serial number of each request before its URI and status.
 start_nginx() {
   local root="$1" port="${2:-8088}" extra="${3:-}"
   NGINX_DIR="$(mktemp -d /tmp/updater-nginx.XXXXXX)"
@@ -67,7 +68,9 @@ events { worker_connections 64; }
 http {
   default_type application/octet-stream;
   log_format e2e '\$request_uri \$status "\$http_range" \$body_bytes_sent';
+  log_format connections '\$connection \$request_uri \$status';
   access_log $NGINX_DIR/access.log e2e;
+  access_log $NGINX_DIR/connections.log connections;
   client_body_temp_path $NGINX_DIR/tmp/body;
   proxy_temp_path $NGINX_DIR/tmp/proxy;
   fastcgi_temp_path $NGINX_DIR/tmp/fastcgi;

@@ -3,7 +3,7 @@
 // run and the HTTP engine), read every 100 ms by the progress timer on the
 // window thread, which also writes `status` and `totalBytes` at completion.
 // Every field the two threads share is atomic, so no reader sees a torn or
-// released value.
+// released value. Byte counts are 64-bit: files past 4 GiB are common.
 #include <atomic>
 #include <cstdint>
 
@@ -25,6 +25,10 @@ struct DownloadJob {
   std::atomic<int64_t> doneBytes{0};
   std::atomic<int32_t> fileCount{0};
   std::atomic<int32_t> fileIndex{0};
+  // Every body byte any transfer of the run received, added as the bytes
+  // arrive and never reset within the run (a resumed part is not counted).
+  // The speed label is computed from it, so it is the sum of all transfers.
+  std::atomic<int64_t> runBytes{0};
 };
 
 }  // namespace ui

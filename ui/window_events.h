@@ -37,8 +37,5 @@ void MinimizeWindow(WindowPort& port);
 // Drag-strip press: hands the mouse to the system's window move.
 void DragWindow(WindowPort& port);
 
-// Progress timer tick: turns the job's counters into the patch-size and
-// speed captions and the fill width; marks a finished file complete.
-void DownloadProgressTimer(WindowPort& port, DownloadJob& job);
 
 }  // namespace ui

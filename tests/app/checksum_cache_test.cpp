@@ -2,6 +2,7 @@
 // the cache must not vouch for is read again, proved by the checksum the
 // check then finds (the list names the file's new content: read, it is up to
 // date; taken from a stale record, it would be fetched).
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -56,11 +57,11 @@ class ChecksumCacheTest : public FlowTest {
   // A new start of the updater over the same folder: the check from nothing
   // but the files, update.sums included.
   void Start() {
-    globals_.PatchList.clear();
+    state_.PatchList.clear();
     log_.clear();
     CheckRemoteVersion(flow_);
   }
-  CheckCounts Counts() { return globals_.Checksums.counts(); }
+  CheckCounts Counts() { return state_.Checksums.counts(); }
   // The checksums line of the last check.
   rt::Text CountsLine() {
     for (const rt::Text& line : log_) {
@@ -285,14 +286,14 @@ TEST_F(ChecksumCacheTest, VerifyReadsEveryFileAndMakesTheRecordsAnew) {
   lying.records = {RecordOf("a.dat", 12345, rt::FileTimeNow())};
   WriteCache(lying);
 
-  globals_.FullCheck = true;
+  state_.FullCheck = true;
   Start();
   EXPECT_EQ(log_[1], "checksum cache: not read (/verify), full check");
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_EQ(Counts().read, 1);
   EXPECT_EQ(Counts().bytes_read, 7);
 
-  globals_.FullCheck = false;
+  state_.FullCheck = false;
   Start();  // the record /verify made is the true one
   EXPECT_EQ(Counts().from_cache, 1);
   EXPECT_EQ(Task(), kTextUpToDate);
@@ -302,7 +303,7 @@ TEST_F(ChecksumCacheTest, TheCacheSwitchedOffReadsEverythingAndLeavesUpdateSumsA
   Write("a.dat", "content");
   SetTimeBack("a.dat");
   SetList("a.dat#" + Sum("content") + "\r\n");
-  globals_.UseChecksumCache = false;
+  state_.UseChecksumCache = false;
   Start();
   EXPECT_EQ(log_[1], "checksum cache: off");
   EXPECT_FALSE(rt::FileExists(list::kChecksumCacheName));
@@ -318,7 +319,7 @@ TEST_F(ChecksumCacheTest, TheCacheSwitchedOffReadsEverythingAndLeavesUpdateSumsA
   EXPECT_EQ(rt::ReadWholeFile(list::kChecksumCacheName), FormatSumsFile(lying));
 
   // Nor does the run record or write anything.
-  globals_.PatchList = {{"b.dat", Sum("b")}};
+  state_.PatchList = {{"b.dat", Sum("b")}};
   server_["http://127.0.0.1:8088/patch/528/b.dat"] = "b";
   RunPatchDownloads(flow_);
   EXPECT_EQ(rt::ReadWholeFile(list::kChecksumCacheName), FormatSumsFile(lying));
@@ -334,7 +335,7 @@ TEST_F(ChecksumCacheTest, TheStartAfterAnUpdateReadsNoFile) {
   server_["http://127.0.0.1:8088/patch/528/old.dat"] = "version 2";
   server_["http://127.0.0.1:8088/patch/528/new.dat"] = "a new file";
   Start();
-  ASSERT_EQ(globals_.PatchList.size(), 2u);
+  ASSERT_EQ(state_.PatchList.size(), 2u);
   // The run's records are made right after each install, in the files' own
   // tick: installed files are trusted all the same.
   record_clock_ahead_ = 0;
@@ -348,6 +349,55 @@ TEST_F(ChecksumCacheTest, TheStartAfterAnUpdateReadsNoFile) {
   EXPECT_EQ(Counts().from_cache, 3);
   EXPECT_EQ(Counts().read, 0);
   EXPECT_NE(CountsLine().find(", 0 bytes read,"), rt::Text::npos) << CountsLine();
+}
+
+// Several transfers at once record their installs into the one cache.
+TEST_F(ChecksumCacheTest, TheStartAfterARunOfSeveralTransfersReadsNoFile) {
+  constexpr int kFiles = 24;
+  rt::CreateFolderTree("data");
+  rt::Text list;
+  for (int i = 0; i < kFiles; ++i) {
+    const rt::Text name = (i % 2 == 0 ? "data\\f" : "f") + rt::ToText(i) + ".dat";
+    const rt::Text content = "file " + rt::ToText(i) + rt::Text(static_cast<size_t>(i * 53), 'y');
+    list += name + "#" + Sum(content) + "\r\n";
+    rt::Text url_name = name;
+    std::replace(url_name.begin(), url_name.end(), '\\', '/');
+    server_["http://127.0.0.1:8088/patch/528/" + url_name] = content;
+  }
+  SetList(list);
+  Start();
+  ASSERT_EQ(state_.PatchList.size(), static_cast<size_t>(kFiles));
+  flow_.run.transfers = 4;
+  record_clock_ahead_ = 0;
+  RunPatchDownloads(flow_);
+  ASSERT_EQ(Task(), kTextUpdateDone);
+  const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(read.file.records.size(), static_cast<size_t>(kFiles));
+
+  Start();
+  EXPECT_EQ(Task(), kTextUpToDate);
+  EXPECT_EQ(Counts().from_cache, kFiles);
+  EXPECT_EQ(Counts().read, 0);
+}
+
+// The updater's own services record an installed entry in the state's cache,
+// at the list's checksum, with the facts of the file in the client folder.
+TEST_F(ChecksumCacheTest, TheRealServicesRecordAnInstalledFileInTheStatesCache) {
+  SetList("none#0\r\n");
+  Start();
+  Write("a.dat", "installed");
+  const FlowServices real = RealServices(state_, [] { return true; });
+  ASSERT_TRUE(real.record_installed);
+  real.record_installed(PatchEntry{"a.dat", Sum("installed"), std::nullopt}, state_.Client.Path("a.dat"));
+  EXPECT_EQ(state_.Checksums.Save(), CacheSave::kWritten);
+  const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
+  ASSERT_TRUE(read.ok());
+  ASSERT_EQ(read.file.records.size(), 1u);
+  EXPECT_EQ(read.file.records[0].path, "a.dat");
+  EXPECT_EQ(rt::ToText(read.file.records[0].checksum), Sum("installed"));
+  EXPECT_EQ(read.file.records[0].size, 9);
+  EXPECT_EQ(read.file.records[0].identity, FactsOf("a.dat").identity);
 }
 
 TEST_F(ChecksumCacheTest, AFailedRunKeepsWhatItInstalledAndDropsWhatLeftTheList) {
@@ -380,13 +430,13 @@ TEST_F(ChecksumCacheTest, InstallsAreRecordedFromManyThreadsAtOnce) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
       for (int i = t * kFilesEach; i < (t + 1) * kFilesEach; ++i) {
-        globals_.Checksums.RecordInstalled("f" + std::to_string(i), i);
+        state_.Checksums.RecordInstalled("f" + std::to_string(i), i);
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(globals_.Checksums.Save(), CacheSave::kWritten);
-  EXPECT_EQ(globals_.Checksums.Save(), CacheSave::kUnchanged);
+  EXPECT_EQ(state_.Checksums.Save(), CacheSave::kWritten);
+  EXPECT_EQ(state_.Checksums.Save(), CacheSave::kUnchanged);
   const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
   ASSERT_TRUE(read.ok());
   EXPECT_EQ(read.file.records.size(), static_cast<size_t>(kThreads * kFilesEach));
@@ -409,8 +459,8 @@ TEST_F(ChecksumCacheTest, AnInstalledEntryIsRecordedAtItsListChecksum) {
   };
   for (const Case& c : cases) {
     Start();
-    globals_.Checksums.RecordInstalled(list::PatchEntry{"a.dat", c.text, std::nullopt});
-    EXPECT_EQ(globals_.Checksums.Save(), c.recorded ? CacheSave::kWritten : CacheSave::kUnchanged) << c.text;
+    state_.Checksums.RecordInstalled(list::PatchEntry{"a.dat", c.text, std::nullopt});
+    EXPECT_EQ(state_.Checksums.Save(), c.recorded ? CacheSave::kWritten : CacheSave::kUnchanged) << c.text;
     const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
     if (!c.recorded) continue;
     ASSERT_TRUE(read.ok());

@@ -16,13 +16,13 @@ TEST(FlowHelpers, ParentFolderAndPatchUrl) {
   // 運 ends in the byte 0x5C: no separator.
   EXPECT_EQ(ParentFolderOf("C:\\運行\\遊戲.pak"), "C:\\運行");
   EXPECT_EQ(ParentFolderOf("運行遊戲.pak"), "");
-  const PatchSite site("http://h:8088/", 528, "");
+  const PatchSite site("http://h:8088/", 528);
   EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
   EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "運行\\運.pak"), net::EscapeUrl("http://h:8088/patch/528/運行/運.pak"));
 }
 
 TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {
-  globals_.PatchList = {{"数据\\地 图.pak", Sum("map v2")}, {"top.dat", Sum("top v2")}};
+  state_.PatchList = {{"数据\\地 图.pak", Sum("map v2")}, {"top.dat", Sum("top v2")}};
   server_["http://127.0.0.1:8088/patch/528/%E6%95%B0%E6%8D%AE/%E5%9C%B0%20%E5%9B%BE.pak"] = "map v2";
   server_["http://127.0.0.1:8088/patch/528/top.dat"] = "top v2";
   Write("top.dat", "top v1 that is longer");
@@ -36,27 +36,28 @@ TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {
   EXPECT_EQ(window_.props[ui::kSpeedLabel].caption, "N/A");
   EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
   EXPECT_FALSE(EnterGameDisabled());
-  EXPECT_EQ(globals_.Job.fileCount, 2);
-  EXPECT_EQ(globals_.Job.fileIndex, 2);
+  EXPECT_EQ(state_.Job.fileCount, 2);
+  EXPECT_EQ(state_.Job.fileIndex, 2);
   // The label showed each entry as listed, with its backslashes.
   EXPECT_NE(std::find(window_.changes.begin(), window_.changes.end(),
                       std::string("SetCaption ") + ui::kCurrentTaskLabel + "=数据\\地 图.pak"),
             window_.changes.end());
   EXPECT_EQ(window_.changes.front(), std::string("SetTimerInterval ") + ui::kProgressTimer + "=100");
   ASSERT_EQ(programs_.size(), 1u);
-  EXPECT_EQ(programs_[0], "\"" + rt::RunDirectory() + "\\游戏 启动.exe\"");
+  // The launcher in the client folder (here the current one), quoted.
+  EXPECT_EQ(programs_[0], "\"游戏 启动.exe\"");
   EXPECT_EQ(ended_, std::vector<int32_t>{0});
 }
 
 TEST_F(FlowTest, FailedDownloadStopsTheRunWithoutRestart) {
-  globals_.PatchList = {{"one.dat", Sum("1")}, {"two.dat", Sum("2")}, {"three.dat", Sum("3")}};
+  state_.PatchList = {{"one.dat", Sum("1")}, {"two.dat", Sum("2")}, {"three.dat", Sum("3")}};
   server_["http://127.0.0.1:8088/patch/528/one.dat"] = "1";
   server_["http://127.0.0.1:8088/patch/528/three.dat"] = "3";
   Write("two.dat", "old two");
   RunPatchDownloads(flow_);
   EXPECT_EQ(Read("one.dat"), "1");
-  EXPECT_FALSE(rt::FileExists("two.dat"));  // removed before its download
-  EXPECT_EQ(requested_.size(), 2u);           // the third is never requested
+  EXPECT_EQ(Read("two.dat"), "old two");  // kept: nothing replaced it
+  EXPECT_EQ(requested_.size(), 2u);       // the third is never requested
   EXPECT_EQ(Task(), kTextDownloadFailed);
   EXPECT_EQ(window_.props[ui::kProgressTimer].interval, 0);
   EXPECT_TRUE(EnterGameDisabled());
@@ -65,7 +66,7 @@ TEST_F(FlowTest, FailedDownloadStopsTheRunWithoutRestart) {
 }
 
 TEST_F(FlowTest, FileThatDoesNotMatchItsListChecksumFailsTheRun) {
-  globals_.PatchList = {{"a.dat", Sum("what the list says")}, {"b.dat", Sum("b")}};
+  state_.PatchList = {{"a.dat", Sum("what the list says")}, {"b.dat", Sum("b")}};
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "what the server sends";
   server_["http://127.0.0.1:8088/patch/528/b.dat"] = "b";
   RunPatchDownloads(flow_);
@@ -76,7 +77,7 @@ TEST_F(FlowTest, FileThatDoesNotMatchItsListChecksumFailsTheRun) {
 }
 
 TEST_F(FlowTest, ReadOnlyTargetIsReplaced) {
-  globals_.PatchList = {{"disc.dat", Sum("v2")}};
+  state_.PatchList = {{"disc.dat", Sum("v2")}};
   server_["http://127.0.0.1:8088/patch/528/disc.dat"] = "v2";
   Write("disc.dat", "v1 copied from a disc");
   ASSERT_TRUE(rt::SetFileAttributes("disc.dat", rt::kAttrReadOnly));
@@ -93,8 +94,9 @@ TEST_F(FlowTest, EmptyListGoesStraightToTheClosingSteps) {
 }
 
 TEST_F(FlowTest, LaunchWithoutPayloadShowsTheErrorAndRemovesGameDat) {
-  // The test program carries no payload behind its image.
-  rt::Text game = rt::RunDirectory() + "\\game.dat";
+  // The client folder is the scratch folder: no updater image there to
+  // carry a payload.
+  rt::Text game = "game.dat";
   ASSERT_TRUE(rt::WriteWholeFile(game, rt::ToBytes(rt::Text("old game"))));
   rt::SetFileAttributes(game, rt::kAttrReadOnly | rt::kAttrHidden);
   LaunchGame(flow_);

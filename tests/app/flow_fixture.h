@@ -3,8 +3,10 @@
 // services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
+#include <mutex>
 
 #include "app/flow.h"
 #include "list/layout.h"
@@ -20,8 +22,9 @@ class FlowTest : public ::testing::Test {
     // The flow resolves list paths against the current folder, so every test
     // works in a scratch folder of its own.
     ASSERT_TRUE(rt::SetCurrentFolder(folder_.path()));
-    globals_.Site = app::PatchSite("http://127.0.0.1:8088/", 528, "");  // local paths relative: the scratch folder
-    globals_.RestartProgramName = "游戏 启动.exe";
+    state_.Site = app::PatchSite("http://127.0.0.1:8088/", 528);
+    // The client folder is the current one: the scratch folder.
+    state_.RestartProgramName = "游戏 启动.exe";
     flow_.window = &window_;
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
@@ -34,20 +37,16 @@ class FlowTest : public ::testing::Test {
     };
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
-                                      std::atomic<int64_t>& done) -> net::DownloadReport {
-      const rt::Text url = net::UrlText(target);
-      requested_.push_back(url);
-      auto it = server_.find(url);
-      if (it == server_.end()) return net::DownloadResult::BadStatus;
-      total = static_cast<int64_t>(it->second.size());
-      done = total.load();
-      // Through a partial file and a checked install, as the engine does,
-      // but without its read-only handling: what the run itself must do.
-      const rt::Text partial = path + list::kPartialSuffix;
-      if (!rt::WriteWholeFile(partial, rt::ToBytes(it->second))) return net::DownloadResult::SizeMismatch;
-      rt::RemoveFile(path);
-      return rt::MoveFile(partial, path) ? net::DownloadResult::Ok : net::DownloadResult::InstallFailed;
+    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
+                                     std::atomic<int64_t>& done) -> net::DownloadReport {
+      const rt::Text url = net::UrlText(options.url);
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        requested_.push_back(url);
+      }
+      const auto it = server_.find(url);  // not changed while a run goes
+      if (it == server_.end()) return NotFound();
+      return FakeEngine(options, it->second, total, done);
     };
     flow_.services.start_download_run = [this] {
       ++runs_started_;
@@ -63,9 +62,15 @@ class FlowTest : public ::testing::Test {
     };
     flow_.services.end_program = [this](int32_t code) { ended_.push_back(code); };
     flow_.services.process_events = [this] { ++events_; };
-    flow_.services.delay = [this](int32_t ms) { delays_.push_back(ms); };
+    flow_.services.delay = [this](int32_t ms) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      delays_.push_back(ms);
+    };
     flow_.services.tick_count = [] { return 0u; };
-    flow_.services.log = [this](const rt::Text& line) { log_.push_back(line); };
+    flow_.services.log = [this](const rt::Text& line) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      log_.push_back(line);
+    };
     flow_.services.probe_folder = rt::ProbeFolderWritable;
     flow_.services.probe_replaceable = rt::ProbeReplaceable;
     flow_.services.read_user_value = [this](const rt::Text& key, const rt::Text& name) -> std::optional<rt::Text> {
@@ -79,9 +84,80 @@ class FlowTest : public ::testing::Test {
     };
     flow_.services.utc_day = [this] { return today_; };
     flow_.services.find_link = rt::FindLinkBelow;
+    flow_.services.free_disk_space = [](const rt::Text&) { return int64_t{-1}; };
     flow_.services.file_time_now = [this] { return rt::FileTimeNow() + record_clock_ahead_; };
+    // As the real services: an installed file enters the state's checksum
+    // cache.
+    flow_.services.record_installed = [this](const app::PatchEntry& entry, const rt::Text&) {
+      state_.Checksums.RecordInstalled(entry);
+    };
+    // One transfer: the order of requests is the list's. Tests of several
+    // transfers set more.
+    flow_.run.transfers = 1;
+    flow_.run.publish_ms = 5;
   }
   void TearDown() override { rt::SetCurrentFolder(".."); }
+
+  // A 404, as the engine reports it.
+  static net::DownloadReport NotFound() {
+    net::DownloadReport report(net::DownloadResult::BadStatus);
+    report.reason = net::FailReason::kHttpStatus;
+    report.http_status = 404;
+    return report;
+  }
+  // The engine serving `content` as the run calls it: a partial file is
+  // resumed (shown to the observer first; one as long as the file is taken
+  // as complete, one longer dropped), the rest appended to it and shown to
+  // the observer, and the file left in its partial file for the caller to
+  // verify and install (install off). A size other than the expected one is
+  // refused before anything is written.
+  static net::DownloadReport FakeEngine(const net::DownloadOptions& options, const rt::Text& content,
+                                        std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+    net::DownloadReport report;
+    report.connection_id = options.connection != nullptr ? options.connection->Id() : 0;
+    const int64_t size = static_cast<int64_t>(content.size());
+    if (options.expected_size >= 0 && options.expected_size != size) {
+      report.result = net::DownloadResult::BadStatus;
+      report.reason = net::FailReason::kSizeDiffers;
+      return report;
+    }
+    const rt::Text partial = options.save_path + list::kPartialSuffix;
+    int64_t kept = rt::FileSize64(partial);
+    if (kept > size) {
+      rt::RemoveFile(partial);
+      kept = -1;
+    }
+    report.resumed = kept >= 0;
+    report.resumed_from = kept > 0 ? kept : 0;
+    rt::Text bytes = kept > 0 ? rt::ToText(rt::ReadWholeFile(partial)) : rt::Text();
+    if (options.observer != nullptr) {
+      options.observer->Restart();
+      options.observer->Take(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    const rt::Text rest = content.substr(bytes.size());
+    report.http_status = kept == size ? 416 : kept > 0 ? 206 : 200;
+    bytes += rest;
+    if (!rt::WriteWholeFile(partial, rt::ToBytes(bytes))) {
+      report.result = net::DownloadResult::WriteFailed;
+      report.reason = net::FailReason::kCannotWrite;
+      return report;
+    }
+    if (options.observer != nullptr) {
+      options.observer->Take(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
+    }
+    report.received = static_cast<int64_t>(rest.size());
+    if (options.received_counter != nullptr) options.received_counter->fetch_add(report.received);
+    total = size;
+    done = size;
+    if (options.install && !rt::ReplaceFile(partial, options.save_path)) {
+      report.result = net::DownloadResult::InstallFailed;
+    }
+    return report;
+  }
+  std::vector<rt::Text> Requested() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return requested_;
+  }
 
   void SetList(const rt::Text& text, rt::FetchOutcome outcome = rt::FetchOutcome::kOk, int status = 200) {
     list_.outcome = outcome;
@@ -96,9 +172,9 @@ class FlowTest : public ::testing::Test {
   bool EnterGameDisabled() { return window_.props[ui::kEnterGameButton].disabled; }
 
   testsupport::TempFolder folder_{"flow"};
-  app::Globals globals_;
+  app::SharedState state_;
   ui::testing::RecordingPort window_;
-  app::Flow flow_{globals_, nullptr, {}};
+  app::Flow flow_{state_, nullptr, {}, {}};
   rt::FetchResult list_;
   std::map<rt::Text, rt::Text> server_;  // escaped URL -> content
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;
@@ -114,4 +190,5 @@ class FlowTest : public ::testing::Test {
   uint64_t record_clock_ahead_ = 3600 * rt::kFileTimeTicksPerSecond;
   int runs_started_ = 0;
   int events_ = 0;
+  std::mutex mutex_;  // the fake engine is called on several transfer threads
 };

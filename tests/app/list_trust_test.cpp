@@ -34,7 +34,7 @@ class SignedFlow : public FlowTest {
     ASSERT_TRUE(pair && other);
     key_ = *pair;
     other_ = *other;
-    globals_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+    state_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
     entries_ = EntryLines("a.dat", "new");
   }
   rt::Text Signed(uint64_t sequence, const trust::SecretKey& key, std::optional<int64_t> expires = std::nullopt) {
@@ -47,7 +47,7 @@ class SignedFlow : public FlowTest {
     EXPECT_EQ(Task(), kTextListFailed) << what;
     EXPECT_TRUE(EnterGameDisabled()) << what;
     EXPECT_EQ(runs_started_, runs) << what;
-    if (runs == 0) EXPECT_TRUE(globals_.PatchList.empty()) << what;
+    if (runs == 0) EXPECT_TRUE(state_.PatchList.empty()) << what;
   }
 
   trust::KeyPair key_, other_;
@@ -85,12 +85,12 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   SetList(Signed(12, key_.secret_key));
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
-  ASSERT_EQ(globals_.PatchList.size(), 1u);
-  EXPECT_EQ(globals_.PatchList[0].path, "a.dat");
+  ASSERT_EQ(state_.PatchList.size(), 1u);
+  EXPECT_EQ(state_.PatchList[0].path, "a.dat");
   // The sequence and signature lines are no entries.
   EXPECT_EQ(PlainEntries(list_.body), 1u);
-  ASSERT_TRUE(globals_.PatchList[0].digest);  // the run checks the file's size and SHA-256
-  EXPECT_EQ(globals_.PatchList[0].digest->size, 3);
+  ASSERT_TRUE(state_.PatchList[0].digest);  // the run checks the file's size and SHA-256
+  EXPECT_EQ(state_.PatchList[0].digest->size, 3);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   EXPECT_EQ(UserSequence(), "12");
   EXPECT_FALSE(rt::FileExists(rt::Text(kSequenceFileName) + list::kPartialSuffix));
@@ -110,7 +110,7 @@ TEST_F(SignedFlow, AnUnusableSignedListRaisesNothing) {
 }
 
 TEST_F(SignedFlow, UnsignedBuildReadsASignedListAsBefore) {
-  globals_.ListPublicKey.clear();
+  state_.ListPublicKey.clear();
   Write("a.dat", "new");
   SetList(Signed(3, key_.secret_key));
   CheckRemoteVersion(flow_);
@@ -121,7 +121,7 @@ TEST_F(SignedFlow, UnsignedBuildReadsASignedListAsBefore) {
 }
 
 TEST_F(SignedFlow, KeyThatIsNotHexTrustsNothing) {
-  globals_.ListPublicKey = rt::Text(64, 'z');
+  state_.ListPublicKey = rt::Text(64, 'z');
   SetList(Signed(1, key_.secret_key));
   CheckRemoteVersion(flow_);
   ExpectRefused("bad key");
@@ -177,7 +177,7 @@ TEST_F(SignedFlow, ExpiredListIsRefusedWithAPlayerClockADayOffEitherWay) {
 
 TEST_F(SignedFlow, AListSignedByTheSecondOfTwoKeysIsTaken) {
   Write("a.dat", "old");
-  globals_.ListPublicKey = KeyHex(other_) + ";" + KeyHex(key_);
+  state_.ListPublicKey = KeyHex(other_) + ";" + KeyHex(key_);
   SetList(Signed(3, key_.secret_key));
   CheckRemoteVersion(flow_);
   EXPECT_EQ(runs_started_, 1);
@@ -187,7 +187,7 @@ TEST_F(SignedFlow, AListSignedByTheSecondOfTwoKeysIsTaken) {
   // Each key of the build keeps the sequence in its own user-wide place, so a
   // later build with only the second key still knows it.
   EXPECT_EQ(user_values_[UserSequenceKey(other_.public_key) + "|" + kUserSequenceName], "3");
-  globals_.ListPublicKey = " " + KeyHex(key_) + " ;";
+  state_.ListPublicKey = " " + KeyHex(key_) + " ;";
   SetList(Signed(2, key_.secret_key));
   CheckRemoteVersion(flow_);
   ExpectRefused("older than what the first key's build took", 2);

@@ -32,7 +32,7 @@ class MirrorFlow : public FlowTest {
  protected:
   void SetUp() override {
     FlowTest::SetUp();
-    globals_.Site = PatchSite(kA + ";" + kB + ";" + kC, 528, "");
+    state_.Site = PatchSite(kA + ";" + kB + ";" + kC, 528);
     flow_.services.fetch_url = [this](const rt::Text& url) {
       fetched_.push_back(url);
       const auto down = transient_.find(url);
@@ -50,7 +50,7 @@ class MirrorFlow : public FlowTest {
     auto key = trust::NewKeyPair();
     ASSERT_TRUE(key);
     key_ = *key;
-    globals_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+    state_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
   }
   std::map<rt::Text, rt::Text> lists_;  // URL -> body; missing: a 404
   std::map<rt::Text, int> transient_;   // URL -> answers still unreachable
@@ -70,7 +70,7 @@ TEST_F(MirrorFlow, ListComesFromTheFirstMirrorWithAUsableOne) {
   lists_[ListUrl(kC)] = "a.dat#1\r\n";
   CheckRemoteVersion(flow_);
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB)}));
-  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
+  EXPECT_EQ(state_.Site.ServerBaseUrl(), kB);
   EXPECT_EQ(runs_started_, 1);
 
   // No mirror with a usable list: the one failure text.
@@ -89,7 +89,7 @@ TEST_F(MirrorFlow, SignedListOlderThanTheLastAcceptedIsSkipped) {
   lists_[ListUrl(kA)] = SignedList("new", 5, key_.secret_key);  // a cache's old list
   lists_[ListUrl(kB)] = SignedList("new", 7, key_.secret_key);
   CheckRemoteVersion(flow_);
-  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
+  EXPECT_EQ(state_.Site.ServerBaseUrl(), kB);
   EXPECT_EQ(runs_started_, 1);
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
 }
@@ -120,7 +120,7 @@ TEST_F(MirrorFlow, SignedListsAreAskedForUntilOneIsAboveTheAcceptedSequence) {
       if (sequence != 0) lists_[ListUrl(base)] = SignedList("v" + rt::ToText(static_cast<int64_t>(sequence)), sequence, key_.secret_key);
     }
     CheckRemoteVersion(flow_);
-    EXPECT_EQ(globals_.Site.ServerBaseUrl(), c.taken);
+    EXPECT_EQ(state_.Site.ServerBaseUrl(), c.taken);
     EXPECT_EQ(fetched_.size(), c.asked);
     const uint64_t taken = c.taken == kA ? c.a : c.taken == kB ? c.b : c.c;
     EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), std::max(taken, c.kept));
@@ -136,7 +136,7 @@ TEST_F(MirrorFlow, EveryMirrorIsAskedOnceBeforeAnyWait) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB)}));
   EXPECT_TRUE(delays_.empty());
-  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kB);
+  EXPECT_EQ(state_.Site.ServerBaseUrl(), kB);
 
   // Every mirror down at first: a round over all, then waits and rounds over
   // those that failed on the way (C answers 404: final, not asked again).
@@ -147,7 +147,7 @@ TEST_F(MirrorFlow, EveryMirrorIsAskedOnceBeforeAnyWait) {
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB), ListUrl(kC), ListUrl(kA), ListUrl(kB),
                                              ListUrl(kA)}));
   EXPECT_EQ(delays_, (std::vector<int32_t>{1000, 2000}));
-  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kA);
+  EXPECT_EQ(state_.Site.ServerBaseUrl(), kA);
 }
 
 TEST_F(MirrorFlow, SignedListAtTheKeptSequenceWaitsForAMirrorThatIsDown) {
@@ -160,15 +160,15 @@ TEST_F(MirrorFlow, SignedListAtTheKeptSequenceWaitsForAMirrorThatIsDown) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB), ListUrl(kC), ListUrl(kA)}));
   EXPECT_EQ(delays_, (std::vector<int32_t>{1000}));
-  EXPECT_EQ(globals_.Site.ServerBaseUrl(), kA);
+  EXPECT_EQ(state_.Site.ServerBaseUrl(), kA);
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
 }
 
 TEST_F(MirrorFlow, FileMovesToTheNextMirrorOnAnyFailedTry) {
-  globals_.Site.UseListMirror(kB);  // the list came from the second mirror
-  EXPECT_EQ(globals_.Site.FileMirrorOrder(), std::vector<rt::Text>({kB, kA, kC}));
-  globals_.PatchList = {{"x.dat", Sum("x v2")}, {"y.dat", Sum("y v2")}};
+  state_.Site.UseListMirror(kB);  // the list came from the second mirror
+  EXPECT_EQ(state_.Site.FileMirrorOrder(), std::vector<rt::Text>({kB, kA, kC}));
+  state_.PatchList = {{"x.dat", Sum("x v2")}, {"y.dat", Sum("y v2")}};
   // x: missing on B, stale on A (wrong checksum), right on C. y: right on B.
   server_[kA + "patch/528/x.dat"] = "x stale";
   server_[kC + "patch/528/x.dat"] = "x v2";
@@ -183,13 +183,70 @@ TEST_F(MirrorFlow, FileMovesToTheNextMirrorOnAnyFailedTry) {
 }
 
 TEST_F(MirrorFlow, RunFailsOnlyWhenEveryMirrorFailed) {
-  globals_.PatchList = {{"x.dat", Sum("x v2")}, {"y.dat", Sum("y v2")}};
+  state_.PatchList = {{"x.dat", Sum("x v2")}, {"y.dat", Sum("y v2")}};
   RunPatchDownloads(flow_);
   EXPECT_EQ(requested_, std::vector<rt::Text>({kA + "patch/528/x.dat", kB + "patch/528/x.dat",
                                                kC + "patch/528/x.dat"}));
   EXPECT_EQ(Task(), kTextDownloadFailed);
   EXPECT_TRUE(programs_.empty());
   EXPECT_TRUE(ended_.empty());
+}
+
+// Mirror A sends wrong bytes and cuts; B has the file. The partial file A
+// wrote is never resumed on B: B sends the whole file, which verifies.
+TEST_F(MirrorFlow, APartialFileIsResumedOnlyOnTheMirrorThatWroteIt) {
+  state_.Site = PatchSite(kA + ";" + kB, 528);
+  const rt::Text good = "the whole file from the good mirror";
+  state_.PatchList = {{"x.dat", Sum(good)}};
+  Write("x.dat", "old x");
+  server_[kB + "patch/528/x.dat"] = good;
+  std::vector<int64_t> partial_at_call;
+  const auto serve = flow_.services.download;
+  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
+                                std::atomic<int64_t>& done) {
+    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
+    if (net::UrlText(options.url) == kA + "patch/528/x.dat") {
+      EXPECT_TRUE(rt::WriteWholeFile(options.save_path + list::kPartialSuffix, rt::ToBytes(rt::Text("WRONG BYTES"))));
+      return net::DownloadReport(net::DownloadResult::Interrupted);
+    }
+    return serve(options, total, done);
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{-1, -1}));
+  EXPECT_EQ(Read("x.dat"), good);
+  EXPECT_TRUE(delays_.empty());
+  EXPECT_EQ(Task(), kTextUpdateDone);
+  EXPECT_NE(std::find(log_.begin(), log_.end(), "partial file of x.dat dropped: not resumed on " + kB), log_.end());
+
+  // An earlier run's partial file counts as the list mirror's: resumed on A,
+  // dropped before B.
+  Write("y.dat.tmp", "y v");
+  state_.PatchList = {{"y.dat", Sum("y v2")}};
+  server_ = {{kA + "patch/528/y.dat", "y v2"}};
+  partial_at_call.clear();
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{3}));
+  EXPECT_EQ(Read("y.dat"), "y v2");
+}
+
+TEST_F(MirrorFlow, AFileThatDoesNotVerifyGoesWholeToTheNextMirror) {
+  state_.Site = PatchSite(kA + ";" + kB, 528);
+  state_.PatchList = {{"x.dat", Sum("x v2")}};
+  Write("x.dat", "x v1");
+  server_[kA + "patch/528/x.dat"] = "x v3";  // a stale cache: same size, other bytes
+  server_[kB + "patch/528/x.dat"] = "x v2";
+  std::vector<int64_t> partial_at_call;
+  const auto serve = flow_.services.download;
+  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
+                                std::atomic<int64_t>& done) {
+    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
+    return serve(options, total, done);
+  };
+  RunPatchDownloads(flow_);
+  EXPECT_EQ(requested_, std::vector<rt::Text>({kA + "patch/528/x.dat", kB + "patch/528/x.dat"}));
+  EXPECT_EQ(partial_at_call, (std::vector<int64_t>{-1, -1}));
+  EXPECT_EQ(Read("x.dat"), "x v2");
+  EXPECT_EQ(Task(), kTextUpdateDone);
 }
 
 }  // namespace

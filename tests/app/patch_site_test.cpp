@@ -1,6 +1,6 @@
-// The patch site: the list's URL, a file's URL and its local path, and the
-// mirrors of the server setting in the order the list and the files are
-// tried.
+// The patch site: the list's URL and a file's URL, the mirrors of the server
+// setting in the order the list and the files are tried; and where a file
+// goes in the client folder.
 #include <gtest/gtest.h>
 
 #include "app/patch_site.h"
@@ -20,7 +20,7 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
     const char* file_url;
     const char* local_path;
   } const cases[] = {
-      {"http://127.0.0.1:8088/", 528, "C:\\游戏\\", "data\\map\\a.pak", "http://127.0.0.1:8088/patch/528/filelist.txt",
+      {"http://127.0.0.1:8088/", 528, "C:\\游戏", "data\\map\\a.pak", "http://127.0.0.1:8088/patch/528/filelist.txt",
        "http://127.0.0.1:8088/patch/528/data/map/a.pak", "C:\\游戏\\data\\map\\a.pak"},
       // A base with a path of its own, another folder, the current folder.
       {"http://c.example/updates/", 7, "", "top.dat", "http://c.example/updates/patch/7/filelist.txt",
@@ -31,15 +31,16 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
        "http://h/my%20updates/patch/0/100%25.dat", "100%.dat"},
       // GBK names as UTF-8 escapes; 運 ends in the byte 0x5C, which stays
       // part of its character in the URL and in the local path.
-      {"http://h:8088/", 528, "D:\\c\\", "数据 目录\\運.pak", "http://h:8088/patch/528/filelist.txt",
+      {"http://h:8088/", 528, "D:\\c", "数据 目录\\運.pak", "http://h:8088/patch/528/filelist.txt",
        "http://h:8088/patch/528/%E6%95%B0%E6%8D%AE%20%E7%9B%AE%E5%BD%95/%E9%81%8B.pak", "D:\\c\\数据 目录\\運.pak"},
   };
   for (const Case& c : cases) {
-    const PatchSite site(c.base, c.folder, c.local_folder);
+    const PatchSite site(c.base, c.folder);
+    const ClientFolder client(c.local_folder);
     EXPECT_EQ(site.PatchFolderNumber(), c.folder);
     EXPECT_EQ(site.ListUrl(site.ServerBaseUrl()), c.list_url) << c.base;
     EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), c.entry), c.file_url) << c.entry;
-    EXPECT_EQ(site.LocalPath(c.entry), c.local_path) << c.entry;
+    EXPECT_EQ(client.Path(c.entry), c.local_path) << c.entry;
     // What the engine gets: the folder split once, the escaped entry below
     // it, piece for piece what splitting the whole file URL gives.
     const net::DownloadUrl target = site.FileTarget(site.ServerBaseUrl(), c.entry);
@@ -56,16 +57,16 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
 TEST(PatchSite, MirrorsInTheirOrderAndTheListMirrorFirstForFiles) {
   // No URL at all: no mirror, nothing to fetch from.
   for (const char* setting : {"", " ; ;"}) {
-    const PatchSite none(setting, 528, "");
+    const PatchSite none(setting, 528);
     EXPECT_TRUE(none.Mirrors().empty()) << setting;
     EXPECT_EQ(none.ServerBaseUrl(), "") << setting;
   }
 
-  const PatchSite one("http://a/", 528, "");
+  const PatchSite one("http://a/", 528);
   EXPECT_EQ(one.Mirrors(), std::vector<rt::Text>({"http://a/"}));
   EXPECT_EQ(one.FileMirrorOrder(), std::vector<rt::Text>({"http://a/"}));
 
-  PatchSite three(" http://a/ ; http://b:81/;http://c/x/", 528, "");
+  PatchSite three(" http://a/ ; http://b:81/;http://c/x/", 528);
   EXPECT_EQ(three.Mirrors(), std::vector<rt::Text>({"http://a/", "http://b:81/", "http://c/x/"}));
   EXPECT_EQ(three.ServerBaseUrl(), "http://a/");  // until a list has come
   EXPECT_EQ(three.FileMirrorOrder(), std::vector<rt::Text>({"http://a/", "http://b:81/", "http://c/x/"}));
@@ -81,7 +82,7 @@ TEST(PatchSite, MirrorsInTheirOrderAndTheListMirrorFirstForFiles) {
 }
 
 TEST_F(FlowTest, ABuildWithoutAServerUrlFetchesNothing) {
-  globals_.Site = PatchSite(" ; ", 528, "");
+  state_.Site = PatchSite(" ; ", 528);
   SetList("a.dat#1\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_TRUE(fetched_.empty());

@@ -49,26 +49,139 @@ TEST(RetryPolicy, WhichFailuresAreWorthAnotherTry) {
   }
 }
 
-TEST(RetryPolicy, NextAttemptAfterEachKindOfTry) {
-  const DownloadResult ok = DownloadResult::Ok, cut = DownloadResult::Interrupted, bad = DownloadResult::BadStatus;
+TEST(RetryPolicy, EachTryIsClassifiedForTheMirrorRules) {
+  using net::FailReason;
   struct Case {
     const char* what;
     DownloadResult result;
-    bool checksum_ok, resumed;
-    FileTries tries;
-    NextStep want;
+    FailReason reason;
+    bool verified, resumed_used;
+    TryOutcome want;
   } const cases[] = {
-      {"a 4xx is final at once", bad, false, false, {0, false}, NextStep::kFail},
-      {"a cut is tried again", cut, false, true, {0, false}, NextStep::kRetry},
-      {"the third retry is the last", cut, false, true, {2, false}, NextStep::kRetry},
-      {"no fourth retry", cut, false, true, {3, false}, NextStep::kFail},
-      {"a match is done", ok, true, true, {3, true}, NextStep::kDone},
-      {"a fresh mismatch is final", ok, false, false, {0, false}, NextStep::kFail},
-      {"a resumed mismatch starts over", ok, false, true, {1, false}, NextStep::kRestartFromZero},
-      {"only once", ok, false, true, {1, true}, NextStep::kFail},
-      {"retries after a restart still count", cut, false, false, {3, true}, NextStep::kFail},
+      {"a verified file", DownloadResult::Ok, FailReason::kNone, true, false, TryOutcome::kVerified},
+      {"a whole file that does not verify", DownloadResult::Ok, FailReason::kNone, false, false, TryOutcome::kMismatch},
+      {"a resumed one", DownloadResult::Ok, FailReason::kNone, false, true, TryOutcome::kStaleMismatch},
+      {"a cut", DownloadResult::Interrupted, FailReason::kReset, false, false, TryOutcome::kTransient},
+      {"a refused connection", DownloadResult::ConnectFailed, FailReason::kRefused, false, false,
+       TryOutcome::kTransient},
+      {"a 503", DownloadResult::ServerError, FailReason::kHttpStatus, false, false, TryOutcome::kTransient},
+      {"a trickle below the floor", DownloadResult::Interrupted, FailReason::kBelowFloorRate, false, false,
+       TryOutcome::kTransient},
+      {"a cancelled try", DownloadResult::Interrupted, FailReason::kCancelled, false, false, TryOutcome::kCancelled},
+      {"a 404", DownloadResult::BadStatus, FailReason::kHttpStatus, false, false, TryOutcome::kMirrorRefused},
+      {"a wrong offset", DownloadResult::BadStatus, FailReason::kBadContentRange, false, false,
+       TryOutcome::kMirrorRefused},
+      {"another size than the list's", DownloadResult::BadStatus, FailReason::kSizeDiffers, false, false,
+       TryOutcome::kMirrorRefused},
+      {"a broken body", DownloadResult::SizeMismatch, FailReason::kMalformedBody, false, false,
+       TryOutcome::kMirrorRefused},
+      {"a proxy that wants credentials", DownloadResult::ProxyAuthRequired, FailReason::kProxyCredentials, false,
+       false, TryOutcome::kMirrorRefused},
+      {"a full disk", DownloadResult::WriteFailed, FailReason::kDiskFull, false, false, TryOutcome::kRunEnds},
+      {"a partial file that cannot be opened", DownloadResult::WriteFailed, FailReason::kCannotOpen, false, false,
+       TryOutcome::kRunEnds},
   };
-  for (const Case& c : cases) EXPECT_EQ(NextAttempt(c.result, c.checksum_ok, c.resumed, c.tries), c.want) << c.what;
+  for (const Case& c : cases) {
+    net::DownloadReport report(c.result);
+    report.reason = c.reason;
+    EXPECT_EQ(ClassifyTry(report, c.verified, c.resumed_used), c.want) << c.what;
+  }
+}
+
+// The tries of one file over its mirrors, step by step: each case starts
+// with First and feeds outcomes to After, checking every decision.
+TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
+  using K = NextTry::Kind;
+  using O = TryOutcome;
+  struct Step {
+    O outcome;
+    bool partial_left;
+    NextTry want;
+  };
+  struct Case {
+    const char* what;
+    size_t mirrors;
+    bool partial_kept;
+    NextTry first;
+    std::vector<Step> steps;
+  };
+  const NextTry give_up{};
+  const Case cases[] = {
+      {"one mirror: a cut is tried three more times, resuming, after 1, 2 and 4 s",
+       1, false, {K::kTry, 0, false, 0, 0},
+       {{O::kTransient, true, {K::kWaitThenTry, 0, false, 1000, 1}},
+        {O::kTransient, true, {K::kWaitThenTry, 0, false, 2000, 2}},
+        {O::kTransient, true, {K::kWaitThenTry, 0, false, 4000, 3}},
+        {O::kTransient, true, give_up}}},
+      {"one mirror: a 404 is final", 1, false, {K::kTry, 0, false, 0, 0}, {{O::kMirrorRefused, false, give_up}}},
+      {"one mirror: a whole file that does not verify is final", 1, false, {K::kTry, 0, false, 0, 0},
+       {{O::kMismatch, false, give_up}}},
+      {"an earlier run's partial file that does not verify: once more from byte 0, at once",
+       1, true, {K::kTry, 0, false, 0, 0},
+       {{O::kStaleMismatch, false, {K::kTry, 0, false, 0, 0}}, {O::kMismatch, false, give_up}}},
+      {"only one fetch from byte 0 per file", 1, true, {K::kTry, 0, false, 0, 0},
+       {{O::kStaleMismatch, false, {K::kTry, 0, false, 0, 0}}, {O::kStaleMismatch, false, give_up}}},
+      {"wrong bytes and a cut on the first mirror: the second gets the whole file",
+       2, false, {K::kTry, 0, false, 0, 0}, {{O::kTransient, true, {K::kTry, 1, true, 0, 0}}}},
+      {"a mismatch goes whole to the next mirror, which may be wrong too",
+       2, false, {K::kTry, 0, false, 0, 0},
+       {{O::kMismatch, false, {K::kTry, 1, false, 0, 0}}, {O::kMismatch, false, give_up}}},
+      {"both cut: the next round starts where the partial file was written",
+       2, false, {K::kTry, 0, false, 0, 0},
+       {{O::kTransient, true, {K::kTry, 1, true, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}},
+        {O::kTransient, true, {K::kTry, 0, true, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 0, false, 2000, 2}},
+        {O::kTransient, false, {K::kTry, 1, false, 0, 0}},
+        {O::kMirrorRefused, false, {K::kWaitThenTry, 0, false, 4000, 3}},
+        {O::kTransient, true, give_up}}},
+      {"mirrors that refused are not asked again",
+       3, false, {K::kTry, 0, false, 0, 0},
+       {{O::kMirrorRefused, false, {K::kTry, 1, false, 0, 0}},
+        {O::kTransient, true, {K::kTry, 2, true, 0, 0}},
+        {O::kMirrorRefused, false, {K::kWaitThenTry, 1, false, 1000, 1}}}},
+      {"an earlier run's partial file counts as the list mirror's",
+       2, true, {K::kTry, 0, false, 0, 0}, {{O::kTransient, true, {K::kTry, 1, true, 0, 0}}}},
+      {"a stale resume and a cut: one round after the wait for both, the fetch from 0 used up",
+       2, true, {K::kTry, 0, false, 0, 0},
+       {{O::kStaleMismatch, false, {K::kTry, 1, false, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}},
+        {O::kTransient, true, {K::kTry, 0, true, 0, 0}},
+        {O::kStaleMismatch, false, {K::kWaitThenTry, 1, false, 2000, 2}}}},
+      {"a 404 on every mirror ends it in one round", 3, false, {K::kTry, 0, false, 0, 0},
+       {{O::kMirrorRefused, false, {K::kTry, 1, false, 0, 0}},
+        {O::kMirrorRefused, false, {K::kTry, 2, false, 0, 0}},
+        {O::kMirrorRefused, false, give_up}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MirrorTries tries(c.mirrors, c.partial_kept);
+    EXPECT_TRUE(tries.First() == c.first);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const NextTry got = tries.After(c.steps[i].outcome, c.steps[i].partial_left);
+      const NextTry& want = c.steps[i].want;
+      EXPECT_TRUE(got == want) << "step " << i << ": kind " << static_cast<int>(got.kind) << " mirror " << got.mirror
+                               << " drop " << got.drop_partial << " wait " << got.wait_ms << " retry " << got.retry;
+    }
+  }
+}
+
+// However the tries end, a file gives up after a bounded number of them.
+TEST(MirrorRules, EveryFileGivesUpAfterBoundedTries) {
+  for (size_t mirrors = 1; mirrors <= 4; ++mirrors) {
+    for (TryOutcome outcome : {TryOutcome::kTransient, TryOutcome::kStaleMismatch, TryOutcome::kMismatch,
+                               TryOutcome::kMirrorRefused}) {
+      MirrorTries tries(mirrors, true);
+      size_t count = 1;
+      NextTry next = tries.First();
+      while (next.kind != NextTry::Kind::kGiveUp && count < 100) {
+        next = tries.After(outcome, outcome == TryOutcome::kTransient);
+        if (next.kind != NextTry::Kind::kGiveUp) ++count;
+      }
+      EXPECT_LE(count, mirrors * (1 + kMoreTries) + mirrors) << mirrors << " " << ToString(outcome);
+      EXPECT_EQ(next.kind, NextTry::Kind::kGiveUp);
+    }
+  }
 }
 
 // The engine as a script: each call runs the next step, which sees the path
@@ -78,16 +191,25 @@ class RetryTest : public FlowTest {
   using Step = std::function<DownloadResult(const rt::Text& path)>;
   void Script(std::vector<Step> steps) {
     steps_ = std::move(steps);
-    flow_.services.download = [this](const net::DownloadUrl& target, const rt::Text& path, std::atomic<int64_t>& total,
+    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
                                      std::atomic<int64_t>& done) -> net::DownloadReport {
-      const rt::Text url = net::UrlText(target);
-      requested_.push_back(url);
-      offsets_.push_back(rt::FileSize(path + list::kPartialSuffix));
+      const rt::Text path = options.save_path;
+      const rt::Text partial = path + list::kPartialSuffix;
+      requested_.push_back(net::UrlText(options.url));
+      const int32_t offset = rt::FileSize(partial);
+      offsets_.push_back(offset);
       if (calls_ >= steps_.size()) return DownloadResult::BadStatus;
-      const DownloadResult result = steps_[calls_++](path);
-      done = std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), rt::FileSize64(path));
+      net::DownloadReport report(steps_[calls_++](path));
+      report.resumed = offset >= 0;
+      report.resumed_from = offset > 0 ? offset : 0;
+      report.http_status = offset > 0 ? 206 : 200;
+      done = std::max<int64_t>(rt::FileSize64(partial), 0);
       total = done.load();
-      return result;
+      // What the verifier sees: the whole partial file, as the engine shows it.
+      const rt::Text bytes = rt::ToText(rt::ReadWholeFile(partial));
+      options.observer->Restart();
+      options.observer->Take(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+      return report;
     };
   }
   // A cut: `bytes` more of `content` arrive in the partial file.
@@ -102,21 +224,15 @@ class RetryTest : public FlowTest {
   static Step Answer(DownloadResult result) {
     return [result](const rt::Text&) { return result; };
   }
-  // The rest arrives and the file is installed, as the engine does.
+  // The rest arrives; the complete file waits in its partial file for the
+  // run's check and install, as the engine leaves it with install off.
   static Step Rest(const rt::Text& content) {
     return [content](const rt::Text& path) {
       const rt::Text partial = path + list::kPartialSuffix;
       const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
-      rt::RemoveFile(partial);
-      EXPECT_TRUE(rt::WriteWholeFile(path, rt::ToBytes(kept + content.substr(kept.size()))));
+      EXPECT_TRUE(rt::WriteWholeFile(partial, rt::ToBytes(kept + content.substr(kept.size()))));
       return DownloadResult::Ok;
     };
-  }
-  std::vector<rt::Text> RetryLabels() {
-    std::vector<rt::Text> labels;
-    for (const std::string& change : window_.changes)
-      if (change.find("重试") != std::string::npos) labels.push_back(change);
-    return labels;
   }
 
   std::vector<Step> steps_;
@@ -126,7 +242,7 @@ class RetryTest : public FlowTest {
 
 TEST_F(RetryTest, TransientFailuresAreRetriedWithGrowingWaitsAndResume) {
   const rt::Text content = "0123456789abcdefghij";
-  globals_.PatchList = {{"a.dat", Sum(content)}};
+  state_.PatchList = {{"a.dat", Sum(content)}};
   Script({Cut(content, 7), Answer(DownloadResult::ServerError), Cut(content, 5), Rest(content)});
   RunPatchDownloads(flow_);
 
@@ -134,11 +250,8 @@ TEST_F(RetryTest, TransientFailuresAreRetriedWithGrowingWaitsAndResume) {
   EXPECT_FALSE(rt::FileExists("a.dat.tmp"));
   // Each retry resumed from what the earlier tries left.
   EXPECT_EQ(offsets_, (std::vector<int32_t>{-1, 7, 7, 12}));
-  EXPECT_EQ(delays_, (std::vector<int32_t>{100, 1000, 2000, 4000}));
-  const std::string task = std::string("SetCaption ") + ui::kCurrentTaskLabel + "=";
-  EXPECT_EQ(RetryLabels(), (std::vector<rt::Text>{task + rt::FormatText(kTextRetrying, 1, 3),
-                                                  task + rt::FormatText(kTextRetrying, 2, 3),
-                                                  task + rt::FormatText(kTextRetrying, 3, 3)}));
+  // No pause before the file; the waits before the three retries.
+  EXPECT_EQ(delays_, (std::vector<int32_t>{1000, 2000, 4000}));
   EXPECT_EQ(Task(), kTextUpdateDone);
   EXPECT_EQ(programs_.size(), 1u);
   EXPECT_EQ(ended_, std::vector<int32_t>{0});
@@ -146,7 +259,7 @@ TEST_F(RetryTest, TransientFailuresAreRetriedWithGrowingWaitsAndResume) {
 
 TEST_F(RetryTest, AFourthTransientFailureFailsTheRunAndKeepsThePartialFile) {
   const rt::Text content(100, 'x');
-  globals_.PatchList = {{"a.dat", Sum(content)}, {"b.dat", Sum("b")}};
+  state_.PatchList = {{"a.dat", Sum(content)}, {"b.dat", Sum("b")}};
   Script({Cut(content, 10), Cut(content, 10), Answer(DownloadResult::ConnectFailed), Cut(content, 10),
           Rest(content)});
   RunPatchDownloads(flow_);
@@ -164,13 +277,13 @@ TEST_F(RetryTest, AFourthTransientFailureFailsTheRunAndKeepsThePartialFile) {
 TEST_F(RetryTest, FinalFailuresAreNotRetried) {
   for (DownloadResult result : {DownloadResult::BadStatus, DownloadResult::WriteFailed,
                                 DownloadResult::SizeMismatch, DownloadResult::SocketFailed}) {
-    globals_.PatchList = {{"a.dat", Sum("a")}};
+    state_.PatchList = {{"a.dat", Sum("a")}};
     calls_ = 0;
     delays_.clear();
     Script({Answer(result), Rest("a")});
     RunPatchDownloads(flow_);
     EXPECT_EQ(calls_, 1u) << ToString(result);
-    EXPECT_EQ(delays_, std::vector<int32_t>{100}) << ToString(result);
+    EXPECT_TRUE(delays_.empty()) << ToString(result);
     EXPECT_EQ(Task(), kTextDownloadFailed) << ToString(result);
     EXPECT_TRUE(programs_.empty());
   }
@@ -178,7 +291,7 @@ TEST_F(RetryTest, FinalFailuresAreNotRetried) {
 
 TEST_F(RetryTest, AResumedFileThatDoesNotMatchIsFetchedOnceMoreFromByteZero) {
   const rt::Text content = "the new version of the file";
-  globals_.PatchList = {{"a.dat", Sum(content)}};
+  state_.PatchList = {{"a.dat", Sum(content)}};
   // Left by an interrupted run of an older version of the file.
   Write("a.dat.tmp", "THE OLD");
   Script({Rest(content), Rest(content)});
@@ -189,7 +302,7 @@ TEST_F(RetryTest, AResumedFileThatDoesNotMatchIsFetchedOnceMoreFromByteZero) {
 }
 
 TEST_F(RetryTest, AMismatchAfterAWholeFetchIsFinal) {
-  globals_.PatchList = {{"a.dat", Sum("what the list says")}};
+  state_.PatchList = {{"a.dat", Sum("what the list says")}};
   Write("a.dat.tmp", "resumed");
   Script({Rest("resumed and wrong"), Rest("fresh and wrong"), Rest("what the list says")});
   RunPatchDownloads(flow_);

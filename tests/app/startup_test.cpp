@@ -37,8 +37,9 @@ StartSteps Steps(Started& s) {
   return steps;
 }
 
-StartRole Start(const rt::TextArray& args, const rt::Text& dir, const rt::Text& exe, Globals& g, Started& s) {
-  return ProgramStart(args, dir, exe, g, Steps(s));
+StartRole Start(const rt::TextArray& args, const rt::Text& dir, const rt::Text& exe, SharedState& g, Started& s) {
+  g.Client = ClientFolder(dir);
+  return ProgramStart(args, exe, g, Steps(s));
 }
 
 }  // namespace
@@ -53,7 +54,7 @@ TEST(Startup, LauncherRewritesTheCopyAndStartsItQuoted) {
   ASSERT_TRUE(rt::WriteWholeFile(dir + "\\update.dat", rt::ToBytes(rt::Text("stale copy"))));
 
   for (const rt::TextArray& args : {rt::TextArray{}, rt::TextArray{"gxin"}, rt::TextArray{"other"}}) {
-    Globals g;
+    SharedState g;
     Started s;
     EXPECT_EQ(Start(args, dir, exe, g, s), StartRole::kLauncher);
     EXPECT_EQ(rt::ReadWholeFile(dir + "\\update.dat"), rt::ToBytes(rt::Text("launcher image")));
@@ -106,7 +107,7 @@ TEST(Startup, ACopyThatIsNotWholeNeverRuns) {
   ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\" + exe, rt::ToBytes(image)));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Globals g;
+    SharedState g;
     Started s;
     StartSteps steps = Steps(s);
     steps.copy_file = [&c](const rt::Text&, const rt::Text& to) {
@@ -117,7 +118,8 @@ TEST(Startup, ACopyThatIsNotWholeNeverRuns) {
       return c.copy_reports_success;
     };
     steps.free_disk_space = [&c](const rt::Text&) { return c.free; };
-    EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, steps), StartRole::kCopyFailed);
+    g.Client = ClientFolder(dir.path());
+    EXPECT_EQ(ProgramStart({}, exe, g, steps), StartRole::kCopyFailed);
     EXPECT_TRUE(s.command_lines.empty());
     EXPECT_FALSE(rt::FileExists(dir.path() + "\\update.dat"));
     ASSERT_EQ(s.messages.size(), 1u);
@@ -136,14 +138,15 @@ TEST(Startup, AnUpdateDatInUseIsStartedAsItIs) {
   const rt::Text copy = dir.path() + "\\update.dat";
   ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\" + exe, rt::ToBytes(rt::Text("new launcher image"))));
   ASSERT_TRUE(rt::WriteWholeFile(copy, rt::ToBytes(rt::Text("running"))));
-  Globals g;
+  SharedState g;
   Started s;
   {
     const rt::OpenedFile running(rt::OpenFile(copy, rt::kModeRead, rt::kShareExclusive));
     ASSERT_TRUE(running);
-    EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, Steps(s)), StartRole::kLauncher);
+    g.Client = ClientFolder(dir.path());
+    EXPECT_EQ(ProgramStart({}, exe, g, Steps(s)), StartRole::kLauncher);
   }
-  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(dir.path(), exe)});
+  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(ClientFolder(dir.path()), exe)});
   EXPECT_TRUE(s.messages.empty());
   EXPECT_EQ(rt::ReadWholeFile(copy), rt::ToBytes(rt::Text("running")));
 
@@ -155,7 +158,8 @@ TEST(Startup, AnUpdateDatInUseIsStartedAsItIs) {
     rt::SetLastSystemError(kInUseError);
     return false;
   };
-  EXPECT_EQ(ProgramStart({}, dir.path(), exe, g, steps), StartRole::kCopyFailed);
+  g.Client = ClientFolder(dir.path());
+  EXPECT_EQ(ProgramStart({}, exe, g, steps), StartRole::kCopyFailed);
   EXPECT_TRUE(failed.command_lines.empty());
   EXPECT_EQ(failed.messages.size(), 1u);
 }
@@ -165,7 +169,7 @@ TEST(Startup, AnUpdateDatInUseIsStartedAsItIs) {
 TEST(Startup, TheCopyStartedAsALauncherStartsItself) {
   const testsupport::TempFolder dir("startup self");
   ASSERT_TRUE(rt::WriteWholeFile(dir.path() + "\\update.dat", rt::ToBytes(rt::Text("launcher image"))));
-  Globals g;
+  SharedState g;
   Started s;
   StartSteps steps = Steps(s);
   int copies = 0;
@@ -173,22 +177,24 @@ TEST(Startup, TheCopyStartedAsALauncherStartsItself) {
     ++copies;
     return false;
   };
-  EXPECT_EQ(ProgramStart({}, dir.path(), "update.dat", g, steps), StartRole::kLauncher);
+  g.Client = ClientFolder(dir.path());
+  EXPECT_EQ(ProgramStart({}, "update.dat", g, steps), StartRole::kLauncher);
   EXPECT_EQ(copies, 0);
-  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(dir.path(), "update.dat")});
+  EXPECT_EQ(s.command_lines, std::vector<rt::Text>{RelaunchCommandLine(ClientFolder(dir.path()), "update.dat")});
   EXPECT_EQ(rt::ReadWholeFile(dir.path() + "\\update.dat"), rt::ToBytes(rt::Text("launcher image")));
   EXPECT_TRUE(s.messages.empty());
 }
 
 TEST(Startup, UpdaterRoleFillsTheSettingsAndLoadsTheWindow) {
-  Globals g;
+  SharedState g;
   Started s;
   EXPECT_EQ(Start({"gxin", "game launcher.exe", "ignored"}, "C:", "update.dat", g, s), StartRole::kUpdater);
   EXPECT_EQ(g.RestartProgramName, "game launcher.exe");
   EXPECT_EQ(g.GameTitle, "Zethra测试版");
   EXPECT_EQ(g.Site.PatchFolderNumber(), 528);
   EXPECT_EQ(g.Site.ServerBaseUrl(), "http://127.0.0.1:8088/");
-  EXPECT_EQ(g.Site.LocalBaseFolder(), "C:\\");
+  // A drive's root: its files are "C:\\name", as the system spells them.
+  EXPECT_EQ(g.Client.Path("update.log"), "C:\\update.log");
   EXPECT_EQ(s.windows_loaded, 1);
   EXPECT_TRUE(s.command_lines.empty());
 }
@@ -196,7 +202,7 @@ TEST(Startup, UpdaterRoleFillsTheSettingsAndLoadsTheWindow) {
 TEST(Startup, AWrongMarkerEndsWithoutAWindow) {
   for (const rt::TextArray& args : {rt::TextArray{"GXIN", "a.exe"}, rt::TextArray{"gxin2", "a.exe", "b"},
                                     rt::TextArray{"", "a.exe"}}) {
-    Globals g;
+    SharedState g;
     Started s;
     EXPECT_EQ(Start(args, "unused", "x.exe", g, s), StartRole::kWrongMarker) << args[0];
     EXPECT_EQ(s.windows_loaded, 0);
@@ -226,7 +232,7 @@ TEST(Startup, VerifyPassesFromTheLauncherToTheUpdater) {
       {{"gxin"}, plain},
   };
   for (const Launch& l : launches) {
-    Globals g;
+    SharedState g;
     Started s;
     ASSERT_EQ(Start(l.args, dir, exe, g, s), StartRole::kLauncher);
     ASSERT_EQ(s.command_lines.size(), 1u);
@@ -249,7 +255,7 @@ TEST(Startup, VerifyPassesFromTheLauncherToTheUpdater) {
       {{"gxin", exe, "/verify:all"}, false},
   };
   for (const Updater& u : updaters) {
-    Globals g;
+    SharedState g;
     Started s;
     ASSERT_EQ(Start(u.args, dir, "update.dat", g, s), StartRole::kUpdater);
     EXPECT_EQ(g.FullCheck, u.full_check) << u.args.back();

@@ -76,7 +76,7 @@ TEST_F(UpdateLogFile, ALogThatCannotBeOpenedChangesNothing) {
   rt::OpenedFile holder(rt::OpenFile(kLogName, rt::kModeRead, rt::kShareExclusive));
   ASSERT_TRUE(holder);
   AppendLogLine(kLogName, "t", "lost");
-  globals_.PatchList = {{"a.dat", Sum("a")}};
+  state_.PatchList = {{"a.dat", Sum("a")}};
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "a";
   flow_.services.log = [](const rt::Text& line) { AppendLogLine(kLogName, "t", line); };
   RunPatchDownloads(flow_);
@@ -90,7 +90,7 @@ TEST_F(UpdateLogFile, ARunLogsItsEventsInOrder) {
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "new a";
   fetch_script_ = {{rt::FetchOutcome::kUnreachable, 0, {}}};
   CheckRemoteVersion(flow_);
-  globals_.PatchList = {{"a.dat", Sum("new a")}};
+  state_.PatchList = {{"a.dat", Sum("new a")}};
   RunPatchDownloads(flow_);
   const std::vector<rt::Text> starts = {
       "list http://127.0.0.1:8088/patch/528/filelist.txt: Unreachable, HTTP 0, 0 bytes",
@@ -99,10 +99,11 @@ TEST_F(UpdateLogFile, ARunLogsItsEventsInOrder) {
       "checksum cache: none, full check",
       "checksums: 1 files, 0 from the cache, 1 read, 3 bytes read, 0.00 s; cache written",
       "list checked: 1 files to update",
-      "download run: 1 files",
-      "file a.dat: result 0 (Ok), 5 bytes, 0.00 s",
+      "download run: 1 files, 1 at once",
+      "file a.dat: result 0 (Ok), 5 bytes, 0.00 s, 4.88 KB/s, checksum ok, mirror http://127.0.0.1:8088/",
+      "installed a.dat (5 bytes)",
       "checksum cache written",
-      "download run done; restart 游戏 启动.exe",
+      "download run done: 1 files in 0.00 s; restart 游戏 启动.exe",
   };
   ASSERT_EQ(log_.size(), starts.size());
   for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(log_[i].substr(0, starts[i].size()), starts[i]) << log_[i];

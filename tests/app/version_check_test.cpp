@@ -17,7 +17,7 @@ TEST_F(FlowTest, UnusableListsReportFailureAndStartNothing) {
     EXPECT_EQ(Task(), kTextListFailed) << body;
     EXPECT_TRUE(EnterGameDisabled());
     EXPECT_EQ(runs_started_, 0);
-    EXPECT_TRUE(globals_.PatchList.empty());
+    EXPECT_TRUE(state_.PatchList.empty());
   }
   EXPECT_EQ(fetched_.back(), "http://127.0.0.1:8088/patch/528/filelist.txt");
   EXPECT_EQ(window_.changes[0], std::string("SetCaption ") + ui::kGameTitleLabel + "=");
@@ -46,11 +46,11 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
           "gone.dat#12\r\nsame.dat#+648389339\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有3个文件需要更新。");
-  ASSERT_EQ(globals_.PatchList.size(), 3u);
-  EXPECT_EQ(globals_.PatchList[0].path, "数据 目录\\地图.dat");
-  EXPECT_EQ(globals_.PatchList[1].path, "gone.dat");
-  EXPECT_EQ(globals_.PatchList[2].path, "same.dat");  // "+..." never matches
-  EXPECT_EQ(globals_.PatchList[1].checksum, "12");
+  ASSERT_EQ(state_.PatchList.size(), 3u);
+  EXPECT_EQ(state_.PatchList[0].path, "数据 目录\\地图.dat");
+  EXPECT_EQ(state_.PatchList[1].path, "gone.dat");
+  EXPECT_EQ(state_.PatchList[2].path, "same.dat");  // "+..." never matches
+  EXPECT_EQ(state_.PatchList[1].checksum, "12");
   EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
 }
@@ -90,7 +90,7 @@ TEST_F(FlowTest, TheChecksumsLetMessagesThroughByTheClock) {
     list += "f" + std::to_string(i) + "#" + Sum("x") + "\r\n";
   }
   SetList(list);
-  globals_.UseChecksumCache = false;  // every file read: a look between its chunks and after it
+  state_.UseChecksumCache = false;  // every file read: a look between its chunks and after it
   for (const auto& [step_ms, fewest, most] : {std::tuple{1u, 1, 2}, std::tuple{30u, 39, 41}}) {
     uint32_t clock = 0;
     flow_.services.tick_count = [&clock, step = step_ms] { return clock += step; };

@@ -16,7 +16,7 @@ class WriteCheckTest : public FlowTest {
  protected:
   void SetUp() override {
     FlowTest::SetUp();
-    globals_.PatchList = {{"one.dat", Sum("1 new")}, {"sub\\two.dat", Sum("2 new")}};
+    state_.PatchList = {{"one.dat", Sum("1 new")}, {"sub\\two.dat", Sum("2 new")}};
     server_["http://127.0.0.1:8088/patch/528/one.dat"] = "1 new";
     server_["http://127.0.0.1:8088/patch/528/sub/two.dat"] = "2 new";
     Write("one.dat", "1 old");
@@ -131,7 +131,7 @@ TEST_F(WriteCheckTest, ALinkToAFolderOutsideLeavesThatFolderAlone) {
   if (error || rt::EntryKindOf("linked") != rt::EntryKind::kLink) {
     GTEST_SKIP() << "no link can be made here";
   }
-  globals_.PatchList = {{"one.dat", Sum("1 new")}, {"linked\\two.dat", Sum("2 new")}};
+  state_.PatchList = {{"one.dat", Sum("1 new")}, {"linked\\two.dat", Sum("2 new")}};
   server_["http://127.0.0.1:8088/patch/528/linked/two.dat"] = "2 new";
   RunPatchDownloads(flow_);
   EXPECT_EQ(Task(), rt::FormatText(kTextPathIsLink, "linked"));

@@ -2,36 +2,22 @@
 # client and server helpers of scripts/wine_stage.sh: a signed updater and
 # list, the scripted fault server, and checks on files and the log.
 
-# build_signed_updater: an extra tree of the tested target, updater only, built
-# with two list keys made by patchtool keygen (kept in the tree, so a later run
-# rebuilds nothing) and two mirrors, $MIRROR_A (8088) then $MIRROR_B (8089).
-# Sets SIGNED_UPDATER, LIST_KEY and LIST_KEY_2 (the secret key files) and
-# LIST_PUBLIC_KEY (the first key's public half). The default builds keep the
-# empty key and the one URL.
-MIRROR_A="http://127.0.0.1:8088/"
-MIRROR_B="http://127.0.0.1:8089/"
+# build_signed_updater: the second updater of the tested tree (scripts/env.sh,
+# built with the other builds by scripts/test; built here only when a script
+# runs on its own), with two list keys made by patchtool keygen and two
+# mirrors, $MIRROR_A (8088) then $MIRROR_B (8089). Sets SIGNED_UPDATER,
+# LIST_KEY and LIST_KEY_2 (the secret key files) and LIST_PUBLIC_KEY (the
+# first key's public half). The default builds keep the empty key and the
+# one URL.
 build_signed_updater() {
-  local dir; dir="$(win_build_of "$WIN_TARGET")-signed"
-  LIST_KEY="$dir/test-list.key"
-  LIST_KEY_2="$dir/test-list-2.key"
-  mkdir -p "$dir"
-  local n
-  for n in "" "-2"; do
-    if [ ! -s "$dir/test-list$n.pub" ]; then
-      rm -f "$dir/test-list$n.key"
-      "$PATCHTOOL" keygen "$dir/test-list$n.key" >"$dir/test-list$n.pub" 2>/dev/null || { echo "keygen failed"; return 1; }
-    fi
-  done
-  LIST_PUBLIC_KEY="$(cat "$dir/test-list.pub")"
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$WIN_TARGET.cmake" \
-    -DUPDATER_JPEG_PREFIX="$(jpeg_prefix_of "$WIN_TARGET")" \
-    -DUPDATER_LIST_PUBLIC_KEY="$LIST_PUBLIC_KEY;$(cat "$dir/test-list-2.pub")" \
-    -DUPDATER_SERVER_URL="$MIRROR_A;$MIRROR_B" \
-    >"$dir/configure.log" 2>&1 \
-    || { cat "$dir/configure.log"; return 1; }
-  cmake --build "$dir" -j "$JOBS" --target updater >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log"; return 1; }
-  SIGNED_UPDATER="$dir/app/updater.exe"
+  LIST_KEY="$TEST_LIST_KEY"
+  LIST_KEY_2="$TEST_LIST_KEY_2"
+  SIGNED_UPDATER="$TEST_VARIANT_UPDATER"
+  if [ ! -f "$SIGNED_UPDATER" ] || [ ! -s "$WIN_BUILD/test-list.pub" ] || [ ! -s "$WIN_BUILD/test-list-2.pub" ]; then
+    UPDATER_TEST_VARIANT=1 build_windows "$WIN_TARGET" || return 1
+  fi
+  LIST_PUBLIC_KEY="$(cat "$WIN_BUILD/test-list.pub")"
+  [ -f "$SIGNED_UPDATER" ] && [ -s "$LIST_KEY" ] && [ -s "$LIST_KEY_2" ]
 }
 
 # forget_list_sequence: drops the highest list sequence the signed updater
@@ -96,16 +82,17 @@ cycle_setup() {
   mkdir -p "$SERVER"
 }
 
-# start_fault_server SERVER_ROOT FAULTS_JSON: the scripted update server on
-# 127.0.0.1:8088 in place of nginx; its access log is $NGINX_DIR/access.log,
-# so requests_of and request_count read it the same way.
+# start_fault_server SERVER_ROOT FAULTS_JSON [PORT]: the scripted update
+# server on 127.0.0.1:PORT (8088) in place of nginx; its access log is
+# $NGINX_DIR/access.log, so requests_of and request_count read it the same way.
 start_fault_server() {
+  local port="${3:-8088}"
   NGINX_DIR="$(mktemp -d /tmp/updater-faults.XXXXXX)"
   : >"$NGINX_DIR/access.log"
-  python3 "$ROOT/tests/e2e/fault_server.py" "$1" 8088 "$2" "$NGINX_DIR/access.log" &
+  python3 "$ROOT/tests/e2e/fault_server.py" "$1" "$port" "$2" "$NGINX_DIR/access.log" &
   FAULT_SERVER_PID=$!
   STAGE_PIDS+=("$FAULT_SERVER_PID")
-  server_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
+  server_up() { python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$port" 2>/dev/null; }
   wait_until 10 server_up
 }
 

@@ -8,7 +8,11 @@ request in the same form: URI, status, "Range header", body bytes sent.
 FAULTS is a JSON file: {"/patch/528/a.bin": [fault, ...], ...}. Each request
 for a path takes the next fault of its list; when the list is used up the
 path is served normally. A fault is {"cut": N} (answer as usual, but close the
-connection once the body reaches byte N of the file) or {"status": 503}.
+connection once the body reaches byte N of the file), {"cut": N, "garble":
+true} (the same with every byte sent changed: a mirror that sends wrong
+bytes), {"trickle": [BYTES, SECONDS]} (the body BYTES at a time, one piece
+every SECONDS, for at most MAX_TRICKLE_SECONDS) or {"status": 503}. Every
+answer carries "Connection: close": the server closes after each response.
 Every request is served within its own bounded time (socket time-out 30 s).
 """
 import json
@@ -16,11 +20,13 @@ import os
 import socket
 import sys
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT, PORT, FAULTS, LOG = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 lock = threading.Lock()
+MAX_TRICKLE_SECONDS = 150
 with open(FAULTS, encoding="utf-8") as f:
     faults = {path: list(steps) for path, steps in json.load(f).items()}
 
@@ -83,18 +89,38 @@ class Handler(BaseHTTPRequestHandler):
         end = len(data)
         if fault and "cut" in fault:
             end = max(start, min(end, fault["cut"]))
+        body = data[start:end]
+        if fault and fault.get("garble"):
+            body = bytes(b ^ 0x5A for b in body)
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(data[start:end])
+        if fault and "trickle" in fault:
+            end = start + self.trickle(body, *fault["trickle"])
+        else:
+            self.wfile.write(body)
         self.wfile.flush()
         self.close_connection = True
         if end < len(data):
             # Cut: the connection ends before the announced length.
             self.connection.shutdown(socket.SHUT_RDWR)
         log(uri, status, range_header, end - start)
+
+    def trickle(self, body, piece, seconds):
+        """Sends the body a piece at a time; the bytes sent."""
+        sent = 0
+        deadline = time.time() + MAX_TRICKLE_SECONDS
+        try:
+            while sent < len(body) and time.time() < deadline:
+                self.wfile.write(body[sent:sent + piece])
+                self.wfile.flush()
+                sent += len(body[sent:sent + piece])
+                time.sleep(seconds)
+        except OSError:
+            pass  # the client went away
+        return sent
 
 
 ThreadingHTTPServer.allow_reuse_address = True

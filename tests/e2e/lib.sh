@@ -2,14 +2,20 @@
 # the machine-wide turn, the pass/fail tally and pixel probes, over the
 # stage of scripts/wine_stage.sh (display, Wine, nginx, screenshots, the
 # client and the launcher), which scripts/demo uses as well.
+#
+# Map: test_net_nginx, test_patchtool, test_startup, test_window source scripts/env.sh, lib.sh.
+#      test_list_keys, test_mirrors, test_signed_list source env.sh, cycle_lib.sh (signed updater first), lib.sh.
+#      Every other test_*.sh sources env.sh, lib.sh, cycle_lib.sh; lib.sh sources wine_stage.sh.
 
 # The servers of these tests listen on fixed ports (the updater's own is
 # 8088): end-to-end runs on one machine take turns. The script runs again
 # under the lock; -o keeps the lock out of the servers and Wine it starts.
 if [ -z "${UPDATER_E2E_LOCKED:-}" ]; then
-  export UPDATER_E2E_LOCKED=1
+  export UPDATER_E2E_LOCKED=1 UPDATER_E2E_LOCK_ASKED="$(date +%s)"
   exec flock -o -w 3600 /tmp/updater-e2e.lock bash "$0" "$@"
 fi
+# scripts/test reads this line to tell the test's own time from the wait.
+[ -n "${UPDATER_E2E_LOCK_ASKED:-}" ] && echo "e2e lock: waited $(( $(date +%s) - UPDATER_E2E_LOCK_ASKED )) s"
 
 E2E_PASS=0
 E2E_FAIL=0

@@ -2,7 +2,8 @@
 # Mirrors with failover, with the real updater.exe under Wine and two nginx
 # servers (the signed test build names 127.0.0.1:8088, then :8089). The first
 # is stopped half-way through a large file: the file arrives intact from the
-# second, which is asked for the rest with a Range request. Then the first
+# second, which sends it whole (a partial file is resumed only on the mirror
+# that wrote it). Then the first
 # serves an old list, validly signed but with a lower sequence than the
 # client accepted: it is skipped, and the update comes from the second.
 set -uo pipefail
@@ -42,9 +43,8 @@ kill "$(cat "$A_DIR/nginx.pid")"
 check "[failover] mirror A is stopped" wait_until 10 not test -e "$A_DIR/nginx.pid"
 check "[failover] the large file arrives intact" wait_until 90 cmp -s "$RELEASE/$BIG" "$CLIENT/$BIG"
 # (nginx does not log the request it was stopped in.)
-resumed_at() { log_b "^/patch/528/$BIG_URI 206 " | sed -nE 's/.*"bytes=([0-9]+)-".*/\1/p' | head -1; }
-check "[failover] mirror B was asked for the rest with a Range request, answered 206" test -n "$(resumed_at)"
-check "[failover] the range starts past what mirror A had sent" test "$(resumed_at)" -gt 4000000
+check "[failover] mirror B sent the whole file, asked without a Range" \
+  test -n "$(log_b "^/patch/528/$BIG_URI 200 \"-\" 20971520")" -a -z "$(log_b "^/patch/528/$BIG_URI 206 ")"
 check "[failover] readme.txt arrives too" wait_until 30 cmp -s "$RELEASE/readme.txt" "$CLIENT/readme.txt"
 list_from_b() { [ -n "$(log_b '^/patch/528/filelist.txt 200')" ]; }
 check "[failover] after the restart the list comes from mirror B" wait_until 60 list_from_b

@@ -51,7 +51,8 @@ check "[cut twice] ...and only once" test "$(list_requests)" -eq 2
 check "[cut twice] the log shows the retries and the resumes" \
   log_has_in_order "$CLIENT/update.log" "file big\.bin: result 8 .*Interrupted" "retry 1/3 of big\.bin in 1\.00 s" \
     "file big\.bin: result 8 .* from offset 100000" "retry 2/3 of big\.bin in 2\.00 s" \
-    "file big\.bin: result 0 \(Ok\), 264400 bytes from offset 350000.*checksum ok" "download run done; restart"
+    "file big\.bin: result 0 \(Ok\), 264400 bytes from offset 350000.*checksum ok" "installed big\.bin" \
+    "download run done: 1 files in [0-9.]+ s; restart"
 reset_fault_run
 
 # 2. Three 503 answers, then the file.
@@ -65,8 +66,10 @@ check "[503] three 503 answers, then one 200" \
 check "[503] the launcher restarted" wait_until 60 twice
 reset_fault_run
 
-# 3. Cut four times: the run fails with its text, no restart, partial kept.
+# 3. Cut four times: the run fails with its text, no restart, partial kept,
+#    the old file untouched.
 new_client cut-four
+cp "$CLIENT/big.bin" "$WORK/cut-four old big.bin"
 echo '{"/patch/528/big.bin": [{"cut": 50000}, {"cut": 120000}, {"cut": 200000}, {"cut": 310000}]}' >"$FAULTS"
 start_fault_server "$SERVER" "$FAULTS"
 start_launcher "$CLIENT"
@@ -80,7 +83,7 @@ check "[cut four times] no restart: the list was fetched once" test "$(list_requ
 check "[cut four times] the updater stays with its window" test "$(updater_processes)" -eq 1 -a -n "$(window_id)"
 check "[cut four times] the partial file keeps all that arrived" \
   cmp -s <(head -c 310000 "$RELEASE/big.bin") "$CLIENT/big.bin.tmp"
-check "[cut four times] the old file is gone, as before any download" test ! -e "$CLIENT/big.bin"
+check "[cut four times] the old file stays as it was" cmp -s "$WORK/cut-four old big.bin" "$CLIENT/big.bin"
 reset_fault_run
 # The next start resumes the kept partial file.
 : >"$FAULTS.none"; echo '{}' >"$FAULTS"

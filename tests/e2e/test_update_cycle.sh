@@ -60,10 +60,11 @@ run_cycle() {  # run_cycle LANG LABEL
     log_has_in_order "$client/update.log" \
       "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} start: launcher " "start: updater, started by " \
       "list http://127\.0\.0\.1:8088/patch/528/filelist\.txt: Ok, HTTP 200, [0-9]+ bytes, [0-9.]+ s" \
-      "list checked: 2 files to update" "download run: 2 files" \
+      "list checked: 2 files to update" "download run: 2 files, 2 at once" \
       "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
       "file .*: result 0 \(Ok\), [0-9]+ bytes, [0-9.]+ s, [0-9.]+ KB/s, checksum ok" \
-      "download run done; restart " "start: launcher " "start: updater" "list checked: 0 files to update" \
+      "download run done: 2 files in [0-9.]+ s; restart " "start: launcher " "start: updater" \
+      "list checked: 0 files to update" \
       "game start: game\.dat started"
   [ -n "${E2E_DEBUG:-}" ] && iconv -f GBK -t UTF-8 "$client/update.log"
   cp "$client/update.log" "$SHOTS/cycle-$label-update.log"

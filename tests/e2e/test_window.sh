@@ -57,7 +57,7 @@ done
 REF="$WORK"
 
 # ---- helpers -------------------------------------------------------------------
-start_harness() {  # dir args...
+start_harness() {  # dir args... (LANG as the caller's environment has it)
   local dir="$1"; shift
   mkdir -p "$dir"
   (cd "$dir" && exec wine "$HARNESS" quit_after=90 "$@" >"$dir/wine.log" 2>&1) &
@@ -126,7 +126,11 @@ pos="$(geometry "$WIN")"
 if [ "$pos" = "278,289" ]; then ok "window centred at 278,289"; else bad "window at $pos, want 278,289"; fi
 size="$(xdotool getwindowgeometry "$WIN" | awk '/Geometry/ {print $2}')"
 if [ "$size" = "468x190" ]; then ok "window 468x190"; else bad "window size $size"; fi
-if xprop -id "$WIN" _NET_WM_ICON 2>/dev/null | grep -q "Icon ("; then ok "window icon from the resources"; else bad "window has no icon"; fi
+# Wine sets the icon property a little after the window shows, later on a
+# busy machine: up to 5 s.
+has_icon() { xprop -id "$WIN" _NET_WM_ICON 2>/dev/null | grep -q "Icon ("; }
+for _ in $(seq 1 25); do has_icon && break; sleep 0.2; done
+if has_icon; then ok "window icon from the resources"; else bad "window has no icon"; fi
 xdotool mousemove 900 700; sleep 0.5
 shot created
 
@@ -142,8 +146,8 @@ check "disabled enter-game normal face, middle" $PROBE match "$WORK/created.ppm"
 check "title in yellow" $PROBE count "$WORK/created.ppm" $(at 24 43) 216 32 255 255 0 30 8
 for row in "100 task" "117 patch" "134 speed"; do
   set -- $row
-  check "$2 caption in orange" $PROBE count "$WORK/created.ppm" $(at 21 "$1") 57 18 192 96 0 30 15
-  check "$2 caption background black" $PROBE color "$WORK/created.ppm" $(at 21 "$1") 0 0 0 0
+  check "$2 caption in orange" $PROBE count "$WORK/created.ppm" $(at 17 "$1") 61 18 192 96 0 30 15
+  check "$2 caption background black" $PROBE color "$WORK/created.ppm" $(at 17 "$1") 0 0 0 0
   check "$2 value N/A in silver" $PROBE count "$WORK/created.ppm" $(at 88 "$1") 40 18 192 192 192 30 8
 done
 n="$(events "$S1" check)"
@@ -220,17 +224,38 @@ stop_harness
 OX=278 OY=289
 
 # ---- session 2: captions set, progress shown, enter-game enabled ------------------
+# In the zh_CN locale (the default GUI font follows it), with byte counts
+# past 4 GiB: a quarter of a 4,000 GiB file.
 S2="$WORK/s2"
 LONG="有最新版本，共有2个文件需要更新。有最新版本，共有2个文件需要更新。"
-start_harness "$S2" "title=Zethra测试版" "task=$LONG" progress=1000/4000 enable
+DONE=1073741824000 TOTAL=4294967296000
+LANG=zh_CN.UTF-8 LC_ALL= start_harness "$S2" "title=Zethra测试版" "task=$LONG" "progress=$DONE/$TOTAL" enable report=4
 WIN="$(wait_for "$TITLE" 40 --onlyvisible)" || { bad "window did not appear (session 2)"; exit 1; }
 xdotool mousemove 900 700
-sleep 2
+sleep 4.5  # past the report and a full speed window without a byte
 shot progress
 check "fill shows the bar's left part" $PROBE match "$WORK/progress.ppm" $(at 62 170) "$REF/bar_fill.ppm" 40 7 4
 check "fill ends at width 78" $PROBE match "$WORK/progress.ppm" $(at 99 170) "$REF/bar_fill.ppm" 77 7 4
 check "background after the fill" $PROBE match "$WORK/progress.ppm" $(at 100 170) "$REF/bar_back.ppm" 78 7 4
 check "patch-size text drawn" $PROBE count "$WORK/progress.ppm" $(at 88 117) 110 18 192 192 192 30 40
+caption_is() {  # caption_is LABEL TEXT: the harness's report of that label's caption
+  local got
+  got="$(grep -a "^$1 " "$S2/window_harness.log" 2>/dev/null | tail -1 | tr -d '\r')"
+  [ "$got" = "$1 $2" ] && echo "$got" || { echo "report: '${got}', want '$1 $2'"; return 1; }
+}
+check "patch-size caption in 64 bits" caption_is patch-size "[1/2]:$DONE/$TOTAL"
+check "a transfer without bytes for 3 s shows 0.00 KB/S" caption_is speed "0.00 KB/S"
+# The 33 characters reach far beyond a 32-bit count's 27.
+check "patch-size text drawn to its end" $PROBE count "$WORK/progress.ppm" $(at 230 117) 40 18 192 192 192 30 10
+# The captions' first glyphs whole with the zh_CN font: the left strokes of
+# "补" (and of "更", "下") lie left of x 21, where a 57-pixel label cut them,
+# and clear of the label's left edge at x 17 (black there as in the skin).
+for row in "100 task 3" "117 patch 8" "134 speed 2"; do
+  set -- $row
+  check "$2 caption's first glyph whole" $PROBE count "$WORK/progress.ppm" $(at 18 "$1") 3 18 192 96 0 40 "$3"
+  check "$2 caption clear of the label edge" $PROBE none "$WORK/progress.ppm" $(at 17 "$1") 1 18 192 96 0 40
+done
+check "caption label edge black as the skin" $PROBE match "$WORK/progress.ppm" $(at 17 110) "$REF/background.ppm" 17 110 8
 check "task text drawn" $PROBE count "$WORK/progress.ppm" $(at 88 100) 200 18 192 192 192 30 60
 # A text longer than its label is cut at the label's right edge (x 336).
 check "long text reaches the label edge" $PROBE count "$WORK/progress.ppm" $(at 316 100) 20 18 192 192 192 30 5

@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/http_download.h"
 #include "net/socket_globals.h"
 #include "runtime/files.h"
+#include "runtime/process.h"
 #include "tests/net/temp_folder.h"
 #include "tests/servers/scripted_server.h"
 
@@ -108,14 +110,19 @@ TEST_F(DownloadOptionsTest, ACutAndItsResumeShowTheObserverWhatThePartialFileHol
   ScriptedServer server({Script().Send(answer.substr(0, head + 10000)), Script().Send(Partial206(body, 10000))});
   ASSERT_TRUE(server.Ok());
   Recorder first, second;
+  std::atomic<int64_t> received{0};
   net::DownloadOptions options = Options(server);
   options.observer = &first;
+  options.received_counter = &received;
   EXPECT_EQ(Run(options).result, DownloadResult::Interrupted);
   EXPECT_TRUE(first.bytes == ReadText(Partial()));
   EXPECT_EQ(first.bytes.size(), 10000u);
+  EXPECT_EQ(received.load(), 10000);
   options.observer = &second;
   EXPECT_EQ(Run(options).result, DownloadResult::Ok);
   EXPECT_TRUE(second.bytes == body);
+  // The resume added only what it received: each byte of the file once.
+  EXPECT_EQ(received.load(), 30000);
 }
 
 // With install off the complete file waits in its partial file for the
@@ -374,3 +381,55 @@ TEST_F(DownloadOptionsTest, ResumesPastThe32BitBoundaries) {
 }
 
 }  // namespace
+
+// A cancelled call ends within a piece of the receive wait, wherever it is,
+// and keeps what arrived for a later call; one cancelled before it starts
+// sends nothing and leaves the partial file alone.
+TEST_F(DownloadOptionsTest, ACancelledCallEndsSoonAndKeepsItsPartialFile) {
+  const std::string body = PatternBytes(50000, 17);
+  const std::string answer = OkResponse(body);
+  const size_t head = answer.size() - body.size();
+  struct Case {
+    const char* what;
+    Script script;
+    int64_t kept;  // bytes in the partial file afterwards
+  } const cases[] = {
+      {"waiting for the head", Script().HoldOpen(10000), -1},
+      {"in the middle of the body", Script().Send(answer.substr(0, head + 7000)).HoldOpen(10000), 7000},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server({c.script});
+    ASSERT_TRUE(server.Ok());
+    rt::RemoveFile(Partial());
+    std::atomic<bool> cancel{false};
+    net::DownloadOptions options = Options(server);
+    options.limits.receive_wait_ms = 10000;
+    options.cancel = &cancel;
+    std::thread canceller([&cancel] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      cancel = true;
+    });
+    const uint32_t started = rt::TickCount();
+    const net::DownloadReport report = Run(options);
+    const uint32_t took = rt::TickCount() - started;
+    canceller.join();
+    EXPECT_EQ(report.result, DownloadResult::Interrupted) << c.what;
+    EXPECT_EQ(report.reason, FailReason::kCancelled) << c.what;
+    EXPECT_LT(took, 300u + 4 * net::kCancelPollMs) << c.what;
+    EXPECT_EQ(rt::FileSize64(Partial()), c.kept) << c.what;
+    EXPECT_EQ(report.received, c.kept < 0 ? 0 : c.kept) << c.what;
+  }
+
+  WriteText(Partial(), "kept");
+  ScriptedServer untouched({Script().Send(Partial206("keptxx", 4))});
+  ASSERT_TRUE(untouched.Ok());
+  std::atomic<bool> cancel{true};
+  net::DownloadOptions options = Options(untouched);
+  options.cancel = &cancel;
+  const net::DownloadReport report = Run(options);
+  EXPECT_EQ(report.result, DownloadResult::Interrupted);
+  EXPECT_EQ(report.reason, FailReason::kCancelled);
+  EXPECT_EQ(net::Describe(report), "cancelled after 0 bytes");
+  EXPECT_EQ(ReadText(Partial()), "kept");
+  EXPECT_EQ(untouched.Requests(), 0u);
+}

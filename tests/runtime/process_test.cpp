@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/lock.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/thread.h"
@@ -173,6 +175,34 @@ void Spin(void*) {
   for (;;) DelayWithEvents(10);
 }
 }  // namespace
+
+// Several threads adding to one plain counter under the lock: no addition
+// is lost. The threads are started without a handle and say when they end.
+struct Counting {
+  Lock lock;
+  int64_t counter = 0;  // guarded by lock
+  std::atomic<int> ended{0};
+};
+constexpr int kCountingThreads = 4;
+constexpr int kAdditionsEach = 20000;
+void AddUnderLock(void* parameter) {
+  auto& counting = *static_cast<Counting*>(parameter);
+  for (int i = 0; i < kAdditionsEach; ++i) {
+    std::lock_guard<Lock> hold(counting.lock);
+    counting.counter = counting.counter + 1;
+  }
+  counting.ended.fetch_add(1);
+}
+
+TEST(Threads, LockKeepsEveryAdditionOfSeveralThreads) {
+  Counting counting;
+  for (int t = 0; t < kCountingThreads; ++t) ASSERT_TRUE(StartThread(AddUnderLock, &counting));
+  // Bounded: 30 s at most.
+  for (int wait = 0; wait < 3000 && counting.ended.load() < kCountingThreads; ++wait) DelayWithEvents(10);
+  ASSERT_EQ(counting.ended.load(), kCountingThreads);
+  std::lock_guard<Lock> hold(counting.lock);
+  EXPECT_EQ(counting.counter, int64_t{kCountingThreads} * kAdditionsEach);
+}
 
 TEST(Threads, StartPassesTheParameterAndKillEndsASpinningThread) {
   int value = 42;

@@ -3,14 +3,18 @@
 //   title=TEXT        game-title caption
 //   task=TEXT         current-task caption
 //   enable            enables the enter-game button
-//   progress=D/T      a worker thread shows file 1 of 2 at D of T bytes
-//                     (timer at 100 ms, set from the worker thread)
+//   progress=D/T      a worker thread shows file 1 of 2 at D of T bytes,
+//                     64-bit decimal counts (timer at 100 ms, set from the
+//                     worker thread)
 //   run               a worker thread runs two fake files to completion
+//   report=S          after S seconds logs the captions of the patch-size
+//                     and speed labels ("patch-size TEXT", "speed TEXT")
 //   quit_after=S      closes the window after S seconds (default 120)
 // The bindings append one line per event to window_harness.log in the
 // current folder: "check" (first activation), "launch" (enter-game click).
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "runtime/convert.h"
@@ -26,8 +30,9 @@ ui::DownloadJob g_job;
 ui::WindowPort* g_port = nullptr;
 rt::ThreadHandle g_worker = 0;
 std::atomic<int32_t> g_quit_after{120};
-int32_t g_fixed_done = 0;
-int32_t g_fixed_total = 0;
+std::atomic<int32_t> g_report_after{0};
+int64_t g_fixed_done = 0;
+int64_t g_fixed_total = 0;
 
 void LogEvent(const char* line) {
   const int32_t file = rt::OpenFile("window_harness.log", rt::kModeOpenOrCreate, rt::kShareDenyNone);
@@ -73,6 +78,15 @@ void FakeRun(void*) {
   g_port->SetCaption(ui::kCurrentTaskLabel, "更新结束,可以游戏了!");
 }
 
+// The captions as the window has them, read through the port from this
+// thread (the port marshals the read to the window thread).
+void ReportLater(void*) {
+  Sleep(g_report_after.load() * 1000);
+  if (!g_port) return;
+  LogEvent(("patch-size " + g_port->Caption(ui::kPatchSizeLabel)).c_str());
+  LogEvent(("speed " + g_port->Caption(ui::kSpeedLabel)).c_str());
+}
+
 void QuitLater(void*) {
   Sleep(g_quit_after.load() * 1000);
   if (g_port) g_port->Close();
@@ -102,12 +116,15 @@ int main() {
     } else if (key == "progress") {
       const rt::TextArray parts = rt::SplitText(value, "/");
       if (parts.size() == 2) {
-        g_fixed_done = rt::ToInteger(parts[0]);
-        g_fixed_total = rt::ToInteger(parts[1]);
+        g_fixed_done = std::strtoll(parts[0].c_str(), nullptr, 10);
+        g_fixed_total = std::strtoll(parts[1].c_str(), nullptr, 10);
         rt::StartThread(FixedProgress, nullptr, &g_worker);
       }
     } else if (key == "run") {
       rt::StartThread(FakeRun, nullptr, &g_worker);
+    } else if (key == "report") {
+      g_report_after = rt::ToInteger(value);
+      rt::StartThread(ReportLater, nullptr);
     } else if (key == "quit_after") {
       g_quit_after = rt::ToInteger(value);
     }

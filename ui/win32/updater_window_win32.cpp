@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "runtime/process.h"
 #include "runtime/win32/wide.h"
 #include "ui/win32/gdi_handles.h"
 #include "ui/win32/label.h"
@@ -305,7 +306,7 @@ void UpdaterWindow::Fire(EventHandler handler) {
       if (bindings_.launch_game) bindings_.launch_game();
       return;
     case EventHandler::kDownloadProgressTimer:
-      if (bindings_.job) DownloadProgressTimer(*this, *bindings_.job);
+      if (bindings_.job) progress_.Tick(*this, *bindings_.job, rt::TickCount());
       return;
   }
 }

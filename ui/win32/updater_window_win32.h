@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/win32/win.h"
+#include "ui/progress_display.h"
 #include "ui/updater_window.h"
 #include "ui/win32/component.h"
 #include "ui/win32/skin_bitmap.h"
@@ -84,6 +85,7 @@ class UpdaterWindow final : public WindowPort, public ComponentHost {
   void RunOnWindowThread(const std::function<void()>& command);
 
   FlowBindings bindings_;
+  ProgressDisplay progress_;  // the progress timer's handler and its speed meter
   std::atomic<HWND> hwnd_{nullptr};
   DWORD thread_id_ = 0;
   SkinBitmap background_;

@@ -1,9 +1,15 @@
 #pragma once
-// The program's shared globals, one instance each: the updater (app/updater.h)
-// owns them, created empty at start and released at the end.
+// What the updater's threads share, one instance: the settings the start-up
+// fills (the launcher's name, the game title, where updates come from and
+// go to, the list keys), the version check's outcome (the files to fetch),
+// the worker thread that the exit confirmation may kill, the progress
+// record the window's timer reads, and the checksum cache. The updater
+// (app/updater.h) owns it, created empty at start; the names of its fields
+// are those of the updater's original shared globals.
 #include <vector>
 
 #include "app/checksum_cache.h"
+#include "app/client_folder.h"
 #include "app/patch_site.h"
 #include "list/file_list.h"
 #include "runtime/thread.h"
@@ -14,12 +20,14 @@ namespace app {
 
 using list::PatchEntry;
 
-struct Globals {
+struct SharedState {
   rt::Text RestartProgramName;
   rt::Text GameTitle;
   // The server's patch folder on each mirror (ServerBaseUrl, the
-  // PatchFolderNumber) and the client folder (LocalBaseFolder).
+  // PatchFolderNumber).
   PatchSite Site;
+  // Where the client is: every file of it is named through Client.
+  ClientFolder Client;
   // The public key(s) (hex, several separated by ";") the remote list must be
   // signed with; empty: the list is read unsigned.
   rt::Text ListPublicKey;

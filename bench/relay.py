@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""A long link on 127.0.0.1 for the benches: a TCP relay that adds a round
+trip and caps the rate (this kernel has no netem).
+
+  relay.py LISTEN_PORT TARGET_PORT RTT_MS RATE_MBIT
+
+Every byte takes RTT_MS / 2 each way. Each direction is one link of
+RATE_MBIT megabits per second shared by every connection, as a player's
+line is: bytes queue behind the link and leave it at its rate, then travel
+for the one-way delay. Per connection and direction at most QUEUE_CHUNKS
+chunks wait, so the sender feels the link (TCP flow control) instead of the
+relay buffering a whole file. Runs until killed.
+"""
+import asyncio
+import sys
+import time
+
+CHUNK = 65536
+QUEUE_CHUNKS = 16
+CONNECT_TIMEOUT_S = 10
+
+
+class Link:
+    """One direction's bottleneck: when the next byte may leave."""
+
+    def __init__(self, bytes_per_second):
+        self.rate = bytes_per_second
+        self.free_at = 0.0
+
+    def passed(self, size, now):
+        start = max(now, self.free_at)
+        self.free_at = start + size / self.rate
+        return self.free_at
+
+
+async def pump(reader, writer, link, one_way):
+    queue = asyncio.Queue(QUEUE_CHUNKS)
+
+    async def receive():
+        while True:
+            data = await reader.read(CHUNK)
+            arrival = link.passed(len(data), time.monotonic()) + one_way
+            await queue.put((arrival, data))
+            if not data:
+                return
+
+    async def deliver():
+        while True:
+            arrival, data = await queue.get()
+            wait = arrival - time.monotonic()
+            if wait > 0:
+                await asyncio.sleep(wait)
+            if not data:
+                if writer.can_write_eof():
+                    writer.write_eof()
+                return
+            writer.write(data)
+            await writer.drain()
+
+    try:
+        await asyncio.gather(receive(), deliver())
+    except (ConnectionError, OSError):
+        pass
+
+
+async def main():
+    listen_port, target_port = int(sys.argv[1]), int(sys.argv[2])
+    one_way = float(sys.argv[3]) / 2000.0
+    rate = float(sys.argv[4]) * 1e6 / 8
+    up, down = Link(rate), Link(rate)
+
+    async def serve(client_reader, client_writer):
+        try:
+            server_reader, server_writer = await asyncio.wait_for(
+                asyncio.open_connection("127.0.0.1", target_port), CONNECT_TIMEOUT_S)
+        except (OSError, asyncio.TimeoutError):
+            client_writer.close()
+            return
+        # The connection itself takes a round trip, as its handshake would.
+        await asyncio.sleep(2 * one_way)
+        await asyncio.gather(pump(client_reader, server_writer, up, one_way),
+                             pump(server_reader, client_writer, down, one_way))
+        for w in (client_writer, server_writer):
+            w.close()
+
+    server = await asyncio.start_server(serve, "127.0.0.1", listen_port, reuse_address=True)
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())

@@ -1,0 +1,70 @@
+# The update server setting (UPDATER_SERVER_URL): one base URL, or several
+# separated by ";" (mirrors; blanks around each and empty pieces are ignored,
+# as the updater reads the setting). The download engine speaks plain HTTP to
+# a host name or IPv4 address, an optional port, and appends the patch folder
+# to the URL's path, so each mirror must look like http://HOST[:PORT]/[PATH/].
+
+# updater_server_url_problem(OUT URL): why the engine cannot use this one
+# base URL, or empty when it can.
+function(updater_server_url_problem out url)
+  set(problem "")
+  string(REGEX MATCH "^[a-zA-Z][a-zA-Z0-9+.-]*://" scheme "${url}")
+  if(url MATCHES "[ \t\r\n]")
+    set(problem "it contains a blank")
+  elseif(scheme STREQUAL "")
+    set(problem "it does not start with http://")
+  elseif(NOT scheme STREQUAL "http://")
+    set(problem "the updater speaks plain HTTP only (http://, lower case), not ${scheme}")
+  elseif(url MATCHES "[?#]")
+    set(problem "a query or fragment (? or #) cannot take the patch folder after it")
+  elseif(NOT url MATCHES "/$")
+    set(problem "it must end in \"/\" (the patch folder is appended to it)")
+  else()
+    string(REGEX REPLACE "^http://([^/]*).*$" "\\1" authority "${url}")
+    if(authority STREQUAL "")
+      set(problem "it names no host")
+    elseif(authority MATCHES "@")
+      set(problem "user names and passwords in the URL are not supported")
+    elseif(authority MATCHES "^\\[")
+      set(problem "IPv6 addresses are not supported; use a host name or an IPv4 address")
+    elseif(NOT authority MATCHES "^[A-Za-z0-9.-]+(:[0-9]+)?$")
+      set(problem "the host \"${authority}\" is not a host name or IPv4 address with an optional port")
+    elseif(authority MATCHES ":([0-9]+)$")
+      set(port "${CMAKE_MATCH_1}")
+      string(LENGTH "${port}" port_digits)
+      if(port_digits GREATER 5 OR port LESS 1 OR port GREATER 65535)
+        set(problem "the port ${port} is outside 1..65535")
+      endif()
+    endif()
+  endif()
+  set(${out} "${problem}" PARENT_SCOPE)
+endfunction()
+
+# updater_server_setting_problem(OUT SETTING): the first mirror the engine
+# cannot use and why, or empty when every mirror is usable.
+function(updater_server_setting_problem out setting)
+  set(problem "")
+  set(count 0)
+  # A CMake list is ";"-separated already, but brackets would group pieces;
+  # in a URL they could only be an IPv6 address.
+  if(setting MATCHES "[][]")
+    set(problem "\"[\" or \"]\": IPv6 addresses are not supported; use a host name or an IPv4 address")
+  else()
+    foreach(piece IN LISTS setting)
+      string(STRIP "${piece}" url)
+      if(url STREQUAL "")
+        continue()
+      endif()
+      math(EXPR count "${count} + 1")
+      updater_server_url_problem(why "${url}")
+      if(NOT why STREQUAL "")
+        set(problem "mirror ${count} \"${url}\": ${why}")
+        break()
+      endif()
+    endforeach()
+    if(problem STREQUAL "" AND count EQUAL 0)
+      set(problem "no server URL given")
+    endif()
+  endif()
+  set(${out} "${problem}" PARENT_SCOPE)
+endfunction()
