@@ -109,6 +109,9 @@ start_launcher "$CLIENT" zh_CN.UTF-8
 check "the transfer is held past 4 GiB" wait_until 300 test -f "$FLAG.held"
 echo "   to $HOLD_AT bytes: $(( $(date +%s) - run_started )) s"
 check "the relay passed exactly $HOLD_AT bytes" test "$(cat "$FLAG.held" 2>/dev/null)" = "$HOLD_AT"
+# Fetched beside it, small.txt is in: the label counts it ("[2/2]").
+check "small.txt is installed while big.pak is held" wait_until 30 \
+  bash -c 'grep -qa "installed small.txt" "$0/update.log"' "$CLIENT"
 xdotool mousemove 900 700
 sleep 2  # timer ticks: every byte passed is counted and shown
 shot big-file-past-4gib
@@ -133,13 +136,14 @@ end_updaters
 rm -f "$CLIENT/big.pak"
 
 # ---- the label of the held state, read against the harness --------------------
-# The harness draws file 1 of 2 at the same counts: the held transfer's
-# patch-size label ("[1/2]:4362076160/4504682496") must look the same.
+# The harness draws file 2 of 2 at the same counts: the held transfer's
+# patch-size label ("[2/2]:4362076160/4504682496": small.txt is in, big.pak
+# is shown) must look the same.
 if [ -f "$HARNESS" ]; then
   read -r OX OY < <(echo 278 289)   # the window's corner: centred on the 1024x768 screen
   mkdir -p "$WORK/harness"
   (cd "$WORK/harness" && LANG=zh_CN.UTF-8 LC_ALL= exec wine "$HARNESS" quit_after=60 "task=big.pak" \
-    "progress=$HOLD_AT/$TOTAL" >/dev/null 2>&1) &
+    files=2/2 "progress=$HOLD_AT/$TOTAL" >/dev/null 2>&1) &
   HARNESS_PID=$!
   check "harness window open" wait_until 40 has_window
   xdotool mousemove 900 700
@@ -149,7 +153,7 @@ if [ -f "$HARNESS" ]; then
   kill "$HARNESS_PID" 2>/dev/null; wait "$HARNESS_PID" 2>/dev/null
   at() { echo $((OX + $1)) $((OY + $2)); }
   check "the task label shows the file" $PROBE same "$WORK/live.ppm" "$WORK/harness.ppm" $(at 88 100) 248 18 8
-  check "the patch-size label shows [1/2]:$HOLD_AT/$TOTAL" \
+  check "the patch-size label shows [2/2]:$HOLD_AT/$TOTAL" \
     $PROBE same "$WORK/live.ppm" "$WORK/harness.ppm" $(at 88 117) 248 18 8
   check "the bar is filled as the harness fills it" $PROBE same "$WORK/live.ppm" "$WORK/harness.ppm" $(at 22 163) 312 15 8
 fi

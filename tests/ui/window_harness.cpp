@@ -3,7 +3,9 @@
 //   title=TEXT        game-title caption
 //   task=TEXT         current-task caption
 //   enable            enables the enter-game button
-//   progress=D/T      a worker thread shows file 1 of 2 at D of T bytes,
+//   files=N/M         the file progress= shows: N of M (default 1 of 2);
+//                     before progress=
+//   progress=D/T      a worker thread shows that file at D of T bytes,
 //                     64-bit decimal counts (timer at 100 ms, set from the
 //                     worker thread)
 //   run               a worker thread runs two fake files to completion
@@ -33,6 +35,8 @@ std::atomic<int32_t> g_quit_after{120};
 std::atomic<int32_t> g_report_after{0};
 int64_t g_fixed_done = 0;
 int64_t g_fixed_total = 0;
+int32_t g_fixed_index = 1;
+int32_t g_fixed_count = 2;
 
 void LogEvent(const char* line) {
   const int32_t file = rt::OpenFile("window_harness.log", rt::kModeOpenOrCreate, rt::kShareDenyNone);
@@ -47,8 +51,8 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 // A fixed state: what the timer shows is steady once the first tick is in.
 void FixedProgress(void*) {
   g_port->SetTimerInterval(ui::kProgressTimer, 100);
-  g_job.fileCount = 2;
-  g_job.fileIndex = 1;
+  g_job.fileCount = g_fixed_count;
+  g_job.fileIndex = g_fixed_index;
   g_job.totalBytes = g_fixed_total;
   g_job.doneBytes = g_fixed_done;
   g_job.status = ui::JobStatus::kDownloading;
@@ -113,6 +117,12 @@ int main() {
       g_port->SetCaption(ui::kCurrentTaskLabel, value);
     } else if (key == "enable") {
       g_port->SetDisabled(ui::kEnterGameButton, false);
+    } else if (key == "files") {
+      const rt::TextArray parts = rt::SplitText(value, "/");
+      if (parts.size() == 2) {
+        g_fixed_index = rt::ToInteger(parts[0]);
+        g_fixed_count = rt::ToInteger(parts[1]);
+      }
     } else if (key == "progress") {
       const rt::TextArray parts = rt::SplitText(value, "/");
       if (parts.size() == 2) {
