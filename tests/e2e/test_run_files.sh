@@ -47,7 +47,7 @@ harness_shot() {
 list_requests() { request_count '^/patch/528/filelist.txt 200'; }
 # The client's files but the updater's own working files.
 client_state() {
-  (cd "$CLIENT" && find . -type f ! -name update.log ! -name update.dat -print0 | sort -z | xargs -0 -r sha256sum)
+  (cd "$CLIENT" && find . -type f ! -name update.log ! -name update.dat ! -name update.sums -print0 | sort -z | xargs -0 -r sha256sum)
 }
 
 # new_client NAME: a client with the launcher and an old readme; $RELEASE a copy.

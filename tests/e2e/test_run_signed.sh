@@ -49,7 +49,7 @@ forged_root() {
 }
 # The client's files but the updater's own working files.
 client_state() {
-  (cd "$CLIENT" && find . -type f ! -name update.log ! -name update.dat ! -name update.seq -print0 | sort -z |
+  (cd "$CLIENT" && find . -type f ! -name update.log ! -name update.dat ! -name update.seq ! -name update.sums -print0 | sort -z |
     xargs -0 -r sha256sum)
 }
 log_shows() { grep -a -q -E -- "$1" "$CLIENT/update.log" 2>/dev/null; }
