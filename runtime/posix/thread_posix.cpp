@@ -22,6 +22,16 @@ void* Trampoline(void* arg) {
   return nullptr;
 }
 
+// What a ThreadHandle points to here: the thread, and whether it was joined.
+// A joined thread is gone, and detaching it then would be undefined, so the
+// handle remembers the join.
+struct Thread {
+  pthread_t id;
+  bool joined = false;
+};
+
+Thread* Of(ThreadHandle handle) { return reinterpret_cast<Thread*>(handle); }
+
 }  // namespace
 
 bool StartThread(ThreadRoutine routine, void* parameter, ThreadHandle* handle) {
@@ -33,18 +43,19 @@ bool StartThread(ThreadRoutine routine, void* parameter, ThreadHandle* handle) {
     return false;
   }
   if (handle)
-    *handle = static_cast<ThreadHandle>(thread);
+    *handle = reinterpret_cast<ThreadHandle>(new Thread{thread});
   else
     pthread_detach(thread);
   return true;
 }
 
 bool KillThread(ThreadHandle handle) {
-  return handle != 0 && pthread_cancel(static_cast<pthread_t>(handle)) == 0;
+  return handle != 0 && !Of(handle)->joined && pthread_cancel(Of(handle)->id) == 0;
 }
 
 bool JoinThread(ThreadHandle handle, uint32_t timeout_ms) {
   if (handle == 0) return false;
+  if (Of(handle)->joined) return true;
   struct timespec deadline;
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += timeout_ms / 1000;
@@ -53,18 +64,22 @@ bool JoinThread(ThreadHandle handle, uint32_t timeout_ms) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
-  return pthread_timedjoin_np(static_cast<pthread_t>(handle), nullptr, &deadline) == 0;
+  Of(handle)->joined = pthread_timedjoin_np(Of(handle)->id, nullptr, &deadline) == 0;
+  return Of(handle)->joined;
 }
 
 // No window messages here: a plain wait.
 bool JoinThreadWithEvents(ThreadHandle handle, uint32_t timeout_ms) {
   if (handle == 0) return false;
-  if (timeout_ms == kWaitForever) return pthread_join(static_cast<pthread_t>(handle), nullptr) == 0;
-  return JoinThread(handle, timeout_ms);
+  if (timeout_ms != kWaitForever || Of(handle)->joined) return JoinThread(handle, timeout_ms);
+  Of(handle)->joined = pthread_join(Of(handle)->id, nullptr) == 0;
+  return Of(handle)->joined;
 }
 
 void CloseThreadHandle(ThreadHandle handle) {
-  if (handle != 0) pthread_detach(static_cast<pthread_t>(handle));
+  if (handle == 0) return;
+  if (!Of(handle)->joined) pthread_detach(Of(handle)->id);
+  delete Of(handle);
 }
 
 }  // namespace rt
