@@ -98,22 +98,33 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
 }
 
 FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks) {
+  FileLook look = Look(entry_path);
+  if (look.cached) return *look.cached;
+  return Read(entry_path, look.facts, between_chunks);
+}
+
+ChecksumCache::FileLook ChecksumCache::Look(const rt::Text& entry_path) {
+  const rt::Text local = settings_.client.Path(entry_path);
+  FileLook look;
+  std::lock_guard<rt::Lock> hold(lock_);
+  look.facts = reader_.Read(local);
+  ++counts_.files;
+  const auto it = loaded_.find(entry_path);
+  if (look.facts && it != loaded_.end() && Trusted(it->second, *look.facts)) {
+    fresh_[entry_path] = it->second;
+    ++counts_.from_cache;
+    FileSum sum;
+    sum.checksum = it->second.checksum;
+    sum.from_cache = true;
+    look.cached = sum;
+  }
+  return look;
+}
+
+FileSum ChecksumCache::Read(const rt::Text& entry_path, const std::optional<rt::FileFacts>& facts,
+                            const std::function<void()>& between_chunks) {
   const rt::Text local = settings_.client.Path(entry_path);
   FileSum sum;
-  std::optional<rt::FileFacts> facts;
-  {
-    std::lock_guard<rt::Lock> hold(lock_);
-    facts = reader_.Read(local);
-    ++counts_.files;
-    const auto it = loaded_.find(entry_path);
-    if (facts && it != loaded_.end() && Trusted(it->second, *facts)) {
-      fresh_[entry_path] = it->second;
-      ++counts_.from_cache;
-      sum.checksum = it->second.checksum;
-      sum.from_cache = true;
-      return sum;
-    }
-  }
   const std::optional<int32_t> read = checksum::TryFileChecksumOfFile(local, between_chunks);
   sum.checksum = read.value_or(0);
   sum.bytes_read = facts && !facts->is_folder ? facts->size : 0;

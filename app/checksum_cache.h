@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "app/checksum_cache_file.h"
 #include "app/client_folder.h"
@@ -101,6 +102,17 @@ class ChecksumCache {
   // called as checksum::FileChecksumOfFile does) and recorded with the facts
   // it had before the read.
   FileSum ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks = {});
+  // ChecksumOf in its two steps, for a caller that reads the files on
+  // several threads: Look takes the file's facts and, when its record
+  // vouches for them, its checksum; Read reads the file it did not vouch for,
+  // with the facts Look took, and records it.
+  struct FileLook {
+    std::optional<rt::FileFacts> facts;
+    std::optional<FileSum> cached;
+  };
+  FileLook Look(const rt::Text& entry_path);
+  FileSum Read(const rt::Text& entry_path, const std::optional<rt::FileFacts>& facts,
+               const std::function<void()>& between_chunks = {});
 
   // The download run installed `entry_path` and verified its content has
   // `checksum`: recorded with the facts of the installed file, so that the

@@ -2,9 +2,11 @@
 // as many as it takes), choose one, checksum the local files it names (those
 // unchanged since the last start from the checksum cache), and report:
 // enable the enter-game button or start the download run.
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "app/checksum_cache.h"
 #include "app/flow.h"
@@ -13,6 +15,7 @@
 #include "app/update_log.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
+#include "runtime/thread.h"
 
 namespace app {
 namespace {
@@ -117,9 +120,71 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
   return best;
 }
 
+// The files below this size that the cache does not vouch for are read by
+// the window thread and kReadHelpers helper threads at once; larger ones by
+// the window thread alone, one after another. A small file costs an open
+// and a close that wait on the system more than on the disk, and a second
+// reader hides that wait (20,000 files under Wine: 6.1 s read by one thread,
+// 4.2 s by two, 7.2 s by four on two cores). A large file is read alone, so
+// that a hard disk streams it rather than seeking between two.
+constexpr int64_t kReadAtOnceBelow = 1 << 20;
+constexpr int kReadHelpers = 1;
+
+// A file the cache does not vouch for, read alone: one of kReadAtOnceBelow
+// or more. Missing and unreadable files go with the small ones (they cost
+// a failed open).
+bool ReadAlone(const ChecksumCache::FileLook& look) {
+  return !look.cached && look.facts && look.facts->size >= kReadAtOnceBelow;
+}
+
+// Reads and records the small files (as above) that the looks left unread,
+// each thread taking the next in list order. Only the calling thread lets
+// the window's messages through, between its files and while it waits for
+// the helpers.
+class SmallFileReads {
+ public:
+  SmallFileReads(ChecksumCache& cache, const std::vector<PatchEntry>& entries,
+                 const std::vector<ChecksumCache::FileLook>& looks, std::vector<int32_t>& sums)
+      : cache_(cache), entries_(entries), looks_(looks), sums_(sums) {}
+
+  void Run(const std::function<void()>& between_files) {
+    size_t files = 0;
+    for (const ChecksumCache::FileLook& look : looks_) files += !look.cached && !ReadAlone(look);
+    rt::ThreadHandle helpers[kReadHelpers] = {};
+    if (files > 1) {
+      for (rt::ThreadHandle& helper : helpers) rt::StartThread(HelperBody, this, &helper);
+    }
+    Work(between_files);
+    for (rt::ThreadHandle helper : helpers) {
+      if (helper == 0) continue;
+      rt::JoinThreadWithEvents(helper, rt::kWaitForever);
+      rt::CloseThreadHandle(helper);
+    }
+  }
+
+ private:
+  static void HelperBody(void* reads) { static_cast<SmallFileReads*>(reads)->Work(nullptr); }
+
+  void Work(const std::function<void()>& between_files) {
+    for (size_t i = next_.fetch_add(1); i < entries_.size(); i = next_.fetch_add(1)) {
+      const ChecksumCache::FileLook& look = looks_[i];
+      if (look.cached || ReadAlone(look)) continue;
+      sums_[i] = cache_.Read(entries_[i].path, look.facts).checksum;
+      if (between_files) between_files();
+    }
+  }
+
+  ChecksumCache& cache_;
+  const std::vector<PatchEntry>& entries_;
+  const std::vector<ChecksumCache::FileLook>& looks_;
+  std::vector<int32_t>& sums_;
+  std::atomic<size_t> next_{0};
+};
+
 // Checksum the local files: the entries whose local file (in the client
 // folder) differs, in list order. Unchanged files are taken from the
-// checksum cache; the others are read. Messages get through between chunks
+// checksum cache; the others are read, the small ones on two threads at
+// once (SmallFileReads), then the large ones one after another. Messages get through between chunks
 // and files (EventPacer), so a large file does not freeze the window. The
 // cache is written back, and the log says what was read and how long it
 // took.
@@ -133,13 +198,24 @@ std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> e
   settings.now = flow.services.file_time_now;
   flow.services.log("checksum cache: " + Describe(g.Checksums.Begin(settings)));
 
-  std::vector<PatchEntry> candidates;
   EventPacer pace(flow);
   const std::function<void()> between_chunks = [&pace] { pace(); };
-  for (PatchEntry& entry : entries) {
-    const FileSum local = g.Checksums.ChecksumOf(entry.path, between_chunks);
+  std::vector<int32_t> sums(entries.size());
+  std::vector<ChecksumCache::FileLook> looks(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    looks[i] = g.Checksums.Look(entries[i].path);
+    if (looks[i].cached) sums[i] = looks[i].cached->checksum;
     pace();
-    if (rt::ToText(local.checksum) != entry.checksum) candidates.push_back(std::move(entry));
+  }
+  SmallFileReads(g.Checksums, entries, looks, sums).Run(between_chunks);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!ReadAlone(looks[i])) continue;
+    sums[i] = g.Checksums.Read(entries[i].path, looks[i].facts, between_chunks).checksum;
+    pace();
+  }
+  std::vector<PatchEntry> candidates;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (rt::ToText(sums[i]) != entries[i].checksum) candidates.push_back(std::move(entries[i]));
   }
 
   const CacheSave saved = g.Checksums.Save();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "app/checksum_cache.h"
 #include "checksum/file_checksum.h"
@@ -112,6 +113,51 @@ TEST_F(ChecksumCacheTest, AStartAfterTheFirstReadsOnlyWhatChanged) {
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
   EXPECT_EQ(Counts().from_cache, 1);
   EXPECT_EQ(Counts().bytes_read, 31);
+}
+
+// Small files are read on two threads at once and large ones after them:
+// what differs still comes out in list order, every file is read once, and
+// every read is recorded.
+TEST_F(ChecksumCacheTest, FilesReadOnSeveralThreadsKeepTheListOrderAndTheirRecords) {
+  constexpr int kSmall = 300;
+  rt::Text list;
+  std::vector<rt::Text> differing;
+  int64_t bytes = 0;
+  for (int i = 0; i < kSmall; ++i) {
+    if (i % 100 == 50) {  // a large file among them: 1 MiB and more, read alone
+      const rt::Text name = "large" + rt::ToText(i) + ".pak";
+      const rt::Text content((1 << 20) + i, static_cast<char>('a' + i % 26));
+      Write(name, content);
+      bytes += static_cast<int64_t>(content.size());
+      const bool differs = i == 150;
+      list += name + "#" + Sum(differs ? content + "!" : content) + "\r\n";
+      if (differs) differing.push_back(name);
+    }
+    const rt::Text name = "small" + rt::ToText(i) + ".dat";
+    const rt::Text content = "small file number " + rt::ToText(i);
+    Write(name, content);
+    bytes += static_cast<int64_t>(content.size());
+    const bool differs = i % 7 == 3;
+    list += name + "#" + Sum(differs ? content + "!" : content) + "\r\n";
+    if (differs) differing.push_back(name);
+  }
+  list += "missing.dat#0\r\n";  // no file: checksum 0, as the list says
+  SetList(list);
+
+  Start();
+  std::vector<rt::Text> fetched;
+  for (const PatchEntry& entry : state_.PatchList) fetched.push_back(entry.path);
+  EXPECT_EQ(fetched, differing);
+  EXPECT_EQ(Counts().files, kSmall + 4);
+  EXPECT_EQ(Counts().read, kSmall + 4);
+  EXPECT_EQ(Counts().bytes_read, bytes);
+
+  Start();
+  EXPECT_EQ(Counts().from_cache, kSmall + 3);
+  EXPECT_EQ(Counts().read, 1);  // the missing file
+  fetched.clear();
+  for (const PatchEntry& entry : state_.PatchList) fetched.push_back(entry.path);
+  EXPECT_EQ(fetched, differing);
 }
 
 TEST_F(ChecksumCacheTest, FilesTheCacheMustNotVouchForAreReadAgain) {
@@ -263,12 +309,13 @@ TEST_F(ChecksumCacheTest, AFileThatChangesWhileItIsReadIsReadAgainNextTime) {
   Write("a.dat", before);
   SetTimeBack("a.dat");
   SetList("a.dat#" + Sum(after) + "\r\n");
-  bool changed = false;
+  int looks = 0;
   uint32_t clock = 0;
   flow_.services.tick_count = [&clock] { return clock += 30; };  // messages looked at between every chunk
+  // The first look at the messages follows the file's facts, the second its
+  // first chunk: the file is changed there, behind the read.
   flow_.services.process_events = [&] {
-    if (!changed) Overwrite("a.dat", "b");  // between the chunks, behind the read
-    changed = true;
+    if (++looks == 2) Overwrite("a.dat", "b");
   };
   Start();  // the bytes read are the old ones
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
