@@ -3,6 +3,7 @@
 #include "app/flow.h"
 #include "app/retry.h"
 #include "runtime/text.h"
+#include "ui/progress_display.h"
 
 namespace app {
 
@@ -25,6 +26,10 @@ void RunDisplay::Publish() {
     job_.totalBytes.store(0);
     job_.doneBytes.store(0);
     window_.SetWidth(ui::kProgressFill, 0);
+    // The new file's counts at once, as its name goes up below: until the
+    // timer's next tick the label would show the old file's counts under it.
+    window_.SetCaption(ui::kPatchSizeLabel, ui::PatchSizeCaption(job_.fileIndex.load(), count, record.done.load(),
+                                                                 record.total.load()));
     job_.status.store(ui::JobStatus::kDownloading);
     shown_ = shown;
     shown_try_ = try_number;

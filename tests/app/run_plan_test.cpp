@@ -51,6 +51,7 @@ TEST(RunPlan, FilesAreClaimedInListOrderOnceEach) {
 class RunDisplayTest : public ::testing::Test {
  protected:
   rt::Text Task() { return port_.props[ui::kCurrentTaskLabel].caption; }
+  rt::Text Counts() { return port_.props[ui::kPatchSizeLabel].caption; }
   size_t Changes(const std::string& change) {
     return static_cast<size_t>(std::count(port_.changes.begin(), port_.changes.end(), change));
   }
@@ -75,6 +76,7 @@ TEST_F(RunDisplayTest, TheFirstUnfinishedFileIsShownWithItsOwnBytes) {
   EXPECT_EQ(job_.fileIndex.load(), 2);  // one file in: "[2/3]"
   EXPECT_EQ(job_.fileCount.load(), 3);
   EXPECT_EQ(Task(), "a.pak");
+  EXPECT_EQ(Counts(), "[2/3]:100/1000");  // beside the name at once, not at the timer's next tick
 
   // The timer marks the shown file complete and clears its total; the run
   // keeps copying, which the timer does not look at any more.
@@ -95,6 +97,7 @@ TEST_F(RunDisplayTest, TheFirstUnfinishedFileIsShownWithItsOwnBytes) {
   EXPECT_EQ(job_.totalBytes.load(), 300);
   EXPECT_EQ(job_.fileIndex.load(), 3);
   EXPECT_EQ(Task(), "c.pak");
+  EXPECT_EQ(Counts(), "[3/3]:30/300");  // never the old file's counts under the new name
   EXPECT_EQ(Changes(std::string("SetWidth ") + ui::kProgressFill + "=0"), 2u);
 
   // All in: the count is m, and nothing else changes.
