@@ -2,6 +2,7 @@
 // as many as it takes), choose one, checksum the local files it names (those
 // unchanged since the last start from the checksum cache), and report:
 // enable the enter-game button or start the download run.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -136,6 +137,7 @@ constexpr int kReadHelpers = 1;
 bool ReadAlone(const ChecksumCache::FileLook& look) {
   return !look.cached && look.facts && look.facts->size >= kReadAtOnceBelow;
 }
+bool ReadTogether(const ChecksumCache::FileLook& look) { return !look.cached && !ReadAlone(look); }
 
 // Reads and records the small files (as above) that the looks left unread,
 // each thread taking the next in list order. Only the calling thread lets
@@ -148,8 +150,7 @@ class SmallFileReads {
       : cache_(cache), entries_(entries), looks_(looks), sums_(sums) {}
 
   void Run(const std::function<void()>& between_files) {
-    size_t files = 0;
-    for (const ChecksumCache::FileLook& look : looks_) files += !look.cached && !ReadAlone(look);
+    const auto files = std::count_if(looks_.begin(), looks_.end(), ReadTogether);
     rt::ThreadHandle helpers[kReadHelpers] = {};
     if (files > 1) {
       for (rt::ThreadHandle& helper : helpers) rt::StartThread(HelperBody, this, &helper);
@@ -167,9 +168,8 @@ class SmallFileReads {
 
   void Work(const std::function<void()>& between_files) {
     for (size_t i = next_.fetch_add(1); i < entries_.size(); i = next_.fetch_add(1)) {
-      const ChecksumCache::FileLook& look = looks_[i];
-      if (look.cached || ReadAlone(look)) continue;
-      sums_[i] = cache_.Read(entries_[i].path, look.facts).checksum;
+      if (!ReadTogether(looks_[i])) continue;
+      sums_[i] = cache_.Read(entries_[i].path, looks_[i].facts).checksum;
       if (between_files) between_files();
     }
   }
