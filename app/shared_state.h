@@ -8,8 +8,8 @@
 // are those of the updater's original shared globals.
 #include <vector>
 
-#include "app/checksum_cache.h"
-#include "app/client_folder.h"
+#include "checksum_cache/checksum_cache.h"
+#include "list/client_folder.h"
 #include "app/patch_site.h"
 #include "list/file_list.h"
 #include "runtime/thread.h"
@@ -18,7 +18,9 @@
 
 namespace app {
 
+using list::ClientFolder;
 using list::PatchEntry;
+using sums::ChecksumCache;
 
 struct SharedState {
   rt::Text RestartProgramName;

@@ -1,6 +1,6 @@
 #include "app/updater.h"
 
-#include "app/program_start.h"
+#include "app/start/program_start.h"
 #include "net/socket_globals.h"
 #include "runtime/dialog.h"
 #include "runtime/files.h"

@@ -9,12 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/checksum_cache.h"
+#include "checksum_cache/checksum_cache.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/layout.h"
 
 using namespace app;
+using namespace sums;
 namespace fs = std::filesystem;
 
 namespace {

@@ -3,7 +3,7 @@
 // from byte 0; and what each mismatch says.
 #include <gtest/gtest.h>
 
-#include "app/file_verifier.h"
+#include "app/run/file_verifier.h"
 #include "checksum/file_checksum.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"

@@ -2,7 +2,7 @@
 // tight disk allows.
 #include <gtest/gtest.h>
 
-#include "app/free_space.h"
+#include "app/run/free_space.h"
 
 using namespace app;
 

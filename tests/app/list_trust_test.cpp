@@ -1,7 +1,7 @@
 // The version check of an updater built with a list key: only a list signed
 // by that key, at a sequence not below the one kept, is read; anything else
 // is an unusable list and nothing is fetched.
-#include "app/list_trust.h"
+#include "app/check/list_trust.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"

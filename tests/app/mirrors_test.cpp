@@ -2,7 +2,7 @@
 // each file from the list's mirror first, then the others in order.
 #include <map>
 
-#include "app/list_trust.h"
+#include "app/check/list_trust.h"
 #include "app/patch_site.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"

@@ -3,7 +3,7 @@
 // the run's start and end.
 #include <gtest/gtest.h>
 
-#include "app/run_log.h"
+#include "app/run/run_log.h"
 
 using namespace app;
 using net::DownloadResult;

@@ -5,8 +5,8 @@
 
 #include "app/flow.h"
 #include "app/retry.h"
-#include "app/run_display.h"
-#include "app/run_plan.h"
+#include "app/run/run_display.h"
+#include "app/run/run_plan.h"
 #include "runtime/text.h"
 #include "tests/ui/recording_port.h"
 

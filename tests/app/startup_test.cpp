@@ -2,7 +2,7 @@
 
 #include "app/disk_full.h"
 #include "app/flow.h"
-#include "app/program_start.h"
+#include "app/start/program_start.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/process.h"

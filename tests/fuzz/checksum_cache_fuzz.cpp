@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/checksum_cache_file.h"
+#include "checksum_cache/checksum_cache_file.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -17,24 +17,24 @@ namespace {
 constexpr size_t kChangedPositions = 512;
 
 void Check(const std::uint8_t* data, std::size_t size, std::uint8_t flip) {
-  const app::SumsRead read = app::ParseSumsFile(data, size);
+  const sums::SumsRead read = sums::ParseSumsFile(data, size);
   if (!read.ok()) {
     FUZZ_CHECK(read.file.records.empty());
     return;
   }
-  const std::vector<app::SumRecord>& records = read.file.records;
+  const std::vector<sums::SumRecord>& records = read.file.records;
   for (size_t i = 0; i < records.size(); ++i) {
-    FUZZ_CHECK(app::Writable(records[i]));
+    FUZZ_CHECK(sums::Writable(records[i]));
     FUZZ_CHECK(i == 0 || records[i - 1].path < records[i].path);
   }
-  const rt::Bytes written = app::FormatSumsFile(read.file);
+  const rt::Bytes written = sums::FormatSumsFile(read.file);
   FUZZ_CHECK(written.size() == size && std::equal(written.begin(), written.end(), data));
 
   rt::Bytes changed(data, data + size);
   const size_t step = std::max<size_t>(1, size / kChangedPositions);
   for (size_t i = 0; i < size; i += step) {
     changed[i] ^= flip;
-    FUZZ_CHECK(!app::ParseSumsFile(changed).ok());
+    FUZZ_CHECK(!sums::ParseSumsFile(changed).ok());
     changed[i] ^= flip;
   }
 }
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flip = size == 0 || data[size - 1] == 0 ? 0x5A : data[size - 1];
   Check(data, size, flip);
   rt::Bytes sealed(data, data + size);
-  app::SealSumsFile(&sealed);
+  sums::SealSumsFile(&sealed);
   Check(sealed.data(), sealed.size(), flip);
   return 0;
 }

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/list_trust.h"
+#include "app/check/list_trust.h"
 #include "list/file_list.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "trust/signed_list.h"

@@ -1,0 +1,207 @@
+#include "app/run/file_fetch.h"
+
+#include "app/disk_full.h"
+#include "app/run/file_verifier.h"
+#include "app/run/free_space.h"
+#include "app/run/install_step.h"
+#include "app/retry.h"
+#include "app/update_log.h"
+#include "list/layout.h"
+#include "net/body_observer.h"
+#include "net/download_target.h"
+#include "net/http_download.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+
+// The engine writes its partial file under its own spelling of the suffix;
+// the run looks for it under the list's.
+static_assert(list::SameName(net::kPartialSuffix, list::kPartialSuffix), "one partial-file suffix");
+
+// The engine shows the verifier the file's bytes in order.
+class VerifyingObserver : public net::BodyObserver {
+ public:
+  explicit VerifyingObserver(FileVerifier& verifier) : verifier_(verifier) {}
+  void Restart() override { verifier_.Restart(); }
+  void Take(const std::uint8_t* data, size_t size) override { verifier_.Take(data, size); }
+
+ private:
+  FileVerifier& verifier_;
+};
+
+// One file's fetch: its paths, its verifier and what its tries found.
+class FileFetch {
+ public:
+  FileFetch(RunContext& run, size_t index, MirrorConnections& connections)
+      : run_(run),
+        flow_(run.flow),
+        index_(index),
+        entry_(run.entries[index]),
+        record_(run.plan.File(index)),
+        connections_(connections),
+        local_path_(flow_.state.Client.Path(entry_.path)),
+        partial_path_(local_path_ + list::kPartialSuffix),
+        verifier_(entry_),
+        observer_(verifier_) {}
+
+  bool Run();
+
+ private:
+  struct Try {
+    net::DownloadReport report;
+    TryOutcome outcome = TryOutcome::kMirrorRefused;
+  };
+  Try TryOn(size_t mirror);
+  bool Install();
+  bool PartialLeft() const { return rt::FileSize64(partial_path_) >= 0; }
+  rt::Text Where() const {
+    return entry_.path + " (" + rt::ToText(static_cast<int64_t>(index_ + 1)) + "/" +
+           rt::ToText(static_cast<int64_t>(run_.entries.size())) + ")";
+  }
+  void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
+  rt::Text WriteFailureText(const net::DownloadReport& report);
+  bool DropPartial(size_t mirror);
+
+  RunContext& run_;
+  Flow& flow_;
+  const size_t index_;
+  const PatchEntry& entry_;
+  FileRecord& record_;
+  MirrorConnections& connections_;
+  const rt::Text local_path_;
+  const rt::Text partial_path_;
+  FileVerifier verifier_;
+  VerifyingObserver observer_;
+  bool proxy_not_followed_ = false;
+};
+
+FileFetch::Try FileFetch::TryOn(size_t mirror) {
+  record_.total.store(0);
+  record_.done.store(0);
+  record_.try_number.fetch_add(1);
+
+  net::DownloadOptions options(flow_.state.Site.FileTarget(run_.mirrors[mirror], entry_.path), local_path_);
+  options.install = false;  // installed here once verified
+  options.limits = flow_.run.limits;
+  options.observer = &observer_;
+  options.expected_size = entry_.digest ? entry_.digest->size : -1;
+  options.connection = connections_[mirror].get();
+  options.cancel = &run_.cancel;
+  options.received_counter = &flow_.state.Job.runBytes;
+
+  const uint32_t started = flow_.services.tick_count();
+  Try t;
+  t.report = flow_.services.download(options, record_.total, record_.done);
+  TryLine line;
+  line.path = entry_.path;
+  line.mirror = run_.mirrors[mirror];
+  line.report = t.report;
+  line.ms = flow_.services.tick_count() - started;
+  line.has_digest = entry_.digest.has_value();
+  if (t.report.ok()) line.verdict = verifier_.Finish();
+  if (t.report.proxy_issue != net::ProxyIssue::kNone) proxy_not_followed_ = true;
+  // The kept part counts only when the server went on from it.
+  const bool resumed_bytes_used =
+      t.report.resumed && (t.report.http_status == 206 || t.report.http_status == 416);
+  t.outcome = ClassifyTry(t.report, line.verdict && line.verdict->ok, resumed_bytes_used);
+  run_.log.Line(FormatTryLine(line));
+  // A file that did not verify is never installed: its bytes go.
+  if (line.verdict && !line.verdict->ok) rt::RemoveFile(partial_path_);
+  return t;
+}
+
+bool FileFetch::Install() {
+  const InstallResult installed = InstallFile(entry_.path, local_path_, flow_.services.probe_replaceable);
+  if (!installed.ok) {
+    run_.Fail(installed.text, installed.log_line);
+    return false;
+  }
+  run_.log.Line(FormatInstalledLine(entry_.path, rt::FileSize64(local_path_)));
+  run_.RecordInstalled(entry_, local_path_);
+  run_.plan.Installed(index_);
+  return true;
+}
+
+void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last) {
+  run_.log.Line("retry " + rt::ToText(next.retry) + "/" + rt::ToText(kMoreTries) + " of " + entry_.path + " in " +
+                Seconds(static_cast<uint32_t>(next.wait_ms)) + " after " +
+                rt::ToText(static_cast<int32_t>(last.result)) + " (" + net::ToString(last.result) + ")");
+  record_.retry_wait.store(next.retry);
+  flow_.services.delay(next.wait_ms);
+  record_.retry_wait.store(0);
+}
+
+// A full disk names the room the files not in yet still need, when the list
+// gives their sizes; any other failed write is the run's failure.
+rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
+  if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
+  const ClientFolder& client = flow_.state.Client;
+  const auto rooms = RoomOfEntries(run_.entries, client, [this](size_t i) {
+    return run_.plan.File(i).state.load() != FileState::kInstalled;
+  });
+  const int64_t free =
+      flow_.services.free_disk_space ? flow_.services.free_disk_space(client.Folder()) : -1;
+  return DiskFullText(rooms && free >= 0 ? LeastRoomNeeded(*rooms) - free : 0);
+}
+
+// A partial file written by another mirror is not resumed here.
+bool FileFetch::DropPartial(size_t mirror) {
+  if (!PartialLeft()) return true;
+  if (rt::RemoveFile(partial_path_)) {
+    run_.log.Line("partial file of " + entry_.path + " dropped: not resumed on " + run_.mirrors[mirror]);
+    return true;
+  }
+  run_.Fail(rt::FormatText(kTextFileNotWritable, (entry_.path + list::kPartialSuffix).c_str()),
+            "run failed at " + Where() + ": its partial file cannot be deleted");
+  return false;
+}
+
+bool FileFetch::Run() {
+  rt::CreateFolderTree(ParentFolderOf(local_path_));
+  MirrorTries tries(run_.mirrors.size(), PartialLeft());
+  NextTry next = tries.First();
+  net::DownloadReport last;
+  // Bounded: MirrorTries gives up after a bounded number of tries.
+  while (next.kind != NextTry::Kind::kGiveUp) {
+    if (next.kind == NextTry::Kind::kWaitThenTry) WaitBeforeRetry(next, last);
+    if (run_.cancel.load()) return false;
+    if (next.drop_partial && !DropPartial(next.mirror)) return false;
+    const Try t = TryOn(next.mirror);
+    last = t.report;
+    switch (t.outcome) {
+      case TryOutcome::kVerified:
+        return Install();
+      case TryOutcome::kCancelled:
+        return false;
+      case TryOutcome::kRunEnds:
+        run_.Fail(WriteFailureText(t.report), "run failed at " + Where() + ": " + net::Describe(t.report));
+        return false;
+      default:
+        break;
+    }
+    const size_t tried = next.mirror;
+    next = tries.After(t.outcome, PartialLeft());
+    if (next.kind != NextTry::Kind::kTry) continue;
+    run_.log.Line(next.mirror != tried ? "next mirror for " + entry_.path + ": " + run_.mirrors[next.mirror]
+                                       : "retry " + entry_.path + " from byte 0: the resumed file did not verify");
+  }
+  if (proxy_not_followed_) {
+    run_.Fail(kTextProxyUnsupported, "run failed at " + Where() +
+                                         ": no mirror gave it, and the proxy setting could not be followed");
+  } else {
+    run_.Fail(kTextDownloadFailed, "run failed at " + Where() + ": no mirror gave it");
+  }
+  return false;
+}
+
+}  // namespace
+
+bool FetchFile(RunContext& run, size_t index, MirrorConnections& connections) {
+  FileFetch fetch(run, index, connections);
+  return fetch.Run();
+}
+
+}  // namespace app

@@ -1,0 +1,65 @@
+#include "app/run/free_space.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "list/layout.h"
+#include "runtime/files.h"
+
+namespace app {
+namespace {
+
+int64_t NetGrowth(const FileRoom& f) { return f.new_size - f.partial - f.old_size; }
+int64_t StillToCome(const FileRoom& f) { return std::max<int64_t>(f.new_size - f.partial, 0); }
+
+}  // namespace
+
+int64_t LeastRoomNeeded(const std::vector<FileRoom>& files) {
+  int64_t end = 0;
+  int64_t freed = 0;  // the sum of every negative growth
+  int64_t slack = 0;
+  for (const FileRoom& f : files) {
+    const int64_t net = NetGrowth(f);
+    end += net;
+    freed += std::min<int64_t>(net, 0);
+    slack += (f.old_size > 0 ? kClusterSlack : 0) + (f.partial > 0 ? kClusterSlack : 0);
+  }
+  int64_t peak = 0;
+  for (const FileRoom& f : files) {
+    // The other files' freed room: all of it but this file's own share.
+    const int64_t others_freed = freed - std::min<int64_t>(NetGrowth(f), 0);
+    peak = std::max(peak, StillToCome(f) + others_freed);
+  }
+  return std::max<int64_t>(std::max(end, peak) - slack, 0);
+}
+
+int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32_t transfers) {
+  if (free < 0 || transfers <= 1) return transfers;
+  // The largest files' bytes still to come, that many at once.
+  std::vector<int64_t> coming;
+  coming.reserve(files.size());
+  for (const FileRoom& f : files) coming.push_back(StillToCome(f));
+  const size_t at_once = std::min(coming.size(), static_cast<size_t>(transfers));
+  std::partial_sort(coming.begin(), coming.begin() + static_cast<std::ptrdiff_t>(at_once), coming.end(),
+                    std::greater<int64_t>());
+  int64_t together = 0;
+  for (size_t i = 0; i < at_once; ++i) together += coming[i];
+  return together > free ? 1 : transfers;
+}
+
+std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
+                                                   const list::ClientFolder& client,
+                                                   const std::function<bool(size_t)>& include) {
+  std::vector<FileRoom> rooms;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (include && !include(i)) continue;
+    const list::PatchEntry& entry = entries[i];
+    if (!entry.digest) return std::nullopt;
+    const rt::Text path = client.Path(entry.path);
+    rooms.push_back(FileRoom{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),
+                             std::max<int64_t>(rt::FileSize64(path), 0)});
+  }
+  return rooms;
+}
+
+}  // namespace app

@@ -1,0 +1,27 @@
+#include "app/run/install_step.h"
+
+#include "app/flow.h"
+#include "list/layout.h"
+#include "runtime/convert.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
+
+namespace app {
+
+InstallResult InstallFile(const rt::Text& entry, const rt::Text& local_path,
+                          const std::function<rt::AccessCheck(const rt::Text& path)>& probe) {
+  InstallResult result;
+  if (rt::FileExists(local_path)) rt::MakeWritable(local_path);
+  if (rt::ReplaceFile(local_path + list::kPartialSuffix, local_path)) {
+    result.ok = true;
+    return result;
+  }
+  const rt::AccessCheck check = probe ? probe(local_path) : rt::AccessCheck{rt::WriteAccess::kDenied, 0};
+  const bool in_use = check.access == rt::WriteAccess::kInUse;
+  result.text = rt::FormatText(in_use ? kTextFileInUse : kTextFileNotWritable, entry.c_str());
+  result.log_line = "install of " + entry + " failed: " + (in_use ? "in use" : "cannot be replaced") + ", error " +
+                    rt::ToText(check.error) + "; its complete partial file stays for the next run";
+  return result;
+}
+
+}  // namespace app

@@ -1,0 +1,38 @@
+#pragma once
+// What the window shows of a download run with several transfers: one file,
+// the first in list order that is not in place yet, with its own bytes, and
+// "[n/m]" counting the files in place (ShownNumber). Publish copies the
+// shown file's counters into the progress record, which the window's timer
+// turns into captions every 100 ms; the speed comes from the record's
+// runBytes, which every transfer adds to. Runs on the run's own thread only.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "app/run/run_plan.h"
+#include "list/file_list.h"
+#include "ui/download_job.h"
+#include "ui/window_port.h"
+
+namespace app {
+
+class RunDisplay {
+ public:
+  RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<list::PatchEntry>& entries);
+
+  // One publication: the counts, the shown file's counters, and the
+  // current-task label (the shown file's entry, or the retry text while it
+  // waits before another try) when it changes.
+  void Publish();
+
+ private:
+  ui::WindowPort& window_;
+  ui::DownloadJob& job_;
+  RunPlan& plan_;
+  const std::vector<list::PatchEntry>& entries_;
+  size_t shown_ = RunPlan::kNone;
+  int32_t shown_try_ = -1;
+  rt::Text task_;
+};
+
+}  // namespace app

@@ -1,0 +1,224 @@
+#include "checksum_cache/checksum_cache.h"
+
+#include <mutex>
+#include <optional>
+
+#include "checksum/file_checksum.h"
+#include "list/layout.h"
+#include "runtime/convert.h"
+#include "runtime/file_facts.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
+
+namespace sums {
+namespace {
+
+// The client folder as ReadFileFacts takes it: "." for the current folder,
+// and a drive's root with its "\" ("C:" alone names the drive's current
+// folder).
+rt::Text FolderPath(const list::ClientFolder& client) {
+  const rt::Text& folder = client.Folder();
+  if (folder.empty()) return ".";
+  if (folder.size() == 2 && folder[1] == ':') return folder + "\\";
+  return folder;
+}
+
+// The checksum a list's text names: the signed decimal form ToText gives, and
+// only that form (no sign "+", leading zero or blank).
+std::optional<int32_t> ChecksumOfText(const rt::Text& text) {
+  if (text.empty() || text.size() > sizeof "-2147483648" - 1) return std::nullopt;
+  const int32_t value = rt::ToInteger(text);
+  if (rt::ToText(value) != text) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+rt::Text Describe(const CacheLoadReport& report) {
+  switch (report.load) {
+    case CacheLoad::kOff: return "off";
+    case CacheLoad::kFullCheck: return "not read (/verify), full check";
+    case CacheLoad::kMissing: return "none, full check";
+    case CacheLoad::kRefused: return rt::Text("refused, ") + ToString(report.fault) + ", full check";
+    case CacheLoad::kOtherFolder: return "made in another folder, full check";
+    case CacheLoad::kLoaded: return rt::ToText(static_cast<int64_t>(report.records)) + " records";
+  }
+  return "unknown";
+}
+
+const char* ToString(CacheSave save) {
+  switch (save) {
+    case CacheSave::kOff: return "off";
+    case CacheSave::kUnchanged: return "unchanged";
+    case CacheSave::kWritten: return "written";
+    case CacheSave::kFailed: return "not written";
+  }
+  return "unknown";
+}
+
+CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
+  std::lock_guard<rt::Lock> hold(lock_);
+  settings_ = settings;
+  active_ = settings.enabled;
+  reader_ = rt::FileFactsReader();
+  loaded_.clear();
+  fresh_.clear();
+  saved_.clear();
+  counts_ = CheckCounts();
+  CacheLoadReport report;
+  if (!active_) return report;
+
+  const std::optional<rt::FileFacts> folder = rt::ReadFileFacts(FolderPath(settings.client));
+  folder_known_ = folder.has_value();
+  folder_ = folder_known_ ? folder->identity : rt::FileIdentity();
+  // Read whole, bounded: a cache larger than the format allows is refused
+  // without reading it.
+  const int64_t size = rt::FileSize64(CachePath());
+  rt::Bytes bytes;
+  if (size >= 0 && size <= kMaxSumsFileBytes) bytes = rt::ReadWholeFile(CachePath());
+  const SumsRead read = size > kMaxSumsFileBytes ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
+  if (read.ok() && folder_known_ && read.file.folder == folder_) {
+    for (const SumRecord& record : read.file.records) saved_.emplace(record.path, record);
+  }
+  if (settings.full_check) {
+    report.load = CacheLoad::kFullCheck;
+  } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0)) {
+    report.load = CacheLoad::kMissing;
+  } else if (!read.ok()) {
+    report.load = CacheLoad::kRefused;
+    report.fault = read.fault;
+  } else if (read.file.folder != folder_) {
+    report.load = CacheLoad::kOtherFolder;
+  } else {
+    report.load = CacheLoad::kLoaded;
+    report.records = saved_.size();
+    loaded_ = saved_;
+  }
+  return report;
+}
+
+FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks) {
+  FileLook look = Look(entry_path);
+  if (look.cached) return *look.cached;
+  return Read(entry_path, look.facts, between_chunks);
+}
+
+ChecksumCache::FileLook ChecksumCache::Look(const rt::Text& entry_path) {
+  const rt::Text local = settings_.client.Path(entry_path);
+  FileLook look;
+  std::lock_guard<rt::Lock> hold(lock_);
+  look.facts = reader_.Read(local);
+  ++counts_.files;
+  const auto it = loaded_.find(entry_path);
+  if (look.facts && it != loaded_.end() && Trusted(it->second, *look.facts)) {
+    fresh_[entry_path] = it->second;
+    ++counts_.from_cache;
+    FileSum sum;
+    sum.checksum = it->second.checksum;
+    sum.from_cache = true;
+    look.cached = sum;
+  }
+  return look;
+}
+
+FileSum ChecksumCache::Read(const rt::Text& entry_path, const std::optional<rt::FileFacts>& facts,
+                            const std::function<void()>& between_chunks) {
+  const rt::Text local = settings_.client.Path(entry_path);
+  FileSum sum;
+  const std::optional<int32_t> read = checksum::TryFileChecksumOfFile(local, between_chunks);
+  sum.checksum = read.value_or(0);
+  sum.bytes_read = facts && !facts->is_folder ? facts->size : 0;
+
+  std::lock_guard<rt::Lock> hold(lock_);
+  ++counts_.read;
+  counts_.bytes_read += sum.bytes_read;
+  if (!active_ || !folder_known_) return sum;
+  // Recorded with the facts from before the read. A write while it was read
+  // leaves other facts behind (a later tick than the old last-write time, or
+  // one within kFreshWriteTicks of the record), so the next start reads the
+  // file again: the record never vouches for bytes it did not see.
+  if (read && facts && !facts->is_folder) {
+    fresh_[entry_path] = MakeRecord(entry_path, *facts, *read, SumOrigin::kRead);
+  } else {
+    fresh_.erase(entry_path);
+  }
+  return sum;
+}
+
+void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum) {
+  std::lock_guard<rt::Lock> hold(lock_);
+  if (!active_ || !folder_known_) return;
+  const std::optional<rt::FileFacts> facts = rt::ReadFileFacts(settings_.client.Path(entry_path));
+  if (facts && !facts->is_folder) {
+    fresh_[entry_path] = MakeRecord(entry_path, *facts, checksum, SumOrigin::kInstalled);
+  } else {
+    fresh_.erase(entry_path);
+  }
+}
+
+void ChecksumCache::RecordInstalled(const list::PatchEntry& entry) {
+  const std::optional<int32_t> checksum = ChecksumOfText(entry.checksum);
+  if (checksum) RecordInstalled(entry.path, *checksum);
+}
+
+CacheSave ChecksumCache::Save() {
+  std::lock_guard<rt::Lock> hold(lock_);
+  if (!active_) return CacheSave::kOff;
+  if (!folder_known_) return CacheSave::kFailed;
+  if (fresh_ == saved_) return CacheSave::kUnchanged;
+  SumsFile file;
+  file.folder = folder_;
+  file.records.reserve(fresh_.size());
+  for (const auto& [path, record] : fresh_) {
+    if (Writable(record) && file.records.size() < kMaxSumsRecords) file.records.push_back(record);
+  }
+  const rt::Text target = CachePath();
+  const rt::Text writing = target + list::kPartialSuffix;
+  if (!rt::WriteWholeFile(writing, FormatSumsFile(file)) || !rt::ReplaceFile(writing, target)) {
+    rt::RemoveFile(writing);
+    return CacheSave::kFailed;
+  }
+  saved_ = fresh_;
+  return CacheSave::kWritten;
+}
+
+CheckCounts ChecksumCache::counts() const {
+  std::lock_guard<rt::Lock> hold(lock_);
+  return counts_;
+}
+
+size_t ChecksumCache::records() const {
+  std::lock_guard<rt::Lock> hold(lock_);
+  return fresh_.size();
+}
+
+rt::Text ChecksumCache::CachePath() const { return settings_.client.Path(list::kChecksumCacheName); }
+
+uint64_t ChecksumCache::Now() const { return settings_.now ? settings_.now() : rt::FileTimeNow(); }
+
+bool ChecksumCache::Trusted(const SumRecord& record, const rt::FileFacts& facts) const {
+  if (facts.is_folder || record.size != facts.size || record.last_write_time != facts.last_write_time ||
+      record.creation_time != facts.creation_time || record.identity != facts.identity) {
+    return false;
+  }
+  if (record.origin == SumOrigin::kInstalled) return true;
+  // A file written in the record's own tick (or, by its clock, after it).
+  return record.recorded_at >= record.last_write_time &&
+         record.recorded_at - record.last_write_time >= kFreshWriteTicks;
+}
+
+SumRecord ChecksumCache::MakeRecord(const rt::Text& entry_path, const rt::FileFacts& facts, int32_t checksum,
+                                    SumOrigin origin) const {
+  SumRecord record;
+  record.path = entry_path;
+  record.origin = origin;
+  record.size = facts.size;
+  record.last_write_time = facts.last_write_time;
+  record.creation_time = facts.creation_time;
+  record.identity = facts.identity;
+  record.checksum = checksum;
+  record.recorded_at = Now();
+  return record;
+}
+
+}  // namespace sums
