@@ -61,7 +61,7 @@ std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
   // Another program cut the file short between two pieces (or added to it
   // after the last): the sum is of no content the file held whole. A file
   // read in one piece needs no look (two calls fewer for most files).
-  if (total > static_cast<int64_t>(kChecksumChunkSize) &&
+  if (total >= static_cast<int64_t>(kChecksumChunkSize) &&
       (!rt::SeekToEnd(file.get()) || rt::FilePosition(file.get()) != total)) {
     return std::nullopt;
   }
