@@ -150,16 +150,3 @@ TEST(ZstdDecoder, ProducesTheFileThroughBuffersOfAnySize) {
     EXPECT_TRUE(outcome.output == c.content) << c.what;
   }
 }
-
-TEST(ZstdDecoder, AFaultIsFinal) {
-  ZstdDecoder decoder(10);
-  const std::uint8_t junk[] = "not a frame at all";
-  codec::InBuffer in{junk, sizeof junk, 0};
-  std::uint8_t room[16];
-  codec::OutBuffer out{room, sizeof room, 0};
-  EXPECT_EQ(decoder.Decode(&in, &out), ZstdFault::kNotAFrame);
-  in = codec::InBuffer{reinterpret_cast<const std::uint8_t*>(kFrame.data()), kFrame.size(), 0};
-  EXPECT_EQ(decoder.Decode(&in, &out), ZstdFault::kNotAFrame);
-  EXPECT_EQ(decoder.Finish(), ZstdFault::kNotAFrame);
-  EXPECT_EQ(out.pos, 0u);
-}
