@@ -19,9 +19,13 @@ def windows_build_and_wine():
 
 
 def wine_prefix(target):
-    """The prefix scripts/test makes for the target."""
+    """The prefix scripts/test makes for the target, made when missing."""
     build = os.environ.get("UPDATER_BUILD_DIR", os.path.join(ROOT, "build"))
-    return os.path.join(build, "wineprefix-" + target)
+    prefix = os.path.join(build, "wineprefix-" + target)
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        subprocess.run(["bash", "-c", 'source "$0/scripts/env.sh" && ensure_wineprefix', ROOT], check=True,
+                       stdout=subprocess.DEVNULL)
+    return prefix
 
 
 def start_display():
