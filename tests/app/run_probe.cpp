@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "message: %s\n", text.c_str());
     return 0;
   };
+  flow.services.log("start: run_probe " + rt::Text(argv[1]));
   const int64_t at_start = AnonymousBytes();
   const uint32_t started = rt::TickCount();
   app::CheckRemoteVersion(flow);
