@@ -20,7 +20,8 @@
 
 namespace {
 
-// RssAnon of /proc/self/status in bytes (Linux); -1 where there is none.
+// RssAnon of /proc/self/status in bytes (Linux); -1 where there is none
+// (Windows under Wine).
 int64_t AnonymousBytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
