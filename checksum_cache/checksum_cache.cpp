@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "checksum/file_checksum.h"
 #include "list/layout.h"
@@ -30,6 +31,14 @@ std::optional<int32_t> ChecksumOfText(const rt::Text& text) {
   const int32_t value = rt::ToInteger(text);
   if (rt::ToText(value) != text) return std::nullopt;
   return value;
+}
+
+// FNV-1a over the bytes of an update.sums: whether a file already holds
+// what would be written.
+uint64_t Fingerprint(const rt::Bytes& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const std::uint8_t b : bytes) hash = (hash ^ b) * 0x100000001b3ULL;
+  return hash;
 }
 
 }  // namespace
@@ -61,9 +70,9 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   settings_ = settings;
   active_ = settings.enabled;
   reader_ = rt::FileFactsReader();
-  loaded_.clear();
-  fresh_.clear();
-  saved_.clear();
+  loaded_.Clear();
+  fresh_.Clear();
+  saved_.reset();
   counts_ = CheckCounts();
   CacheLoadReport report;
   if (!active_) return report;
@@ -77,9 +86,7 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   rt::Bytes bytes;
   if (size >= 0 && size <= kMaxSumsFileBytes) bytes = rt::ReadWholeFile(CachePath());
   const SumsRead read = size > kMaxSumsFileBytes ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
-  if (read.ok() && folder_known_ && read.file.folder == folder_) {
-    for (const SumRecord& record : read.file.records) saved_.emplace(record.path, record);
-  }
+  if (read.ok() && folder_known_ && read.file.folder == folder_) saved_ = Fingerprint(FormatSumsFile(read.file));
   if (settings.full_check) {
     report.load = CacheLoad::kFullCheck;
   } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0)) {
@@ -91,8 +98,9 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
     report.load = CacheLoad::kOtherFolder;
   } else {
     report.load = CacheLoad::kLoaded;
-    report.records = saved_.size();
-    loaded_ = saved_;
+    report.records = read.file.records.size();
+    for (const SumRecord& record : read.file.records) loaded_.Put(record.path, record);
+    loaded_.Sort();
   }
   return report;
 }
@@ -109,12 +117,12 @@ ChecksumCache::FileLook ChecksumCache::Look(const rt::Text& entry_path) {
   std::lock_guard<rt::Lock> hold(lock_);
   look.facts = reader_.Read(local);
   ++counts_.files;
-  const auto it = loaded_.find(entry_path);
-  if (look.facts && it != loaded_.end() && Trusted(it->second, *look.facts)) {
-    fresh_[entry_path] = it->second;
+  const std::optional<SumRecord> record = look.facts ? loaded_.Find(entry_path) : std::nullopt;
+  if (record && Trusted(*record, *look.facts)) {
+    fresh_.Put(entry_path, *record);
     ++counts_.from_cache;
     FileSum sum;
-    sum.checksum = it->second.checksum;
+    sum.checksum = record->checksum;
     sum.from_cache = true;
     look.cached = sum;
   }
@@ -138,9 +146,9 @@ FileSum ChecksumCache::Read(const rt::Text& entry_path, const std::optional<rt::
   // one within kFreshWriteTicks of the record), so the next start reads the
   // file again: the record never vouches for bytes it did not see.
   if (read && facts && !facts->is_folder) {
-    fresh_[entry_path] = MakeRecord(entry_path, *facts, *read, SumOrigin::kRead);
+    fresh_.Put(entry_path, MakeRecord(*facts, *read, SumOrigin::kRead));
   } else {
-    fresh_.erase(entry_path);
+    fresh_.Drop(entry_path);
   }
   return sum;
 }
@@ -150,9 +158,9 @@ void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum
   if (!active_ || !folder_known_) return;
   const std::optional<rt::FileFacts> facts = rt::ReadFileFacts(settings_.client.Path(entry_path));
   if (facts && !facts->is_folder) {
-    fresh_[entry_path] = MakeRecord(entry_path, *facts, checksum, SumOrigin::kInstalled);
+    fresh_.Put(entry_path, MakeRecord(*facts, checksum, SumOrigin::kInstalled));
   } else {
-    fresh_.erase(entry_path);
+    fresh_.Drop(entry_path);
   }
 }
 
@@ -165,20 +173,33 @@ CacheSave ChecksumCache::Save() {
   std::lock_guard<rt::Lock> hold(lock_);
   if (!active_) return CacheSave::kOff;
   if (!folder_known_) return CacheSave::kFailed;
-  if (fresh_ == saved_) return CacheSave::kUnchanged;
-  SumsFile file;
-  file.folder = folder_;
-  file.records.reserve(fresh_.size());
-  for (const auto& [path, record] : fresh_) {
-    if (Writable(record) && file.records.size() < kMaxSumsRecords) file.records.push_back(record);
-  }
+  // Formatted straight from the table, in one allocation of its exact size.
+  fresh_.Sort();
+  size_t count = 0;
+  size_t total = kSumsHeaderBytes;
+  fresh_.ForEach([&](std::string_view, const SumRecord& record) {
+    if (!Writable(record) || count >= kMaxSumsRecords) return;
+    ++count;
+    total += SumRecordBytes(record);
+  });
+  rt::Bytes bytes = SumsFileHead(folder_, count);
+  bytes.reserve(total);
+  size_t written = 0;
+  fresh_.ForEach([&](std::string_view, const SumRecord& record) {
+    if (!Writable(record) || written >= count) return;
+    ++written;
+    AppendSumRecord(&bytes, record);
+  });
+  SealSumsFile(&bytes);
+  const uint64_t fingerprint = Fingerprint(bytes);
+  if (saved_ == fingerprint) return CacheSave::kUnchanged;
   const rt::Text target = CachePath();
   const rt::Text writing = target + list::kPartialSuffix;
-  if (!rt::WriteWholeFile(writing, FormatSumsFile(file)) || !rt::ReplaceFile(writing, target)) {
+  if (!rt::WriteWholeFile(writing, bytes) || !rt::ReplaceFile(writing, target)) {
     rt::RemoveFile(writing);
     return CacheSave::kFailed;
   }
-  saved_ = fresh_;
+  saved_ = fingerprint;
   return CacheSave::kWritten;
 }
 
@@ -189,6 +210,7 @@ CheckCounts ChecksumCache::counts() const {
 
 size_t ChecksumCache::records() const {
   std::lock_guard<rt::Lock> hold(lock_);
+  fresh_.Sort();
   return fresh_.size();
 }
 
@@ -207,10 +229,9 @@ bool ChecksumCache::Trusted(const SumRecord& record, const rt::FileFacts& facts)
          record.recorded_at - record.last_write_time >= kFreshWriteTicks;
 }
 
-SumRecord ChecksumCache::MakeRecord(const rt::Text& entry_path, const rt::FileFacts& facts, int32_t checksum,
-                                    SumOrigin origin) const {
+// Without its path: the maps' key holds it.
+SumRecord ChecksumCache::MakeRecord(const rt::FileFacts& facts, int32_t checksum, SumOrigin origin) const {
   SumRecord record;
-  record.path = entry_path;
   record.origin = origin;
   record.size = facts.size;
   record.last_write_time = facts.last_write_time;

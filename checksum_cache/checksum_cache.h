@@ -28,6 +28,7 @@
 #include <optional>
 
 #include "checksum_cache/checksum_cache_file.h"
+#include "checksum_cache/sum_table.h"
 #include "list/client_folder.h"
 #include "list/file_list.h"
 #include "runtime/file_facts.h"
@@ -136,8 +137,7 @@ class ChecksumCache {
   rt::Text CachePath() const;
   uint64_t Now() const;
   bool Trusted(const SumRecord& record, const rt::FileFacts& facts) const;
-  SumRecord MakeRecord(const rt::Text& entry_path, const rt::FileFacts& facts, int32_t checksum,
-                       SumOrigin origin) const;
+  SumRecord MakeRecord(const rt::FileFacts& facts, int32_t checksum, SumOrigin origin) const;
 
   mutable rt::Lock lock_;
   bool active_ = false;  // Begin was called with the cache on
@@ -145,9 +145,11 @@ class ChecksumCache {
   rt::FileIdentity folder_;
   bool folder_known_ = false;
   rt::FileFactsReader reader_;  // the facts of the files checked, each folder's volume asked once
-  std::map<rt::Text, SumRecord> loaded_;  // the records found, by path
-  std::map<rt::Text, SumRecord> fresh_;   // the records to write
-  std::map<rt::Text, SumRecord> saved_;   // what update.sums holds
+  SumTable loaded_;         // the records found, in path order
+  mutable SumTable fresh_;  // the records to write
+  // What update.sums holds, as a fingerprint of its bytes rather than a
+  // second copy of the records.
+  std::optional<uint64_t> saved_;
   CheckCounts counts_;
 };
 

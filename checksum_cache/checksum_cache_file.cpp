@@ -145,25 +145,34 @@ bool Writable(const SumRecord& record) {
   return !record.path.empty() && record.path.size() <= kMaxSumsPathBytes && record.size >= 0;
 }
 
-rt::Bytes FormatSumsFile(const SumsFile& file) {
+rt::Bytes SumsFileHead(const rt::FileIdentity& folder, size_t count) {
   rt::Bytes out(kSumsMagic, kSumsMagic + sizeof kSumsMagic);
   Put(&out, kSumsVersion, 4);
-  Put(&out, file.records.size(), 4);
+  Put(&out, count, 4);
   Put(&out, 0, 8);  // the checksum, sealed last
-  Put(&out, file.folder.volume_serial, 8);
-  Put(&out, file.folder.file_index, 8);
-  for (const SumRecord& record : file.records) {
-    Put(&out, record.path.size(), 2);
-    out.insert(out.end(), record.path.begin(), record.path.end());
-    Put(&out, static_cast<uint64_t>(record.origin), 1);
-    Put(&out, static_cast<uint64_t>(record.size), 8);
-    Put(&out, record.last_write_time, 8);
-    Put(&out, record.creation_time, 8);
-    Put(&out, record.identity.volume_serial, 8);
-    Put(&out, record.identity.file_index, 8);
-    Put(&out, static_cast<uint32_t>(record.checksum), 4);
-    Put(&out, record.recorded_at, 8);
-  }
+  Put(&out, folder.volume_serial, 8);
+  Put(&out, folder.file_index, 8);
+  return out;
+}
+
+size_t SumRecordBytes(const SumRecord& record) { return kRecordFixedBytes + record.path.size(); }
+
+void AppendSumRecord(rt::Bytes* out, const SumRecord& record) {
+  Put(out, record.path.size(), 2);
+  out->insert(out->end(), record.path.begin(), record.path.end());
+  Put(out, static_cast<uint64_t>(record.origin), 1);
+  Put(out, static_cast<uint64_t>(record.size), 8);
+  Put(out, record.last_write_time, 8);
+  Put(out, record.creation_time, 8);
+  Put(out, record.identity.volume_serial, 8);
+  Put(out, record.identity.file_index, 8);
+  Put(out, static_cast<uint32_t>(record.checksum), 4);
+  Put(out, record.recorded_at, 8);
+}
+
+rt::Bytes FormatSumsFile(const SumsFile& file) {
+  rt::Bytes out = SumsFileHead(file.folder, file.records.size());
+  for (const SumRecord& record : file.records) AppendSumRecord(&out, record);
   SealSumsFile(&out);
   return out;
 }

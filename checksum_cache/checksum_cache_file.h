@@ -107,6 +107,12 @@ bool Writable(const SumRecord& record);
 // ascending by path (the cache keeps them so); ParseSumsFile of the result
 // gives them back.
 rt::Bytes FormatSumsFile(const SumsFile& file);
+// FormatSumsFile in pieces, for a writer that keeps its records elsewhere:
+// the head for `count` records, then each record in path order (the bytes
+// SumRecordBytes says), then SealSumsFile.
+rt::Bytes SumsFileHead(const rt::FileIdentity& folder, size_t count);
+size_t SumRecordBytes(const SumRecord& record);
+void AppendSumRecord(rt::Bytes* out, const SumRecord& record);
 
 // Sets the header's checksum to that of the bytes it covers (the writer's
 // last step; the tests and the fuzz target make inputs whose records, not

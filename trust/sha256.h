@@ -1,6 +1,7 @@
 #pragma once
 // SHA-256 over bytes that arrive piece by piece (libsodium's
-// crypto_hash_sha256). The list's hash lines carry it: operators can check a
+// crypto_hash_sha256, its whole blocks on the processor's SHA-256
+// instructions where it has them). The list's hash lines carry it: operators can check a
 // file with any common tool, and the updater already links the library.
 #include <array>
 #include <cstddef>
@@ -28,5 +29,9 @@ class Sha256 {
 
 // The digest of one buffer.
 Sha256Digest Sha256Of(const std::uint8_t* data, size_t size);
+
+// Whether Update runs on the processor's SHA-256 instructions (else
+// libsodium's plain C).
+bool Sha256UsesInstructions();
 
 }  // namespace trust

@@ -1,5 +1,8 @@
 // update.log: its lines, their order over a run, and its trimming.
 #include "app/update_log.h"
+
+#include <cstdlib>
+
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "runtime/text.h"
@@ -48,10 +51,75 @@ TEST_F(UpdateLogFile, LinesAreAppendedWithTheirTimeAndTheLogStaysShort) {
   AppendLogLine(kLogName, "t", "newest");
   const rt::Text log = Read(kLogName);
   EXPECT_LE(static_cast<int64_t>(log.size()), kLogMaxBytes);
-  EXPECT_GE(static_cast<int64_t>(log.size()), kLogKeptBytes - 1010);
-  EXPECT_EQ(log.find("first"), rt::Text::npos);
+  EXPECT_GE(static_cast<int64_t>(log.size()), kLogKeptBytes - 2020);
+  EXPECT_EQ(log.substr(0, 27), "2026-01-02 03:04:05 first\r\n");  // the run's first line stays
   EXPECT_EQ(log.substr(log.size() - 10), "t newest\r\n");
-  EXPECT_EQ(log.substr(0, 2), "t ");
+}
+
+rt::Bytes B(const rt::Text& text) { return rt::Bytes(text.begin(), text.end()); }
+rt::Text T(const rt::Bytes& bytes) { return rt::Text(bytes.begin(), bytes.end()); }
+
+// `count` lines "2026-01-02 03:04:05 <tag> n ..." of about 100 bytes.
+rt::Text Lines(const rt::Text& tag, int count) {
+  rt::Text out;
+  for (int i = 0; i < count; ++i) out += "2026-01-02 03:04:05 " + tag + " " + rt::ToText(i) + rt::Text(70, '.') + "\r\n";
+  return out;
+}
+
+rt::Text Start(const rt::Text& who) { return "2026-01-02 03:04:05 start: " + who + "\r\n"; }
+
+TEST(UpdateLogTrim, OlderRunsGoFirstAndABigRunKeepsItsStart) {
+  const rt::Text old_run = Start("launcher a.exe") + Lines("old", 200);  // about 20 KB
+  const rt::Text big_run = Start("updater, started by a.exe") + "2026-01-02 03:04:05 list http://x/: Ok\r\n" +
+                           "2026-01-02 03:04:05 checksums: 5000 files\r\n" + Lines("file", 3000);  // 300 KB
+  const rt::Text small_run = Start("launcher a.exe") + Lines("new", 500);  // 50 KB
+  struct Case {
+    const char* name;
+    rt::Text log;
+    rt::Text first_line;     // what the trimmed log starts with
+    rt::Text left_out_line;  // "" when nothing of a run is left out
+  } const cases[] = {
+      {"an older run that fits stays whole", old_run + small_run, Start("launcher a.exe"), ""},
+      {"the oldest run goes first", old_run + small_run + small_run + small_run, Start("launcher a.exe") + "2026-01-02 03:04:05 new 0", ""},
+      {"a big run keeps its start", old_run + big_run, Start("updater, started by a.exe"), "lines of this run left out]"},
+      {"lines before any start go as the oldest run", Lines("orphan", 400) + small_run + small_run,
+       Start("launcher a.exe"), ""},
+  };
+  for (const Case& c : cases) {
+    const rt::Text kept = T(TrimmedLog(B(c.log), true));
+    EXPECT_LE(static_cast<int64_t>(kept.size()), kLogKeptBytes) << c.name;
+    EXPECT_EQ(kept.substr(0, c.first_line.size()), c.first_line) << c.name;
+    EXPECT_EQ(kept.substr(kept.size() - 30), c.log.substr(c.log.size() - 30)) << c.name;  // the newest line
+    EXPECT_EQ(kept.find(c.left_out_line.empty() ? "left out" : c.left_out_line) != rt::Text::npos,
+              !c.left_out_line.empty())
+        << c.name;
+  }
+  // The older run went whole when the small run came after three others.
+  EXPECT_EQ(T(TrimmedLog(B(old_run + small_run + small_run + small_run), true)).find(" old "), rt::Text::npos);
+}
+
+TEST(UpdateLogTrim, ABigRunCountsWhatItLeftOutOverSeveralCuts) {
+  const rt::Text head = Start("updater, started by a.exe") + "2026-01-02 03:04:05 checksums: 5000 files\r\n";
+  rt::Text log = head + Lines("a", 3000);
+  rt::Text kept = T(TrimmedLog(B(log), true));
+  const size_t marker = kept.find("\r\n[");
+  ASSERT_NE(marker, rt::Text::npos);
+  const int64_t first_cut = std::atoll(kept.c_str() + marker + 3);
+  EXPECT_EQ(kept.substr(0, head.size()), head);
+  EXPECT_EQ(kept.substr(kept.size() - 30), log.substr(log.size() - 30));
+  // The lines kept plus those left out are all of the run.
+  size_t kept_lines = 0;
+  for (char ch : kept) kept_lines += ch == '\n';
+  EXPECT_EQ(static_cast<int64_t>(kept_lines) - 1 + first_cut, 3002);
+
+  kept = T(TrimmedLog(B(kept + Lines("b", 2000)), true));
+  const size_t again = kept.find("\r\n[");
+  ASSERT_NE(again, rt::Text::npos);
+  kept_lines = 0;
+  for (char ch : kept) kept_lines += ch == '\n';
+  EXPECT_EQ(static_cast<int64_t>(kept_lines) - 1 + std::atoll(kept.c_str() + again + 3), 5002);
+  EXPECT_EQ(kept.substr(0, head.size()), head);
+  EXPECT_EQ(kept.find("[", again + 3), rt::Text::npos);  // one left-out line
 }
 
 // A log of gigabytes (here a sparse one: a line, a 3 GiB hole, a line) is
