@@ -25,10 +25,11 @@ namespace {
 namespace delta = codec::delta;
 
 constexpr char kDeltaUsage[] =
-    "usage: patchtool delta OLD NEW -o PATCH [--level N] [--threads N]\n"
+    "usage: patchtool delta OLD NEW -o PATCH [--level N] [--threads N] [--segment-bytes N]\n"
     "Writes the delta patch that rebuilds NEW from OLD (patchtool apply, and the\n"
-    "updater, apply it). NEW is cut into segments of 64 MiB, made in parallel\n"
-    "(--threads, default: every core) at zstd level N (default 19). Memory: OLD\n"
+    "updater, apply it). NEW is cut into segments of 64 MiB (--segment-bytes),\n"
+    "made in parallel"
+    " (--threads, default: every core) at zstd level N (default 19). Memory: OLD\n"
     "mapped, its index (4 bytes per 32 bytes of OLD at most), and per thread a\n"
     "segment with its operations and the compressor (about 300 MiB).";
 constexpr char kApplyUsage[] =
@@ -68,10 +69,10 @@ delta::SegmentDigest DigestOf(const std::uint8_t* data, size_t size) { return tr
 // order; a thread runs at most kSegmentsAheadPerThread segments ahead of it.
 class SegmentMaker {
  public:
-  SegmentMaker(const delta::BlockIndex& index, const rt::Text& new_path, std::uint64_t new_size, int level,
-               size_t threads)
-      : index_(index), new_path_(new_path), new_size_(new_size), level_(level),
-        count_(static_cast<size_t>((new_size + delta::kSegmentBytes - 1) / delta::kSegmentBytes)),
+  SegmentMaker(const delta::BlockIndex& index, const rt::Text& new_path, std::uint64_t new_size,
+               std::uint64_t segment_bytes, int level, size_t threads)
+      : index_(index), new_path_(new_path), new_size_(new_size), segment_bytes_(segment_bytes), level_(level),
+        count_(static_cast<size_t>((new_size + segment_bytes - 1) / segment_bytes)),
         ahead_(threads * kSegmentsAheadPerThread), results_(count_) {
     for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
   }
@@ -114,8 +115,8 @@ class SegmentMaker {
         k = next_++;
       }
       Made made;
-      const std::uint64_t offset = k * delta::kSegmentBytes;
-      const size_t size = static_cast<size_t>(std::min(delta::kSegmentBytes, new_size_ - offset));
+      const std::uint64_t offset = k * segment_bytes_;
+      const size_t size = static_cast<size_t>(std::min(segment_bytes_, new_size_ - offset));
       bytes.resize(size);
       made.ok = file.get() != 0 && rt::SeekFile(file.get(), static_cast<int64_t>(offset)) &&
                 rt::ReadExactly(file.get(), bytes.data(), size) &&
@@ -132,6 +133,7 @@ class SegmentMaker {
   const delta::BlockIndex& index_;
   const rt::Text new_path_;
   const std::uint64_t new_size_;
+  const std::uint64_t segment_bytes_;
   const int level_;
   const size_t count_;
   const size_t ahead_;
@@ -163,9 +165,10 @@ bool WriteAll(int32_t file, const std::uint8_t* data, size_t size) {
 }  // namespace
 
 int RunDelta(int argc, char** argv) {
-  rt::Text old_path, new_path, out, level_text, threads_text;
+  rt::Text old_path, new_path, out, level_text, threads_text, segment_text;
   switch (ParseArguments("delta", argc, argv, kDeltaUsage, kDeltaUsage,
-                         {{"-o", &out}, {"--level", &level_text}, {"--threads", &threads_text}},
+                         {{"-o", &out}, {"--level", &level_text}, {"--threads", &threads_text},
+                          {"--segment-bytes", &segment_text}},
                          {&old_path, &new_path})) {
     case ParseOutcome::kRun: break;
     case ParseOutcome::kHelpShown: return kExitOk;
@@ -173,9 +176,12 @@ int RunDelta(int argc, char** argv) {
   }
   std::uint64_t level = delta::kDefaultLevel;
   std::uint64_t threads = std::max(1u, std::thread::hardware_concurrency());
+  std::uint64_t segment_bytes = delta::kSegmentBytes;
   if (old_path.empty() || new_path.empty() || out.empty() ||
       (!level_text.empty() && (!ParseCount(level_text, &level) || level < 1 || level > 22)) ||
-      (!threads_text.empty() && (!ParseCount(threads_text, &threads) || threads < 1 || threads > 64))) {
+      (!threads_text.empty() && (!ParseCount(threads_text, &threads) || threads < 1 || threads > 64)) ||
+      (!segment_text.empty() && (!ParseCount(segment_text, &segment_bytes) ||
+                                 segment_bytes < delta::kMinSegmentBytes || segment_bytes > delta::kMaxSegmentBytes))) {
     PrintErr(kDeltaUsage);
     return kExitUsage;
   }
@@ -196,13 +202,14 @@ int RunDelta(int argc, char** argv) {
   delta::DeltaHeader header;
   header.old_size = old_file.size();
   header.new_size = static_cast<std::uint64_t>(new_size);
-  header.segment_bytes = delta::kSegmentBytes;
+  header.segment_bytes = segment_bytes;
   const rt::Text writing = out + kWritingSuffix;
   bool ok = false;
   std::uint64_t copied = 0;
   {
     const rt::OpenedFile file(rt::OpenFile(writing, rt::kModeCreateWrite, rt::kShareExclusive));
-    SegmentMaker maker(index, new_path, header.new_size, static_cast<int>(level), static_cast<size_t>(threads));
+    SegmentMaker maker(index, new_path, header.new_size, segment_bytes, static_cast<int>(level),
+                       static_cast<size_t>(threads));
     header.segments.resize(maker.count());
     // The table is written last, once every body's size is known.
     const std::vector<std::uint8_t> placeholder(static_cast<size_t>(header.HeaderBytes()));
