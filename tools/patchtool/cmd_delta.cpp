@@ -30,7 +30,7 @@ constexpr char kDeltaUsage[] =
     "updater, apply it). NEW is cut into segments of 64 MiB (--segment-bytes),\n"
     "made in parallel"
     " (--threads, default: every core) at zstd level N (default 19). Memory: OLD\n"
-    "mapped, its index (4 bytes per 32 bytes of OLD at most), and per thread a\n"
+    "mapped, its index (8 to 16 bytes per 64 bytes of OLD), and per thread a\n"
     "segment with its operations and the compressor (about 300 MiB).";
 constexpr char kApplyUsage[] =
     "usage: patchtool apply OLD PATCH -o NEW [--size N]\n"
