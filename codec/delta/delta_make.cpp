@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace codec::delta {
 namespace {
@@ -185,12 +186,13 @@ bool MakeSegment(const BlockIndex& index, const std::uint8_t* data, size_t size,
   ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, level);
   ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, kWindowLog);
   ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 0);
-  patch->body.resize(ZSTD_compressBound(stream.size()));
-  const size_t written = ZSTD_compress2(context, patch->body.data(), patch->body.size(), stream.data(), stream.size());
+  // Left uninitialised: pages the compressor never writes are never touched.
+  const size_t bound = ZSTD_compressBound(stream.size());
+  const std::unique_ptr<std::uint8_t[]> body(new std::uint8_t[bound]);
+  const size_t written = ZSTD_compress2(context, body.get(), bound, stream.data(), stream.size());
   ZSTD_freeCCtx(context);
   if (ZSTD_isError(written)) return false;
-  patch->body.resize(written);
-  patch->body.shrink_to_fit();
+  patch->body.assign(body.get(), body.get() + written);
   patch->stream_bytes = stream.size();
   patch->copied_bytes = ops.copied();
   return true;
