@@ -113,7 +113,7 @@ bool PublishForms(const rt::Text& server_root, const rt::Bytes& replaced, const 
         summary->saved += file.size - copy.form.size;
         file.forms.push_back(copy.form);
         PrintOut("compressed " + Shown(file.list_path) + ": " + ByteAmount(file.size, file.size) + " to " +
-                 ByteAmount(copy.form.size, file.size) + ", saves " + Percent(file.size - copy.form.size, file.size) +
+                 ByteAmount(copy.form.size, copy.form.size) + ", saves " + Percent(file.size - copy.form.size, file.size) +
                  " (" + Shown(copy.form.name) + ")");
         break;
     }
