@@ -571,3 +571,50 @@ TEST_F(Patchtool, NoProgressOffATerminal) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(out.find('\r'), std::string::npos) << out;
 }
+
+namespace {
+
+// delta and apply: the patch rebuilds the new file; whatever the applier
+// cannot vouch for (a segment whose output misses its SHA-256, an old file
+// changed under the patch, another output size) fails and leaves no output.
+TEST_F(Patchtool, DeltaAndApplyRebuildOrLeaveNothing) {
+  rt::Bytes old = Random(300000, 5);
+  rt::Bytes fresh(old.begin() + 100000, old.end());
+  const rt::Bytes inserted = Random(5000, 6);
+  fresh.insert(fresh.begin() + 50000, inserted.begin(), inserted.end());
+  fresh.insert(fresh.end(), old.begin(), old.begin() + 100000);
+  Put("old.bin", old);
+  Put("new.bin", fresh);
+  ASSERT_EQ(RunCommand(&patchtool::RunDelta, {"delta", At("old.bin"), At("new.bin"), "-o", At("p.delta"),
+                                              "--segment-bytes", "65536", "--level", "3"}),
+            patchtool::kExitOk);
+  const rt::Bytes patch = rt::ReadWholeFile(At("p.delta"));
+  EXPECT_LT(patch.size(), 8000u);
+  ASSERT_EQ(RunCommand(&patchtool::RunApply, {"apply", At("old.bin"), At("p.delta"), "-o", At("out.bin")}),
+            patchtool::kExitOk);
+  EXPECT_TRUE(rt::ReadWholeFile(At("out.bin")) == fresh);
+
+  rt::Bytes bad_digest = patch;
+  bad_digest[40 + 48 * 2 + 16] ^= 1;  // segment 2's SHA-256
+  Put("bad.delta", bad_digest);
+  rt::Bytes changed_old = old;
+  changed_old[150000] ^= 1;
+  Put("changed.bin", changed_old);
+  const struct {
+    const char* name;
+    std::vector<rt::Text> args;
+  } refusals[] = {
+      {"segment hash", {"apply", At("old.bin"), At("bad.delta"), "-o", At("x.bin")}},
+      {"old file changed", {"apply", At("changed.bin"), At("p.delta"), "-o", At("x.bin")}},
+      {"other size", {"apply", At("old.bin"), At("p.delta"), "-o", At("x.bin"), "--size", "5"}},
+      {"not a patch", {"apply", At("old.bin"), At("old.bin"), "-o", At("x.bin")}},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.name);
+    EXPECT_EQ(RunCommand(&patchtool::RunApply, refusal.args), patchtool::kExitFailed);
+    EXPECT_FALSE(rt::FileExists(At("x.bin")));
+    EXPECT_FALSE(rt::FileExists(At("x.bin.writing")));
+  }
+}
+
+}  // namespace

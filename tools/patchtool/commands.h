@@ -21,5 +21,7 @@ int RunInspect(int argc, char** argv);
 int RunFetch(int argc, char** argv);
 int RunKeygen(int argc, char** argv);
 int RunVerify(int argc, char** argv);
+int RunDelta(int argc, char** argv);
+int RunApply(int argc, char** argv);
 
 }  // namespace patchtool

@@ -23,6 +23,8 @@ constexpr Command kCommands[] = {
     {"inspect", &patchtool::RunInspect, "inspect FILE                         show the payload trailer(s) of FILE"},
     {"keygen", &patchtool::RunKeygen, "keygen KEYFILE                       new list-signing key; prints the public key"},
     {"verify", &patchtool::RunVerify, "verify LIST --key HEX [--files DIR]  check a signed list (and a mirror's files)"},
+    {"delta", &patchtool::RunDelta, "delta OLD NEW -o PATCH               the delta patch from OLD to NEW"},
+    {"apply", &patchtool::RunApply, "apply OLD PATCH -o NEW               rebuild NEW from OLD and a delta patch"},
     {"fetch", &patchtool::RunFetch, "fetch URL FILE                       download one file as the updater does"},
 };
 
