@@ -111,11 +111,11 @@ TEST(FileVerifier, EachMismatchIsNamed) {
       {"forged, unsigned list: only the checksum to go by", plain, forged, true, ""},
       {"a byte appended", signed_entry, appended, false,
        "size 56 instead of 55, checksum " + rt::ToText(checksum::FileChecksum(appended)) + " instead of " +
-           signed_entry.checksum},
+           signed_entry.checksum.text()},
       {"cut short, unsigned list", plain, B("the quick"), false,
-       "checksum " + rt::ToText(checksum::FileChecksum(B("the quick"))) + " instead of " + plain.checksum},
+       "checksum " + rt::ToText(checksum::FileChecksum(B("the quick"))) + " instead of " + plain.checksum.text()},
       {"nothing at all", signed_entry, rt::Bytes(), false,
-       "size 0 instead of 55, checksum 0 instead of " + signed_entry.checksum},
+       "size 0 instead of 55, checksum 0 instead of " + signed_entry.checksum.text()},
   };
   for (const Case& c : cases) {
     FileVerifier verifier(c.entry);

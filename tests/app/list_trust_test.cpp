@@ -86,11 +86,11 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
   ASSERT_EQ(state_.PatchList.size(), 1u);
-  EXPECT_EQ(state_.PatchList[0].path, "a.dat");
+  EXPECT_EQ(state_.PatchList[0].entry.path, "a.dat");
   // The sequence and signature lines are no entries.
   EXPECT_EQ(PlainEntries(list_.body), 1u);
-  ASSERT_TRUE(state_.PatchList[0].digest);  // the run checks the file's size and SHA-256
-  EXPECT_EQ(state_.PatchList[0].digest->size, 3);
+  ASSERT_TRUE(state_.PatchList[0].entry.digest);  // the run checks the file's size and SHA-256
+  EXPECT_EQ(state_.PatchList[0].entry.digest->size, 3);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   EXPECT_EQ(UserSequence(), "12");
   EXPECT_FALSE(rt::FileExists(rt::Text(kSequenceFileName) + list::kPartialSuffix));

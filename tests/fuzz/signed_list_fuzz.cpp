@@ -78,7 +78,7 @@ void CheckAccepted(const std::string& signed_text, const app::CheckedList& check
       FUZZ_CHECK(false);
     }
     // An entry's line, also with the empty piece after a last "#" that does not count.
-    const std::string entry_line = next < entries.size() ? entries[next].path + "#" + entries[next].checksum : "";
+    const std::string entry_line = next < entries.size() ? entries[next].path + "#" + entries[next].checksum.text() : "";
     if (next < entries.size() && (lines[i] == entry_line || lines[i] == entry_line + "#")) {
       FUZZ_CHECK(entries[next].digest.has_value());
       FUZZ_CHECK(i + 1 < lines.size());
