@@ -31,9 +31,6 @@ void ForEachLine(const rt::Text& content, Visit line) {
   if (start < content.size()) line(content.substr(start));
 }
 
-// Hash lines are written in lower case only: an upper-case digit is refused.
-int LowerHexValue(char c) { return c >= 'A' && c <= 'F' ? -1 : rt::HexDigitValue(c); }
-
 // The decimal text of a size: digits only, no leading zero, at most 2^63-1.
 std::optional<int64_t> ParseSize(const rt::Text& digits) {
   if (digits.empty() || digits.size() > kMaxSizeDigits || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
@@ -144,13 +141,7 @@ const char* ToString(ListFault fault) {
 }
 
 rt::Text HashLine(const FileDigest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  rt::Text line = kHashLinePrefix + rt::ToText(digest.size) + "#";
-  for (std::uint8_t b : digest.sha256) {
-    line += kDigits[b >> 4];
-    line += kDigits[b & 0x0F];
-  }
-  return line;
+  return kHashLinePrefix + rt::ToText(digest.size) + "#" + rt::LowerHexOf(digest.sha256.data(), digest.sha256.size());
 }
 
 std::optional<FileDigest> ParseHashLine(const rt::Text& line) {
@@ -161,11 +152,10 @@ std::optional<FileDigest> ParseHashLine(const rt::Text& line) {
   if (!size) return std::nullopt;
   FileDigest digest;
   digest.size = *size;
-  for (size_t i = 0; i < kSha256Bytes; ++i) {
-    const int high = LowerHexValue(line[hash_mark + 1 + 2 * i]);
-    const int low = LowerHexValue(line[hash_mark + 2 + 2 * i]);
-    if (high < 0 || low < 0) return std::nullopt;
-    digest.sha256[i] = static_cast<std::uint8_t>(high << 4 | low);
+  // Hash lines are written in lower case only: an upper-case digit is refused.
+  if (!rt::ReadHexBytes(std::string_view(line).substr(hash_mark + 1), digest.sha256.data(), kSha256Bytes,
+                        rt::HexDigits::kLowerCase)) {
+    return std::nullopt;
   }
   return digest;
 }

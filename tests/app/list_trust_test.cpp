@@ -5,6 +5,7 @@
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"
+#include "runtime/text.h"
 #include "trust/list_keys.h"
 #include "trust/sha256.h"
 
@@ -34,13 +35,13 @@ class SignedFlow : public FlowTest {
     ASSERT_TRUE(pair && other);
     key_ = *pair;
     other_ = *other;
-    state_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+    state_.ListPublicKey = rt::LowerHexOf(key_.public_key.data(), key_.public_key.size());
     entries_ = EntryLines("a.dat", "new");
   }
   rt::Text Signed(uint64_t sequence, const trust::SecretKey& key, std::optional<int64_t> expires = std::nullopt) {
     return rt::ToText(trust::SignList(rt::ToBytes(entries_), sequence, key, expires));
   }
-  rt::Text KeyHex(const trust::KeyPair& pair) { return trust::HexText(pair.public_key.data(), pair.public_key.size()); }
+  rt::Text KeyHex(const trust::KeyPair& pair) { return rt::LowerHexOf(pair.public_key.data(), pair.public_key.size()); }
   rt::Text UserSequence() { return user_values_[UserSequenceKey(key_.public_key) + "|" + kUserSequenceName]; }
   // `runs`: the runs started before (their patch lists stay).
   void ExpectRefused(const rt::Text& what, int runs = 0) {

@@ -7,6 +7,7 @@
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"
+#include "runtime/text.h"
 #include "trust/list_keys.h"
 #include "trust/sha256.h"
 
@@ -51,7 +52,7 @@ class MirrorFlow : public FlowTest {
     auto key = trust::NewKeyPair();
     ASSERT_TRUE(key);
     key_ = *key;
-    state_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+    state_.ListPublicKey = rt::LowerHexOf(key_.public_key.data(), key_.public_key.size());
   }
   std::map<rt::Text, rt::Text> lists_;  // URL -> body; missing: a 404
   std::map<rt::Text, int> transient_;   // URL -> answers still unreachable
