@@ -45,7 +45,4 @@ void RunPatchDownloads(Flow& flow);
 // The enter-game click.
 void LaunchGame(Flow& flow);
 
-// The folder part of a path: the bytes before its last "\", or empty.
-rt::Text ParentFolderOf(const rt::Text& path);
-
 }  // namespace app

@@ -34,10 +34,9 @@ void RunListFetch(void* fetch) {
 // size cap), so the thread ends and the job on this stack outlives it.
 rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
   ListFetch job{url, {}};
-  rt::ThreadHandle thread = 0;
-  if (!rt::StartThread(RunListFetch, &job, &thread)) return rt::FetchUrl(url);
-  rt::JoinThreadWithEvents(thread, rt::kWaitForever);
-  rt::CloseThreadHandle(thread);
+  rt::ScopedThread thread;
+  if (!rt::StartThread(RunListFetch, &job, thread.receive())) return rt::FetchUrl(url);
+  rt::JoinThreadWithEvents(thread.get(), rt::kWaitForever);
   return job.result;
 }
 

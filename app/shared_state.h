@@ -1,18 +1,18 @@
 #pragma once
 // What the updater's threads share, one instance: the settings the start-up
 // fills (the launcher's name, the game title, where updates come from and
-// go to, the list keys), the version check's outcome (the files to fetch),
-// the worker thread that the exit confirmation may kill, the progress
-// record the window's timer reads, and the checksum cache. The updater
-// (app/updater.h) owns it, created empty at start; the names of its fields
-// are those of the updater's original shared globals.
+// go to, the list keys), the files the download run fetches (the version
+// check's outcome, kept by its caller), the progress record the window's
+// timer reads, and the checksum cache. The updater (app/updater.h) owns it,
+// created empty at start; the names of its fields are those of the
+// updater's original shared globals.
 #include <vector>
 
+#include "app/check/outdated_file.h"
+#include "app/patch_site.h"
 #include "checksum_cache/checksum_cache.h"
 #include "list/client_folder.h"
-#include "app/patch_site.h"
 #include "list/file_list.h"
-#include "runtime/thread.h"
 #include "runtime/types.h"
 #include "ui/download_job.h"
 
@@ -25,8 +25,8 @@ using sums::ChecksumCache;
 struct SharedState {
   rt::Text RestartProgramName;
   rt::Text GameTitle;
-  // The server's patch folder on each mirror (ServerBaseUrl, the
-  // PatchFolderNumber).
+  // The server's patch folder on each mirror (PatchFolderNumber), and the
+  // mirror that gave the list (ListMirror, set with PatchList).
   PatchSite Site;
   // Where the client is: every file of it is named through Client.
   ClientFolder Client;
@@ -41,9 +41,10 @@ struct SharedState {
   // The checksum cache: loaded by the version check, added to by the
   // download run as it installs files, written back by both.
   ChecksumCache Checksums;
-  // The files to fetch: the list's entries whose local checksum differs.
-  std::vector<PatchEntry> PatchList;
-  rt::ThreadHandle DownloadThread = 0;
+  // The files to fetch: the list's entries whose local checksum differs,
+  // each with the local file it replaces. Set before the download run
+  // starts; read by it.
+  std::vector<OutdatedFile> PatchList;
   ui::DownloadJob Job;
 };
 

@@ -1,7 +1,6 @@
 #include "app/updater.h"
 
 #include "app/start/program_start.h"
-#include "net/socket_globals.h"
 #include "runtime/dialog.h"
 #include "runtime/files.h"
 #include "runtime/instance.h"
@@ -16,13 +15,13 @@ Updater::Updater() : flow_{state_, nullptr, RealServices(state_, [this] { return
 
 void Updater::DownloadThreadBody(void* updater) { RunPatchDownloads(static_cast<Updater*>(updater)->flow_); }
 
-bool Updater::StartDownloadRun() { return rt::StartThread(DownloadThreadBody, this, &state_.DownloadThread); }
+bool Updater::StartDownloadRun() { return rt::StartThread(DownloadThreadBody, this, download_thread_.receive()); }
 
 void Updater::LoadWindow() {
   ui::FlowBindings bindings;
   bindings.check_remote_version = [this] { CheckRemoteVersion(flow_); };
   bindings.launch_game = [this] { LaunchGame(flow_); };
-  bindings.download_thread = [this] { return state_.DownloadThread; };
+  bindings.download_thread = [this] { return download_thread_.get(); };
   bindings.job = &state_.Job;
   flow_.window = ui::LoadUpdaterWindow(bindings);
 }
@@ -40,7 +39,7 @@ int Updater::Run() {
   state_.Client = ClientFolder(rt::RunDirectory());
   rt::SetCurrentFolder(state_.Client.Folder());
 
-  net::GlobalSocketSession().Startup();
+  sockets_.Startup();
 
   const rt::TextArray args = rt::CommandLineArguments();
   const bool launcher = args.size() < 2;
@@ -66,7 +65,7 @@ int Updater::Run() {
   // The window can also be closed by the system (Alt+F4) while the download
   // run is still going: then end at once, as the exit confirmation does; the
   // partial file is resumed by the next run.
-  if (state_.DownloadThread != 0) rt::EndProgramNow(0);
+  if (download_thread_) rt::EndProgramNow(0);
   return 0;
 }
 

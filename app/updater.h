@@ -6,6 +6,8 @@
 // ui/ and runtime/ only.
 #include "app/flow.h"
 #include "app/shared_state.h"
+#include "net/socket_session.h"
+#include "runtime/thread.h"
 
 namespace app {
 
@@ -24,13 +26,15 @@ class Updater {
 
  private:
   void LoadWindow();
-  // Starts RunPatchDownloads on the worker thread, its handle kept in
-  // DownloadThread for the exit confirmation; true when it started.
+  // Starts RunPatchDownloads on the worker thread, its handle kept for the
+  // exit confirmation; true when it started.
   bool StartDownloadRun();
   static void DownloadThreadBody(void* updater);
 
-  SharedState state_;  // created empty, released when the updater goes
-  Flow flow_;          // sees state_; its window is set when the window loads
+  net::SocketSession sockets_;  // started by Run, cleaned up when the updater goes
+  SharedState state_;           // created empty, released when the updater goes
+  Flow flow_;                   // sees state_; its window is set when the window loads
+  rt::ScopedThread download_thread_;  // the download run's worker, once started
 };
 
 }  // namespace app

@@ -24,15 +24,6 @@ rt::Text FolderPath(const list::ClientFolder& client) {
   return folder;
 }
 
-// The checksum a list's text names: the signed decimal form ToText gives, and
-// only that form (no sign "+", leading zero or blank).
-std::optional<int32_t> ChecksumOfText(const rt::Text& text) {
-  if (text.empty() || text.size() > sizeof "-2147483648" - 1) return std::nullopt;
-  const int32_t value = rt::ToInteger(text);
-  if (rt::ToText(value) != text) return std::nullopt;
-  return value;
-}
-
 // FNV-1a over the bytes of an update.sums: whether a file already holds
 // what would be written.
 uint64_t Fingerprint(const rt::Bytes& bytes) {
@@ -105,12 +96,6 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   return report;
 }
 
-FileSum ChecksumCache::ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks) {
-  FileLook look = Look(entry_path);
-  if (look.cached) return *look.cached;
-  return Read(entry_path, look.facts, between_chunks);
-}
-
 ChecksumCache::FileLook ChecksumCache::Look(const rt::Text& entry_path) {
   const rt::Text local = settings_.client.Path(entry_path);
   FileLook look;
@@ -165,8 +150,7 @@ void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum
 }
 
 void ChecksumCache::RecordInstalled(const list::PatchEntry& entry) {
-  const std::optional<int32_t> checksum = ChecksumOfText(entry.checksum);
-  if (checksum) RecordInstalled(entry.path, *checksum);
+  if (entry.checksum.value()) RecordInstalled(entry.path, *entry.checksum.value());
 }
 
 CacheSave ChecksumCache::Save() {

@@ -98,15 +98,12 @@ class ChecksumCache {
   // settings say otherwise. Forgets the records of an earlier check.
   CacheLoadReport Begin(const ChecksumCacheSettings& settings);
 
-  // The checksum of the list entry `entry_path`: its record's when the facts
-  // match and the record is trusted, otherwise read (with `between_chunks`
-  // called as checksum::FileChecksumOfFile does) and recorded with the facts
-  // it had before the read.
-  FileSum ChecksumOf(const rt::Text& entry_path, const std::function<void()>& between_chunks = {});
-  // ChecksumOf in its two steps, for a caller that reads the files on
+  // A file's checksum in two steps, for a caller that reads the files on
   // several threads: Look takes the file's facts and, when its record
-  // vouches for them, its checksum; Read reads the file it did not vouch for,
-  // with the facts Look took, and records it.
+  // vouches for them (the facts match and the record is trusted), its
+  // checksum; Read reads the file it did not vouch for (with
+  // `between_chunks` called as checksum::FileChecksumOfFile does) and
+  // records it with the facts Look took before the read.
   struct FileLook {
     std::optional<rt::FileFacts> facts;
     std::optional<FileSum> cached;

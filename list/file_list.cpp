@@ -1,6 +1,7 @@
 #include "list/file_list.h"
 
 #include <cstring>
+#include <utility>
 
 #include "list/entry_names.h"
 #include "runtime/convert.h"
@@ -144,7 +145,16 @@ class Reader {
   rt::Text refused_path_;
 };
 
+// The longest checksum text: "-2147483648".
+constexpr size_t kMaxChecksumChars = sizeof "-2147483648" - 1;
+
 }  // namespace
+
+ListedChecksum::ListedChecksum(rt::Text text) : text_(std::move(text)) {
+  if (text_.empty() || text_.size() > kMaxChecksumChars) return;
+  const int32_t value = rt::ToInteger(text_);
+  if (rt::ToText(value) == text_) value_ = value;
+}
 
 const char* ToString(ListFault fault) {
   switch (fault) {
@@ -203,7 +213,7 @@ FileList ParseFileList(const rt::Bytes& body, HashLines hashes) {
 rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries) {
   rt::Text text;
   for (const PatchEntry& entry : entries) {
-    text += entry.path + "#" + entry.checksum + "\r\n";
+    text += entry.path + "#" + entry.checksum.text() + "\r\n";
     if (entry.digest) text += HashLine(*entry.digest) + "\r\n";
     for (const FormLine& form : entry.forms) text += FormatFormLine(form) + "\r\n";
   }

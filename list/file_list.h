@@ -40,14 +40,36 @@ struct FileDigest {
   bool operator==(const FileDigest& other) const { return size == other.size && sha256 == other.sha256; }
 };
 
+// The checksum a list line gives: its text as written (logged, written back)
+// and, read once from it, its value when the text is a checksum's own form,
+// the signed decimal a 32-bit checksum prints as. A text of any other form
+// ("+12", "012", " 12", "") has no value and matches no file: such an entry
+// is fetched every run and never verifies.
+class ListedChecksum {
+ public:
+  ListedChecksum() = default;
+  ListedChecksum(rt::Text text);  // implicit: an entry is written with its text
+  ListedChecksum(const char* text) : ListedChecksum(rt::Text(text)) {}
+
+  const rt::Text& text() const { return text_; }
+  const std::optional<int32_t>& value() const { return value_; }
+  // Whether a file whose checksum is `sum` is the file the list names.
+  bool Matches(int32_t sum) const { return value_ && *value_ == sum; }
+  bool operator==(const ListedChecksum& other) const { return text_ == other.text_; }
+
+ private:
+  rt::Text text_;
+  std::optional<int32_t> value_;
+};
+
 // One entry of the list: a file's path relative to the client folder, written
-// with "\" as in the list, the checksum text the list gives for it, and, from
-// a signed list, its size and SHA-256, and the forms the list names for it.
+// with "\" as in the list, the checksum the list gives for it, and, from a
+// signed list, its size and SHA-256, and the forms the list names for it.
 // The checksum decides which local files differ; the digest decides what may
 // be installed.
 struct PatchEntry {
   rt::Text path;
-  rt::Text checksum;
+  ListedChecksum checksum;
   std::optional<FileDigest> digest;
   std::vector<FormLine> forms{};  // in line order
 };

@@ -70,27 +70,13 @@ std::optional<int64_t> ParseListSize(const rt::Text& digits) {
 }
 
 rt::Text Sha256Hex(const std::array<std::uint8_t, kFormHashBytes>& hash) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  rt::Text hex;
-  hex.reserve(kFormHashBytes * 2);
-  for (std::uint8_t b : hash) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 0x0F];
-  }
-  return hex;
+  return rt::LowerHexOf(hash.data(), hash.size());
 }
 
 std::optional<std::array<std::uint8_t, kFormHashBytes>> ParseSha256Hex(const rt::Text& hex) {
-  if (hex.size() != kFormHashBytes * 2) return std::nullopt;
   std::array<std::uint8_t, kFormHashBytes> hash{};
-  for (size_t i = 0; i < kFormHashBytes; ++i) {
-    const char high = hex[2 * i], low = hex[2 * i + 1];
-    // Lower case only: one spelling per hash.
-    if ((high >= 'A' && high <= 'F') || (low >= 'A' && low <= 'F')) return std::nullopt;
-    const int h = rt::HexDigitValue(high), l = rt::HexDigitValue(low);
-    if (h < 0 || l < 0) return std::nullopt;
-    hash[i] = static_cast<std::uint8_t>(h << 4 | l);
-  }
+  // Lower case only: one spelling per hash.
+  if (!rt::ReadHexBytes(hex, hash.data(), hash.size(), rt::HexDigits::kLowerCase)) return std::nullopt;
   return hash;
 }
 

@@ -32,6 +32,4 @@ DownloadUrl UrlBelow(const DownloadUrl& folder, const rt::Text& relative) {
   return result;
 }
 
-rt::Text UrlText(const DownloadUrl& url) { return "http://" + url.host_field + "/" + url.path; }
-
 }  // namespace net

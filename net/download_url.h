@@ -28,7 +28,4 @@ DownloadUrl SplitDownloadUrl(const rt::Text& url);
 // gives for the two texts joined, without splitting the folder again.
 DownloadUrl UrlBelow(const DownloadUrl& folder, const rt::Text& relative);
 
-// The URL again as text: "http://" + host field + "/" + path.
-rt::Text UrlText(const DownloadUrl& url);
-
 }  // namespace net

@@ -16,18 +16,15 @@ bool HttpConnection::CanCarry(const rt::Text& host, uint16_t port) const {
 void HttpConnection::Close() {
   socket_.Close();
   kept_ = false;
-  responses_ = 0;
 }
 
 void HttpConnection::Connected(const rt::Text& host, uint16_t port) {
   host_ = host;
   port_ = port;
   kept_ = false;
-  responses_ = 0;
 }
 
 void HttpConnection::Carried(bool keep) {
-  ++responses_;
   if (keep) {
     kept_ = true;
   } else {

@@ -28,10 +28,6 @@ class HttpConnection {
   HttpConnection& operator=(const HttpConnection&) = delete;
 
   int32_t Id() const { return id_; }
-  // A kept socket is held.
-  bool Kept() const { return kept_; }
-  // Responses the current socket has carried.
-  int32_t Responses() const { return responses_; }
   // Whether a fresh request to host:port may go over the kept socket now.
   [[nodiscard]] bool CanCarry(const rt::Text& host, uint16_t port) const;
   void Close();
@@ -49,7 +45,6 @@ class HttpConnection {
   rt::Text host_;
   uint16_t port_ = 0;
   bool kept_ = false;
-  int32_t responses_ = 0;
 };
 
 // Makes `socket` a new connection to host:port (create, bind to any local

@@ -5,7 +5,6 @@
 #include "net/download_target.h"
 #include "net/http_request.h"
 #include "net/numbered_name.h"
-#include "net/socket_globals.h"
 #include "net/transfer.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
@@ -40,47 +39,41 @@ Route ChooseRoute(const DownloadOptions& options, DownloadReport* report) {
   return Route{url.host, url.port, false};
 }
 
-// The socket one call uses: the caller's connection object, or the
-// process-wide socket, which is closed when the call ends. A connection
-// object that the call did not end with a kept response is closed too.
+// The connection one call uses: the caller's, or one of the call's own. A
+// connection the call did not end with a kept response is closed.
 class Link {
  public:
-  explicit Link(HttpConnection* connection) : connection_(connection) {}
+  explicit Link(HttpConnection& connection) : connection_(connection) {}
   ~Link() {
-    if (connection_ == nullptr) {
-      GlobalSocket().Close();
-    } else if (!finished_) {
-      connection_->Close();
-    }
+    if (!finished_) connection_.Close();
   }
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  TcpSocket& Socket() { return connection_ != nullptr ? connection_->Socket() : GlobalSocket(); }
+  TcpSocket& Socket() { return connection_.Socket(); }
   bool Reused() const { return reused_; }
 
   // A fresh request goes over a kept connection to the same place when it is
   // still quiet; anything else gets a new connection.
   DownloadResult Open(const Route& route, bool fresh_form, DownloadReport* report) {
-    reused_ = connection_ != nullptr && fresh_form && connection_->CanCarry(route.host, route.port);
+    reused_ = fresh_form && connection_.CanCarry(route.host, route.port);
     if (reused_) return DownloadResult::Ok;
-    if (connection_ != nullptr) connection_->Close();
+    connection_.Close();
     const DownloadResult result = OpenConnection(Socket(), route.host, route.port, report);
-    if (connection_ != nullptr && result == DownloadResult::Ok) connection_->Connected(route.host, route.port);
+    if (result == DownloadResult::Ok) connection_.Connected(route.host, route.port);
     return result;
   }
   void Drop() {
-    if (connection_ != nullptr) connection_->Close();
-    Socket().Close();
+    connection_.Close();
     reused_ = false;
   }
   void Finish(bool keep) {
-    if (connection_ != nullptr) connection_->Carried(keep);
+    connection_.Carried(keep);
     finished_ = true;
   }
 
  private:
-  HttpConnection* const connection_;
+  HttpConnection& connection_;
   bool reused_ = false;
   bool finished_ = false;
 };
@@ -133,7 +126,10 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
   BodyObserver* const observer = options.headers_only ? nullptr : options.observer;
   if (!PreparePartial(target, options, observer, &report)) return report;
 
-  Link link(options.connection);
+  // Without a caller's connection the call connects for itself and closes
+  // its connection when it ends.
+  HttpConnection own_connection(0);
+  Link link(options.connection != nullptr ? *options.connection : own_connection);
   bool may_retry_fresh = true;
   bool may_restart = true;
   for (int round = 0; round < kMaxRounds; ++round) {

@@ -39,10 +39,9 @@
 // partial file for the next call.
 //
 // Every call reports why it failed (DownloadReport). Calls on several
-// threads at once each need a connection object of their own: apart from
-// the process-wide socket that the calls without one use (one such call at
-// a time), calls share nothing (the proxy setting is read afresh by each,
-// every buffer belongs to the call or to its connection).
+// threads at once each need a connection object of their own (or none):
+// calls share nothing (the proxy setting is read afresh by each, every
+// buffer belongs to the call or to its connection).
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -102,8 +101,8 @@ struct DownloadOptions {
   int64_t expected_size = -1;
   // Sees the body in file order (see BodyObserver); none when null.
   BodyObserver* observer = nullptr;
-  // A connection kept across calls (see HttpConnection); null: the
-  // process-wide socket, connected for this call and closed after it.
+  // A connection kept across calls (see HttpConnection); null: a connection
+  // of the call's own, closed when it ends.
   HttpConnection* connection = nullptr;
   // Set by another thread to end the call soon: looked at before the
   // request and between receives (each receive then waits in pieces of

@@ -18,6 +18,11 @@ bool IsReservedDeviceName(const Text& name) {
          base[3] >= '1' && base[3] <= '9';
 }
 
+Text ParentFolderOf(const Text& path) {
+  const size_t slash = FindLastChar(path, '\\');
+  return slash == Text::npos ? Text() : path.substr(0, slash);
+}
+
 bool MakeWritable(const Text& path) {
   const uint32_t attributes = GetFileAttributes(path);
   if (attributes == 0xFFFFFFFFu) return false;

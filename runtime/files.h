@@ -60,6 +60,9 @@ bool MakeWritable(const Text& path);
 // or blanks around the base name ("nul.txt", "con .log").
 bool IsReservedDeviceName(const Text& name);
 
+// The folder part of a path: the bytes before its last "\" (GBK-aware: a
+// trail byte 0x5C is no separator), or empty when it has none.
+Text ParentFolderOf(const Text& path);
 // Creates a folder with all its missing parents. Existing folders and
 // failures are silent.
 void CreateFolderTree(const Text& folder);

@@ -175,4 +175,29 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+Text LowerHexOf(const std::uint8_t* data, size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  Text hex;
+  hex.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    hex += kDigits[data[i] >> 4];
+    hex += kDigits[data[i] & 0x0F];
+  }
+  return hex;
+}
+
+bool ReadHexBytes(std::string_view hex, std::uint8_t* out, size_t size, HexDigits digits) {
+  if (hex.size() != size * 2) return false;
+  auto value = [digits](char c) {
+    return digits == HexDigits::kLowerCase && c >= 'A' && c <= 'F' ? -1 : HexDigitValue(c);
+  };
+  for (size_t i = 0; i < size; ++i) {
+    const int high = value(hex[2 * i]);
+    const int low = value(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    out[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return true;
+}
+
 }  // namespace rt

@@ -86,6 +86,14 @@ std::string LowerAscii(std::string text);
 int HexDigitValue(char c);
 // The upper-case digit of a value 0..15 (only the low four bits are used).
 inline char UpperHexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
+// Bytes as lower-case hexadecimal, two digits a byte.
+Text LowerHexOf(const std::uint8_t* data, size_t size);
+// Which digits ReadHexBytes takes.
+enum class HexDigits { kEitherCase, kLowerCase };
+// Exactly 2 * `size` hexadecimal digits into `size` bytes; false (`out`
+// undefined) for any other length or byte.
+[[nodiscard]] bool ReadHexBytes(std::string_view hex, std::uint8_t* out, size_t size,
+                                HexDigits digits = HexDigits::kEitherCase);
 
 // printf-style formatting.
 Text FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -2,6 +2,8 @@
 // Threads.
 #include <cstdint>
 
+#include "runtime/scoped_handle.h"
+
 namespace rt {
 
 // An operating-system thread handle; 0 when none.
@@ -22,5 +24,15 @@ constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 bool JoinThreadWithEvents(ThreadHandle handle, uint32_t timeout_ms);
 // Releases a handle kept by StartThread.
 void CloseThreadHandle(ThreadHandle handle);
+
+// The owner of a handle kept by StartThread: StartThread(routine, parameter,
+// thread.receive()). Closing the handle neither waits for the thread nor ends it.
+struct ThreadHandleTraits {
+  using Handle = ThreadHandle;
+  static Handle Invalid() { return 0; }
+  static bool IsValid(Handle handle) { return handle != 0; }
+  static void Close(Handle handle) { CloseThreadHandle(handle); }
+};
+using ScopedThread = ScopedHandle<ThreadHandleTraits>;
 
 }  // namespace rt

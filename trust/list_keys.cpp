@@ -1,3 +1,4 @@
+#include "runtime/text.h"
 #include "trust/list_keys.h"
 
 #include <sodium.h>
@@ -17,13 +18,13 @@ std::optional<KeyPair> NewKeyPair() {
   return pair;
 }
 
-rt::Text SecretKeyFileText(const SecretKey& key) { return HexText(key.data(), key.size()) + "\n"; }
+rt::Text SecretKeyFileText(const SecretKey& key) { return rt::LowerHexOf(key.data(), key.size()) + "\n"; }
 
 std::optional<SecretKey> ParseSecretKeyFile(const rt::Bytes& content) {
   rt::Text text(content.begin(), content.end());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   SecretKey key;
-  const bool parsed = ParseHex(text, key.data(), key.size());
+  const bool parsed = rt::ReadHexBytes(text, key.data(), key.size());
   sodium_memzero(text.data(), text.size());
   if (!parsed || sodium_init() < 0) {
     sodium_memzero(key.data(), key.size());
@@ -70,7 +71,7 @@ rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const
   std::uint8_t signature[kSignatureBytes];
   if (sodium_init() < 0) return rt::Bytes();
   crypto_sign_detached(signature, nullptr, list.data(), list.size(), key.data());
-  const std::string line = std::string(kSignaturePrefix) + HexText(signature, sizeof signature) + kLineEnd;
+  const std::string line = std::string(kSignaturePrefix) + rt::LowerHexOf(signature, sizeof signature) + kLineEnd;
   list.insert(list.end(), line.begin(), line.end());
   return list;
 }

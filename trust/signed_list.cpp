@@ -148,31 +148,9 @@ std::optional<std::vector<PublicKey>> ParsePublicKeys(const rt::Text& setting) {
   return keys;
 }
 
-rt::Text HexText(const std::uint8_t* data, size_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  rt::Text hex;
-  hex.reserve(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    hex += kDigits[data[i] >> 4];
-    hex += kDigits[data[i] & 0x0F];
-  }
-  return hex;
-}
-
-bool ParseHex(const rt::Text& hex, std::uint8_t* out, size_t size) {
-  if (hex.size() != size * 2) return false;
-  for (size_t i = 0; i < size; ++i) {
-    const int high = rt::HexDigitValue(hex[2 * i]);
-    const int low = rt::HexDigitValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    out[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
-  return true;
-}
-
 std::optional<PublicKey> ParsePublicKey(const rt::Text& hex) {
   PublicKey key;
-  if (!ParseHex(hex, key.data(), key.size())) return std::nullopt;
+  if (!rt::ReadHexBytes(hex, key.data(), key.size())) return std::nullopt;
   return key;
 }
 
@@ -225,7 +203,7 @@ ListCheck CheckSignedList(const rt::Bytes& list, const std::vector<PublicKey>& k
   }
   std::uint8_t signature[kSignatureBytes];
   const rt::Text hex(last_line.substr(kPrefixLength, last_line.size() - kPrefixLength - (ended ? kLineEndLength : 0)));
-  if (!ended || last_line.size() != kSignatureLineLength || !ParseHex(hex, signature, kSignatureBytes)) {
+  if (!ended || last_line.size() != kSignatureLineLength || !rt::ReadHexBytes(hex, signature, kSignatureBytes)) {
     check.verdict = ListVerdict::kMalformedSignature;
     return check;
   }

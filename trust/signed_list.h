@@ -57,11 +57,6 @@ std::optional<std::vector<PublicKey>> ParsePublicKeys(const rt::Text& setting);
 std::optional<std::int64_t> ParseDate(const rt::Text& text);
 rt::Text DateText(std::int64_t day);
 
-// Lower-case hex digits of a byte run.
-rt::Text HexText(const std::uint8_t* data, size_t size);
-// Decodes exactly size * 2 hex digits into `out`; false on anything else.
-bool ParseHex(const rt::Text& hex, std::uint8_t* out, size_t size);
-
 enum class ListVerdict {
   kAccepted,
   kNoSignature,         // no signature line anywhere

@@ -5,6 +5,7 @@
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/text.h"
 
 namespace app {
 namespace {
@@ -56,7 +57,7 @@ bool WriteAcceptedSequence(const rt::Text& path, std::uint64_t sequence) {
 }
 
 rt::Text UserSequenceKey(const trust::PublicKey& key) {
-  return kUserSequenceKeyPrefix + trust::HexText(key.data(), key.size());
+  return kUserSequenceKeyPrefix + rt::LowerHexOf(key.data(), key.size());
 }
 
 ListKeys ParseListKeys(const rt::Text& setting) {

@@ -1,7 +1,8 @@
-// The remote version check, in four steps: fetch the lists (from the mirrors,
-// as many as it takes), choose one, checksum the local files it names (those
-// unchanged since the last start from the checksum cache), and report:
-// enable the enter-game button or start the download run.
+// The remote version check, in three steps: fetch the lists (from the
+// mirrors, as many as it takes), choose one, checksum the local files it names
+// (those unchanged since the last start from the checksum cache).
+#include "app/check/version_check.h"
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -9,9 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "checksum_cache/checksum_cache.h"
-#include "app/flow.h"
 #include "app/check/list_trust.h"
+#include "checksum_cache/checksum_cache.h"
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "runtime/convert.h"
@@ -46,7 +46,7 @@ class EventPacer {
 
 // A usable list and the mirror that gave it.
 struct Candidate {
-  rt::Text mirror;
+  size_t mirror = 0;
   CheckedList checked;
 };
 
@@ -95,12 +95,13 @@ bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
 // gave a usable list.
 std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept) {
   const PatchSite& site = flow.state.Site;
-  std::vector<rt::Text> asking = site.Mirrors();
+  std::vector<size_t> asking;
+  for (size_t mirror = 0; mirror < site.MirrorCount(); ++mirror) asking.push_back(mirror);
   std::optional<Candidate> best;
   for (int32_t round = 0; round <= kMoreTries && !asking.empty(); ++round) {
     if (round > 0) WaitBeforeRound(flow, round);
-    std::vector<rt::Text> again;
-    for (const rt::Text& mirror : asking) {
+    std::vector<size_t> again;
+    for (const size_t mirror : asking) {
       const rt::FetchResult fetched = FetchOnce(flow, site.ListUrl(mirror));  // released before the checksums
       if (!fetched.ok()) {
         if (IsTransientFetch(fetched)) again.push_back(mirror);
@@ -112,7 +113,7 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
         flow.services.log("list refused: " + fresh.checked.Reason());
         continue;
       }
-      if (keys.signed_lists) flow.services.log("list from " + mirror + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)));
+      if (keys.signed_lists) flow.services.log("list from " + site.MirrorText(mirror) + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)));
       if (Prefer(fresh, best, keys)) best = std::move(fresh);
       if (Settled(*best, keys, kept)) return best;
     }
@@ -151,15 +152,13 @@ class SmallFileReads {
 
   void Run(const std::function<void()>& between_files) {
     const auto files = std::count_if(looks_.begin(), looks_.end(), ReadTogether);
-    rt::ThreadHandle helpers[kReadHelpers] = {};
+    rt::ScopedThread helpers[kReadHelpers];
     if (files > 1) {
-      for (rt::ThreadHandle& helper : helpers) rt::StartThread(HelperBody, this, &helper);
+      for (rt::ScopedThread& helper : helpers) rt::StartThread(HelperBody, this, helper.receive());
     }
     Work(between_files);
-    for (rt::ThreadHandle helper : helpers) {
-      if (helper == 0) continue;
-      rt::JoinThreadWithEvents(helper, rt::kWaitForever);
-      rt::CloseThreadHandle(helper);
+    for (const rt::ScopedThread& helper : helpers) {
+      if (helper) rt::JoinThreadWithEvents(helper.get(), rt::kWaitForever);
     }
   }
 
@@ -182,13 +181,13 @@ class SmallFileReads {
 };
 
 // Checksum the local files: the entries whose local file (in the client
-// folder) differs, in list order. Unchanged files are taken from the
-// checksum cache; the others are read, the small ones on two threads at
-// once (SmallFileReads), then the large ones one after another. Messages get through between chunks
-// and files (EventPacer), so a large file does not freeze the window. The
-// cache is written back, and the log says what was read and how long it
-// took.
-std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> entries) {
+// folder) differs, in list order, each with what the client holds now.
+// Unchanged files are taken from the checksum cache; the others are read, the
+// small ones on two threads at once (SmallFileReads), then the large ones one
+// after another. Messages get through between chunks and files (EventPacer),
+// so a large file does not freeze the window. The cache is written back, and
+// the log says what was read and how long it took.
+std::vector<OutdatedFile> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> entries) {
   SharedState& g = flow.state;
   const uint32_t started = flow.services.tick_count();
   sums::ChecksumCacheSettings settings;
@@ -213,9 +212,16 @@ std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> e
     sums[i] = g.Checksums.Read(entries[i].path, looks[i].facts, between_chunks).checksum;
     pace();
   }
-  std::vector<PatchEntry> candidates;
+  std::vector<OutdatedFile> outdated;
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (rt::ToText(sums[i]) != entries[i].checksum) candidates.push_back(std::move(entries[i]));
+    if (entries[i].checksum.Matches(sums[i])) continue;
+    OutdatedFile file;
+    file.entry = std::move(entries[i]);
+    const std::optional<rt::FileFacts>& facts = looks[i].facts;
+    file.local_present = facts && !facts->is_folder;
+    file.local_size = file.local_present ? facts->size : 0;
+    file.local_checksum = static_cast<uint32_t>(sums[i]);
+    outdated.push_back(std::move(file));
   }
 
   const sums::CacheSave saved = g.Checksums.Save();
@@ -224,49 +230,28 @@ std::vector<PatchEntry> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry> e
                     " from the cache, " + rt::ToText(counts.read) + " read, " + rt::ToText(counts.bytes_read) +
                     " bytes read, " + Seconds(flow.services.tick_count() - started) + "; cache " +
                     sums::ToString(saved));
-  return candidates;
-}
-
-// Report: up to date, or the files to fetch and the run started.
-void Report(Flow& flow, std::vector<PatchEntry> candidates) {
-  ui::WindowPort& window = *flow.window;
-  flow.services.log("list checked: " + rt::ToText(static_cast<int32_t>(candidates.size())) + " files to update");
-  if (candidates.empty()) {
-    window.SetCaption(ui::kCurrentTaskLabel, kTextUpToDate);
-    window.SetDisabled(ui::kEnterGameButton, false);
-    return;
-  }
-  window.SetCaption(ui::kCurrentTaskLabel, rt::FormatText(kTextFilesToUpdate, static_cast<int>(candidates.size())));
-  flow.state.PatchList = std::move(candidates);
-  window.SetDisabled(ui::kEnterGameButton, true);
-  flow.services.start_download_run();
-}
-
-void ReportListFailed(Flow& flow) {
-  flow.services.log("list unusable");
-  flow.window->SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
-  flow.window->SetDisabled(ui::kEnterGameButton, true);
+  return outdated;
 }
 
 }  // namespace
 
-void CheckRemoteVersion(Flow& flow) {
+std::optional<VersionCheck> CheckVersion(Flow& flow) {
   SharedState& g = flow.state;
   flow.window->SetCaption(ui::kGameTitleLabel, g.GameTitle);
   flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
+  if (g.Site.MirrorCount() == 0) flow.services.log("server setting refused: " + g.Site.Problem());
 
   const ListKeys keys = ParseListKeys(g.ListPublicKey);
   const SequenceKeeper keeper(g.Client.Path(kSequenceFileName), keys, flow.services.read_user_value,
                               flow.services.write_user_value);
   const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;
   std::optional<Candidate> chosen = FetchLists(flow, keys, kept);
-  if (!chosen) {
-    ReportListFailed(flow);
-    return;
-  }
-  g.Site.UseListMirror(chosen->mirror);
+  if (!chosen) return std::nullopt;
   if (keys.signed_lists) keeper.Keep(chosen->checked.sequence);
-  Report(flow, ChecksumLocalFiles(flow, std::move(chosen->checked.list.entries)));
+  VersionCheck check;
+  check.list_mirror = chosen->mirror;
+  check.files = ChecksumLocalFiles(flow, std::move(chosen->checked.list.entries));
+  return check;
 }
 
 }  // namespace app

@@ -93,11 +93,6 @@ bool AllEnded(const std::vector<std::unique_ptr<TransferSlot>>& slots) {
 
 }  // namespace
 
-rt::Text ParentFolderOf(const rt::Text& path) {
-  const size_t slash = rt::FindLastChar(path, '\\');
-  return slash == rt::Text::npos ? rt::Text() : path.substr(0, slash);
-}
-
 void RunPatchDownloads(Flow& flow) {
   SharedState& g = flow.state;
   ui::DownloadJob& job = g.Job;

@@ -39,7 +39,7 @@ class FileFetch {
       : run_(run),
         flow_(run.flow),
         index_(index),
-        entry_(run.entries[index]),
+        entry_(run.files[index].entry),
         record_(run.plan.File(index)),
         connections_(connections),
         local_path_(flow_.state.Client.Path(entry_.path)),
@@ -59,7 +59,7 @@ class FileFetch {
   bool PartialLeft() const { return rt::FileSize64(partial_path_) >= 0; }
   rt::Text Where() const {
     return entry_.path + " (" + rt::ToText(static_cast<int64_t>(index_ + 1)) + "/" +
-           rt::ToText(static_cast<int64_t>(run_.entries.size())) + ")";
+           rt::ToText(static_cast<int64_t>(run_.files.size())) + ")";
   }
   void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
   rt::Text WriteFailureText(const net::DownloadReport& report);
@@ -97,7 +97,7 @@ FileFetch::Try FileFetch::TryOn(size_t mirror) {
   t.report = flow_.services.download(options, record_.total, record_.done);
   TryLine line;
   line.path = entry_.path;
-  line.mirror = run_.mirrors[mirror];
+  line.mirror = flow_.state.Site.MirrorText(run_.mirrors[mirror]);
   line.report = t.report;
   line.ms = flow_.services.tick_count() - started;
   line.has_digest = entry_.digest.has_value();
@@ -139,7 +139,7 @@ void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
 rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
   if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
   const ClientFolder& client = flow_.state.Client;
-  const auto rooms = RoomOfEntries(run_.entries, client, [this](size_t i) {
+  const auto rooms = RoomOfEntries(run_.files, client, [this](size_t i) {
     return run_.plan.File(i).state.load() != FileState::kInstalled;
   });
   const int64_t free =
@@ -151,7 +151,8 @@ rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
 bool FileFetch::DropPartial(size_t mirror) {
   if (!PartialLeft()) return true;
   if (rt::RemoveFile(partial_path_)) {
-    run_.log.Line("partial file of " + entry_.path + " dropped: not resumed on " + run_.mirrors[mirror]);
+    run_.log.Line("partial file of " + entry_.path + " dropped: not resumed on " +
+                  flow_.state.Site.MirrorText(run_.mirrors[mirror]));
     return true;
   }
   run_.Fail(rt::FormatText(kTextFileNotWritable, (entry_.path + list::kPartialSuffix).c_str()),
@@ -160,7 +161,7 @@ bool FileFetch::DropPartial(size_t mirror) {
 }
 
 bool FileFetch::Run() {
-  rt::CreateFolderTree(ParentFolderOf(local_path_));
+  rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
   MirrorTries tries(run_.mirrors.size(), PartialLeft());
   NextTry next = tries.First();
   net::DownloadReport last;
@@ -185,7 +186,7 @@ bool FileFetch::Run() {
     const size_t tried = next.mirror;
     next = tries.After(t.outcome, PartialLeft());
     if (next.kind != NextTry::Kind::kTry) continue;
-    run_.log.Line(next.mirror != tried ? "next mirror for " + entry_.path + ": " + run_.mirrors[next.mirror]
+    run_.log.Line(next.mirror != tried ? "next mirror for " + entry_.path + ": " + flow_.state.Site.MirrorText(run_.mirrors[next.mirror])
                                        : "retry " + entry_.path + " from byte 0: the resumed file did not verify");
   }
   if (proxy_not_followed_) {

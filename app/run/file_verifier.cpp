@@ -43,7 +43,7 @@ bool FileVerifier::TakeFile(const rt::Text& path, int64_t size) {
 
 FileVerdict FileVerifier::Finish() {
   FileVerdict verdict;
-  const rt::Text sum = rt::ToText(checksum_.Result());
+  const int32_t checksum = checksum_.Result();
   const bool has_digest = entry_.digest.has_value();
   const trust::Sha256Digest sha256 = sha256_.Final();
   const int64_t taken = taken_;
@@ -58,7 +58,7 @@ FileVerdict FileVerifier::Finish() {
   // A wrong size already tells the hash differs; it is named only when the
   // size is right.
   if (has_digest && taken == entry_.digest->size && sha256 != entry_.digest->sha256) add("SHA-256 differs");
-  if (sum != entry_.checksum) add("checksum " + sum + " instead of " + entry_.checksum);
+  if (!entry_.checksum.Matches(checksum)) add("checksum " + rt::ToText(checksum) + " instead of " + entry_.checksum.text());
   verdict.ok = verdict.reason.empty();
   return verdict;
 }

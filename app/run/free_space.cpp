@@ -47,13 +47,13 @@ int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32
   return together > free ? 1 : transfers;
 }
 
-std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
+std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFile>& entries,
                                                    const list::ClientFolder& client,
                                                    const std::function<bool(size_t)>& include) {
   std::vector<FileRoom> rooms;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (include && !include(i)) continue;
-    const list::PatchEntry& entry = entries[i];
+    const list::PatchEntry& entry = entries[i].entry;
     if (!entry.digest) return std::nullopt;
     const rt::Text path = client.Path(entry.path);
     rooms.push_back(FileRoom{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),

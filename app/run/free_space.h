@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/check/outdated_file.h"
 #include "list/client_folder.h"
 #include "list/file_list.h"
 
@@ -51,7 +52,7 @@ inline constexpr int64_t kClusterSlack = 64 * 1024;
 // now: the list's size, the partial file and the old file found in the
 // client folder. Nothing when an entry's size is not known (an
 // unsigned list gives none).
-[[nodiscard]] std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<list::PatchEntry>& entries,
+[[nodiscard]] std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFile>& entries,
                                                                  const list::ClientFolder& client,
                                                                  const std::function<bool(size_t)>& include = {});
 

@@ -4,11 +4,11 @@
 
 namespace app {
 
-RunContext::RunContext(Flow& flow, const std::vector<PatchEntry>& entries)
+RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
     : flow(flow),
-      entries(entries),
+      files(files),
       mirrors(flow.state.Site.FileMirrorOrder()),
-      plan(entries.size()),
+      plan(files.size()),
       log(flow.services.log) {}
 
 void RunContext::Fail(const rt::Text& text, const rt::Text& log_line) {

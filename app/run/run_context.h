@@ -4,6 +4,7 @@
 // run ends. The first failure ends the run: its text is kept for the label
 // and every transfer is told to stop.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,13 +18,13 @@ namespace app {
 
 class RunContext {
  public:
-  RunContext(Flow& flow, const std::vector<PatchEntry>& entries);
+  RunContext(Flow& flow, const std::vector<OutdatedFile>& files);
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
   Flow& flow;
-  const std::vector<PatchEntry>& entries;
-  const std::vector<rt::Text> mirrors;  // the order every file tries them in
+  const std::vector<OutdatedFile>& files;
+  const std::vector<size_t> mirrors;  // the order every file tries them in (PatchSite's indexes)
   RunPlan plan;
   RunLog log;
   // Set when the run fails: the engine calls and the waits between tries

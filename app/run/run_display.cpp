@@ -8,8 +8,8 @@
 namespace app {
 
 RunDisplay::RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan,
-                       const std::vector<list::PatchEntry>& entries)
-    : window_(window), job_(job), plan_(plan), entries_(entries) {}
+                       const std::vector<OutdatedFile>& files)
+    : window_(window), job_(job), plan_(plan), files_(files) {}
 
 void RunDisplay::Publish() {
   const int32_t count = static_cast<int32_t>(plan_.Files());
@@ -37,7 +37,7 @@ void RunDisplay::Publish() {
   job_.totalBytes.store(record.total.load());
   job_.doneBytes.store(record.done.load());
   const int32_t retry = record.retry_wait.load();
-  const rt::Text task = retry > 0 ? rt::FormatText(kTextRetrying, retry, kMoreTries) : entries_[shown].path;
+  const rt::Text task = retry > 0 ? rt::FormatText(kTextRetrying, retry, kMoreTries) : files_[shown].entry.path;
   if (task != task_) {
     window_.SetCaption(ui::kCurrentTaskLabel, task);
     task_ = task;

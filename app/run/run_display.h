@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/check/outdated_file.h"
 #include "app/run/run_plan.h"
 #include "list/file_list.h"
 #include "ui/download_job.h"
@@ -18,7 +19,7 @@ namespace app {
 
 class RunDisplay {
  public:
-  RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<list::PatchEntry>& entries);
+  RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<OutdatedFile>& files);
 
   // One publication: the counts, the shown file's counters, and the
   // current-task label (the shown file's entry, or the retry text while it
@@ -29,7 +30,7 @@ class RunDisplay {
   ui::WindowPort& window_;
   ui::DownloadJob& job_;
   RunPlan& plan_;
-  const std::vector<list::PatchEntry>& entries_;
+  const std::vector<OutdatedFile>& files_;
   size_t shown_ = RunPlan::kNone;
   int32_t shown_try_ = -1;
   rt::Text task_;

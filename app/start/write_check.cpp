@@ -34,13 +34,15 @@ rt::Text CheckWriteAccess(Flow& flow) {
   }
   // Links first: the replace probe below clears a read-only attribute, which
   // through a link would already change a file outside the client.
-  for (const PatchEntry& entry : g.PatchList) {
+  for (const OutdatedFile& file : g.PatchList) {
+    const PatchEntry& entry = file.entry;
     const rt::Text link = LinkOnTheWay(flow, entry);
     if (link.empty()) continue;
     flow.services.log("write check: " + entry.path + " goes through the link " + link + ", refused");
     return rt::FormatText(kTextPathIsLink, link.c_str());
   }
-  for (const PatchEntry& entry : g.PatchList) {
+  for (const OutdatedFile& file : g.PatchList) {
+    const PatchEntry& entry = file.entry;
     const rt::AccessCheck check = flow.services.probe_replaceable(g.Client.Path(entry.path));
     if (check.access == rt::WriteAccess::kOk) continue;
     const bool in_use = check.access == rt::WriteAccess::kInUse;

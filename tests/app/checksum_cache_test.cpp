@@ -147,7 +147,7 @@ TEST_F(ChecksumCacheTest, FilesReadOnSeveralThreadsKeepTheListOrderAndTheirRecor
 
   Start();
   std::vector<rt::Text> fetched;
-  for (const PatchEntry& entry : state_.PatchList) fetched.push_back(entry.path);
+  for (const OutdatedFile& file : state_.PatchList) fetched.push_back(file.entry.path);
   EXPECT_EQ(fetched, differing);
   EXPECT_EQ(Counts().files, kSmall + 4);
   EXPECT_EQ(Counts().read, kSmall + 4);
@@ -157,7 +157,7 @@ TEST_F(ChecksumCacheTest, FilesReadOnSeveralThreadsKeepTheListOrderAndTheirRecor
   EXPECT_EQ(Counts().from_cache, kSmall + 3);
   EXPECT_EQ(Counts().read, 1);  // the missing file
   fetched.clear();
-  for (const PatchEntry& entry : state_.PatchList) fetched.push_back(entry.path);
+  for (const OutdatedFile& file : state_.PatchList) fetched.push_back(file.entry.path);
   EXPECT_EQ(fetched, differing);
 }
 

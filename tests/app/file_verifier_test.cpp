@@ -7,6 +7,7 @@
 #include "checksum/file_checksum.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/text.h"
 #include "tests/support/temp_folder.h"
 #include "trust/sha256.h"
 #include "trust/signed_list.h"
@@ -38,7 +39,7 @@ const rt::Bytes kContent = B("the quick brown fox jumps over the lazy dog, twice
 
 TEST(FileVerifier, Sha256MatchesKnownValues) {
   const trust::Sha256Digest abc = trust::Sha256Of(B("abc").data(), 3);
-  EXPECT_EQ(trust::HexText(abc.data(), abc.size()),
+  EXPECT_EQ(rt::LowerHexOf(abc.data(), abc.size()),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   trust::Sha256 pieces;  // fed in pieces, the same digest; Final starts over
   pieces.Update(B("a").data(), 1);
@@ -46,7 +47,7 @@ TEST(FileVerifier, Sha256MatchesKnownValues) {
   pieces.Update(B("bc").data(), 2);
   EXPECT_EQ(pieces.Final(), abc);
   const trust::Sha256Digest empty = pieces.Final();
-  EXPECT_EQ(trust::HexText(empty.data(), empty.size()),
+  EXPECT_EQ(rt::LowerHexOf(empty.data(), empty.size()),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
@@ -111,11 +112,11 @@ TEST(FileVerifier, EachMismatchIsNamed) {
       {"forged, unsigned list: only the checksum to go by", plain, forged, true, ""},
       {"a byte appended", signed_entry, appended, false,
        "size 56 instead of 55, checksum " + rt::ToText(checksum::FileChecksum(appended)) + " instead of " +
-           signed_entry.checksum},
+           signed_entry.checksum.text()},
       {"cut short, unsigned list", plain, B("the quick"), false,
-       "checksum " + rt::ToText(checksum::FileChecksum(B("the quick"))) + " instead of " + plain.checksum},
+       "checksum " + rt::ToText(checksum::FileChecksum(B("the quick"))) + " instead of " + plain.checksum.text()},
       {"nothing at all", signed_entry, rt::Bytes(), false,
-       "size 0 instead of 55, checksum 0 instead of " + signed_entry.checksum},
+       "size 0 instead of 55, checksum 0 instead of " + signed_entry.checksum.text()},
   };
   for (const Case& c : cases) {
     FileVerifier verifier(c.entry);

@@ -16,6 +16,10 @@
 #include "runtime/files.h"
 #include "tests/support/temp_folder.h"
 
+// A URL as the engine is handed it, written out whole: "http://" + host
+// field + "/" + path.
+inline rt::Text UrlOf(const net::DownloadUrl& url) { return "http://" + url.host_field + "/" + url.path; }
+
 class FlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,7 +43,7 @@ class FlowTest : public ::testing::Test {
     list_.status = 200;
     flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
                                      std::atomic<int64_t>& done) -> net::DownloadReport {
-      const rt::Text url = net::UrlText(options.url);
+      const rt::Text url = UrlOf(options.url);
       {
         std::lock_guard<std::mutex> hold(mutex_);
         requested_.push_back(url);

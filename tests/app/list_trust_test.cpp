@@ -5,6 +5,7 @@
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"
+#include "runtime/text.h"
 #include "trust/list_keys.h"
 #include "trust/sha256.h"
 
@@ -34,13 +35,13 @@ class SignedFlow : public FlowTest {
     ASSERT_TRUE(pair && other);
     key_ = *pair;
     other_ = *other;
-    state_.ListPublicKey = trust::HexText(key_.public_key.data(), key_.public_key.size());
+    state_.ListPublicKey = rt::LowerHexOf(key_.public_key.data(), key_.public_key.size());
     entries_ = EntryLines("a.dat", "new");
   }
   rt::Text Signed(uint64_t sequence, const trust::SecretKey& key, std::optional<int64_t> expires = std::nullopt) {
     return rt::ToText(trust::SignList(rt::ToBytes(entries_), sequence, key, expires));
   }
-  rt::Text KeyHex(const trust::KeyPair& pair) { return trust::HexText(pair.public_key.data(), pair.public_key.size()); }
+  rt::Text KeyHex(const trust::KeyPair& pair) { return rt::LowerHexOf(pair.public_key.data(), pair.public_key.size()); }
   rt::Text UserSequence() { return user_values_[UserSequenceKey(key_.public_key) + "|" + kUserSequenceName]; }
   // `runs`: the runs started before (their patch lists stay).
   void ExpectRefused(const rt::Text& what, int runs = 0) {
@@ -86,11 +87,11 @@ TEST_F(SignedFlow, AcceptedListRaisesTheKeptSequenceAndStartsTheRun) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有1个文件需要更新。");
   ASSERT_EQ(state_.PatchList.size(), 1u);
-  EXPECT_EQ(state_.PatchList[0].path, "a.dat");
+  EXPECT_EQ(state_.PatchList[0].entry.path, "a.dat");
   // The sequence and signature lines are no entries.
   EXPECT_EQ(PlainEntries(list_.body), 1u);
-  ASSERT_TRUE(state_.PatchList[0].digest);  // the run checks the file's size and SHA-256
-  EXPECT_EQ(state_.PatchList[0].digest->size, 3);
+  ASSERT_TRUE(state_.PatchList[0].entry.digest);  // the run checks the file's size and SHA-256
+  EXPECT_EQ(state_.PatchList[0].entry.digest->size, 3);
   EXPECT_EQ(Read(kSequenceFileName), "12\r\n");
   EXPECT_EQ(UserSequence(), "12");
   EXPECT_FALSE(rt::FileExists(rt::Text(kSequenceFileName) + list::kPartialSuffix));

@@ -25,10 +25,10 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
       // A base with a path of its own, another folder, the current folder.
       {"http://c.example/updates/", 7, "", "top.dat", "http://c.example/updates/patch/7/filelist.txt",
        "http://c.example/updates/patch/7/top.dat", "top.dat"},
-      // The list URL goes out as built; a file URL is escaped whole, the
-      // base's blank included.
-      {"http://h/my updates/", 0, "", "100%.dat", "http://h/my updates/patch/0/filelist.txt",
-       "http://h/my%20updates/patch/0/100%25.dat", "100%.dat"},
+      // The list URL goes out as built; a file URL is escaped, the base's
+      // path included; a port with a leading zero is asked for in decimal.
+      {"http://h:080/my%updates/", 0, "", "100%.dat", "http://h:080/my%updates/patch/0/filelist.txt",
+       "http://h:80/my%25updates/patch/0/100%25.dat", "100%.dat"},
       // GBK names as UTF-8 escapes; 運 ends in the byte 0x5C, which stays
       // part of its character in the URL and in the local path.
       {"http://h:8088/", 528, "D:\\c", "数据 目录\\運.pak", "http://h:8088/patch/528/filelist.txt",
@@ -37,48 +37,36 @@ TEST(PatchSite, ListUrlFileUrlAndLocalPath) {
   for (const Case& c : cases) {
     const PatchSite site(c.base, c.folder);
     const ClientFolder client(c.local_folder);
+    ASSERT_EQ(site.MirrorCount(), 1u) << c.base << ": " << site.Problem();
     EXPECT_EQ(site.PatchFolderNumber(), c.folder);
-    EXPECT_EQ(site.ListUrl(site.ServerBaseUrl()), c.list_url) << c.base;
-    EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), c.entry), c.file_url) << c.entry;
+    EXPECT_EQ(site.ListUrl(0), c.list_url) << c.base;
+    const net::DownloadUrl target = site.FileTarget(0, c.entry);
+    EXPECT_EQ(UrlOf(target), c.file_url) << c.entry;
     EXPECT_EQ(client.Path(c.entry), c.local_path) << c.entry;
-    // What the engine gets: the folder split once, the escaped entry below
-    // it, piece for piece what splitting the whole file URL gives.
-    const net::DownloadUrl target = site.FileTarget(site.ServerBaseUrl(), c.entry);
-    const net::DownloadUrl whole = net::SplitDownloadUrl(c.file_url);
-    EXPECT_EQ(target.host, whole.host) << c.entry;
-    EXPECT_EQ(target.port, whole.port) << c.entry;
-    EXPECT_EQ(target.host_field, whole.host_field) << c.entry;
-    EXPECT_EQ(target.path, whole.path) << c.entry;
-    EXPECT_EQ(target.file_name, whole.file_name) << c.entry;
-    EXPECT_EQ(net::UrlText(target), c.file_url) << c.entry;
   }
 }
 
-TEST(PatchSite, MirrorsInTheirOrderAndTheListMirrorFirstForFiles) {
-  // No URL at all: no mirror, nothing to fetch from.
-  for (const char* setting : {"", " ; ;"}) {
+TEST(PatchSite, MirrorsByIndexAndTheListMirrorFirstForFiles) {
+  // No usable setting: no mirror, nothing to fetch from, and why.
+  for (const char* setting : {"", " ; ;", "http://a/;https://b/"}) {
     const PatchSite none(setting, 528);
-    EXPECT_TRUE(none.Mirrors().empty()) << setting;
-    EXPECT_EQ(none.ServerBaseUrl(), "") << setting;
+    EXPECT_EQ(none.MirrorCount(), 0u) << setting;
+    EXPECT_TRUE(none.FileMirrorOrder().empty()) << setting;
+    EXPECT_FALSE(none.Problem().empty()) << setting;
   }
 
-  const PatchSite one("http://a/", 528);
-  EXPECT_EQ(one.Mirrors(), std::vector<rt::Text>({"http://a/"}));
-  EXPECT_EQ(one.FileMirrorOrder(), std::vector<rt::Text>({"http://a/"}));
-
   PatchSite three(" http://a/ ; http://b:81/;http://c/x/", 528);
-  EXPECT_EQ(three.Mirrors(), std::vector<rt::Text>({"http://a/", "http://b:81/", "http://c/x/"}));
-  EXPECT_EQ(three.ServerBaseUrl(), "http://a/");  // until a list has come
-  EXPECT_EQ(three.FileMirrorOrder(), std::vector<rt::Text>({"http://a/", "http://b:81/", "http://c/x/"}));
-  three.UseListMirror("http://c/x/");
-  EXPECT_EQ(three.FileMirrorOrder(), std::vector<rt::Text>({"http://c/x/", "http://a/", "http://b:81/"}));
-  EXPECT_EQ(three.ListUrl("http://b:81/"), "http://b:81/patch/528/filelist.txt");
-  EXPECT_EQ(three.FileUrl("http://c/x/", "a\\b.dat"), "http://c/x/patch/528/a/b.dat");
+  ASSERT_EQ(three.MirrorCount(), 3u);
+  EXPECT_EQ(three.MirrorText(2), "http://c/x/");
+  EXPECT_EQ(three.ListMirror(), 0u);  // until a list has come
+  EXPECT_EQ(three.FileMirrorOrder(), std::vector<size_t>({0, 1, 2}));
+  three.UseListMirror(2);
+  EXPECT_EQ(three.FileMirrorOrder(), std::vector<size_t>({2, 0, 1}));
+  EXPECT_EQ(three.ListUrl(1), "http://b:81/patch/528/filelist.txt");
   // Each mirror's folder is its own: a file is split below the mirror asked for.
-  EXPECT_EQ(net::UrlText(three.FileTarget("http://b:81/", "a\\b.dat")), "http://b:81/patch/528/a/b.dat");
-  EXPECT_EQ(three.FileTarget("http://b:81/", "a\\b.dat").port, 81);
-  // The list mirror changes where files are tried, never the mirrors.
-  EXPECT_EQ(three.Mirrors().front(), "http://a/");
+  EXPECT_EQ(UrlOf(three.FileTarget(1, "a\\b.dat")), "http://b:81/patch/528/a/b.dat");
+  EXPECT_EQ(three.FileTarget(1, "a\\b.dat").port, 81);
+  EXPECT_EQ(UrlOf(three.FileTarget(2, "a\\b.dat")), "http://c/x/patch/528/a/b.dat");
 }
 
 TEST_F(FlowTest, ABuildWithoutAServerUrlFetchesNothing) {

@@ -195,7 +195,7 @@ class RetryTest : public FlowTest {
                                      std::atomic<int64_t>& done) -> net::DownloadReport {
       const rt::Text path = options.save_path;
       const rt::Text partial = path + list::kPartialSuffix;
-      requested_.push_back(net::UrlText(options.url));
+      requested_.push_back(UrlOf(options.url));
       const int32_t offset = rt::FileSize(partial);
       offsets_.push_back(offset);
       if (calls_ >= steps_.size()) return DownloadResult::BadStatus;

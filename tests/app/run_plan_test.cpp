@@ -55,7 +55,7 @@ class RunDisplayTest : public ::testing::Test {
   size_t Changes(const std::string& change) {
     return static_cast<size_t>(std::count(port_.changes.begin(), port_.changes.end(), change));
   }
-  std::vector<list::PatchEntry> entries_ = {{"a.pak", "1", {}}, {"data\\b.pak", "2", {}}, {"c.pak", "3", {}}};
+  std::vector<app::OutdatedFile> entries_ = {{{"a.pak", "1", {}}}, {{"data\\b.pak", "2", {}}}, {{"c.pak", "3", {}}}};
   RunPlan plan_{3};
   ui::DownloadJob job_;
   ui::testing::RecordingPort port_;

@@ -192,7 +192,7 @@ TEST(Startup, UpdaterRoleFillsTheSettingsAndLoadsTheWindow) {
   EXPECT_EQ(g.RestartProgramName, "game launcher.exe");
   EXPECT_EQ(g.GameTitle, "Zethra测试版");
   EXPECT_EQ(g.Site.PatchFolderNumber(), 528);
-  EXPECT_EQ(g.Site.ServerBaseUrl(), "http://127.0.0.1:8088/");
+  EXPECT_EQ(g.Site.MirrorText(g.Site.ListMirror()), "http://127.0.0.1:8088/");
   // A drive's root: its files are "C:\\name", as the system spells them.
   EXPECT_EQ(g.Client.Path("update.log"), "C:\\update.log");
   EXPECT_EQ(s.windows_loaded, 1);

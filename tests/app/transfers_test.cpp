@@ -73,7 +73,7 @@ TEST_F(TransfersTest, SeveralTransfersBringEveryFileOverConnectionsKeptPerTransf
   };
   RunPatchDownloads(flow_);
 
-  for (const PatchEntry& entry : state_.PatchList) EXPECT_EQ(Read(entry.path), server_[kBase + entry.path]);
+  for (const OutdatedFile& file : state_.PatchList) EXPECT_EQ(Read(file.entry.path), server_[kBase + file.entry.path]);
   EXPECT_EQ(Requested().size(), 40u);
   EXPECT_GE(most.load(), 2);
   EXPECT_LE(most.load(), 4);
@@ -242,12 +242,12 @@ TEST_F(TransfersTest, InstalledFilesAreToldToTheChecksumCache) {
   flow_.services.record_installed = [&](const PatchEntry& entry, const rt::Text& path) {
     // One call at a time, after the file is in place.
     EXPECT_EQ(Read(path), server_[kBase + entry.path]);
-    recorded.push_back(entry.path + "#" + entry.checksum);
+    recorded.push_back(entry.path + "#" + entry.checksum.text());
   };
   RunPatchDownloads(flow_);
   std::sort(recorded.begin(), recorded.end());
   std::vector<rt::Text> want;
-  for (const PatchEntry& entry : state_.PatchList) want.push_back(entry.path + "#" + entry.checksum);
+  for (const OutdatedFile& file : state_.PatchList) want.push_back(file.entry.path + "#" + file.entry.checksum.text());
   std::sort(want.begin(), want.end());
   EXPECT_EQ(recorded, want);
 }
@@ -277,7 +277,7 @@ TEST_F(TransfersTest, ARunThatCannotFitIsRefusedBeforeItsFirstDownload) {
                       list::FileDigest{static_cast<int64_t>(bytes.size()), trust::Sha256Of(bytes.data(), bytes.size())}};
   };
   const rt::Text big(300000, 'b');
-  state_.PatchList = {signed_entry("a.dat", big), signed_entry("b.dat", big)};
+  state_.PatchList = {{signed_entry("a.dat", big)}, {signed_entry("b.dat", big)}};
   server_[kBase + "a.dat"] = big;
   server_[kBase + "b.dat"] = big;
   flow_.run.transfers = 2;
@@ -322,7 +322,7 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
     const list::FileDigest digest{1000, trust::Sha256Of(bytes.data(), bytes.size())};
     state_.PatchList = {{"a.dat", Sum(content), {}}, {"b.dat", Sum(content), {}}};
     if (c.sizes_known) {
-      for (PatchEntry& entry : state_.PatchList) entry.digest = digest;
+      for (OutdatedFile& file : state_.PatchList) file.entry.digest = digest;
     }
     flow_.services.free_disk_space = [&](const rt::Text&) {
       return int64_t{c.sizes_known ? (log_.empty() || Requested().empty() ? 1000000 : 500) : -1};
@@ -331,7 +331,7 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
                                      std::atomic<int64_t>&) {
       {
         std::lock_guard<std::mutex> hold(mutex_);
-        requested_.push_back(net::UrlText(options.url));
+        requested_.push_back(UrlOf(options.url));
       }
       net::DownloadReport report(DownloadResult::WriteFailed);
       report.reason = net::FailReason::kDiskFull;

@@ -47,10 +47,17 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有3个文件需要更新。");
   ASSERT_EQ(state_.PatchList.size(), 3u);
-  EXPECT_EQ(state_.PatchList[0].path, "数据 目录\\地图.dat");
-  EXPECT_EQ(state_.PatchList[1].path, "gone.dat");
-  EXPECT_EQ(state_.PatchList[2].path, "same.dat");  // "+..." never matches
-  EXPECT_EQ(state_.PatchList[1].checksum, "12");
+  EXPECT_EQ(state_.PatchList[0].entry.path, "数据 目录\\地图.dat");
+  EXPECT_EQ(state_.PatchList[1].entry.path, "gone.dat");
+  EXPECT_EQ(state_.PatchList[2].entry.path, "same.dat");  // "+..." never matches
+  EXPECT_EQ(state_.PatchList[1].entry.checksum, "12");
+  // Each with the file it replaces, as the check summed it.
+  EXPECT_TRUE(state_.PatchList[0].local_present);
+  EXPECT_EQ(state_.PatchList[0].local_size, 3);
+  EXPECT_EQ(state_.PatchList[0].local_checksum, static_cast<uint32_t>(checksum::FileChecksum(rt::ToBytes("old"))));
+  EXPECT_FALSE(state_.PatchList[1].local_present);
+  EXPECT_EQ(state_.PatchList[1].local_checksum, 0u);
+  EXPECT_EQ(state_.PatchList[2].local_size, 11);
   EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
 }

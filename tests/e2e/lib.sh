@@ -47,3 +47,44 @@ end_updaters() { timeout 20 wineserver -k; wait_until 10 no_updater; }
 # Between two runs against nginx: no updater left, an empty access log.
 reset_run() { end_updaters; : >"$NGINX_DIR/access.log"; }
 
+# ---- the window harness -----------------------------------------------------------
+# tests/ui/window_harness.exe: the updater's window with test bindings and no
+# network, drawing the state its arguments give (task=, files=, progress=, ...).
+HARNESS="$WIN_BUILD/tests/ui/window_harness.exe"
+HARNESS_PID=""
+# start_harness DIR ARGS...: started in DIR (Wine's output in DIR/wine.log),
+# in the caller's locale; it quits by itself after 90 s.
+start_harness() {
+  local dir="$1"; shift
+  mkdir -p "$dir"
+  (cd "$dir" && exec wine "$HARNESS" quit_after=90 "$@" >"$dir/wine.log" 2>&1) &
+  HARNESS_PID=$!
+}
+# stop_harness: ends it and waits until its window is gone, so that the next
+# window found is not this one's.
+stop_harness() {
+  if [ -n "$HARNESS_PID" ] && kill -0 "$HARNESS_PID" 2>/dev/null; then
+    kill "$HARNESS_PID" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 "$HARNESS_PID" 2>/dev/null || break; sleep 0.1; done
+    wait "$HARNESS_PID" 2>/dev/null
+  fi
+  HARNESS_PID=""
+  wait_until 20 not harness_window_left
+}
+# Any window of the updater's title, shown or not (a minimised one too).
+harness_window_left() { xdotool search --name "版本更新" >/dev/null 2>&1; }
+# harness_shot NAME SECONDS ARGS...: the harness drawing ARGS in the locale of
+# the real runs (the default GUI font follows it), the pointer out of the way,
+# shot SECONDS after its window opened as $SHOTS/NAME.png and $WORK/NAME.ppm,
+# then ended. False when no window opened.
+harness_shot() {
+  local name="$1" settle="$2"; shift 2
+  LANG=zh_CN.UTF-8 LC_ALL= start_harness "$WORK/harness" "$@"
+  wait_until 40 has_window || { stop_harness; return 1; }
+  xdotool mousemove 900 700
+  sleep "$settle"
+  shot "$name"
+  /usr/bin/convert "$SHOTS/$name.png" "$WORK/$name.ppm"
+  stop_harness
+}
+

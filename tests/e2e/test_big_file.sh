@@ -17,7 +17,6 @@ source "$ROOT/tests/e2e/cycle_lib.sh"
 
 STARTED=$(date +%s)
 WIN_TOOL="$WIN_BUILD/tools/patchtool.exe"
-HARNESS="$WIN_BUILD/tests/ui/window_harness.exe"
 PROBE="python3 $ROOT/tests/e2e/window_probe.py"
 cycle_setup big
 trap 'rm -rf "$WORK"; stage_cleanup' EXIT
@@ -141,16 +140,8 @@ rm -f "$CLIENT/big.pak"
 # is shown) must look the same.
 if [ -f "$HARNESS" ]; then
   read -r OX OY < <(echo 278 289)   # the window's corner: centred on the 1024x768 screen
-  mkdir -p "$WORK/harness"
-  (cd "$WORK/harness" && LANG=zh_CN.UTF-8 LC_ALL= exec wine "$HARNESS" quit_after=60 "task=big.pak" \
-    files=2/2 "progress=$HOLD_AT/$TOTAL" >/dev/null 2>&1) &
-  HARNESS_PID=$!
-  check "harness window open" wait_until 40 has_window
-  xdotool mousemove 900 700
-  sleep 2
-  shot big-file-harness
-  /usr/bin/convert "$SHOTS/big-file-harness.png" "$WORK/harness.ppm"
-  kill "$HARNESS_PID" 2>/dev/null; wait "$HARNESS_PID" 2>/dev/null
+  check "harness window open" harness_shot big-file-harness 2 "task=big.pak" files=2/2 "progress=$HOLD_AT/$TOTAL"
+  cp "$WORK/big-file-harness.ppm" "$WORK/harness.ppm"
   at() { echo $((OX + $1)) $((OY + $2)); }
   check "the task label shows the file" $PROBE same "$WORK/live.ppm" "$WORK/harness.ppm" $(at 88 100) 248 18 8
   check "the patch-size label shows [2/2]:$HOLD_AT/$TOTAL" \

@@ -31,19 +31,6 @@ at() { echo $((OX + $1)) $((OY + $2)); }
 ppm_shot() { shot "$1"; /usr/bin/convert "$SHOTS/$1.png" "$WORK/$1.ppm"; }
 
 log_shows() { grep -a -q -E -- "$1" "$CLIENT/update.log" 2>/dev/null; }
-# harness_shot NAME TASK: the window harness with TASK in the task label, in
-# the locale of the real runs, as $WORK/NAME.ppm.
-harness_shot() {
-  mkdir -p "$WORK/harness"
-  (cd "$WORK/harness" && LANG=zh_CN.UTF-8 LC_ALL= exec wine "$HARNESS" quit_after=60 "task=$2" >/dev/null 2>&1) &
-  local pid=$!
-  wait_until 40 has_window || { kill "$pid" 2>/dev/null; return 1; }
-  xdotool mousemove 900 700
-  sleep 2
-  ppm_shot "$1"
-  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
-  end_updaters
-}
 list_requests() { request_count '^/patch/528/filelist.txt 200'; }
 # The client's files but the updater's own working files.
 client_state() {
@@ -125,7 +112,7 @@ end_updaters
 stop_nginx
 # The task label showed the first unfinished file in list order, the first
 # large one, while the files after it were coming in.
-harness_shot run-files-in-flight-harness 'large\l1.bin'
+harness_shot run-files-in-flight-harness 2 'task=large\l1.bin'; end_updaters
 check "[many] in flight: the task label shows the first unfinished file" \
   $PROBE same "$LIVE" "$WORK/run-files-in-flight-harness.ppm" $(at 88 100) 248 18 8
 
@@ -212,7 +199,7 @@ else
   check "[disk] no restart" test "$(list_requests)" -eq 1
   end_updaters
   stop_nginx
-  harness_shot run-files-disk-full-harness "磁盘空间不足!请清理磁盘后再试"
+  harness_shot run-files-disk-full-harness 2 "task=磁盘空间不足!请清理磁盘后再试"; end_updaters
   check "[disk] the task label shows the full-disk text" \
     $PROBE same "$WORK/run-files-disk-full.ppm" "$WORK/run-files-disk-full-harness.ppm" $(at 88 100) 248 18 8
 fi

@@ -10,7 +10,6 @@ HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$HERE/../../scripts/env.sh"
 source "$HERE/lib.sh"  # display, Wine prefix; check, shot and finish are this script's own
 
-HARNESS="$WIN_BUILD/tests/ui/window_harness.exe"
 SKIN="$ROOT/ui/skin"
 PROBE="python3 $HERE/window_probe.py"
 CURSOR="python3 $HERE/cursor_probe.py"
@@ -19,7 +18,6 @@ WORK="$(mktemp -d /tmp/test_window.XXXXXX)"
 TITLE="版本更新"
 OX=278 OY=289  # the window's top-left corner on a 1024x768 screen
 PASS=0 FAIL=0
-HARNESS_PID=""
 
 ok() { PASS=$((PASS + 1)); echo "ok   $*"; }
 bad() { FAIL=$((FAIL + 1)); echo "FAIL $*"; }
@@ -57,21 +55,6 @@ done
 REF="$WORK"
 
 # ---- helpers -------------------------------------------------------------------
-start_harness() {  # dir args... (LANG as the caller's environment has it)
-  local dir="$1"; shift
-  mkdir -p "$dir"
-  (cd "$dir" && exec wine "$HARNESS" quit_after=90 "$@" >"$dir/wine.log" 2>&1) &
-  HARNESS_PID=$!
-}
-stop_harness() {
-  if [ -n "$HARNESS_PID" ] && kill -0 "$HARNESS_PID" 2>/dev/null; then
-    kill "$HARNESS_PID" 2>/dev/null
-    for _ in $(seq 1 50); do kill -0 "$HARNESS_PID" 2>/dev/null || break; sleep 0.1; done
-  fi
-  HARNESS_PID=""
-  # The next session must not find this session's window.
-  for _ in $(seq 1 25); do xdotool search --name "$TITLE" >/dev/null 2>&1 || break; sleep 0.2; done
-}
 # wait_for NAME SECONDS [--onlyvisible]: the id of a window with that name.
 wait_for() {
   local name="$1" secs="$2" id=""

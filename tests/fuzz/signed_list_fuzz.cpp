@@ -15,6 +15,7 @@
 
 #include "app/check/list_trust.h"
 #include "list/file_list.h"
+#include "runtime/text.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "trust/signed_list.h"
 
@@ -78,7 +79,7 @@ void CheckAccepted(const std::string& signed_text, const app::CheckedList& check
       FUZZ_CHECK(false);
     }
     // An entry's line, also with the empty piece after a last "#" that does not count.
-    const std::string entry_line = next < entries.size() ? entries[next].path + "#" + entries[next].checksum : "";
+    const std::string entry_line = next < entries.size() ? entries[next].path + "#" + entries[next].checksum.text() : "";
     if (next < entries.size() && (lines[i] == entry_line || lines[i] == entry_line + "#")) {
       FUZZ_CHECK(entries[next].digest.has_value());
       FUZZ_CHECK(i + 1 < lines.size());
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (sign) {
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(signature, nullptr, list.data(), list.size(), keys.secret_key);
-    const std::string line = std::string(trust::kSignaturePrefix) + trust::HexText(signature, sizeof signature) + "\r\n";
+    const std::string line = std::string(trust::kSignaturePrefix) + rt::LowerHexOf(signature, sizeof signature) + "\r\n";
     list.insert(list.end(), line.begin(), line.end());
   }
   const app::CheckedList checked = app::CheckList(list, KeysOf(keys.public_key), 0, kToday);

@@ -38,6 +38,27 @@ TEST(FileList, EntriesAreLinesOfExactlyTwoPieces) {
   EXPECT_EQ(list.entries[1].checksum, "");
 }
 
+// A checksum's value is read once from the list's text: only the form a
+// checksum prints as has one, so any other text matches no file.
+TEST(ListedChecksum, OnlyAChecksumsOwnFormHasAValue) {
+  const struct {
+    const char* text;
+    std::optional<int32_t> value;
+  } cases[] = {
+      {"", std::nullopt},          {"+12", std::nullopt},          {"012", std::nullopt},
+      {" 12", std::nullopt},       {"12 ", std::nullopt},          {"-0", std::nullopt},
+      {"1\n", std::nullopt},       {"2147483648", std::nullopt},   {"-2147483649", std::nullopt},
+      {"0", 0},                    {"12", 12},                     {"-648389339", -648389339},
+      {"2147483647", INT32_MAX},   {"-2147483648", INT32_MIN},
+  };
+  for (const auto& c : cases) {
+    const list::ListedChecksum checksum(c.text);
+    EXPECT_EQ(checksum.text(), c.text);
+    EXPECT_EQ(checksum.value(), c.value) << c.text;
+    EXPECT_EQ(checksum.Matches(12), c.value == 12) << c.text;
+  }
+}
+
 TEST(FileList, LineFeedsAloneMakeOneLine) {
   FileList two = Parse("a#1\nb#2\n");
   ASSERT_TRUE(two.usable());

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "net/http_download.h"
-#include "net/socket_globals.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
+#include "tests/net/sockets.h"
 #include "tests/net/temp_folder.h"
 #include "tests/servers/scripted_server.h"
 
@@ -52,7 +52,7 @@ std::string Partial206(const std::string& body, size_t from) {
 
 class DownloadOptionsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+  static void SetUpTestSuite() { nettest::StartSockets(); }
   std::string Target() const { return folder_.Path("a.dat"); }
   std::string Partial() const { return folder_.Path("a.dat.tmp"); }
   net::DownloadOptions Options(const ScriptedServer& server) const {

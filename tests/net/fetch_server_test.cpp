@@ -5,8 +5,8 @@
 #include <chrono>
 #include <string>
 
-#include "net/socket_globals.h"
 #include "runtime/fetch.h"
+#include "tests/net/sockets.h"
 #include "tests/servers/scripted_server.h"
 
 namespace {
@@ -20,7 +20,7 @@ using testsrv::ScriptedServer;
 
 class FetchServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+  static void SetUpTestSuite() { nettest::StartSockets(); }
 };
 
 std::string Text(const rt::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }

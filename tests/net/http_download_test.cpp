@@ -8,9 +8,9 @@
 
 #include "net/download_result.h"
 #include "net/http_download.h"
-#include "net/socket_globals.h"
 #include "net/url_escape.h"
 #include "runtime/files.h"
+#include "tests/net/sockets.h"
 #include "tests/net/temp_folder.h"
 #include "tests/servers/scripted_server.h"
 
@@ -52,7 +52,7 @@ struct Call {
 
 class HttpDownloadTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+  static void SetUpTestSuite() { nettest::StartSockets(); }
   TempFolder folder_;
   std::string Target() const { return folder_.Path("a.dat"); }
   std::string Partial() const { return folder_.Path("a.dat.tmp"); }
@@ -606,8 +606,6 @@ TEST_F(HttpDownloadTest, ConnectFailuresLeaveThePartialFile) {
     EXPECT_EQ(ReadText(Partial()), "partial") << url;
     EXPECT_FALSE(rt::FileExists(Target())) << url;
   }
-  // The shared socket is closed after every call.
-  EXPECT_EQ(net::GlobalSocket().Handle(), net::kNoSocket);
 }
 
 // ---- options -------------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include "net/download_result.h"
 #include "net/http_download.h"
 #include "net/proxy_route.h"
-#include "net/socket_globals.h"
+#include "tests/net/sockets.h"
 #include "tests/net/temp_folder.h"
 #include "tests/servers/scripted_server.h"
 
@@ -149,7 +149,7 @@ TEST(ClassifyProxy, FollowableDirectOrNotWithAReason) {
 
 class ProxyDownloadTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { net::GlobalSocketSession().Startup(); }
+  static void SetUpTestSuite() { nettest::StartSockets(); }
   nettest::TempFolder folder_;
 };
 

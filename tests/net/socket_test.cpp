@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "net/socket_globals.h"
 #include "net/tcp_socket.h"
+#include "tests/net/sockets.h"
 
 namespace {
 
@@ -26,12 +26,7 @@ struct Pair {
   }
 };
 
-TEST(SocketSession, StartsAndGlobalsAreSingletons) {
-  net::GlobalSocketSession().Startup();
-  EXPECT_EQ(net::GlobalSocketSession().StartResult(), 0);
-  EXPECT_EQ(&net::GlobalSocket(), &net::GlobalSocket());
-  EXPECT_EQ(&net::GlobalSocketSession(), &net::GlobalSocketSession());
-}
+TEST(SocketSession, Starts) { EXPECT_EQ(nettest::StartSockets(), 0); }
 
 TEST(TcpSocket, CloseIsHarmlessOnNewAndClosedObjects) {
   TcpSocket socket;

@@ -29,6 +29,15 @@ class FilesTest : public ::testing::Test {
 
 }  // namespace
 
+TEST(ParentFolderOf, CutsAtTheLastSeparatorOnly) {
+  EXPECT_EQ(ParentFolderOf("C:\\game\\data\\a.pak"), "C:\\game\\data");
+  EXPECT_EQ(ParentFolderOf("a.pak"), "");
+  EXPECT_EQ(ParentFolderOf("\\a"), "");
+  // 運 ends in the byte 0x5C: no separator.
+  EXPECT_EQ(ParentFolderOf("C:\\運行\\遊戲.pak"), "C:\\運行");
+  EXPECT_EQ(ParentFolderOf("運行遊戲.pak"), "");
+}
+
 TEST_F(FilesTest, SizesOfMissingEmptyAndWrittenFiles) {
   EXPECT_EQ(FileSize(Path("missing")), -1);
   EXPECT_FALSE(FileExists(Path("missing")));

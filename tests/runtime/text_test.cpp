@@ -101,6 +101,18 @@ TEST(Text, FormatAndHex) {
   EXPECT_EQ(FormatText("%s", std::string(5000, 'x').c_str()).size(), 5000u);
 }
 
+TEST(Text, HexBytesBothWays) {
+  const std::uint8_t bytes[] = {0x00, 0xAB, 0x7F};
+  EXPECT_EQ(LowerHexOf(bytes, sizeof bytes), "00ab7f");
+  std::uint8_t out[3] = {};
+  EXPECT_TRUE(ReadHexBytes("00aB7f", out, 3));
+  EXPECT_EQ(LowerHexOf(out, 3), "00ab7f");
+  // Refused: an upper-case digit where only lower case is taken, a length
+  // other than two digits a byte, a byte that is no digit.
+  EXPECT_FALSE(ReadHexBytes("00aB7f", out, 3, HexDigits::kLowerCase));
+  for (const char* bad : {"00ab7", "00ab7f0", "00ag7f", "00 b7f"}) EXPECT_FALSE(ReadHexBytes(bad, out, 3)) << bad;
+}
+
 TEST(Convert, ToIntegerReadsLikeAtoiAfterFoldingFullWidth) {
   struct Case {
     Text text;

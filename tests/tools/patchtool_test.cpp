@@ -221,7 +221,7 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   const auto secret = trust::ParseSecretKeyFile(key_text);
   ASSERT_TRUE(secret);
   const trust::PublicKey public_key = trust::PublicKeyOf(*secret);
-  const rt::Text key_hex = trust::HexText(public_key.data(), public_key.size());
+  const rt::Text key_hex = rt::LowerHexOf(public_key.data(), public_key.size());
 
   ASSERT_EQ(publish({}), patchtool::kExitOk);
   EXPECT_EQ(sequence(), 1u);
@@ -255,7 +255,7 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   const auto other = trust::NewKeyPair();
   ASSERT_TRUE(other);
   EXPECT_EQ(RunCommand(patchtool::RunVerify,
-                       {"verify", list, "--key", trust::HexText(other->public_key.data(), other->public_key.size())}),
+                       {"verify", list, "--key", rt::LowerHexOf(other->public_key.data(), other->public_key.size())}),
             patchtool::kExitFailed);
   rt::Bytes changed = rt::ReadWholeFile(list);
   changed[20] ^= 1;
@@ -299,7 +299,7 @@ TEST_F(Patchtool, VerifyChecksAMirrorsFilesAndTheNumberingTrustsOnlyItsOwnKey) {
   const auto secret = trust::ParseSecretKeyFile(rt::ReadWholeFile(key_file));
   ASSERT_TRUE(secret);
   const trust::PublicKey public_key = trust::PublicKeyOf(*secret);
-  const rt::Text key_hex = trust::HexText(public_key.data(), public_key.size());
+  const rt::Text key_hex = rt::LowerHexOf(public_key.data(), public_key.size());
   auto verify = [&](std::vector<rt::Text> extra) {
     std::vector<rt::Text> args = {"verify", list, "--key", key_hex};
     args.insert(args.end(), extra.begin(), extra.end());

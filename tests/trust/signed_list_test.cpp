@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "runtime/text.h"
 #include "trust/list_keys.h"
 #include "trust/signed_list.h"
 
@@ -21,7 +22,7 @@ std::string SignedRaw(const std::string& before, const trust::SecretKey& key) {
   std::uint8_t signature[trust::kSignatureBytes];
   crypto_sign_detached(signature, nullptr, reinterpret_cast<const std::uint8_t*>(before.data()), before.size(),
                        key.data());
-  return before + "#ed25519#" + trust::HexText(signature, sizeof signature) + "\r\n";
+  return before + "#ed25519#" + rt::LowerHexOf(signature, sizeof signature) + "\r\n";
 }
 
 class SignedList : public ::testing::Test {
@@ -130,7 +131,7 @@ TEST(ListKeys, PublicKeyTextIsExactly64HexDigits) {
   ASSERT_TRUE(key);
   EXPECT_EQ((*key)[0], 0x00);
   EXPECT_EQ((*key)[1], 0xFF);
-  EXPECT_EQ(trust::HexText(key->data(), key->size()), "00ff" + std::string(60, '0'));
+  EXPECT_EQ(rt::LowerHexOf(key->data(), key->size()), "00ff" + std::string(60, '0'));
 }
 
 TEST(ListKeys, SecretKeyFileRoundTripsAndRefusesDamage) {

@@ -12,7 +12,8 @@
 
 #include "net/download_result.h"
 #include "net/http_download.h"
-#include "net/socket_globals.h"
+#include "net/http_connection.h"
+#include "net/socket_session.h"
 #include "net/url_escape.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
@@ -88,13 +89,17 @@ int RunFetch(int argc, char** argv) {
     PrintErr(kUsage);
     return kExitUsage;
   }
-  net::GlobalSocketSession().Startup();
-  if (net::GlobalSocketSession().StartResult() != 0) {
+  net::SocketSession sockets;
+  sockets.Startup();
+  if (sockets.StartResult() != 0) {
     ReportError("fetch: the sockets library did not start");
     return kExitFailed;
   }
   const rt::Text url = net::EscapeUrl(argv[1]);
-  const net::DownloadOptions options(url, argv[2]);
+  // A connection of the command's own, as each transfer of the updater has.
+  net::HttpConnection connection(1);
+  net::DownloadOptions options(url, argv[2]);
+  options.connection = &connection;
   std::atomic<int64_t> total{0};
   std::atomic<int64_t> done{0};
   net::DownloadReport report;

@@ -1,6 +1,7 @@
 // patchtool keygen KEYFILE
 #include <cstring>
 
+#include "runtime/text.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/secret_file.h"
@@ -47,7 +48,7 @@ int RunKeygen(int argc, char** argv) {
       ReportError("keygen: cannot write " + Shown(path));
       return kExitFailed;
   }
-  PrintOut(trust::HexText(pair->public_key.data(), pair->public_key.size()));
+  PrintOut(rt::LowerHexOf(pair->public_key.data(), pair->public_key.size()));
   PrintErr("patchtool: secret key written to " + Shown(path) +
            "; the line above is its public key (UPDATER_LIST_PUBLIC_KEY)");
   return kExitOk;
