@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/flow.h"
-#include "net/socket_globals.h"
+#include "net/socket_session.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
 #include "tests/ui/recording_port.h"
@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
   rt::SetCurrentFolder(state.Client.Folder());
   state.Site = app::PatchSite(argv[2], 528);
   state.RestartProgramName = "launcher.exe";
-  net::GlobalSocketSession().Startup();
+  net::SocketSession sockets;
+  sockets.Startup();
   bool run_started = false;
   ui::testing::RecordingPort window;
   app::Flow flow{state, &window, app::RealServices(state, [&] { return run_started = true; }), app::RunSettings()};
