@@ -23,6 +23,8 @@ rt::Text FolderPath(const list::ClientFolder& client) {
   return folder;
 }
 
+constexpr uint64_t kTicksPerDay = 24ull * 3600 * rt::kFileTimeTicksPerSecond;
+
 // The checksum a list's text names: the signed decimal form ToText gives, and
 // only that form (no sign "+", leading zero or blank).
 std::optional<int32_t> ChecksumOfText(const rt::Text& text) {
@@ -41,6 +43,11 @@ rt::Text Describe(const CacheLoadReport& report) {
     case CacheLoad::kMissing: return "none, full check";
     case CacheLoad::kRefused: return rt::Text("refused, ") + ToString(report.fault) + ", full check";
     case CacheLoad::kOtherFolder: return "made in another folder, full check";
+    case CacheLoad::kFullCheckDue:
+      return rt::ToText(static_cast<int64_t>(report.records)) + " records, the last full check " +
+             (report.days_since_full_check < 0 ? rt::Text("not known or ahead of the clock")
+                                               : rt::ToText(report.days_since_full_check) + " days ago") +
+             ", full check";
     case CacheLoad::kLoaded: return rt::ToText(static_cast<int64_t>(report.records)) + " records";
   }
   return "unknown";
@@ -64,9 +71,11 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   loaded_.clear();
   fresh_.clear();
   saved_.clear();
+  full_check_at_ = saved_full_check_at_ = 0;
   counts_ = CheckCounts();
   CacheLoadReport report;
   if (!active_) return report;
+  const uint64_t now = Now();
 
   const std::optional<rt::FileFacts> folder = rt::ReadFileFacts(FolderPath(settings.client));
   folder_known_ = folder.has_value();
@@ -76,24 +85,36 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   const int64_t size = rt::FileSize64(CachePath());
   rt::Bytes bytes;
   if (size >= 0 && size <= kMaxSumsFileBytes) bytes = rt::ReadWholeFile(CachePath());
-  const SumsRead read = size > kMaxSumsFileBytes ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
+  const bool too_large = size > kMaxSumsFileBytes;
+  const SumsRead read = too_large ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
   if (read.ok() && folder_known_ && read.file.folder == folder_) {
     for (const SumRecord& record : read.file.records) saved_.emplace(record.path, record);
+    saved_full_check_at_ = read.file.full_check_at;
   }
+  const uint64_t last_full = saved_full_check_at_;
+  const bool full_check_due = last_full == 0 || last_full > now || now - last_full >= kFullCheckEveryTicks;
   if (settings.full_check) {
     report.load = CacheLoad::kFullCheck;
-  } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0)) {
+  } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0 && !too_large)) {
     report.load = CacheLoad::kMissing;
   } else if (!read.ok()) {
     report.load = CacheLoad::kRefused;
     report.fault = read.fault;
   } else if (read.file.folder != folder_) {
     report.load = CacheLoad::kOtherFolder;
+  } else if (full_check_due) {
+    report.load = CacheLoad::kFullCheckDue;
+    report.records = saved_.size();
+    report.days_since_full_check =
+        last_full == 0 || last_full > now ? -1 : static_cast<int64_t>((now - last_full) / kTicksPerDay);
   } else {
     report.load = CacheLoad::kLoaded;
     report.records = saved_.size();
     loaded_ = saved_;
   }
+  // Every file is read but when the records are taken: this check is the
+  // last full one from now on.
+  full_check_at_ = report.load == CacheLoad::kLoaded ? last_full : now;
   return report;
 }
 
@@ -165,9 +186,10 @@ CacheSave ChecksumCache::Save() {
   std::lock_guard<rt::Lock> hold(lock_);
   if (!active_) return CacheSave::kOff;
   if (!folder_known_) return CacheSave::kFailed;
-  if (fresh_ == saved_) return CacheSave::kUnchanged;
+  if (fresh_ == saved_ && full_check_at_ == saved_full_check_at_) return CacheSave::kUnchanged;
   SumsFile file;
   file.folder = folder_;
+  file.full_check_at = full_check_at_;
   file.records.reserve(fresh_.size());
   for (const auto& [path, record] : fresh_) {
     if (Writable(record) && file.records.size() < kMaxSumsRecords) file.records.push_back(record);
@@ -179,6 +201,7 @@ CacheSave ChecksumCache::Save() {
     return CacheSave::kFailed;
   }
   saved_ = fresh_;
+  saved_full_check_at_ = full_check_at_;
   return CacheSave::kWritten;
 }
 
@@ -201,8 +224,8 @@ bool ChecksumCache::Trusted(const SumRecord& record, const rt::FileFacts& facts)
       record.creation_time != facts.creation_time || record.identity != facts.identity) {
     return false;
   }
-  if (record.origin == SumOrigin::kInstalled) return true;
-  // A file written in the record's own tick (or, by its clock, after it).
+  // A file written in the record's own tick (or, by its clock, after it),
+  // the files the updater installed included.
   return record.recorded_at >= record.last_write_time &&
          record.recorded_at - record.last_write_time >= kFreshWriteTicks;
 }
