@@ -41,7 +41,8 @@ rt::Text CheckWriteAccess(Flow& flow, std::vector<bool>* behind_link) {
     flow.services.log("write check: the client folder cannot be written, " + ErrorCode(folder_check.error));
     return kTextFolderNotWritable;
   }
-  // Links first, before the replace probe clears any read-only attribute.
+  // Links first: a link that leads nowhere refuses the run before the
+  // replace probe clears any read-only attribute.
   if (behind_link != nullptr) behind_link->assign(g.PatchList.size(), false);
   std::set<rt::Text> logged;
   for (size_t i = 0; i < g.PatchList.size(); ++i) {
@@ -55,7 +56,8 @@ rt::Text CheckWriteAccess(Flow& flow, std::vector<bool>* behind_link) {
         return rt::FormatText(kTextBrokenLink, link.link.c_str());
       }
       if (logged.insert(link.link).second) {
-        flow.services.log("write check: " + link.link + " is a link to " + link.target + "; files below it are written there");
+        flow.services.log("write check: " + link.link + " is a link to " + link.target +
+                          "; files below it are written there");
       }
     }
     if (behind_link != nullptr && !links.empty()) (*behind_link)[i] = true;
