@@ -62,7 +62,7 @@ FlowServices RealServices(SharedState& state, std::function<bool()> start_downlo
   s.utc_day = [] { return static_cast<int64_t>(std::time(nullptr) / kSecondsPerDay); };
   s.probe_folder = rt::ProbeFolderWritable;
   s.probe_replaceable = rt::ProbeReplaceable;
-  s.find_link = rt::FindLinkBelow;
+  s.find_links = rt::FindLinksBelow;
   s.free_disk_space = rt::FreeDiskSpace;
   s.file_time_now = rt::FileTimeNow;
   // The installed file (at the client folder's path of its entry) enters the

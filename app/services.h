@@ -60,9 +60,9 @@ struct FlowServices {
   // (verified). Called on the transfer threads, one call at a time. Nothing
   // when empty. The real one: ChecksumCache::RecordInstalled(entry).
   std::function<void(const PatchEntry& entry, const rt::Text& path)> record_installed;
-  // The link a path below the client folder goes through, empty when none
-  // (rt::FindLinkBelow).
-  std::function<rt::Text(const rt::Text& base, const rt::Text& path)> find_link;
+  // The links a path below the client folder goes through, each with where
+  // it leads (rt::FindLinksBelow).
+  std::function<std::vector<rt::PathLink>(const rt::Text& base, const rt::Text& path)> find_links;
   // The time in file-time ticks (rt::FileTimeNow): when a checksum record is
   // made.
   std::function<uint64_t()> file_time_now;

@@ -5,6 +5,8 @@ namespace app {
 
 inline constexpr const char kTextChecking[] = "正在与远程版本进行比对,请稍后....";
 inline constexpr const char kTextListFailed[] = "远程版本信息获取失败！不能更新。";
+// Every list refused for its expiry date: the player's clock is likely ahead.
+inline constexpr const char kTextListExpired[] = "远程版本信息已过期!请检查电脑时间";
 inline constexpr const char kTextUpToDate[] = "已是最新版本，无需更新！";
 inline constexpr const char kTextFilesToUpdate[] = "有最新版本，共有%d个文件需要更新。";
 inline constexpr const char kTextDownloadFailed[] = "加载下载引擎失败！更新失败。";
@@ -23,8 +25,8 @@ inline constexpr const char kTextFileInUse[] = "%s被占用!请关闭游戏后�
 // Files failed, and the user's proxy setting is one the download engine
 // cannot follow (a configuration script, automatic detection, SOCKS, ...).
 inline constexpr const char kTextProxyUnsupported[] = "代理设置不受支持!请改用HTTP代理或直接连接";
-// A path of the client that leads through a link (to somewhere outside).
-inline constexpr const char kTextPathIsLink[] = "%s是链接!请移除后再试";
+// A link of the client (a folder moved to another disk) that leads nowhere.
+inline constexpr const char kTextBrokenLink[] = "%s是无效的链接!请修复或移除后再试";
 // The disk is full; the second names the room still needed ("1.5 GB").
 inline constexpr const char kTextDiskFull[] = "磁盘空间不足!请清理磁盘后再试";
 inline constexpr const char kTextDiskFullNeed[] = "磁盘空间不足!还需%s,请清理磁盘后再试";

@@ -24,6 +24,8 @@ rt::Text FolderPath(const list::ClientFolder& client) {
   return folder;
 }
 
+constexpr uint64_t kTicksPerDay = 24ull * 3600 * rt::kFileTimeTicksPerSecond;
+
 // FNV-1a over the bytes of an update.sums: whether a file already holds
 // what would be written.
 uint64_t Fingerprint(const rt::Bytes& bytes) {
@@ -41,6 +43,11 @@ rt::Text Describe(const CacheLoadReport& report) {
     case CacheLoad::kMissing: return "none, full check";
     case CacheLoad::kRefused: return rt::Text("refused, ") + ToString(report.fault) + ", full check";
     case CacheLoad::kOtherFolder: return "made in another folder, full check";
+    case CacheLoad::kFullCheckDue:
+      return rt::ToText(static_cast<int64_t>(report.records)) + " records, the last full check " +
+             (report.days_since_full_check < 0 ? rt::Text("not known or ahead of the clock")
+                                               : rt::ToText(report.days_since_full_check) + " days ago") +
+             ", full check";
     case CacheLoad::kLoaded: return rt::ToText(static_cast<int64_t>(report.records)) + " records";
   }
   return "unknown";
@@ -64,9 +71,11 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   loaded_.Clear();
   fresh_.Clear();
   saved_.reset();
+  full_check_at_ = saved_full_check_at_ = 0;
   counts_ = CheckCounts();
   CacheLoadReport report;
   if (!active_) return report;
+  const uint64_t now = Now();
 
   const std::optional<rt::FileFacts> folder = rt::ReadFileFacts(FolderPath(settings.client));
   folder_known_ = folder.has_value();
@@ -76,23 +85,37 @@ CacheLoadReport ChecksumCache::Begin(const ChecksumCacheSettings& settings) {
   const int64_t size = rt::FileSize64(CachePath());
   rt::Bytes bytes;
   if (size >= 0 && size <= kMaxSumsFileBytes) bytes = rt::ReadWholeFile(CachePath());
-  const SumsRead read = size > kMaxSumsFileBytes ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
-  if (read.ok() && folder_known_ && read.file.folder == folder_) saved_ = Fingerprint(FormatSumsFile(read.file));
+  const bool too_large = size > kMaxSumsFileBytes;
+  const SumsRead read = too_large ? SumsRead{SumsFault::kTooLarge, {}} : ParseSumsFile(bytes);
+  if (read.ok() && folder_known_ && read.file.folder == folder_) {
+    saved_ = Fingerprint(FormatSumsFile(read.file));
+    saved_full_check_at_ = read.file.full_check_at;
+  }
+  const uint64_t last_full = saved_full_check_at_;
+  const bool full_check_due = last_full == 0 || last_full > now || now - last_full >= kFullCheckEveryTicks;
   if (settings.full_check) {
     report.load = CacheLoad::kFullCheck;
-  } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0)) {
+  } else if (!folder_known_ || size < 0 || (bytes.empty() && size != 0 && !too_large)) {
     report.load = CacheLoad::kMissing;
   } else if (!read.ok()) {
     report.load = CacheLoad::kRefused;
     report.fault = read.fault;
   } else if (read.file.folder != folder_) {
     report.load = CacheLoad::kOtherFolder;
+  } else if (full_check_due) {
+    report.load = CacheLoad::kFullCheckDue;
+    report.records = read.file.records.size();
+    report.days_since_full_check =
+        last_full == 0 || last_full > now ? -1 : static_cast<int64_t>((now - last_full) / kTicksPerDay);
   } else {
     report.load = CacheLoad::kLoaded;
     report.records = read.file.records.size();
     for (const SumRecord& record : read.file.records) loaded_.Put(record.path, record);
     loaded_.Sort();
   }
+  // Every file is read but when the records are taken: this check is the
+  // last full one from now on.
+  full_check_at_ = report.load == CacheLoad::kLoaded ? last_full : now;
   return report;
 }
 
@@ -166,7 +189,7 @@ CacheSave ChecksumCache::Save() {
     ++count;
     total += SumRecordBytes(record);
   });
-  rt::Bytes bytes = SumsFileHead(folder_, count);
+  rt::Bytes bytes = SumsFileHead(folder_, full_check_at_, count);
   bytes.reserve(total);
   size_t written = 0;
   fresh_.ForEach([&](std::string_view, const SumRecord& record) {
@@ -184,6 +207,7 @@ CacheSave ChecksumCache::Save() {
     return CacheSave::kFailed;
   }
   saved_ = fingerprint;
+  saved_full_check_at_ = full_check_at_;
   return CacheSave::kWritten;
 }
 
@@ -207,8 +231,8 @@ bool ChecksumCache::Trusted(const SumRecord& record, const rt::FileFacts& facts)
       record.creation_time != facts.creation_time || record.identity != facts.identity) {
     return false;
   }
-  if (record.origin == SumOrigin::kInstalled) return true;
-  // A file written in the record's own tick (or, by its clock, after it).
+  // A file written in the record's own tick (or, by its clock, after it),
+  // the files the updater installed included.
   return record.recorded_at >= record.last_write_time &&
          record.recorded_at - record.last_write_time >= kFreshWriteTicks;
 }

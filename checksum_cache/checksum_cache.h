@@ -10,13 +10,16 @@
 // - Any difference in the facts, a missing record, a cache that is damaged,
 //   cut short or made in another folder, or a full check (/verify) means
 //   reading the file.
-// - A record taken by reading a file written within kFreshWriteTicks of the
-//   record is not trusted: a write in the same tick of the file system's
-//   clock (FAT keeps times to 2 s) after the read would leave the facts as
-//   they were. Such a file is read again next time. A file the updater
-//   installed itself is exempt: its last write was the updater's own, the
-//   checksum is the one it verified, and nothing else wrote the file during
-//   the run (the run checked it could open it alone before replacing it).
+// - A record made within kFreshWriteTicks of its file's last write is not
+//   trusted: a write in the same tick of the file system's clock (FAT keeps
+//   times to 2 s) after the record was made would leave the facts as they
+//   were. Such a file is read again next time. That holds for the files the
+//   updater installs too (another program may write one the moment it is
+//   in), so the start after an update reads them once more.
+// - A file changed in place with its times and size put back shows the facts
+//   of its record: only reading finds it. Every kFullCheckEveryTicks the
+//   check reads every file (the time of the last full check is kept in
+//   update.sums), and the launcher's /verify asks for one at any time.
 // - The records written are those of the files checked in this run (entries
 //   no longer listed drop out) and of the files the run installed.
 //
@@ -40,6 +43,9 @@ namespace sums {
 // A record whose file was last written less than this before the record was
 // made is not trusted (100-ns ticks: 3 s).
 inline constexpr uint64_t kFreshWriteTicks = 3 * rt::kFileTimeTicksPerSecond;
+// A check reads every file when the last one that did began this long ago (7
+// days), or when the time kept for it is ahead of the clock.
+inline constexpr uint64_t kFullCheckEveryTicks = 7ull * 24 * 3600 * rt::kFileTimeTicksPerSecond;
 
 struct ChecksumCacheSettings {
   list::ClientFolder client;      // where the files and update.sums are
@@ -55,15 +61,18 @@ enum class CacheLoad {
   kMissing,      // no update.sums (or it cannot be read): a full check
   kRefused,      // damaged, cut short, another format: a full check
   kOtherFolder,  // made in another folder (a copied client): a full check
+  kFullCheckDue,  // the last full check is kFullCheckEveryTicks old (or ahead of the clock): a full check
   kLoaded,
 };
 
 struct CacheLoadReport {
   CacheLoad load = CacheLoad::kOff;
   SumsFault fault = SumsFault::kNone;  // for kRefused
-  size_t records = 0;                  // for kLoaded
+  size_t records = 0;                  // for kLoaded and kFullCheckDue
+  int64_t days_since_full_check = 0;   // for kFullCheckDue: whole days; -1 when ahead of the clock, or none known
 };
-// "12 records", "damaged (its checksum differs), full check", ... for the log.
+// "12 records", "damaged (its checksum differs), full check", "12 records, the
+// last full check 8 days ago, full check" ... for the log.
 rt::Text Describe(const CacheLoadReport& report);
 
 // One file's checksum at the check.
@@ -147,6 +156,8 @@ class ChecksumCache {
   // What update.sums holds, as a fingerprint of its bytes rather than a
   // second copy of the records.
   std::optional<uint64_t> saved_;
+  uint64_t full_check_at_ = 0;        // the last full check: this one's start when it reads every file
+  uint64_t saved_full_check_at_ = 0;  // the one update.sums holds
   CheckCounts counts_;
 };
 

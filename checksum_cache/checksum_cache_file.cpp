@@ -5,6 +5,7 @@
 namespace sums {
 namespace {
 
+constexpr size_t kVersionEnd = 12;  // the magic and the version
 constexpr size_t kChecksumOffset = 16;
 constexpr size_t kCoveredFrom = 24;  // the checksum covers the bytes from here to the end
 // A record without its path: length, origin, size, two times, volume, index,
@@ -95,23 +96,26 @@ const char* ToString(SumsFault fault) {
 }
 
 SumsRead ParseSumsFile(const std::uint8_t* data, size_t size) {
-  if (size < kSumsHeaderBytes) return Refused(SumsFault::kTooShort);
+  // The magic and the version first: a file of another version (the 40-byte
+  // header of version 1) is told as such, whatever its length.
+  if (size < kVersionEnd) return Refused(SumsFault::kTooShort);
   if (size > static_cast<uint64_t>(kMaxSumsFileBytes)) return Refused(SumsFault::kTooLarge);
   if (std::memcmp(data, kSumsMagic, sizeof kSumsMagic) != 0) return Refused(SumsFault::kMagic);
-  Reader header(data + sizeof kSumsMagic, kSumsHeaderBytes - sizeof kSumsMagic);
-  if (header.Unsigned(4) != kSumsVersion) return Refused(SumsFault::kVersion);
+  if (Reader(data + sizeof kSumsMagic, 4).Unsigned(4) != kSumsVersion) return Refused(SumsFault::kVersion);
+  if (size < kSumsHeaderBytes) return Refused(SumsFault::kTooShort);
+  Reader header(data + kVersionEnd, kSumsHeaderBytes - kVersionEnd);
   const uint64_t count = header.Unsigned(4);
   const uint64_t checksum = header.Unsigned(8);
   if (Fnv1a64(data + kCoveredFrom, size - kCoveredFrom) != checksum) return Refused(SumsFault::kChecksum);
   // Each record takes at least its fixed part and one byte of path: a count
   // the bytes cannot hold is refused before anything is reserved for it.
-  if (count > kMaxSumsRecords || count > (size - kSumsHeaderBytes) / (kRecordFixedBytes + 1)) {
-    return Refused(SumsFault::kRecordCount);
-  }
+  if (count > kMaxSumsRecords) return Refused(SumsFault::kTooLarge);
+  if (count > (size - kSumsHeaderBytes) / (kRecordFixedBytes + 1)) return Refused(SumsFault::kRecordCount);
 
   SumsRead read;
   read.file.folder.volume_serial = header.Unsigned(8);
   read.file.folder.file_index = header.Unsigned(8);
+  read.file.full_check_at = header.Unsigned(8);
   Reader body(data + kSumsHeaderBytes, size - kSumsHeaderBytes);
   std::vector<SumRecord>& records = read.file.records;
   records.reserve(static_cast<size_t>(count));
@@ -145,13 +149,14 @@ bool Writable(const SumRecord& record) {
   return !record.path.empty() && record.path.size() <= kMaxSumsPathBytes && record.size >= 0;
 }
 
-rt::Bytes SumsFileHead(const rt::FileIdentity& folder, size_t count) {
+rt::Bytes SumsFileHead(const rt::FileIdentity& folder, uint64_t full_check_at, size_t count) {
   rt::Bytes out(kSumsMagic, kSumsMagic + sizeof kSumsMagic);
   Put(&out, kSumsVersion, 4);
   Put(&out, count, 4);
   Put(&out, 0, 8);  // the checksum, sealed last
   Put(&out, folder.volume_serial, 8);
   Put(&out, folder.file_index, 8);
+  Put(&out, full_check_at, 8);
   return out;
 }
 
@@ -171,7 +176,7 @@ void AppendSumRecord(rt::Bytes* out, const SumRecord& record) {
 }
 
 rt::Bytes FormatSumsFile(const SumsFile& file) {
-  rt::Bytes out = SumsFileHead(file.folder, file.records.size());
+  rt::Bytes out = SumsFileHead(file.folder, file.full_check_at, file.records.size());
   for (const SumRecord& record : file.records) AppendSumRecord(&out, record);
   SealSumsFile(&out);
   return out;

@@ -7,12 +7,14 @@
 //
 //   offset  size  field
 //        0     8  magic "UPDSUMS" 0x1A
-//        8     4  version (1)
+//        8     4  version (2)
 //       12     4  record count
 //       16     8  FNV-1a (64-bit) of every byte from offset 24 to the end
 //       24     8  the client folder's volume serial
 //       32     8  the client folder's file index
-//       40        the records, in strictly ascending byte order of their paths:
+//       40     8  when the last full check began (the record times' ticks;
+//                 0: none known)
+//       48        the records, in strictly ascending byte order of their paths:
 //
 //     2  path length, 1 .. kMaxSumsPathBytes
 //     n  the path as the list writes it (GBK, "\" separators)
@@ -24,6 +26,9 @@
 //     8  file index
 //     4  the file's 32-bit checksum
 //     8  when the record was made (the same ticks)
+//
+// Version 1 had no time of the last full check; it is refused like any other
+// version, and the start that finds one makes a full check.
 //
 // The reader accepts exactly what the writer writes: any other byte, a
 // record cut short, bytes after the last record, a record count that does
@@ -39,8 +44,8 @@
 namespace sums {
 
 inline constexpr std::uint8_t kSumsMagic[8] = {'U', 'P', 'D', 'S', 'U', 'M', 'S', 0x1A};
-inline constexpr uint32_t kSumsVersion = 1;
-inline constexpr size_t kSumsHeaderBytes = 40;
+inline constexpr uint32_t kSumsVersion = 2;
+inline constexpr size_t kSumsHeaderBytes = 48;
 inline constexpr size_t kMaxSumsPathBytes = 4096;
 // A client of a million files, with long paths, fits; the cache is read in
 // one piece, so anything larger is refused unread.
@@ -69,17 +74,18 @@ struct SumRecord {
 
 struct SumsFile {
   rt::FileIdentity folder;         // the client folder the records were made in
+  uint64_t full_check_at = 0;      // when the last check that read every file began; 0: none known
   std::vector<SumRecord> records;  // strictly ascending by path
 };
 
 enum class SumsFault {
   kNone,
   kTooShort,      // shorter than the header
-  kTooLarge,      // past kMaxSumsFileBytes
+  kTooLarge,      // past kMaxSumsFileBytes, or a record count past kMaxSumsRecords
   kMagic,         // not an update.sums
   kVersion,       // another version of the format
   kChecksum,      // the bytes after the header's checksum are not the ones it was made over
-  kRecordCount,   // more than kMaxSumsRecords, or not the number of records there are
+  kRecordCount,   // not the number of records there are
   kRecordCut,     // a record runs past the end
   kBadPath,       // an empty path or one longer than kMaxSumsPathBytes
   kBadOrigin,     // an origin byte other than 0 and 1
@@ -110,7 +116,7 @@ rt::Bytes FormatSumsFile(const SumsFile& file);
 // FormatSumsFile in pieces, for a writer that keeps its records elsewhere:
 // the head for `count` records, then each record in path order (the bytes
 // SumRecordBytes says), then SealSumsFile.
-rt::Bytes SumsFileHead(const rt::FileIdentity& folder, size_t count);
+rt::Bytes SumsFileHead(const rt::FileIdentity& folder, uint64_t full_check_at, size_t count);
 size_t SumRecordBytes(const SumRecord& record);
 void AppendSumRecord(rt::Bytes* out, const SumRecord& record);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <utility>
+#include <unordered_map>
 
 #include "list/entry_names.h"
 #include "runtime/convert.h"
@@ -208,6 +209,35 @@ FileList ParseFileList(const rt::Bytes& body, HashLines hashes) {
   ForEachLine(content, [&reader](const rt::Text& line) { reader.Line(line); });
   list.fault = reader.Finish();
   return list;
+}
+
+RepeatCheck JoinRepeatedEntries(std::vector<PatchEntry>* entries) {
+  RepeatCheck check;
+  std::unordered_map<rt::Text, size_t> first_of;  // folded path -> the first entry naming it
+  first_of.reserve(entries->size());
+  std::vector<bool> repeated(entries->size(), false);
+  for (size_t i = 0; i < entries->size(); ++i) {
+    const PatchEntry& entry = (*entries)[i];
+    const auto [it, fresh] = first_of.emplace(FoldCase(entry.path), i);
+    if (fresh) continue;
+    const PatchEntry& first = (*entries)[it->second];
+    if (first.checksum != entry.checksum || !(first.digest == entry.digest)) {
+      check.conflict = "\"" + first.path + "#" + first.checksum + "\" and \"" + entry.path + "#" + entry.checksum + "\"";
+      if (first.checksum == entry.checksum) check.conflict += ", their sizes or SHA-256 differ";
+      return check;
+    }
+    repeated[i] = true;
+    ++check.dropped;
+  }
+  if (check.dropped == 0) return check;
+  size_t kept = 0;
+  for (size_t i = 0; i < entries->size(); ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) (*entries)[kept] = std::move((*entries)[i]);
+    ++kept;
+  }
+  entries->resize(kept);
+  return check;
 }
 
 rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries) {

@@ -108,6 +108,20 @@ struct FileList {
 // is never fetched.
 [[nodiscard]] FileList ParseFileList(const rt::Bytes& body, HashLines hashes);
 
+// Entries that name one file, as Windows compares names: ASCII letters in any
+// case (FoldCase; a GBK character's bytes exactly, its trail byte no letter).
+// Two such entries with one checksum (and, from a signed list, one size and
+// SHA-256) are one file: the later ones are dropped, so it is fetched once.
+// With another checksum or digest the list cannot be followed (which file
+// would be installed?): `conflict` then names both entries' lines, and the
+// entries are left as they were.
+struct RepeatCheck {
+  bool ok() const { return conflict.empty(); }
+  size_t dropped = 0;  // later entries that named a file already listed
+  rt::Text conflict;   // ""a.txt#98" and "A.TXT#99"", or empty
+};
+[[nodiscard]] RepeatCheck JoinRepeatedEntries(std::vector<PatchEntry>* entries);
+
 // The list of `entries`, each line ended by CR LF, each entry with a digest
 // followed by its hash line, then by its form lines.
 rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries);

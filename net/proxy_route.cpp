@@ -144,7 +144,6 @@ const char* ToString(ProxyIssue issue) {
   switch (issue) {
     case ProxyIssue::kNone: return "";
     case ProxyIssue::kAutoConfigScript: return "automatic configuration script";
-    case ProxyIssue::kAutoDetect: return "automatic detection";
     case ProxyIssue::kSocks: return "SOCKS proxy";
     case ProxyIssue::kCredentials: return "credentials in the proxy entry";
     case ProxyIssue::kMalformedEntry: return "unreadable proxy entry";
@@ -159,13 +158,7 @@ ProxyDecision ClassifyProxy(const rt::ProxySettings& settings, const rt::Text& h
     decision.issue = ProxyIssue::kAutoConfigScript;
     return decision;
   }
-  const std::string lowered = rt::LowerAscii(host);
-  decision = ManualProxy(settings, lowered, port);
-  if (settings.auto_detect && decision.verdict == ProxyVerdict::kDirect && !IsLoopback(lowered)) {
-    decision.verdict = ProxyVerdict::kNotFollowable;
-    decision.issue = ProxyIssue::kAutoDetect;
-  }
-  return decision;
+  return ManualProxy(settings, rt::LowerAscii(host), port);
 }
 
 std::optional<ProxyRoute> ChooseProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port) {

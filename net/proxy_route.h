@@ -21,7 +21,6 @@ struct ProxyRoute {
 enum class ProxyIssue {
   kNone,
   kAutoConfigScript,  // an automatic-configuration (PAC) script: only the system's client runs it
-  kAutoDetect,        // automatic detection (WPAD) may find such a script
   kSocks,             // a SOCKS proxy ("socks=") serves HTTP
   kCredentials,       // the proxy entry carries credentials ("user:pass@host")
   kMalformedEntry,    // the proxy entry cannot be read (no host, a bad port)
@@ -56,10 +55,10 @@ struct ProxyDecision {
 //   host (or host:port when the pattern names a port); "<local>" bypasses
 //   names without a dot. Loopback hosts (localhost, 127.x.x.x) are bypassed
 //   as the system's client does, unless the list holds "<-loopback>".
-// - automatic detection, where the rest would go direct to a host that is
-//   not loopback, is not followable (detection may find a script); where
-//   the switch names an HTTP proxy, that proxy is followed, as the system's
-//   client falls back to it when detection finds nothing.
+// - automatic detection ("automatically detect settings", on in a stock
+//   Windows) changes nothing: where the network offers no script, which is
+//   nearly everywhere, the system's client goes the way the rest of the
+//   setting says (direct, or through the manual proxy).
 ProxyDecision ClassifyProxy(const rt::ProxySettings& settings, const rt::Text& host, uint16_t port);
 
 // The route of ClassifyProxy: a proxy only for kHttpProxy.

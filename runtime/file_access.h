@@ -3,6 +3,7 @@
 // system before anything is deleted or downloaded, so that a protected
 // folder or a file held open by the running game is reported up front.
 #include <cstdint>
+#include <vector>
 
 #include "runtime/types.h"
 
@@ -41,13 +42,24 @@ enum class EntryKind {
 };
 EntryKind EntryKindOf(const Text& path);
 
-// The first existing component of `path` (relative, "\"- or "/"-separated,
-// GBK) below the folder `base` ("" is the current folder; the folder itself
-// is not looked at) that is a link, as the part of `path` up to and
-// including it ("data" for "data\map\town.dat"); empty when there is none.
-// Writing below such a component would write wherever the link leads.
-// Components from the first missing one on cannot be links.
-Text FindLinkBelow(const Text& base, const Text& path);
+// Where the link at `path` leads: the full path of its target, every link
+// on the way resolved; empty when it leads nowhere (a missing target, a loop)
+// or cannot be read.
+Text ResolveLink(const Text& path);
+
+// A link on the way to a file.
+struct PathLink {
+  Text link;    // the part of the path up to and including it ("data" for "data\map\town.dat")
+  Text target;  // ResolveLink of it: empty when it leads nowhere
+  bool resolved() const { return !target.empty(); }
+};
+
+// The existing components of `path` (relative, "\"- or "/"-separated, GBK)
+// below the folder `base` ("" is the current folder; the folder itself is
+// not looked at) that are links, in order; writing below one writes where it
+// leads. Components from the first missing one on cannot be links, nor those
+// below a link that leads nowhere (the list ends with it).
+std::vector<PathLink> FindLinksBelow(const Text& base, const Text& path);
 
 // The name of the scratch file ProbeFolderWritable makes and removes.
 inline constexpr const char kProbeFileName[] = "update.probe.tmp";

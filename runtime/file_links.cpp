@@ -4,7 +4,8 @@
 
 namespace rt {
 
-Text FindLinkBelow(const Text& base, const Text& path) {
+std::vector<PathLink> FindLinksBelow(const Text& base, const Text& path) {
+  std::vector<PathLink> links;
   const bool base_ends_in_separator = !base.empty() && (base.back() == '\\' || base.back() == '/');
   const Text prefix = base.empty() || base_ends_in_separator ? base : base + "\\";
   // Bounded: one look per component. A GBK trail byte 0x5C is no separator.
@@ -16,13 +17,16 @@ Text FindLinkBelow(const Text& base, const Text& path) {
       const Text component = path.substr(0, separator ? i : path.size());
       if (!component.empty() && component.back() != '\\' && component.back() != '/') {
         const EntryKind kind = EntryKindOf(prefix + component);
-        if (kind == EntryKind::kLink) return component;
-        if (kind == EntryKind::kNothing) return Text();
+        if (kind == EntryKind::kNothing) break;
+        if (kind == EntryKind::kLink) {
+          links.push_back(PathLink{component, ResolveLink(prefix + component)});
+          if (!links.back().resolved()) break;
+        }
       }
     }
     i += length;
   }
-  return Text();
+  return links;
 }
 
 }  // namespace rt

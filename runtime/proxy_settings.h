@@ -12,7 +12,9 @@ struct ProxySettings {
   Text server;               // ProxyServer: "host:port" or "http=host:port;https=..."
   Text bypass;               // ProxyOverride: ";"-separated host patterns, "<local>"
   Text auto_config_url;      // AutoConfigURL: a proxy script, which the system's client evaluates
-  bool auto_detect = false;  // "automatically detect settings": the client looks for a script (WPAD)
+  // "Automatically detect settings" is not read: on in a stock Windows, it
+  // finds no script on nearly every network, and the system's client then
+  // goes the way the rest says.
 };
 
 // Read afresh on every call (a player may change it while the updater runs).

@@ -8,16 +8,26 @@
 #include <utility>
 
 #include "runtime/convert.h"
+#include "trust/signed_list.h"
 #include "runtime/text.h"
 
 namespace app {
 
 void CheckRemoteVersion(Flow& flow) {
-  std::optional<VersionCheck> check = CheckVersion(flow);
+  bool expired = false;
+  std::optional<VersionCheck> check = CheckVersion(flow, &expired);
   ui::WindowPort& window = *flow.window;
   if (!check) {
-    flow.services.log("list unusable");
-    window.SetCaption(ui::kCurrentTaskLabel, kTextListFailed);
+    // An expired list where no mirror gave a usable one: most likely the
+    // player's clock is ahead (a mirror left on an old release is the other
+    // cause), and only the player can set it right.
+    if (expired) {
+      flow.services.log("list unusable: expired by this computer's clock, which says " +
+                        trust::DateText(flow.services.utc_day()) + " (UTC); is it ahead?");
+    } else {
+      flow.services.log("list unusable");
+    }
+    window.SetCaption(ui::kCurrentTaskLabel, expired ? kTextListExpired : kTextListFailed);
     window.SetDisabled(ui::kEnterGameButton, true);
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "app/check/list_trust.h"
 #include "checksum_cache/checksum_cache.h"
+#include "list/file_list.h"
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "runtime/convert.h"
@@ -93,7 +94,8 @@ bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
 // is settled. Anything but a complete 2xx answer is no list: an error page
 // is none, and a list cut short would hide entries. Nothing when no mirror
 // gave a usable list.
-std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept) {
+// `expired` is set when a mirror's list was refused for its expiry date.
+std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept, bool* expired) {
   const PatchSite& site = flow.state.Site;
   std::vector<size_t> asking;
   for (size_t mirror = 0; mirror < site.MirrorCount(); ++mirror) asking.push_back(mirror);
@@ -111,7 +113,19 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
       Candidate fresh{mirror, CheckList(fetched.body, keys, kept, today)};
       if (!fresh.checked.usable()) {
         flow.services.log("list refused: " + fresh.checked.Reason());
+        if (fresh.checked.verdict == trust::ListVerdict::kExpired) *expired = true;
         continue;
+      }
+      // One file named twice (in another letter case too) is fetched once;
+      // named with two checksums, the list cannot be followed.
+      const list::RepeatCheck repeats = list::JoinRepeatedEntries(&fresh.checked.list.entries);
+      if (!repeats.ok()) {
+        flow.services.log("list refused: two entries name one file: " + repeats.conflict);
+        continue;
+      }
+      if (repeats.dropped > 0) {
+        flow.services.log("list: " + rt::ToText(static_cast<int64_t>(repeats.dropped)) +
+                          " entries name a file listed before, with its checksum: fetched once");
       }
       if (keys.signed_lists) flow.services.log("list from " + site.MirrorText(mirror) + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)));
       if (Prefer(fresh, best, keys)) best = std::move(fresh);
@@ -235,7 +249,8 @@ std::vector<OutdatedFile> ChecksumLocalFiles(Flow& flow, std::vector<PatchEntry>
 
 }  // namespace
 
-std::optional<VersionCheck> CheckVersion(Flow& flow) {
+std::optional<VersionCheck> CheckVersion(Flow& flow, bool* expired) {
+  *expired = false;
   SharedState& g = flow.state;
   flow.window->SetCaption(ui::kGameTitleLabel, g.GameTitle);
   flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
@@ -245,7 +260,7 @@ std::optional<VersionCheck> CheckVersion(Flow& flow) {
   const SequenceKeeper keeper(g.Client.Path(kSequenceFileName), keys, flow.services.read_user_value,
                               flow.services.write_user_value);
   const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;
-  std::optional<Candidate> chosen = FetchLists(flow, keys, kept);
+  std::optional<Candidate> chosen = FetchLists(flow, keys, kept, expired);
   if (!chosen) return std::nullopt;
   if (keys.signed_lists) keeper.Keep(chosen->checked.sequence);
   VersionCheck check;

@@ -18,6 +18,8 @@ struct VersionCheck {
 };
 
 // Nothing when no mirror gave a usable list.
-[[nodiscard]] std::optional<VersionCheck> CheckVersion(Flow& flow);
+// `expired` is set when no mirror gave a usable list and one was refused
+// for its expiry date.
+[[nodiscard]] std::optional<VersionCheck> CheckVersion(Flow& flow, bool* expired);
 
 }  // namespace app

@@ -56,11 +56,13 @@ std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32
 // Room on the disk, when the list gives every file's size: a run that
 // clearly cannot fit (LeastRoomNeeded: never more than a run that fits
 // needs) is refused before anything is fetched, naming the room still
-// needed; on a tight disk the files come one at a time. Empty text: go on,
-// with `transfers` fetched at once.
-rt::Text CheckRoom(Flow& flow, int32_t* transfers) {
+// needed; on a tight disk the files come one at a time. Files written
+// through a link (`behind_link`) may go to another disk and are left out.
+// Empty text: go on, with `transfers` fetched at once.
+rt::Text CheckRoom(Flow& flow, const std::vector<bool>& behind_link, int32_t* transfers) {
   const SharedState& g = flow.state;
-  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Client);
+  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(
+      g.PatchList, g.Client, [&behind_link](size_t i) { return i >= behind_link.size() || !behind_link[i]; });
   if (!rooms || !flow.services.free_disk_space) return rt::Text();
   const int64_t free = flow.services.free_disk_space(g.Client.Folder());
   if (free < 0) return rt::Text();
@@ -103,8 +105,9 @@ void RunPatchDownloads(Flow& flow) {
 
   flow.services.log(FormatRunStartLine(files, transfers));
   const uint32_t started = flow.services.tick_count();
-  rt::Text refused = CheckWriteAccess(flow);
-  if (refused.empty()) refused = CheckRoom(flow, &transfers);
+  std::vector<bool> behind_link;
+  rt::Text refused = CheckWriteAccess(flow, &behind_link);
+  if (refused.empty()) refused = CheckRoom(flow, behind_link, &transfers);
   if (!refused.empty()) {
     FailRun(flow, refused);
     flow.services.log("run failed: nothing was changed");

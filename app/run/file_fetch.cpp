@@ -32,6 +32,27 @@ class VerifyingObserver : public net::BodyObserver {
   FileVerifier& verifier_;
 };
 
+// A try that reached no server: the connection failed or broke before any
+// answer head. Only such a failure can be the proxy's doing; an HTTP answer
+// (a 404 too) came over a route that works.
+bool ConnectionFailed(const net::DownloadReport& report) {
+  if (report.ok() || report.http_status != 0) return false;
+  switch (report.reason) {
+    case net::FailReason::kHostNotFound:
+    case net::FailReason::kRefused:
+    case net::FailReason::kConnectTimedOut:
+    case net::FailReason::kConnectFailed:
+    case net::FailReason::kSendFailed:
+    case net::FailReason::kNoAnswer:
+    case net::FailReason::kClosed:
+    case net::FailReason::kReset:
+    case net::FailReason::kReceiveFailed:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // One file's fetch: its paths, its verifier and what its tries found.
 class FileFetch {
  public:
@@ -75,7 +96,7 @@ class FileFetch {
   const rt::Text partial_path_;
   FileVerifier verifier_;
   VerifyingObserver observer_;
-  bool proxy_not_followed_ = false;
+  bool proxy_not_followed_ = false;  // a try failed to connect where the proxy setting was not followed
 };
 
 FileFetch::Try FileFetch::TryOn(size_t mirror) {
@@ -102,7 +123,7 @@ FileFetch::Try FileFetch::TryOn(size_t mirror) {
   line.ms = flow_.services.tick_count() - started;
   line.has_digest = entry_.digest.has_value();
   if (t.report.ok()) line.verdict = verifier_.Finish();
-  if (t.report.proxy_issue != net::ProxyIssue::kNone) proxy_not_followed_ = true;
+  if (t.report.proxy_issue != net::ProxyIssue::kNone && ConnectionFailed(t.report)) proxy_not_followed_ = true;
   // The kept part counts only when the server went on from it.
   const bool resumed_bytes_used =
       t.report.resumed && (t.report.http_status == 206 || t.report.http_status == 416);

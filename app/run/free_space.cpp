@@ -9,8 +9,15 @@
 namespace app {
 namespace {
 
-int64_t NetGrowth(const FileRoom& f) { return f.new_size - f.partial - f.old_size; }
-int64_t StillToCome(const FileRoom& f) { return std::max<int64_t>(f.new_size - f.partial, 0); }
+// Every figure is held within [-kMaxRoom, kMaxRoom]: the sum or difference
+// of two such values fits 64 bits, and is held there again.
+int64_t Held(int64_t value) { return std::clamp(value, -kMaxRoom, kMaxRoom); }
+int64_t Add(int64_t a, int64_t b) { return Held(a + b); }
+
+int64_t NetGrowth(const FileRoom& f) {
+  return Held(Held(f.new_size) - Held(f.partial) - Held(f.old_size));  // >= -2^63: fits
+}
+int64_t StillToCome(const FileRoom& f) { return std::max<int64_t>(Held(Held(f.new_size) - Held(f.partial)), 0); }
 
 }  // namespace
 
@@ -20,17 +27,17 @@ int64_t LeastRoomNeeded(const std::vector<FileRoom>& files) {
   int64_t slack = 0;
   for (const FileRoom& f : files) {
     const int64_t net = NetGrowth(f);
-    end += net;
-    freed += std::min<int64_t>(net, 0);
-    slack += (f.old_size > 0 ? kClusterSlack : 0) + (f.partial > 0 ? kClusterSlack : 0);
+    end = Add(end, net);
+    freed = Add(freed, std::min<int64_t>(net, 0));
+    slack = Add(slack, (f.old_size > 0 ? kClusterSlack : 0) + (f.partial > 0 ? kClusterSlack : 0));
   }
   int64_t peak = 0;
   for (const FileRoom& f : files) {
     // The other files' freed room: all of it but this file's own share.
-    const int64_t others_freed = freed - std::min<int64_t>(NetGrowth(f), 0);
-    peak = std::max(peak, StillToCome(f) + others_freed);
+    const int64_t others_freed = Held(freed - std::min<int64_t>(NetGrowth(f), 0));
+    peak = std::max(peak, Add(StillToCome(f), others_freed));
   }
-  return std::max<int64_t>(std::max(end, peak) - slack, 0);
+  return std::max<int64_t>(Held(std::max(end, peak) - slack), 0);
 }
 
 int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32_t transfers) {
@@ -43,7 +50,7 @@ int32_t TransfersForRoom(const std::vector<FileRoom>& files, int64_t free, int32
   std::partial_sort(coming.begin(), coming.begin() + static_cast<std::ptrdiff_t>(at_once), coming.end(),
                     std::greater<int64_t>());
   int64_t together = 0;
-  for (size_t i = 0; i < at_once; ++i) together += coming[i];
+  for (size_t i = 0; i < at_once; ++i) together = Add(together, coming[i]);
   return together > free ? 1 : transfers;
 }
 

@@ -27,6 +27,11 @@ struct FileRoom {
 // cluster sizes).
 inline constexpr int64_t kClusterSlack = 64 * 1024;
 
+// Room figures stop here: the sizes of a list (each up to 2^63-1) could
+// otherwise overflow a sum. No disk holds this much, so a run whose files
+// pass it is refused like any other that cannot fit.
+inline constexpr int64_t kMaxRoom = int64_t{1} << 62;
+
 // The least room in bytes the run needs beyond what its files use now,
 // whatever the order and overlap of its transfers: never more than a run
 // that fits would need.
@@ -39,7 +44,7 @@ inline constexpr int64_t kClusterSlack = 64 * 1024;
 //   files (at best all of them freed room before).
 // Byte counts of old and partial files are rounded to clusters on the disk,
 // so they may free up to kClusterSlack more each: that much is taken off, so
-// a run that would just fit is never refused.
+// a run that would just fit is never refused. At most kMaxRoom.
 [[nodiscard]] int64_t LeastRoomNeeded(const std::vector<FileRoom>& files);
 
 // The same files fetched `transfers` at a time may need up to the new bytes

@@ -93,7 +93,13 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_nam
     const rt::Text launcher = client.Path(executable_name);
     const rt::Text copy = client.Path(kCopyName);
     if (!SameFile(launcher, copy)) {
-      if (rt::FileExists(copy)) rt::RemoveFile(copy);
+      // A read-only, hidden or system update.dat refuses both the removal
+      // and the copy over it (Windows copies a read-only launcher's
+      // attribute onto its copy): cleared first, as for game.dat.
+      if (rt::FileExists(copy)) {
+        rt::SetFileAttributes(copy, 0);
+        rt::RemoveFile(copy);
+      }
       rt::DelayWithEvents(kCopyDelayMs);
       const int64_t needed = rt::FileSize64(launcher);
       if (!steps.copy_file(launcher, copy)) {
@@ -108,6 +114,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_nam
         ReportFailedCopy(client.Folder(), copy, needed, error, "copy to update.dat failed", steps);
         return StartRole::kCopyFailed;
       }
+      rt::SetFileAttributes(copy, 0);  // not the launcher's read-only or hidden attribute
       const int64_t copied = rt::FileSize64(copy);
       if (copied != needed || !SameContent(launcher, copy)) {
         ReportFailedCopy(client.Folder(), copy, needed, 0,

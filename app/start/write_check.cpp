@@ -1,5 +1,9 @@
 #include "app/start/write_check.h"
 
+#include <algorithm>
+#include <set>
+#include <vector>
+
 #include "app/disk_full.h"
 #include "net/download_target.h"
 #include "runtime/convert.h"
@@ -10,17 +14,22 @@ namespace {
 
 rt::Text ErrorCode(uint32_t error) { return "error " + rt::ToText(error); }
 
-// The link the entry's file or its partial file would be written through,
-// empty when none: writing there would change whatever the link leads to.
-rt::Text LinkOnTheWay(Flow& flow, const PatchEntry& entry) {
+// The links the entry's file or its partial file are written through (the
+// partial file itself may be one), each once.
+std::vector<rt::PathLink> LinksOnTheWay(Flow& flow, const PatchEntry& entry) {
   const rt::Text& base = flow.state.Client.Folder();
-  const rt::Text link = flow.services.find_link(base, entry.path);
-  return link.empty() ? flow.services.find_link(base, entry.path + net::kPartialSuffix) : link;
+  std::vector<rt::PathLink> links = flow.services.find_links(base, entry.path);
+  for (rt::PathLink& link : flow.services.find_links(base, entry.path + net::kPartialSuffix)) {
+    const bool known = std::any_of(links.begin(), links.end(),
+                                   [&link](const rt::PathLink& seen) { return seen.link == link.link; });
+    if (!known) links.push_back(std::move(link));
+  }
+  return links;
 }
 
 }  // namespace
 
-rt::Text CheckWriteAccess(Flow& flow) {
+rt::Text CheckWriteAccess(Flow& flow, std::vector<bool>* behind_link) {
   SharedState& g = flow.state;
   const rt::Text& folder = g.Client.Folder();
   const rt::AccessCheck folder_check = flow.services.probe_folder(folder);
@@ -32,14 +41,26 @@ rt::Text CheckWriteAccess(Flow& flow) {
     flow.services.log("write check: the client folder cannot be written, " + ErrorCode(folder_check.error));
     return kTextFolderNotWritable;
   }
-  // Links first: the replace probe below clears a read-only attribute, which
-  // through a link would already change a file outside the client.
-  for (const OutdatedFile& file : g.PatchList) {
-    const PatchEntry& entry = file.entry;
-    const rt::Text link = LinkOnTheWay(flow, entry);
-    if (link.empty()) continue;
-    flow.services.log("write check: " + entry.path + " goes through the link " + link + ", refused");
-    return rt::FormatText(kTextPathIsLink, link.c_str());
+  // Links first: a link that leads nowhere refuses the run before the
+  // replace probe clears any read-only attribute.
+  if (behind_link != nullptr) behind_link->assign(g.PatchList.size(), false);
+  std::set<rt::Text> logged;
+  for (size_t i = 0; i < g.PatchList.size(); ++i) {
+    const PatchEntry& entry = g.PatchList[i].entry;
+    if (!flow.services.find_links) break;
+    const std::vector<rt::PathLink> links = LinksOnTheWay(flow, entry);
+    for (const rt::PathLink& link : links) {
+      if (!link.resolved()) {
+        flow.services.log("write check: " + entry.path + " goes through the link " + link.link +
+                          ", which leads nowhere: refused");
+        return rt::FormatText(kTextBrokenLink, link.link.c_str());
+      }
+      if (logged.insert(link.link).second) {
+        flow.services.log("write check: " + link.link + " is a link to " + link.target +
+                          "; files below it are written there");
+      }
+    }
+    if (behind_link != nullptr && !links.empty()) (*behind_link)[i] = true;
   }
   for (const OutdatedFile& file : g.PatchList) {
     const PatchEntry& entry = file.entry;

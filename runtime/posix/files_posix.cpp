@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -388,6 +389,15 @@ EntryKind EntryKindOf(const Text& path) {
   if (path.empty() || ::lstat(NativePath(path).c_str(), &st) != 0) return EntryKind::kNothing;
   if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
   return S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kFile;
+}
+
+Text ResolveLink(const Text& path) {
+  if (path.empty()) return Text();
+  char* resolved = ::realpath(NativePath(path).c_str(), nullptr);
+  if (resolved == nullptr) return Text();
+  const std::string target(resolved);
+  ::free(resolved);
+  return Utf8ToGbk(target);
 }
 
 AccessCheck ProbeReplaceable(const Text& path) {

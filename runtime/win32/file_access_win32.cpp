@@ -53,6 +53,33 @@ EntryKind EntryKindOf(const Text& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
+Text ResolveLink(const Text& path) {
+  if (path.empty()) return Text();
+  // Opened through the link (no FILE_FLAG_OPEN_REPARSE_POINT): a junction, a
+  // symbolic link or a mount point to a missing target fails here. Folders
+  // open only with backup semantics; no access right is asked for.
+  UniqueHandle h(CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) return Text();
+  std::wstring target(MAX_PATH, L'\0');
+  // Bounded: a second call with the length the first one asked for.
+  for (int round = 0; round < 2; ++round) {
+    const DWORD length = GetFinalPathNameByHandleW(h.get(), target.data(), static_cast<DWORD>(target.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return Text();
+    if (length < target.size()) {
+      target.resize(length);
+      break;
+    }
+    target.assign(length + 1, L'\0');
+  }
+  if (!target.empty() && target.back() == L'\0') return Text();  // both rounds too short
+  // "\\?\D:\data" to "D:\data", "\\?\UNC\server\share" to "\\server\share".
+  if (target.compare(0, 8, L"\\\\?\\UNC\\") == 0) return "\\\\" + FromWide(target.substr(8));
+  if (target.compare(0, 4, L"\\\\?\\") == 0) return FromWide(target.substr(4));
+  return FromWide(target);
+}
+
 AccessCheck ProbeReplaceable(const Text& path) {
   const std::wstring wide = Wide(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());

@@ -44,29 +44,6 @@ bool ReadFlag(HKEY key, const wchar_t* name) {
   return type == REG_DWORD && size == sizeof value && value != 0;
 }
 
-// The flags of the connection settings record (a binary value: version,
-// counter, then these flags, each a little-endian DWORD).
-constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-constexpr DWORD kFlagsOffset = 8;
-constexpr DWORD kFlagAutoDetect = 0x08;
-constexpr DWORD kMaxRecordBytes = 4096;
-
-bool ReadAutoDetect() {
-  RegistryKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
-  BYTE record[kMaxRecordBytes];
-  DWORD type = 0;
-  DWORD size = sizeof record;
-  if (RegQueryValueExW(key.get(), L"DefaultConnectionSettings", nullptr, &type, record, &size) != ERROR_SUCCESS ||
-      type != REG_BINARY || size < kFlagsOffset + 4) {
-    return false;
-  }
-  const DWORD flags = static_cast<DWORD>(record[kFlagsOffset]) | static_cast<DWORD>(record[kFlagsOffset + 1]) << 8 |
-                      static_cast<DWORD>(record[kFlagsOffset + 2]) << 16 |
-                      static_cast<DWORD>(record[kFlagsOffset + 3]) << 24;
-  return (flags & kFlagAutoDetect) != 0;
-}
-
 }  // namespace
 
 ProxySettings ReadUserProxySettings() {
@@ -79,7 +56,6 @@ ProxySettings ReadUserProxySettings() {
   settings.server = ReadString(key.get(), L"ProxyServer");
   settings.bypass = ReadString(key.get(), L"ProxyOverride");
   settings.auto_config_url = ReadString(key.get(), L"AutoConfigURL");
-  settings.auto_detect = ReadAutoDetect();
   return settings;
 }
 

@@ -214,6 +214,7 @@ TEST_F(ChecksumCacheTest, ACacheNotWholeOrFromAnotherFolderIsIgnoredWhole) {
   const uint64_t later = rt::FileTimeNow();
   SumsFile lying;
   lying.folder = FolderIdentity();
+  lying.full_check_at = rt::FileTimeNow();  // a full check just made
   lying.records = {RecordOf("a.dat", 12345, later),
                    RecordOf("b.dat", checksum::FileChecksum(rt::ToBytes(rt::Text("other"))), later)};
   const rt::Bytes good = FormatSumsFile(lying);
@@ -222,7 +223,8 @@ TEST_F(ChecksumCacheTest, ACacheNotWholeOrFromAnotherFolderIsIgnoredWhole) {
     const char* what;
     std::function<rt::Bytes()> bytes;
     bool taken;
-    rt::Text load;  // the log's word on the cache
+    rt::Text load;      // the log's word on the cache
+    int64_t grow_to = 0;  // a hostile file's length (sparse), when set
   } const cases[] = {
       {"intact: taken (the lie shows)", [&] { return good; }, true, "checksum cache: 2 records"},
       {"a damaged byte",
@@ -245,10 +247,22 @@ TEST_F(ChecksumCacheTest, ACacheNotWholeOrFromAnotherFolderIsIgnoredWhole) {
          return FormatSumsFile(other);
        },
        false, "checksum cache: made in another folder, full check"},
+      {"a hostile record count",
+       [&] {
+         rt::Bytes b = good;
+         b[15] = 0x7F;
+         SealSumsFile(&b);
+         return b;
+       },
+       false, "checksum cache: refused, too large, full check"},
+      {"longer than the format allows", [&] { return good; }, false, "checksum cache: refused, too large, full check",
+       kMaxSumsFileBytes + 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    rt::RemoveFile(list::kChecksumCacheName);
     ASSERT_TRUE(rt::WriteWholeFile(list::kChecksumCacheName, c.bytes()));
+    if (c.grow_to > 0) fs::resize_file(list::kChecksumCacheName, static_cast<uintmax_t>(c.grow_to));
     Start();
     EXPECT_EQ(log_[1], c.load);
     if (c.taken) {
@@ -258,6 +272,52 @@ TEST_F(ChecksumCacheTest, ACacheNotWholeOrFromAnotherFolderIsIgnoredWhole) {
       EXPECT_EQ(Task(), kTextUpToDate);
       EXPECT_EQ(Counts().from_cache, 0);
       EXPECT_EQ(Counts().read, 2);  // nothing taken in part
+    }
+  }
+}
+
+// A file changed in place with its times put back shows its record's facts:
+// a week after the last full check every file is read again, and a time kept
+// for it that is ahead of the clock (a clock set back) is no reason to wait.
+TEST_F(ChecksumCacheTest, AFullCheckAWeekAfterTheLastOne) {
+  Write("a.dat", "content");
+  SetTimeBack("a.dat");
+  SetList("a.dat#" + Sum("content") + "\r\n");
+  constexpr uint64_t kHour = 3600 * rt::kFileTimeTicksPerSecond;
+  const uint64_t now = rt::FileTimeNow() + record_clock_ahead_;  // the cache's clock
+  const struct {
+    const char* what;
+    uint64_t full_check_at;
+    bool taken;
+    const char* load;
+  } cases[] = {
+      {"an hour ago", now - kHour, true, "checksum cache: 1 records"},
+      {"an hour short of a week", now - kFullCheckEveryTicks + kHour, true, "checksum cache: 1 records"},
+      {"a week ago", now - kFullCheckEveryTicks - kHour, false,
+       "checksum cache: 1 records, the last full check 7 days ago, full check"},
+      {"a day ahead of the clock", now + 24 * kHour, false,
+       "checksum cache: 1 records, the last full check not known or ahead of the clock, full check"},
+      {"none known", 0, false, "checksum cache: 1 records, the last full check not known or ahead of the clock, full check"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SumsFile file;
+    file.folder = FolderIdentity();
+    file.full_check_at = c.full_check_at;
+    file.records = {RecordOf("a.dat", 12345, now)};  // a lie only a read finds
+    WriteCache(file);
+    Start();
+    EXPECT_EQ(log_[1], c.load);
+    EXPECT_EQ(Task(), c.taken ? "有最新版本，共有1个文件需要更新。" : kTextUpToDate);
+    const SumsRead kept = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));
+    ASSERT_TRUE(kept.ok());
+    // A full check is the last one from now on; otherwise the time stays.
+    if (c.taken) {
+      EXPECT_EQ(kept.file.full_check_at, c.full_check_at);
+    } else {
+      EXPECT_GE(kept.file.full_check_at, now);
+      Start();
+      EXPECT_EQ(log_[1], "checksum cache: 1 records");
     }
   }
 }
@@ -275,6 +335,7 @@ TEST_F(ChecksumCacheTest, ARecordMadeInTheFileSTickIsNotTrusted) {
     SCOPED_TRACE(after);
     SumsFile file;
     file.folder = FolderIdentity();
+    file.full_check_at = rt::FileTimeNow();  // a full check just made
     file.records = {RecordOf("a.dat", 12345, facts.last_write_time + after)};
     WriteCache(file);
     Start();
@@ -284,6 +345,7 @@ TEST_F(ChecksumCacheTest, ARecordMadeInTheFileSTickIsNotTrusted) {
   // A file's time after its record (a clock set back) is no match either.
   SumsFile file;
   file.folder = FolderIdentity();
+  file.full_check_at = rt::FileTimeNow();  // a full check just made
   file.records = {RecordOf("a.dat", 12345, facts.last_write_time - 1)};
   WriteCache(file);
   Start();
@@ -331,6 +393,7 @@ TEST_F(ChecksumCacheTest, VerifyReadsEveryFileAndMakesTheRecordsAnew) {
   SetList("a.dat#" + Sum("content") + "\r\n");
   SumsFile lying;
   lying.folder = FolderIdentity();
+  lying.full_check_at = rt::FileTimeNow();  // a full check just made
   lying.records = {RecordOf("a.dat", 12345, rt::FileTimeNow())};
   WriteCache(lying);
 
@@ -358,6 +421,7 @@ TEST_F(ChecksumCacheTest, TheCacheSwitchedOffReadsEverythingAndLeavesUpdateSumsA
 
   SumsFile lying;
   lying.folder = FolderIdentity();
+  lying.full_check_at = rt::FileTimeNow();  // a full check just made
   lying.records = {RecordOf("a.dat", 12345, rt::FileTimeNow())};
   WriteCache(lying);
   Start();
@@ -373,7 +437,7 @@ TEST_F(ChecksumCacheTest, TheCacheSwitchedOffReadsEverythingAndLeavesUpdateSumsA
   EXPECT_EQ(rt::ReadWholeFile(list::kChecksumCacheName), FormatSumsFile(lying));
 }
 
-TEST_F(ChecksumCacheTest, TheStartAfterAnUpdateReadsNoFile) {
+TEST_F(ChecksumCacheTest, TheStartAfterAnUpdateReadsWhatItInstalledOnce) {
   Write("old.dat", "version 1");
   Write("same.dat", "unchanged");
   SetTimeBack("old.dat");
@@ -385,13 +449,19 @@ TEST_F(ChecksumCacheTest, TheStartAfterAnUpdateReadsNoFile) {
   Start();
   ASSERT_EQ(state_.PatchList.size(), 2u);
   // The run's records are made right after each install, in the files' own
-  // tick: installed files are trusted all the same.
+  // tick: another program could still write them unseen, so the next start
+  // reads them once more, and the one after reads nothing.
   record_clock_ahead_ = 0;
   RunPatchDownloads(flow_);
   EXPECT_EQ(Task(), kTextUpdateDone);
   EXPECT_EQ(log_.back().rfind("download run done", 0), 0u);
   EXPECT_NE(std::find(log_.begin(), log_.end(), "checksum cache written"), log_.end());
 
+  record_clock_ahead_ = 3600 * rt::kFileTimeTicksPerSecond;
+  Start();
+  EXPECT_EQ(Task(), kTextUpToDate);
+  EXPECT_EQ(Counts().from_cache, 1);
+  EXPECT_EQ(Counts().read, 2);
   Start();
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_EQ(Counts().from_cache, 3);
@@ -416,7 +486,6 @@ TEST_F(ChecksumCacheTest, TheStartAfterARunOfSeveralTransfersReadsNoFile) {
   Start();
   ASSERT_EQ(state_.PatchList.size(), static_cast<size_t>(kFiles));
   flow_.run.transfers = 4;
-  record_clock_ahead_ = 0;
   RunPatchDownloads(flow_);
   ASSERT_EQ(Task(), kTextUpdateDone);
   const SumsRead read = ParseSumsFile(rt::ReadWholeFile(list::kChecksumCacheName));

@@ -87,7 +87,7 @@ class FlowTest : public ::testing::Test {
       return true;
     };
     flow_.services.utc_day = [this] { return today_; };
-    flow_.services.find_link = rt::FindLinkBelow;
+    flow_.services.find_links = rt::FindLinksBelow;
     flow_.services.free_disk_space = [](const rt::Text&) { return int64_t{-1}; };
     flow_.services.file_time_now = [this] { return rt::FileTimeNow() + record_clock_ahead_; };
     // As the real services: an installed file enters the state's checksum

@@ -31,6 +31,11 @@ TEST(FreeSpace, LeastRoomNeededNeverAsksMoreThanARunThatFits) {
       {"many small files replacing as many: whole clusters each", small_same, 0},
       {"files past 4 GiB", {{5 * 1024 * kM, 0, 0}, {6 * 1024 * kM, 0, 1024 * kM}},
        10 * 1024 * kM - kClusterSlack},
+      // A signed list may state any size up to 2^63-1: the sums stop at
+      // kMaxRoom instead of wrapping to a small or negative need.
+      {"two files of 2^63-1 bytes", {{INT64_MAX, 0, 0}, {INT64_MAX, 0, 0}}, kMaxRoom},
+      {"four of 2^62 bytes", std::vector<FileRoom>(4, FileRoom{kMaxRoom, 0, 0}), kMaxRoom},
+      {"2^63-1 bytes over a partial and an old file as large", {{INT64_MAX, INT64_MAX, INT64_MAX}}, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(LeastRoomNeeded(c.files), c.want) << c.what;
 }
@@ -38,6 +43,7 @@ TEST(FreeSpace, LeastRoomNeededNeverAsksMoreThanARunThatFits) {
 TEST(FreeSpace, ATightDiskFetchesOneFileAtATime) {
   const std::vector<FileRoom> three(3, FileRoom{10 * kM, 0, 0});
   const std::vector<FileRoom> resumed = {{10 * kM, 9 * kM, 0}, {10 * kM, 9 * kM, 0}};
+  const std::vector<FileRoom> huge(4, FileRoom{INT64_MAX, 0, 0});  // their sum wraps to -4 in 64 bits
   struct Case {
     const char* what;
     const std::vector<FileRoom>& files;
@@ -49,6 +55,7 @@ TEST(FreeSpace, ATightDiskFetchesOneFileAtATime) {
       {"room unknown", three, -1, 6, 6},
       {"one transfer already", three, 0, 1, 1},
       {"only what is still to come counts", resumed, 2 * kM, 4, 4},
+      {"sizes whose sum passes 2^64", huge, int64_t{1} << 61, 6, 1},
   };
   for (const Case& c : cases) EXPECT_EQ(TransfersForRoom(c.files, c.free, c.transfers), c.want) << c.what;
 }

@@ -169,9 +169,13 @@ TEST_F(SignedFlow, ExpiredListIsRefusedWithAPlayerClockADayOffEitherWay) {
     CheckRemoteVersion(flow_);
     EXPECT_EQ(runs_started_ - before, c.taken ? 1 : 0) << c.clock - expires;
     if (!c.taken) {
-      EXPECT_EQ(Task(), kTextListFailed);
+      // The label names the clock, the likely cause, and the log its date.
+      EXPECT_EQ(Task(), kTextListExpired);
       const rt::Text reason = "list refused: the list has expired (" + trust::DateText(expires) + ")";
       EXPECT_NE(std::find(log_.begin(), log_.end(), reason), log_.end()) << c.clock - expires;
+      const rt::Text clock = "list unusable: expired by this computer's clock, which says " +
+                             trust::DateText(c.clock) + " (UTC); is it ahead?";
+      EXPECT_NE(std::find(log_.begin(), log_.end(), clock), log_.end()) << c.clock - expires;
     }
   }
 }

@@ -70,6 +70,33 @@ TEST(Startup, LauncherRewritesTheCopyAndStartsItQuoted) {
   }
 }
 
+// A client copied from a disc or an archive: a read-only (or hidden)
+// launcher, and the update.dat an earlier start made from it with the same
+// attributes. Every start rewrites the copy and starts it, and the copy is
+// never read-only, so the next start can replace it.
+TEST(Startup, AReadOnlyOrHiddenUpdateDatIsReplaced) {
+  const testsupport::TempFolder root("startup");
+  const rt::Text exe = "launcher.exe";
+  for (const uint32_t attributes : {rt::kAttrReadOnly, rt::kAttrHidden, rt::kAttrReadOnly | rt::kAttrHidden}) {
+    const rt::Text dir = root.path() + "\\attributes " + rt::ToText(static_cast<int32_t>(attributes));
+    rt::CreateFolderTree(dir);
+    ASSERT_TRUE(rt::WriteWholeFile(dir + "\\" + exe, rt::ToBytes(rt::Text("launcher image"))));
+    ASSERT_TRUE(rt::WriteWholeFile(dir + "\\update.dat", rt::ToBytes(rt::Text("copy of an earlier start"))));
+    ASSERT_TRUE(rt::SetFileAttributes(dir + "\\" + exe, attributes));
+    ASSERT_TRUE(rt::SetFileAttributes(dir + "\\update.dat", attributes));
+    for (int start = 1; start <= 2; ++start) {
+      SharedState g;
+      Started s;
+      EXPECT_EQ(Start({}, dir, exe, g, s), StartRole::kLauncher) << attributes << " start " << start;
+      EXPECT_EQ(rt::ReadWholeFile(dir + "\\update.dat"), rt::ToBytes(rt::Text("launcher image"))) << attributes;
+      EXPECT_EQ(s.command_lines.size(), 1u) << attributes;
+      EXPECT_TRUE(s.messages.empty()) << attributes;
+      EXPECT_EQ(rt::GetFileAttributes(dir + "\\update.dat") & rt::kAttrReadOnly, 0u) << attributes;
+    }
+    rt::SetFileAttributes(dir + "\\" + exe, 0);  // so the scratch folder can go
+  }
+}
+
 #ifdef _WIN32
 constexpr uint32_t kDiskFullError = 112;  // ERROR_DISK_FULL
 constexpr uint32_t kDeniedError = 5;      // ERROR_ACCESS_DENIED

@@ -252,19 +252,49 @@ TEST_F(TransfersTest, InstalledFilesAreToldToTheChecksumCache) {
   EXPECT_EQ(recorded, want);
 }
 
-TEST_F(TransfersTest, FilesThatFailBehindAProxyTheEngineCannotFollowSaySo) {
-  state_.PatchList = {{"a.dat", Sum("a")}};
-  flow_.services.download = [](const net::DownloadOptions&, std::atomic<int64_t>&, std::atomic<int64_t>&) {
-    net::DownloadReport report(DownloadResult::ConnectFailed);
-    report.reason = net::FailReason::kConnectTimedOut;
-    report.proxy_issue = net::ProxyIssue::kAutoConfigScript;
-    return report;
+// The proxy text only where the proxy setting explains the failure: the
+// engine went direct past a setting it cannot follow and reached no server.
+// Any HTTP answer, a 404 included, came over a working route.
+TEST_F(TransfersTest, TheProxyTextOnlyForNoConnectionPastASettingNotFollowed) {
+  using net::FailReason;
+  using net::ProxyIssue;
+  const struct {
+    const char* what;
+    DownloadResult result;
+    FailReason reason;
+    int32_t status;
+    ProxyIssue issue;
+    const char* text;
+  } cases[] = {
+      {"no connection, a script", DownloadResult::ConnectFailed, FailReason::kConnectTimedOut, 0,
+       ProxyIssue::kAutoConfigScript, kTextProxyUnsupported},
+      {"refused, SOCKS", DownloadResult::ConnectFailed, FailReason::kRefused, 0, ProxyIssue::kSocks,
+       kTextProxyUnsupported},
+      {"reset before an answer, credentials", DownloadResult::Interrupted, FailReason::kReset, 0,
+       ProxyIssue::kCredentials, kTextProxyUnsupported},
+      {"a 404, a script", DownloadResult::BadStatus, FailReason::kHttpStatus, 404, ProxyIssue::kAutoConfigScript,
+       kTextDownloadFailed},
+      {"a 503, SOCKS", DownloadResult::BadStatus, FailReason::kHttpStatus, 503, ProxyIssue::kSocks,
+       kTextDownloadFailed},
+      {"no connection, nothing set", DownloadResult::ConnectFailed, FailReason::kConnectTimedOut, 0, ProxyIssue::kNone,
+       kTextDownloadFailed},
   };
-  RunPatchDownloads(flow_);
-  EXPECT_EQ(Task(), kTextProxyUnsupported);
-  EXPECT_EQ(delays_, (std::vector<int32_t>{1000, 2000, 4000}));
-  EXPECT_EQ(LogLinesStarting("run failed at a.dat (1/1): no mirror gave it, and the proxy setting could not be followed"),
-            1u);
+  for (const auto& c : cases) {
+    state_.PatchList = {{"a.dat", Sum("a")}};
+    log_.clear();
+    flow_.services.download = [&c](const net::DownloadOptions&, std::atomic<int64_t>&, std::atomic<int64_t>&) {
+      net::DownloadReport report(c.result);
+      report.reason = c.reason;
+      report.http_status = c.status;
+      report.proxy_issue = c.issue;
+      return report;
+    };
+    RunPatchDownloads(flow_);
+    EXPECT_EQ(Task(), c.text) << c.what;
+    const bool proxy = rt::Text(c.text) == kTextProxyUnsupported;
+    EXPECT_EQ(LogLinesStarting("run failed at a.dat (1/1): no mirror gave it, and the proxy setting could not be followed"),
+              proxy ? 1u : 0u) << c.what;
+  }
 }
 
 // A signed list gives every size: a run that clearly cannot fit is refused

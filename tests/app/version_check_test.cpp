@@ -43,13 +43,13 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
   Write("数据 目录\\地图.dat", "old");
   Write("same.dat", "hello world");
   SetList("数据 目录\\地图.dat#" + Sum("new") + "\r\nsame.dat#-648389339\r\nno hash here\r\n" +
-          "gone.dat#12\r\nsame.dat#+648389339\r\n");
+          "gone.dat#12\r\nplus.dat#+0\r\n");
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有3个文件需要更新。");
   ASSERT_EQ(state_.PatchList.size(), 3u);
   EXPECT_EQ(state_.PatchList[0].entry.path, "数据 目录\\地图.dat");
   EXPECT_EQ(state_.PatchList[1].entry.path, "gone.dat");
-  EXPECT_EQ(state_.PatchList[2].entry.path, "same.dat");  // "+..." never matches
+  EXPECT_EQ(state_.PatchList[2].entry.path, "plus.dat");  // "+..." never matches, a missing file's 0 neither
   EXPECT_EQ(state_.PatchList[1].entry.checksum, "12");
   // Each with the file it replaces, as the check summed it.
   EXPECT_TRUE(state_.PatchList[0].local_present);
@@ -57,7 +57,7 @@ TEST_F(FlowTest, ChangedFilesFormTheListInLineOrder) {
   EXPECT_EQ(state_.PatchList[0].local_checksum, static_cast<uint32_t>(checksum::FileChecksum(rt::ToBytes("old"))));
   EXPECT_FALSE(state_.PatchList[1].local_present);
   EXPECT_EQ(state_.PatchList[1].local_checksum, 0u);
-  EXPECT_EQ(state_.PatchList[2].local_size, 11);
+  EXPECT_FALSE(state_.PatchList[2].local_present);
   EXPECT_TRUE(EnterGameDisabled());
   EXPECT_EQ(runs_started_, 1);
 }
@@ -111,4 +111,25 @@ TEST_F(FlowTest, TheChecksumsLetMessagesThroughByTheClock) {
     EXPECT_GE(events_, fewest) << step_ms;
     EXPECT_LE(events_, most) << step_ms;
   }
+}
+
+// One file named twice: fetched once; named with two checksums, the list is
+// refused and the log names both lines.
+TEST_F(FlowTest, OneFileNamedTwiceIsFetchedOnceOrTheListRefused) {
+  SetList("a.txt#" + Sum("new") + "\r\nb.txt#" + Sum("b") + "\r\nA.TXT#" + Sum("new") + "\r\n");
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(Task(), "有最新版本，共有2个文件需要更新。");
+  ASSERT_EQ(state_.PatchList.size(), 2u);
+  EXPECT_EQ(state_.PatchList[0].path, "a.txt");
+  EXPECT_EQ(state_.PatchList[1].path, "b.txt");
+
+  state_.PatchList.clear();
+  SetList("a.txt#" + Sum("new") + "\r\nA.TXT#" + Sum("other") + "\r\n");
+  CheckRemoteVersion(flow_);
+  EXPECT_EQ(Task(), kTextListFailed);
+  EXPECT_TRUE(state_.PatchList.empty());
+  EXPECT_EQ(runs_started_, 1);
+  const rt::Text refused = "list refused: two entries name one file: \"a.txt#" + Sum("new") + "\" and \"A.TXT#" +
+                           Sum("other") + "\"";
+  EXPECT_NE(std::find(log_.begin(), log_.end(), refused), log_.end());
 }

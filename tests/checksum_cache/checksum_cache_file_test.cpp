@@ -26,6 +26,7 @@ SumRecord Record(const rt::Text& path, int32_t checksum, SumOrigin origin = SumO
 SumsFile Sample() {
   SumsFile file;
   file.folder = {0xC0FFEE12u, 0x00020000000000AAull};
+  file.full_check_at = 133500000000000000ull;
   // Byte order: "Zeta" before "data" (upper case first), GBK after ASCII.
   file.records = {Record("Zeta.txt", -648389339), Record("data\\map\\town.dat", 0, SumOrigin::kInstalled),
                   Record("数据\\地图.bin", 2147483647)};
@@ -40,13 +41,14 @@ TEST(ChecksumCacheFile, WhatIsWrittenComesBack) {
     const SumsRead read = ParseSumsFile(bytes);
     ASSERT_TRUE(read.ok()) << ToString(read.fault);
     EXPECT_EQ(read.file.folder, file.folder);
+    EXPECT_EQ(read.file.full_check_at, file.full_check_at);
     EXPECT_EQ(read.file.records, file.records);
     EXPECT_EQ(FormatSumsFile(read.file), bytes);
   }
-  // The header as documented: magic, version 1, the count.
+  // The header as documented: magic, version 2, the count.
   const rt::Bytes bytes = FormatSumsFile(Sample());
   EXPECT_EQ(rt::Bytes(bytes.begin(), bytes.begin() + 16),
-            (rt::Bytes{'U', 'P', 'D', 'S', 'U', 'M', 'S', 0x1A, 1, 0, 0, 0, 3, 0, 0, 0}));
+            (rt::Bytes{'U', 'P', 'D', 'S', 'U', 'M', 'S', 0x1A, 2, 0, 0, 0, 3, 0, 0, 0}));
   EXPECT_EQ(bytes.size(), kSumsHeaderBytes + 3 * 55 + 8 + 17 + 13);
 }
 
@@ -63,7 +65,10 @@ TEST(ChecksumCacheFile, EveryDamageRefusesTheWholeFile) {
       {"empty", [](rt::Bytes* b) { b->clear(); }, false, SumsFault::kTooShort},
       {"header cut", [](rt::Bytes* b) { b->resize(kSumsHeaderBytes - 1); }, false, SumsFault::kTooShort},
       {"magic", [](rt::Bytes* b) { (*b)[0] = 'u'; }, false, SumsFault::kMagic},
-      {"version 2", [](rt::Bytes* b) { (*b)[8] = 2; }, false, SumsFault::kVersion},
+      {"version 3", [](rt::Bytes* b) { (*b)[8] = 3; }, false, SumsFault::kVersion},
+      {"a version 1 file, its header 40 bytes", [](rt::Bytes* b) { (*b)[8] = 1, b->resize(40); }, false,
+       SumsFault::kVersion},
+      {"the time of the full check", [](rt::Bytes* b) { (*b)[40] ^= 1; }, false, SumsFault::kChecksum},
       {"a checksum byte", [](rt::Bytes* b) { (*b)[16] ^= 1; }, false, SumsFault::kChecksum},
       {"the folder", [](rt::Bytes* b) { (*b)[24] ^= 1; }, false, SumsFault::kChecksum},
       {"a record's checksum", [&](rt::Bytes* b) { (*b)[second_record - 12] ^= 0x80; }, false, SumsFault::kChecksum},
@@ -74,7 +79,8 @@ TEST(ChecksumCacheFile, EveryDamageRefusesTheWholeFile) {
       {"a byte more, resealed", [](rt::Bytes* b) { b->push_back(0); }, true, SumsFault::kTrailing},
       {"a record fewer counted", [](rt::Bytes* b) { (*b)[12] = 2; }, false, SumsFault::kTrailing},
       {"a record more counted", [](rt::Bytes* b) { (*b)[12] = 4; }, false, SumsFault::kRecordCount},
-      {"a count no file can hold", [](rt::Bytes* b) { (*b)[15] = 0x7F; }, false, SumsFault::kRecordCount},
+      {"a count the bytes cannot hold", [](rt::Bytes* b) { (*b)[13] = 3; }, false, SumsFault::kRecordCount},
+      {"a count past the most records", [](rt::Bytes* b) { (*b)[15] = 0x7F; }, false, SumsFault::kTooLarge},
       {"an empty path", [&](rt::Bytes* b) { (*b)[first_record] = 0; }, true, SumsFault::kBadPath},
       {"a path too long", [&](rt::Bytes* b) { (*b)[first_record] = 1, (*b)[first_record + 1] = 0x10; }, true,
        SumsFault::kBadPath},

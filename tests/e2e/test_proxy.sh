@@ -4,7 +4,8 @@
 # (tinyproxy) on 127.0.0.1 forwards to it. With the proxy set in the per-user
 # Internet Settings of the Wine prefix (written with regedit), the whole
 # cycle passes and the proxy's log shows the list and every patch file;
-# without it, the list cannot be had.
+# without it, the list cannot be had. With the stock setting (automatic
+# detection on, no proxy) a 404 gets the download-failed text.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
@@ -14,16 +15,22 @@ PROXY_PORT=8091
 ORIGIN_PORT=8089  # the updater's own 8088 stays closed: only the proxy gets through
 INTERNET_SETTINGS='HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 
-# set_proxy on|off: the per-user proxy setting of the test's prefix.
+CONNECTIONS="$INTERNET_SETTINGS\\Connections"
+# set_proxy on|stock|off: the per-user proxy setting of the test's prefix.
+# stock: no proxy and "Automatically detect settings" on, as a new Windows
+# has it (flag 0x08 of the connection record, beside 0x01 "direct").
 set_proxy() {
   local reg; reg="$(mktemp /tmp/updater-proxy-XXXXXX.reg)"
-  if [ "$1" = on ]; then
+  if [ "$1" = stock ]; then
+    printf 'REGEDIT4\r\n\r\n[%s]\r\n"ProxyEnable"=dword:00000000\r\n\r\n[%s]\r\n"DefaultConnectionSettings"=hex:46,00,00,00,02,00,00,00,09,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\r\n' \
+      "$INTERNET_SETTINGS" "$CONNECTIONS" >"$reg"
+  elif [ "$1" = on ]; then
     # Loopback goes direct unless the bypass list says "<-loopback>".
     printf 'REGEDIT4\r\n\r\n[%s]\r\n"ProxyEnable"=dword:00000001\r\n"ProxyServer"="127.0.0.1:%s"\r\n"ProxyOverride"="<-loopback>"\r\n' \
       "$INTERNET_SETTINGS" "$PROXY_PORT" >"$reg"
   else
-    printf 'REGEDIT4\r\n\r\n[%s]\r\n"ProxyEnable"=dword:00000000\r\n"ProxyServer"=-\r\n"ProxyOverride"=-\r\n' \
-      "$INTERNET_SETTINGS" >"$reg"
+    printf 'REGEDIT4\r\n\r\n[%s]\r\n"ProxyEnable"=dword:00000000\r\n"ProxyServer"=-\r\n"ProxyOverride"=-\r\n\r\n[%s]\r\n"DefaultConnectionSettings"=-\r\n' \
+      "$INTERNET_SETTINGS" "$CONNECTIONS" >"$reg"
   fi
   timeout 60 wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
   timeout 20 wineserver -w
@@ -107,6 +114,36 @@ check "[proxy] every request reached the server through the proxy" \
 if [ -n "${E2E_DEBUG:-}" ] || [ "$E2E_FAIL" -gt 0 ]; then
   echo "--- proxy log"; cat "$PROXY_DIR/tinyproxy.log"; echo "--- server log"; cat "$NGINX_DIR/access.log"
 fi
+timeout 20 wineserver -k
+
+# 3. Stock settings ("Automatically detect settings" on, no proxy): a file
+# the server does not have (404) fails the run with the download-failed
+# text, never the proxy text, and the log says no mirror gave it.
+set_proxy stock
+check "[stock] automatic detection is on in the prefix" \
+  bash -c "timeout 30 wine reg query '$CONNECTIONS' /v DefaultConnectionSettings 2>/dev/null | grep -qi '4600000002000000090000'"
+stop_nginx
+start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
+CLIENT="$WORK/stock 客户 端"
+mkdir -p "$CLIENT"
+pack_updater "$CLIENT/$LAUNCHER"
+echo "v1" >"$CLIENT/readme.txt"
+RELEASE="$WORK/stock release"
+cp -r "$CLIENT" "$RELEASE"
+echo "v3" >"$RELEASE/readme.txt"
+rm -rf "$SERVER/patch"
+publish "$RELEASE" "$SERVER"
+rm "$SERVER/patch/528/readme.txt"  # listed, not there: a 404
+: >"$NGINX_DIR/access.log"
+start_launcher "$CLIENT"
+failed() { grep -a -q 'run failed at readme.txt (1/1): no mirror gave it' "$CLIENT/update.log" 2>/dev/null; }
+check "[stock] the run fails at the missing file" wait_until 90 failed
+sleep 2
+shot proxy-stock-404
+check "[stock] the file was asked for and answered 404" test "$(request_count '^/patch/528/readme\.txt 404')" -ge 1
+check "[stock] the log does not blame the proxy setting" \
+  not grep -a -q 'proxy setting could not be followed' "$CLIENT/update.log"
+echo "     log: $(grep -a 'run failed at' "$CLIENT/update.log" | head -1)"
 timeout 20 wineserver -k
 
 set_proxy off

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up roles of the real updater.exe under Wine, from a folder whose path
 # holds blanks and Chinese characters: the launcher rewrites update.dat and
-# starts it with "gxin" and its own name; a wrong marker ends at once.
+# starts it with "gxin" and its own name; a wrong marker ends at once; a
+# read-only launcher and update.dat (a client copied from a disc) still start.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
@@ -50,6 +51,26 @@ check "wrong marker starts nothing" no_updater
 (timeout 60 wine update.dat gxin "$LAUNCHER" extra >/dev/null 2>&1 &)
 check "gxin, name and a third word open the updater window" wait_until 20 has_window
 timeout 20 wineserver -k
+end_updaters
+
+# 5. A client copied from a disc: the launcher is read-only, and so is the
+# update.dat an earlier start made from it (Windows copies the attribute).
+# Every start replaces the copy and the updater runs; the copy made is never
+# read-only.
+writable_by_windows() { [ $(( 0$(stat -c %a "$1") & 0200 )) -ne 0 ]; }
+echo "copy of an earlier start" >update.dat
+chmod a-w update.dat "$LAUNCHER"
+for start in 1 2; do
+  timeout 30 wine "$LAUNCHER"
+  check "[read-only, start $start] update.dat is replaced by the launcher" cmp -s update.dat "$LAUNCHER"
+  check "[read-only, start $start] the copy is not read-only" writable_by_windows update.dat
+  check "[read-only, start $start] the updater runs" wait_until 15 updater_running_as "$LAUNCHER"
+  check "[read-only, start $start] its window opens" wait_until 20 has_window
+  [ "$start" = 1 ] && shot startup-read-only-update-dat
+  end_updaters
+  chmod a-w update.dat  # as an earlier start from a read-only copy would leave it
+done
+chmod u+w "$LAUNCHER" update.dat
 
 cd / && rm -rf "$WORK"
 finish

@@ -1,5 +1,5 @@
-// The user's proxy setting as the engine reads it. Input: a flags byte (the
-// proxy switch, automatic detection), two bytes of port, then the server
+// The user's proxy setting as the engine reads it. Input: a flags byte (bit 0
+// the proxy switch, the others unused), two bytes of port, then the server
 // entry, the bypass list, the script address and the host, separated by NUL
 // bytes (missing fields are empty).
 //
@@ -20,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 3) return 0;
   rt::ProxySettings settings;
   settings.enabled = (data[0] & 1) != 0;
-  settings.auto_detect = (data[0] & 2) != 0;
   const uint16_t port = static_cast<uint16_t>(data[1] | (data[2] << 8u));
   std::vector<std::string> fields(4);
   std::size_t field = 0;

@@ -193,3 +193,40 @@ TEST(FileList, HashLinesGiveEachEntryItsSizeAndDigest) {
   // Entries without a digest are written as the plain form.
   EXPECT_EQ(rt::ToText(FormatFileList({{"a.dat", "98", std::nullopt}})), "a.dat#98\r\n");
 }
+
+// One file named twice, as Windows compares names: ASCII letters in any case,
+// the bytes of a GBK character exactly (a trail byte 0x41..0x5A is no
+// letter: B4 41 and B4 61 are two characters, two files).
+TEST(FileList, OneFileNamedTwiceIsFetchedOnceOrTheListRefused) {
+  const list::FileDigest one{3, {}};
+  list::FileDigest other = one;
+  other.sha256[0] = 1;
+  struct Case {
+    const char* what;
+    std::vector<list::PatchEntry> entries;
+    const char* conflict;  // empty: usable
+    std::vector<rt::Text> kept;
+  } const cases[] = {
+      {"no repeat", {{"a.txt", "1", {}}, {"b.txt", "1", {}}}, "", {"a.txt", "b.txt"}},
+      {"the same line twice", {{"a.txt", "1", {}}, {"b.txt", "2", {}}, {"a.txt", "1", {}}}, "", {"a.txt", "b.txt"}},
+      {"another letter case, in a folder too", {{"Data\\a.txt", "1", {}}, {"data\\A.TXT", "1", {}}}, "",
+       {"Data\\a.txt"}},
+      {"GBK trail bytes that look like letters", {{"\xB4\x41.txt", "1", {}}, {"\xB4\x61.txt", "2", {}}}, "",
+       {"\xB4\x41.txt", "\xB4\x61.txt"}},
+      {"signed, one digest", {{"a.txt", "1", one}, {"A.txt", "1", one}}, "", {"a.txt"}},
+      {"two checksums", {{"a.txt", "1", {}}, {"b.txt", "2", {}}, {"A.TXT", "3", {}}},
+       "\"a.txt#1\" and \"A.TXT#3\"", {}},
+      {"one checksum, two digests", {{"a.txt", "1", one}, {"a.txt", "1", other}},
+       "\"a.txt#1\" and \"a.txt#1\", their sizes or SHA-256 differ", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<list::PatchEntry> entries = c.entries;
+    const list::RepeatCheck check = list::JoinRepeatedEntries(&entries);
+    EXPECT_EQ(check.conflict, c.conflict) << c.what;
+    if (!check.ok()) continue;
+    std::vector<rt::Text> kept;
+    for (const list::PatchEntry& entry : entries) kept.push_back(entry.path);
+    EXPECT_EQ(kept, c.kept) << c.what;
+    EXPECT_EQ(check.dropped, c.entries.size() - c.kept.size()) << c.what;
+  }
+}

@@ -91,12 +91,6 @@ TEST(ClassifyProxy, FollowableDirectOrNotWithAReason) {
   script.auto_config_url = "http://wpad/proxy.pac";
   rt::ProxySettings script_switched_off = script;
   script_switched_off.enabled = false;
-  rt::ProxySettings detect;
-  detect.auto_detect = true;
-  rt::ProxySettings detect_and_manual = On("proxy:3128");
-  detect_and_manual.auto_detect = true;
-  rt::ProxySettings detect_bypassed = On("proxy:3128", "*.example.org");
-  detect_bypassed.auto_detect = true;
   const struct {
     const char* what;
     rt::ProxySettings settings;
@@ -114,13 +108,6 @@ TEST(ClassifyProxy, FollowableDirectOrNotWithAReason) {
        "direct"},
       {"a proxy script with the switch off", script_switched_off, "updates.example.org", ProxyVerdict::kNotFollowable,
        ProxyIssue::kAutoConfigScript, "direct"},
-      {"automatic detection alone", detect, "updates.example.org", ProxyVerdict::kNotFollowable,
-       ProxyIssue::kAutoDetect, "direct"},
-      {"automatic detection, loopback", detect, "127.0.0.1", ProxyVerdict::kDirect, ProxyIssue::kNone, "direct"},
-      {"automatic detection beside a manual proxy", detect_and_manual, "updates.example.org",
-       ProxyVerdict::kHttpProxy, ProxyIssue::kNone, "proxy:3128"},
-      {"automatic detection, the manual proxy bypassed", detect_bypassed, "updates.example.org",
-       ProxyVerdict::kNotFollowable, ProxyIssue::kAutoDetect, "direct"},
       {"SOCKS only", On("socks=s:1080"), "updates.example.org", ProxyVerdict::kNotFollowable, ProxyIssue::kSocks,
        "direct"},
       {"SOCKS beside an HTTP entry", On("socks=s:1080;http=h:8080"), "updates.example.org", ProxyVerdict::kHttpProxy,

@@ -1,5 +1,5 @@
-// Links on the way to a file: what a path's components are, and the first of
-// them that is a link. Links are made where the system lets a test make them
+// Links on the way to a file: what a path's components are, which of them are
+// links, and where each leads. Links are made where the system lets a test make them
 // (not under Wine, whose CreateSymbolicLinkW makes nothing: there the cases
 // without links run, and the end-to-end tests use links made on the host).
 #include <gtest/gtest.h>
@@ -28,7 +28,9 @@ class FileLinksTest : public ::testing::Test {
     std::filesystem::create_directory_symlink("../outside", folder_.Path("client/data"), e1);
     std::filesystem::create_symlink("file.dat", folder_.Path("client/real/filelink"), e2);
     std::filesystem::create_symlink("gone", folder_.Path("client/dangling"), e3);
-    links_made_ = !e1 && !e2 && !e3 && EntryKindOf(Path("client\\data")) == EntryKind::kLink;
+    std::error_code e4;
+    std::filesystem::create_directory_symlink("../client/real", folder_.Path("outside/inner"), e4);
+    links_made_ = !e1 && !e2 && !e3 && !e4 && EntryKindOf(Path("client\\data")) == EntryKind::kLink;
     if (!links_made_) std::printf("no links made here: the cases without links only\n");
   }
   Text Path(const Text& name) const { return folder_.path() + "\\" + name; }
@@ -48,10 +50,17 @@ TEST_F(FileLinksTest, WhatIsAtAPath) {
   EXPECT_EQ(EntryKindOf(Path("client\\dangling")), EntryKind::kLink);
 }
 
-TEST_F(FileLinksTest, TheFirstLinkBelowTheClientFolder) {
+// Every link on the way, in order, "!" after one that leads nowhere.
+Text LinksOf(const std::vector<PathLink>& links) {
+  Text text;
+  for (const PathLink& link : links) text += (text.empty() ? "" : ",") + link.link + (link.resolved() ? "" : "!");
+  return text;
+}
+
+TEST_F(FileLinksTest, TheLinksBelowTheClientFolder) {
   struct Case {
     Text path;
-    Text link;
+    Text links;
     bool needs_links;
   } const cases[] = {
       {"", "", false},
@@ -63,18 +72,26 @@ TEST_F(FileLinksTest, TheFirstLinkBelowTheClientFolder) {
       {"data\\deeper\\x.dat", "data", true},
       {"data", "data", true},
       {"data/map.dat", "data", true},
+      {"data\\inner\\file.dat", "data,data\\inner", true},  // a link inside the folder a link leads to
       {"real\\filelink", "real\\filelink", true},
-      {"dangling\\x.dat", "dangling", true},
+      {"dangling\\x.dat", "dangling!", true},  // leads nowhere: nothing looked at below it
   };
   for (const Text& base : {Path("client"), Path("client") + "\\", Path("client") + "/"}) {
     for (const Case& c : cases) {
       if (c.needs_links && !links_made_) continue;
-      EXPECT_EQ(FindLinkBelow(base, c.path), c.link) << base << " + " << c.path;
+      EXPECT_EQ(LinksOf(FindLinksBelow(base, c.path)), c.links) << base << " + " << c.path;
     }
   }
   if (!links_made_) return;
   // The folder itself may be reached through a link: only what is below it counts.
-  EXPECT_EQ(FindLinkBelow(Path("client\\data"), "x.dat"), "");
+  EXPECT_TRUE(FindLinksBelow(Path("client\\data"), "x.dat").empty());
+  // Where each leads: the full path of its target.
+  const std::vector<PathLink> links = FindLinksBelow(Path("client"), "data\\inner\\file.dat");
+  ASSERT_EQ(links.size(), 2u);
+  EXPECT_EQ(links[0].target, ResolveLink(Path("outside")));
+  EXPECT_EQ(links[1].target, ResolveLink(Path("client\\real")));
+  EXPECT_EQ(ResolveLink(Path("client\\real\\filelink")), ResolveLink(Path("client\\real\\file.dat")));
+  EXPECT_EQ(ResolveLink(Path("client\\dangling")), "");
 }
 
 TEST(SystemError, DiskFullAndInUseErrors) {

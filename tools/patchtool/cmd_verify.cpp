@@ -124,11 +124,17 @@ int RunVerify(int argc, char** argv) {
     return kExitFailed;
   }
   const rt::Bytes signed_bytes(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(check.signed_size));
-  const list::FileList entries = list::ParseFileList(signed_bytes, list::HashLines::kRequired);
+  list::FileList entries = list::ParseFileList(signed_bytes, list::HashLines::kRequired);
   if (!entries.usable()) {
     std::string reason = list::ToString(entries.fault);
     if (entries.fault == list::ListFault::kUnsafeName) reason += ": " + Shown(entries.refused_path);
     ReportError("verify: " + Shown(list_path) + " refused: " + reason);
+    return kExitFailed;
+  }
+  // The updater's rule for one file named twice.
+  const list::RepeatCheck repeats = list::JoinRepeatedEntries(&entries.entries);
+  if (!repeats.ok()) {
+    ReportError("verify: " + Shown(list_path) + " refused: two entries name one file: " + Shown(repeats.conflict));
     return kExitFailed;
   }
   PrintOut(Shown(list_path) + ": signature valid, sequence " + std::to_string(check.sequence) + ", " +
