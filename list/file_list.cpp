@@ -221,8 +221,8 @@ RepeatCheck JoinRepeatedEntries(std::vector<PatchEntry>* entries) {
     const auto [it, fresh] = first_of.emplace(FoldCase(entry.path), i);
     if (fresh) continue;
     const PatchEntry& first = (*entries)[it->second];
-    if (first.checksum != entry.checksum || !(first.digest == entry.digest)) {
-      check.conflict = "\"" + first.path + "#" + first.checksum + "\" and \"" + entry.path + "#" + entry.checksum + "\"";
+    if (!(first.checksum == entry.checksum) || !(first.digest == entry.digest)) {
+      check.conflict = "\"" + first.path + "#" + first.checksum.text() + "\" and \"" + entry.path + "#" + entry.checksum.text() + "\"";
       if (first.checksum == entry.checksum) check.conflict += ", their sizes or SHA-256 differ";
       return check;
     }

@@ -120,8 +120,8 @@ TEST_F(FlowTest, OneFileNamedTwiceIsFetchedOnceOrTheListRefused) {
   CheckRemoteVersion(flow_);
   EXPECT_EQ(Task(), "有最新版本，共有2个文件需要更新。");
   ASSERT_EQ(state_.PatchList.size(), 2u);
-  EXPECT_EQ(state_.PatchList[0].path, "a.txt");
-  EXPECT_EQ(state_.PatchList[1].path, "b.txt");
+  EXPECT_EQ(state_.PatchList[0].entry.path, "a.txt");
+  EXPECT_EQ(state_.PatchList[1].entry.path, "b.txt");
 
   state_.PatchList.clear();
   SetList("a.txt#" + Sum("new") + "\r\nA.TXT#" + Sum("other") + "\r\n");

@@ -147,7 +147,7 @@ TEST_F(WriteCheckTest, AFolderLinkIsWrittenThroughAndLeftOutOfTheRoomCheck) {
     return PatchEntry{path, Sum(content), list::FileDigest{size, {}}};
   };
   // Sizes that fit the client's disk only without the linked file's.
-  state_.PatchList = {signed_entry("one.dat", "1 new", 5), signed_entry("linked\\two.dat", "2 new", int64_t{1} << 40)};
+  state_.PatchList = {OutdatedFile{signed_entry("one.dat", "1 new", 5)}, OutdatedFile{signed_entry("linked\\two.dat", "2 new", int64_t{1} << 40)}};
   flow_.services.free_disk_space = [](const rt::Text&) { return int64_t{1} << 30; };
   RunPatchDownloads(flow_);  // the files are not on the server: the run fails after the checks
   EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
