@@ -1,6 +1,6 @@
 // A small HTTP/1.0 client standing in for the operating system's HTTP
 // service: one GET, the whole body, bounded connect and receive waits, the
-// stall rule of FetchWatch over the head and the body, and a cap on the body.
+// time rules of FetchWatch over the head and the body, and a cap on the body.
 // The steps: open (connect), send, read the head, read the body.
 #include <fcntl.h>
 #include <netdb.h>
@@ -124,7 +124,8 @@ FetchOutcome Receive(int fd, const FetchLimits& limits, FetchWatch& watch, char*
       *got = static_cast<size_t>(n);
       return FetchOutcome::kOk;
     }
-    if (watch.Stalled(0, TickCount())) return FetchOutcome::kStalled;
+    const FetchOutcome rule = watch.Check(0, TickCount());
+    if (rule != FetchOutcome::kOk) return rule;
     if (by_timeout) return FetchOutcome::kTimedOut;
   }
 }
@@ -146,7 +147,8 @@ FetchOutcome ReadHead(int fd, const FetchLimits& limits, FetchWatch& watch, Fetc
     const size_t end = head.find("\r\n\r\n");
     if (end == std::string::npos) {
       if (head.size() > kMaxHeaderBytes) return FetchOutcome::kCutShort;
-      if (watch.Stalled(0, TickCount())) return FetchOutcome::kStalled;
+      const FetchOutcome rule = watch.Check(0, TickCount());
+      if (rule != FetchOutcome::kOk) return rule;
       continue;
     }
     watch.HeadArrived(TickCount());
@@ -173,7 +175,8 @@ FetchOutcome ReadBody(int fd, const FetchLimits& limits, FetchWatch& watch, long
     if (got != FetchOutcome::kOk) return got;
     if (n == 0) break;
     body->insert(body->end(), buffer, buffer + n);
-    if (watch.Stalled(static_cast<int64_t>(n), TickCount())) return FetchOutcome::kStalled;
+    const FetchOutcome rule = watch.Check(static_cast<int64_t>(n), TickCount());
+    if (rule != FetchOutcome::kOk) return rule;
   }
   if (announced >= 0 && static_cast<long long>(body->size()) != announced) return FetchOutcome::kCutShort;
   return FetchOutcome::kOk;

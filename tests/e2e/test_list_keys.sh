@@ -49,7 +49,7 @@ file_requests() { echo $(( $(count_a '^/patch/528/[^f]') + $(count_b '^/patch/52
 
 # 1. The second key of the build.
 new_client second-key
-"$PATCHTOOL" publish "$RELEASE" "$SERVER_A" --sign "$LIST_KEY_2" >/dev/null
+"$PATCHTOOL" publish "$RELEASE" "$SERVER_A" --sign "$LIST_KEY_2" --sequence 1 >/dev/null
 start_launcher "$CLIENT"
 check "[second key] the release signed by the second build key arrives" \
   wait_until 90 same_tree_files "$RELEASE" "$CLIENT" readme.txt "数据/新 文件.pak"

@@ -93,7 +93,7 @@ publish_signed "$RELEASE" "$SERVER"
 cp "$LIST" "$WORK/good.txt"
 "$PATCHTOOL" keygen "$WORK/other.key" >/dev/null 2>&1
 mkdir -p "$WORK/other server"
-"$PATCHTOOL" publish "$RELEASE" "$WORK/other server" --sign "$WORK/other.key" >/dev/null
+"$PATCHTOOL" publish "$RELEASE" "$WORK/other server" --sign "$WORK/other.key" --sequence 1 >/dev/null
 alter() {  # alter HOW: writes the served list from the good one
   python3 - "$WORK/good.txt" "$LIST" "$1" "$WORK/other server/patch/528/filelist.txt" <<'PY'
 import sys

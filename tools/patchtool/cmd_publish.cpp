@@ -15,7 +15,8 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]\n"
+    "                        [--sign KEYFILE [--sequence N] [--product NAME] [--expires DAYS]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
     "or checksum changed; the list is replaced last, once every file is in place.";
@@ -99,7 +100,12 @@ int RunPublish(int argc, char** argv) {
   const rt::Text list_target = JoinDiskPath(patch_folder, list::kListFileName);
   // The key is read before anything is copied: a bad key publishes nothing.
   rt::Bytes list;
-  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
+  // Unless told, the product is the one an updater built for this folder has
+  // by default: the folder's number.
+  const rt::Text default_product = std::to_string(std::atoi(folder.c_str()));
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), default_product, &list)) {
+    return kExitFailed;
+  }
 
   rt::CreateFolderTree(patch_folder);
   if (!rt::FolderExists(patch_folder)) {
