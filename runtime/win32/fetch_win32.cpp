@@ -160,6 +160,11 @@ FetchOutcome Open(FetchJob& job, InternetHandle* session, InternetHandle* connec
   // receive time-out from the request, not from the session).
   SetTimeouts(connection->get(), connect, receive);
   const char* accept[] = {"Accept: */* \r\n", nullptr};
+  // Never answered from a cache: RELOAD keeps the system's own cache out,
+  // PRAGMA_NOCACHE ("Pragma: no-cache") a caching proxy's, which would
+  // otherwise hand out the list it holds for hours after a release (players
+  // behind an HTTP proxy get the list through it). The request's bytes are
+  // pinned by the fetch tests.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
   if (job.parts.secure) flags |= INTERNET_FLAG_SECURE;
   const HINTERNET request =
