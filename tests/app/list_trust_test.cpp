@@ -205,7 +205,6 @@ TEST_F(SignedFlow, AListSignedByTheSecondOfTwoKeysIsTaken) {
   ExpectRefused("a key not in the build", 2);
 }
 
-<<<<<<< HEAD
 // Two games signed with one key, each updater with its own product: game A's
 // sequence never blocks game B's first release, and B's list, however high,
 // is never taken by A.
@@ -285,10 +284,7 @@ TEST(SequenceKeeper, TheOldPerKeyNumberCountsWhereTheFolderIsFromBeforeProducts)
   }
 }
 
-TEST(CheckList, HashLineFaultsHaveTheirVerdicts) {
-=======
 TEST(CheckList, HashAndFormLineFaultsHaveTheirVerdicts) {
->>>>>>> main
   auto pair = trust::NewKeyPair();
   ASSERT_TRUE(pair);
   ListKeys keys;
@@ -325,7 +321,7 @@ TEST(CheckList, HashAndFormLineFaultsHaveTheirVerdicts) {
     EXPECT_NE(rt::Text(trust::ToString(c.verdict)), "unknown");
   }
   // The signature covers the form lines: another name for the form breaks it.
-  rt::Text tampered = rt::ToText(trust::SignList(rt::ToBytes(entry + hash + form), 1, pair->secret_key));
+  rt::Text tampered = rt::ToText(trust::SignList(rt::ToBytes(entry + hash + form), 1, pair->secret_key, std::nullopt, "528"));
   tampered.replace(tampered.find("forms/c.zst"), 11, "forms/d.zst");
   EXPECT_EQ(CheckList(rt::ToBytes(tampered), keys, 0, 19875).verdict, trust::ListVerdict::kBadSignature);
 }

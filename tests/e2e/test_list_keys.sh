@@ -44,7 +44,7 @@ new_client() {
   clear_logs
 }
 log_has() { grep -q "$1" "$CLIENT/update.log" 2>/dev/null; }
-seq_is() { [ "$(tr -d '\r\n' <"$CLIENT/update.seq" 2>/dev/null)" = "$1" ]; }
+seq_is() { [ "$(head -n1 "$CLIENT/update.seq" 2>/dev/null | tr -d '\r')" = "$1" ]; }
 file_requests() { echo $(( $(count_a '^/patch/528/[^f]') + $(count_b '^/patch/528/[^f]') )); }
 
 # 1. The second key of the build.
