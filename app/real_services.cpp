@@ -1,3 +1,4 @@
+#include <atomic>
 #include <ctime>
 #include <utility>
 
@@ -40,11 +41,58 @@ rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
   return job.result;
 }
 
+// One of several fetches at once, shared by its thread and the caller; the
+// last of the two to let go deletes it, so the caller may stop waiting.
+struct SharedFetch {
+  explicit SharedFetch(rt::Text fetch_url) : url(std::move(fetch_url)) {}
+  void Release() {
+    if (owners.fetch_sub(1) == 1) delete this;
+  }
+  const rt::Text url;
+  rt::FetchResult result;  // written by the thread before it ends
+  std::atomic<int> owners{2};
+};
+
+void RunSharedFetch(void* fetch) {
+  SharedFetch& job = *static_cast<SharedFetch*>(fetch);
+  job.result = rt::FetchUrl(job.url);
+  job.Release();
+}
+
+std::vector<std::optional<rt::FetchResult>> FetchAtOnce(const std::vector<rt::Text>& urls, uint32_t wait_ms) {
+  std::vector<SharedFetch*> jobs;
+  std::vector<rt::ThreadHandle> threads;
+  for (const rt::Text& url : urls) {
+    SharedFetch* job = new SharedFetch(url);
+    rt::ThreadHandle thread = 0;
+    if (!rt::StartThread(RunSharedFetch, job, &thread)) {
+      delete job;
+      job = nullptr;
+    }
+    jobs.push_back(job);
+    threads.push_back(thread);
+  }
+  const uint32_t started = rt::TickCount();
+  std::vector<std::optional<rt::FetchResult>> answers(urls.size());
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (jobs[i] == nullptr) continue;
+    const uint32_t elapsed = rt::TickCount() - started;
+    // A thread that ended is read; one still running keeps its job.
+    if (rt::JoinThreadWithEvents(threads[i], elapsed < wait_ms ? wait_ms - elapsed : 0)) {
+      answers[i] = std::move(jobs[i]->result);
+    }
+    rt::CloseThreadHandle(threads[i]);
+    jobs[i]->Release();
+  }
+  return answers;
+}
+
 }  // namespace
 
 FlowServices RealServices(SharedState& state, std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
+  s.fetch_at_once = FetchAtOnce;
   s.download = net::HttpDownloadReport;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {

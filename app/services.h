@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "app/shared_state.h"
 #include "net/download_report.h"
@@ -19,6 +20,12 @@ struct FlowServices {
   // Whole-body fetch of the remote list, with how it ended. The real one runs
   // off the window thread, the window answering while it runs.
   std::function<rt::FetchResult(const rt::Text& url)> fetch_url;
+  // Several such fetches at once, off the window thread: waits `wait_ms` at
+  // most in all (the window answering) and gives back each answer in the
+  // order asked, nothing for a fetch still running by then (it ends on its
+  // own thread, bounded by its own rules, and its answer goes).
+  std::function<std::vector<std::optional<rt::FetchResult>>(const std::vector<rt::Text>& urls, uint32_t wait_ms)>
+      fetch_at_once;
   // One try of one patch file: the engine with the run's options (the URL,
   // the local path, the observer that verifies, the kept connection, ...),
   // its result with its reason. `total` and `done` are the try's progress

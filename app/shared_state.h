@@ -33,6 +33,9 @@ struct SharedState {
   // The public key(s) (hex, several separated by ";") the remote list must be
   // signed with; empty: the list is read unsigned.
   rt::Text ListPublicKey;
+  // The product a signed list must name (its "#product#" line), and the name
+  // its kept sequence goes under.
+  rt::Text ListProduct;
   // Whether the version check may take unchanged files from the checksum
   // cache (the build setting UPDATER_CHECKSUM_CACHE), and whether this start
   // asked for a full check that reads every file (/verify).

@@ -4,13 +4,18 @@
 // and size, so that a dead, slow or hostile server can hold it for a stated
 // time only and never take all memory.
 //
-// The time rule (FetchWatch) is a stall rule, not a total limit: a list that
-// keeps coming loads however long it is (up to the size cap), one that stops
-// or trickles fails. The answer's head must be complete within one stall
-// window of the request; from then on every window must bring at least
-// stall_min_bytes of the body. With the defaults a 2 MiB list at 20 KiB/s
-// (400 KiB a window) loads, and a stalled one fails within two windows
-// (40 s). Each single wait for the server is bounded by its time-out as well.
+// The time rules (FetchWatch): a stall rule and a total deadline that grows
+// with the bytes received. The answer's head must be complete within one
+// stall window of the request; from then on every window must bring at least
+// stall_min_bytes of the body, and the whole fetch must end within
+// base_deadline_ms of the request plus ms_per_kib for every KiB of body
+// received. So a list that keeps coming at the floor rate or faster loads
+// however long it is (up to the size cap): with the defaults, 4 KiB/s (the
+// floor of the patch files) after a head start of 30 s; a 2 MiB list at
+// 20 KiB/s does. One that stops fails within two windows (40 s), and one that
+// drips just fast enough for the stall rule ends soon after the head start
+// (200 bytes a second: at 31.6 s). Each single wait for the server is bounded
+// by its time-out as well.
 #include <cstddef>
 #include <cstdint>
 
@@ -25,6 +30,10 @@ constexpr int kFetchReceiveTimeoutMs = 15000;
 // of the body in every window after it (a floor of about 200 bytes a second).
 constexpr int kFetchStallWindowMs = 20000;
 constexpr int64_t kFetchStallMinBytes = 4096;
+// The total deadline: the connection and the head's window, then 250 ms more
+// for every KiB received (a floor of 4 KiB/s on average).
+constexpr int kFetchBaseDeadlineMs = kFetchConnectTimeoutMs + kFetchStallWindowMs;
+constexpr int kFetchMsPerKiB = 250;
 // Largest body accepted; a larger one is no usable answer.
 constexpr size_t kFetchMaxBodyBytes = 16u * 1024u * 1024u;
 
@@ -33,6 +42,8 @@ struct FetchLimits {
   int receive_timeout_ms = kFetchReceiveTimeoutMs;
   int stall_window_ms = kFetchStallWindowMs;
   int64_t stall_min_bytes = kFetchStallMinBytes;
+  int base_deadline_ms = kFetchBaseDeadlineMs;
+  int ms_per_kib = kFetchMsPerKiB;
   size_t max_body_bytes = kFetchMaxBodyBytes;
 };
 
@@ -42,6 +53,7 @@ enum class FetchOutcome {
   kUnreachable,  // not resolved, refused, or the connect timed out
   kTimedOut,     // a single wait for the server ran out its receive time-out
   kStalled,      // the head did not come within a stall window, or the body trickled below the floor
+  kTooSlow,      // the total deadline ran out: the body came on average below the floor rate
   kCutShort,     // the connection ended before the answer was complete
   kHttpError,    // an answer with a status other than 2xx (see status)
   kTooLarge,     // the body is larger than max_body_bytes

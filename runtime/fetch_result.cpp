@@ -8,6 +8,7 @@ bool FetchResult::transient() const {
     case FetchOutcome::kUnreachable:
     case FetchOutcome::kTimedOut:
     case FetchOutcome::kStalled:
+    case FetchOutcome::kTooSlow:
     case FetchOutcome::kCutShort: return true;
     case FetchOutcome::kHttpError: return status >= 500 && status <= 599;
     case FetchOutcome::kOk:
@@ -24,6 +25,7 @@ const char* ToString(FetchOutcome outcome) {
     case FetchOutcome::kUnreachable: return "Unreachable";
     case FetchOutcome::kTimedOut: return "TimedOut";
     case FetchOutcome::kStalled: return "Stalled";
+    case FetchOutcome::kTooSlow: return "TooSlow";
     case FetchOutcome::kCutShort: return "CutShort";
     case FetchOutcome::kHttpError: return "HttpError";
     case FetchOutcome::kTooLarge: return "TooLarge";

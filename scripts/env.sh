@@ -32,6 +32,9 @@ MIRROR_B="http://127.0.0.1:8089/"
 TEST_LIST_KEY="$WIN_BUILD/test-list.key"
 TEST_LIST_KEY_2="$WIN_BUILD/test-list-2.key"
 TEST_VARIANT_UPDATER="$WIN_BUILD/app/test-variant/updater.exe"
+# A second game's updater with the same keys and mirrors: patch folder 529,
+# product game-b (app/CMakeLists.txt).
+TEST_VARIANT_UPDATER_B="$WIN_BUILD/app/test-variant-b/updater.exe"
 # test_variant_args: its CMake arguments; makes the two keys once (needs
 # patchtool). The lists are signed with the first; the second is the key an
 # operator rotates to.

@@ -57,8 +57,9 @@ void WipeSecret(rt::Text* text) {
 }
 
 rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key,
-                   std::optional<std::int64_t> expires) {
+                   std::optional<std::int64_t> expires, const rt::Text& product) {
   std::string head = std::string(kSequencePrefix) + std::to_string(sequence) + kLineEnd;
+  if (!product.empty()) head += std::string(kProductPrefix) + product + kLineEnd;
   if (expires) head += std::string(kExpiresPrefix) + DateText(*expires) + kLineEnd;
   rt::Bytes list(head.begin(), head.end());
   const rt::Bytes entries = StripSignatureLines(unsigned_list);

@@ -30,12 +30,12 @@ rt::Text SecretKeyFileText(const SecretKey& key);
 std::optional<SecretKey> ParseSecretKeyFile(const rt::Bytes& content);
 PublicKey PublicKeyOf(const SecretKey& key);
 
-// The signed form of a list: the sequence line, the expiry line when a day is
-// given, the entries of `unsigned_list` (its own sequence, expiry and
-// signature lines left out), and the signature line. Empty when the crypto
-// library cannot start.
+// The signed form of a list: the sequence line, the product line when a
+// product is given, the expiry line when a day is given, the entries of
+// `unsigned_list` (its own sequence, product, expiry and signature lines left
+// out), and the signature line. Empty when the crypto library cannot start.
 rt::Bytes SignList(const rt::Bytes& unsigned_list, std::uint64_t sequence, const SecretKey& key,
-                   std::optional<std::int64_t> expires = std::nullopt);
+                   std::optional<std::int64_t> expires = std::nullopt, const rt::Text& product = rt::Text());
 
 // Overwrites secret bytes before their memory is let go.
 void WipeSecret(SecretKey* key);

@@ -14,6 +14,7 @@ namespace {
 constexpr size_t kPrefixLength = sizeof(kSignaturePrefix) - 1;
 constexpr size_t kSequencePrefixLength = sizeof(kSequencePrefix) - 1;
 constexpr size_t kExpiresPrefixLength = sizeof(kExpiresPrefix) - 1;
+constexpr size_t kProductPrefixLength = sizeof(kProductPrefix) - 1;
 constexpr size_t kDateLength = 10;  // YYYY-MM-DD
 constexpr size_t kLineEndLength = sizeof(kLineEnd) - 1;
 // "#ed25519#", the hex signature and CR LF.
@@ -76,6 +77,21 @@ ExpiryRead ReadExpiry(std::string_view text, std::int64_t* out) {
   return state;
 }
 
+enum class ProductRead { kNone, kOk, kMalformed };
+
+ProductRead ReadProduct(std::string_view text, rt::Text* out) {
+  ProductRead state = ProductRead::kNone;
+  for (std::string_view line : Lines(text)) {
+    if (!rt::StartsWith(line, kProductPrefix)) continue;
+    if (state != ProductRead::kNone) return ProductRead::kMalformed;  // two of them
+    const rt::Text name(line.substr(kProductPrefixLength));
+    if (!IsProductName(name)) return ProductRead::kMalformed;
+    *out = name;
+    state = ProductRead::kOk;
+  }
+  return state;
+}
+
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar
 // (H. Hinnant's days_from_civil), and back.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -100,6 +116,15 @@ void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
 }
 
 }  // namespace
+
+bool IsProductName(const rt::Text& name) {
+  if (name.empty() || name.size() > kMaxProductLength) return false;
+  for (char c : name) {
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
 
 std::optional<std::int64_t> ParseDate(const rt::Text& text) {
   if (text.size() != kDateLength || text[4] != '-' || text[7] != '-') return std::nullopt;
@@ -166,6 +191,9 @@ const char* ToString(ListVerdict verdict) {
     case ListVerdict::kOlderSequence: return "sequence lower than the one accepted before";
     case ListVerdict::kMalformedExpiry: return "malformed or repeated expiry line";
     case ListVerdict::kExpired: return "the list has expired";
+    case ListVerdict::kMalformedProduct: return "malformed or repeated product line";
+    case ListVerdict::kNoProduct: return "no product line";
+    case ListVerdict::kOtherProduct: return "the list is for another product";
     case ListVerdict::kMissingFileHash: return "an entry without its hash line";
     case ListVerdict::kRepeatedFileHash: return "an entry with two hash lines";
     case ListVerdict::kMalformedFileHash: return "a malformed hash line";
@@ -234,7 +262,18 @@ ListCheck CheckSignedList(const rt::Bytes& list, const std::vector<PublicKey>& k
     case ExpiryRead::kMalformed: check.verdict = ListVerdict::kMalformedExpiry; return check;
     case ExpiryRead::kOk: check.expires = expires; break;
   }
-  if (check.sequence < options.lowest_sequence) {
+  switch (ReadProduct(signed_text, &check.product)) {
+    case ProductRead::kNone:
+    case ProductRead::kOk: break;
+    case ProductRead::kMalformed: check.verdict = ListVerdict::kMalformedProduct; return check;
+  }
+  // Another product's sequence says nothing about this one's: its product
+  // decides first.
+  if (options.product && check.product.empty()) {
+    check.verdict = ListVerdict::kNoProduct;
+  } else if (options.product && check.product != *options.product) {
+    check.verdict = ListVerdict::kOtherProduct;
+  } else if (check.sequence < options.lowest_sequence) {
     check.verdict = ListVerdict::kOlderSequence;
   } else if (check.expires && options.today && *options.today > *check.expires + kExpiryGraceDays) {
     check.verdict = ListVerdict::kExpired;
@@ -256,6 +295,12 @@ std::optional<std::int64_t> ListExpiry(const rt::Bytes& list) {
   return day;
 }
 
+rt::Text ListProduct(const rt::Bytes& list) {
+  rt::Text product;
+  if (ReadProduct(View(list), &product) != ProductRead::kOk) return rt::Text();
+  return product;
+}
+
 rt::Bytes StripSignatureLines(const rt::Bytes& list) {
   rt::Bytes out;
   out.reserve(list.size());
@@ -266,7 +311,7 @@ rt::Bytes StripSignatureLines(const rt::Bytes& list) {
     end = end == std::string_view::npos ? text.size() : end + kLineEndLength;
     const std::string_view line = text.substr(start, end - start);
     if (!rt::StartsWith(line, kSignaturePrefix) && !rt::StartsWith(line, kSequencePrefix) &&
-        !rt::StartsWith(line, kExpiresPrefix)) {
+        !rt::StartsWith(line, kExpiresPrefix) && !rt::StartsWith(line, kProductPrefix)) {
       out.insert(out.end(), list.begin() + static_cast<std::ptrdiff_t>(start),
                  list.begin() + static_cast<std::ptrdiff_t>(end));
     }

@@ -6,6 +6,7 @@
 // exactly two), so an updater built without a key reads it as before.
 //
 //   #sequence#<decimal>            CR LF   (one such line, anywhere before the signature)
+//   #product#<name>                CR LF   (at most one: the product the list is for)
 //   #expires#<YYYY-MM-DD>          CR LF   (optional, at most one: the last UTC day it is good for)
 //   <path>#<checksum>              CR LF   (the entries, as ever, each followed by
 //   #sha256#<size>#<64 hex digits> CR LF    its hash line: list/file_list.h,
@@ -18,7 +19,11 @@
 // than it accepted before, so an old (validly signed) list cannot be replayed
 // to roll it back. A list with an expiry date is refused once the date has
 // passed, so a mirror frozen on an old release cannot hold players on it
-// forever; a player clock a day ahead is tolerated.
+// forever; a player clock a day ahead is tolerated. The product line binds
+// the list to one game (or channel) of a publisher who signs several with one
+// key: an updater takes only a list of its own product, and keeps its
+// sequence per product, so one game's releases neither replace another's
+// files nor block its first release.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +37,7 @@ namespace trust {
 inline constexpr char kSignaturePrefix[] = "#ed25519#";
 inline constexpr char kSequencePrefix[] = "#sequence#";
 inline constexpr char kExpiresPrefix[] = "#expires#";
+inline constexpr char kProductPrefix[] = "#product#";
 inline constexpr char kLineEnd[] = "\r\n";
 
 constexpr size_t kPublicKeyBytes = 32;
@@ -43,7 +49,16 @@ constexpr std::uint64_t kMaxSequence = 9999999999999999999ULL;
 // of UTC (a time zone, a clock set by hand) must not refuse a good list.
 constexpr std::int64_t kExpiryGraceDays = 1;
 
+// Longest product name.
+constexpr size_t kMaxProductLength = 64;
+
 using PublicKey = std::array<std::uint8_t, kPublicKeyBytes>;
+
+// A product name: 1 to kMaxProductLength lower-case ASCII letters, digits,
+// ".", "_" and "-". Never empty and never a "#", so its line always has three
+// fields and no reader takes it for an entry; lower case only, because the
+// user-wide place of its sequence (a registry key) does not tell case apart.
+bool IsProductName(const rt::Text& name);
 
 // A public key written as the build setting takes it: exactly 64 hex digits,
 // either letter case. Anything else gives nothing.
@@ -68,6 +83,9 @@ enum class ListVerdict {
   kOlderSequence,       // lower than the highest sequence accepted before
   kMalformedExpiry,     // two expiry lines, or one that is not a date
   kExpired,             // past its expiry date (and the grace day)
+  kMalformedProduct,    // two product lines, or one that is no product name
+  kNoProduct,           // no product line, and the updater has a product
+  kOtherProduct,        // the product line names another product
   // The entries' hash lines (list/file_list.h), checked with the entries.
   kMissingFileHash,    // an entry without its hash line
   kRepeatedFileHash,   // an entry with two
@@ -85,16 +103,19 @@ struct ListCheck {
   std::uint64_t sequence = 0;  // the list's sequence, when it could be read
   size_t signed_size = 0;      // bytes before the signature line
   std::optional<std::int64_t> expires;  // the expiry day, when the list has one
+  rt::Text product;                     // the product line's name; empty when there is none
 };
 
 struct ListCheckOptions {
   std::uint64_t lowest_sequence = 0;   // the highest sequence accepted before
   std::optional<std::int64_t> today;   // days since 1970-01-01 (UTC); nothing: no expiry check
+  std::optional<rt::Text> product;     // the product the list must name; nothing: no product check
 };
 
 // Checks a list as the updater does before it reads one entry: its last line
 // must be a valid signature by one of `keys` over the bytes before it, its
-// sequence must not be below the lowest one, and it must not have expired.
+// product must be the one asked for, its sequence must not be below the
+// lowest one, and it must not have expired.
 [[nodiscard]] ListCheck CheckSignedList(const rt::Bytes& list, const std::vector<PublicKey>& keys,
                                         const ListCheckOptions& options);
 // The same with one key and no expiry check.
@@ -107,9 +128,12 @@ struct ListCheckOptions {
 std::optional<std::uint64_t> ListSequence(const rt::Bytes& list);
 // The expiry day of a list, read the same way; nothing when it has none.
 std::optional<std::int64_t> ListExpiry(const rt::Bytes& list);
+// The product of a list, read the same way; empty when it has no single
+// well-formed product line.
+rt::Text ListProduct(const rt::Bytes& list);
 
-// The list without its sequence, expiry and signature lines (the entries and
-// their hash lines stay).
+// The list without its sequence, product, expiry and signature lines (the
+// entries and their hash lines stay).
 rt::Bytes StripSignatureLines(const rt::Bytes& list);
 
 }  // namespace trust

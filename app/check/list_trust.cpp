@@ -39,15 +39,31 @@ trust::ListVerdict VerdictOf(list::ListFault fault) {
 
 }  // namespace
 
-std::uint64_t ReadAcceptedSequence(const rt::Text& path) {
+SequenceFile ReadSequenceFile(const rt::Text& path) {
   const rt::Bytes content = rt::ReadWholeFile(path);
-  return ParseSequenceText(rt::Text(content.begin(), content.end())).value_or(0);
+  const rt::Text text(content.begin(), content.end());
+  SequenceFile file;
+  const std::optional<std::uint64_t> sequence = ParseSequenceText(text);
+  if (!sequence) return file;
+  file.found = true;
+  file.sequence = *sequence;
+  const size_t line_end = text.find("\r\n");
+  if (line_end != rt::Text::npos) {
+    const size_t start = line_end + 2;
+    const size_t end = text.find("\r\n", start);
+    // Whatever else the second line holds is another product's name, never
+    // this one's.
+    file.product = text.substr(start, end == rt::Text::npos ? rt::Text::npos : end - start);
+  }
+  return file;
 }
 
-bool WriteAcceptedSequence(const rt::Text& path, std::uint64_t sequence) {
+std::uint64_t ReadAcceptedSequence(const rt::Text& path) { return ReadSequenceFile(path).sequence; }
+
+bool WriteAcceptedSequence(const rt::Text& path, std::uint64_t sequence, const rt::Text& product) {
   // A crash or a full disk while writing leaves the old file whole.
   const rt::Text writing = path + list::kPartialSuffix;
-  if (!rt::WriteWholeFile(writing, rt::ToBytes(std::to_string(sequence) + "\r\n"))) {
+  if (!rt::WriteWholeFile(writing, rt::ToBytes(std::to_string(sequence) + "\r\n" + product + "\r\n"))) {
     rt::RemoveFile(writing);
     return false;
   }
@@ -60,18 +76,27 @@ rt::Text UserSequenceKey(const trust::PublicKey& key) {
   return kUserSequenceKeyPrefix + rt::LowerHexOf(key.data(), key.size());
 }
 
-ListKeys ParseListKeys(const rt::Text& setting) {
+rt::Text UserSequenceKey(const trust::PublicKey& key, const rt::Text& product) {
+  return UserSequenceKey(key) + "\\" + product;
+}
+
+ListKeys ParseListKeys(const rt::Text& setting, const rt::Text& product) {
   ListKeys keys;
   keys.signed_lists = !setting.empty();
-  if (!keys.signed_lists) return keys;
+  if (!keys.signed_lists || !trust::IsProductName(product)) return keys;
   if (std::optional<std::vector<trust::PublicKey>> parsed = trust::ParsePublicKeys(setting)) keys.keys = *parsed;
+  keys.product = product;
   return keys;
 }
 
 SequenceKeeper::SequenceKeeper(rt::Text sequence_file, const ListKeys& keys, ReadUserValueFn read,
                                WriteUserValueFn write)
-    : sequence_file_(std::move(sequence_file)), read_(std::move(read)), write_(std::move(write)) {
-  for (const trust::PublicKey& key : keys.keys) user_keys_.push_back(UserSequenceKey(key));
+    : sequence_file_(std::move(sequence_file)), product_(keys.product), read_(std::move(read)),
+      write_(std::move(write)) {
+  for (const trust::PublicKey& key : keys.keys) {
+    user_keys_.push_back(UserSequenceKey(key, product_));
+    legacy_keys_.push_back(UserSequenceKey(key));
+  }
 }
 
 std::optional<std::uint64_t> SequenceKeeper::UserValue(const rt::Text& key) const {
@@ -81,16 +106,25 @@ std::optional<std::uint64_t> SequenceKeeper::UserValue(const rt::Text& key) cons
 }
 
 std::uint64_t SequenceKeeper::Highest() const {
-  std::uint64_t highest = ReadAcceptedSequence(sequence_file_);
-  for (const rt::Text& key : user_keys_) {
-    const std::optional<std::uint64_t> value = UserValue(key);
-    if (value && *value > highest) highest = *value;
-  }
+  const SequenceFile file = ReadSequenceFile(sequence_file_);
+  const bool before_products = file.found && file.product.empty();
+  std::uint64_t highest = before_products || file.product == product_ ? file.sequence : 0;
+  const auto raise = [this, &highest](const std::vector<rt::Text>& keys) {
+    for (const rt::Text& key : keys) {
+      const std::optional<std::uint64_t> value = UserValue(key);
+      if (value && *value > highest) highest = *value;
+    }
+  };
+  raise(user_keys_);
+  if (before_products) raise(legacy_keys_);
   return highest;
 }
 
 void SequenceKeeper::Keep(std::uint64_t sequence) const {
-  if (sequence > ReadAcceptedSequence(sequence_file_)) (void)WriteAcceptedSequence(sequence_file_, sequence);
+  const SequenceFile file = ReadSequenceFile(sequence_file_);
+  if (file.product != product_ || sequence > file.sequence) {
+    (void)WriteAcceptedSequence(sequence_file_, sequence, product_);
+  }
   for (const rt::Text& key : user_keys_) {
     const std::optional<std::uint64_t> value = UserValue(key);
     if (write_ && (!value || *value < sequence)) (void)write_(key, kUserSequenceName, std::to_string(sequence));
@@ -101,6 +135,7 @@ rt::Text CheckedList::Reason() const {
   if (verdict != trust::ListVerdict::kAccepted) {
     rt::Text reason = trust::ToString(verdict);
     if (verdict == trust::ListVerdict::kExpired && expires) reason += " (" + trust::DateText(*expires) + ")";
+    if (verdict == trust::ListVerdict::kOtherProduct) reason += " (" + product + ", this updater's is " + wanted + ")";
     return reason;
   }
   rt::Text reason = list::ToString(list.fault);
@@ -121,10 +156,13 @@ CheckedList CheckList(const rt::Bytes& body, const ListKeys& keys, std::uint64_t
   trust::ListCheckOptions options;
   options.lowest_sequence = lowest_sequence;
   options.today = today;
+  if (!keys.product.empty()) options.product = keys.product;
   const trust::ListCheck check = trust::CheckSignedList(body, keys.keys, options);
   checked.verdict = check.verdict;
   checked.sequence = check.sequence;
   checked.expires = check.expires;
+  checked.product = check.product;
+  checked.wanted = keys.product;
   if (check.verdict != trust::ListVerdict::kAccepted) return checked;
   const rt::Bytes signed_bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(check.signed_size));
   checked.list = list::ParseFileList(signed_bytes, list::HashLines::kRequired);

@@ -1,6 +1,7 @@
-// The remote version check, in three steps: fetch the lists (from the
-// mirrors, as many as it takes), choose one, checksum the local files it names
-// (those unchanged since the last start from the checksum cache).
+// The remote version check, in four steps: fetch the lists (from the mirrors,
+// as many as it takes, the last ones at once), choose one, checksum the local files it names (those
+// unchanged since the last start from the checksum cache), and return the result:
+// the files to fetch with what the check found of each local file.
 #include "app/check/version_check.h"
 
 #include <algorithm>
@@ -81,20 +82,84 @@ bool Prefer(const Candidate& fresh, const std::optional<Candidate>& held, const 
 }
 
 // True when no other mirror can give a better list than `best`: unsigned,
-// any usable list; signed, one above the sequence accepted before (a mirror
-// that is behind, or frozen on the list this client has, must not hold it
-// there while another has the next release).
+// any usable list; signed, one above the sequence accepted before.
 bool Settled(const Candidate& best, const ListKeys& keys, uint64_t kept) {
   return !keys.signed_lists || best.checked.sequence > kept;
 }
 
-// Fetch the lists: a round over every mirror first, then, for the mirrors
-// whose fetch failed on the way (no connection, cut short, a 5xx), up to
-// kMoreTries more rounds after the waits of kRetryWaitsMs, until the choice
-// is settled. Anything but a complete 2xx answer is no list: an error page
-// is none, and a list cut short would hide entries. Nothing when no mirror
-// gave a usable list.
-// `expired` is set when a mirror's list was refused for its expiry date.
+// Once a signed list at the kept sequence is in hand (the client is current,
+// as at most starts), the mirrors not yet heard from are asked at once and
+// get this long in all to show a newer one (a mirror stuck on the release the
+// player has must not hold them there while another has the next); then the
+// check goes on with what it has, so a silent or dripping mirror cannot keep
+// a current player from the game.
+constexpr uint32_t kNewerListWaitMs = 3000;
+
+// Checks a fetched body and keeps it in `best` when it is usable and better;
+// logs why a list is refused.
+void Consider(Flow& flow, const ListKeys& keys, uint64_t kept, size_t mirror, const rt::Bytes& body,
+              std::optional<Candidate>& best, bool* expired) {
+  const PatchSite& site = flow.state.Site;
+  const int64_t today = keys.signed_lists ? flow.services.utc_day() : 0;
+  Candidate fresh{mirror, CheckList(body, keys, kept, today)};
+  if (!fresh.checked.usable()) {
+    flow.services.log("list refused: " + fresh.checked.Reason());
+    if (fresh.checked.verdict == trust::ListVerdict::kExpired) *expired = true;
+    return;
+  }
+  // One file named twice (in another letter case too) is fetched once;
+  // named with two checksums, the list cannot be followed.
+  const list::RepeatCheck repeats = list::JoinRepeatedEntries(&fresh.checked.list.entries);
+  if (!repeats.ok()) {
+    flow.services.log("list refused: two entries name one file: " + repeats.conflict);
+    return;
+  }
+  if (repeats.dropped > 0) {
+    flow.services.log("list: " + rt::ToText(static_cast<int64_t>(repeats.dropped)) +
+                      " entries name a file listed before, with its checksum: fetched once");
+  }
+  if (keys.signed_lists) {
+    flow.services.log("list from " + site.MirrorText(mirror) + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)) +
+                      ", product " + fresh.checked.product);
+  }
+  if (Prefer(fresh, best, keys)) best = std::move(fresh);
+}
+
+// The mirrors in `mirrors` asked at once for a list newer than `best`, for
+// kNewerListWaitMs in all; a mirror with no answer by then is left behind.
+void AskAtOnceForNewer(Flow& flow, const ListKeys& keys, uint64_t kept, const std::vector<size_t>& mirrors,
+                       std::optional<Candidate>& best, bool* expired) {
+  if (mirrors.empty()) return;
+  const PatchSite& site = flow.state.Site;
+  std::vector<rt::Text> urls;
+  for (const size_t mirror : mirrors) urls.push_back(site.ListUrl(mirror));
+  flow.services.log("list at the kept sequence " + rt::ToText(static_cast<int64_t>(kept)) + " in hand; " +
+                    rt::ToText(static_cast<int32_t>(urls.size())) + " more mirrors asked at once for a newer one, " +
+                    Seconds(kNewerListWaitMs) + " at most");
+  const uint32_t started = flow.services.tick_count();
+  const std::vector<std::optional<rt::FetchResult>> answers = flow.services.fetch_at_once(urls, kNewerListWaitMs);
+  const uint32_t ms = flow.services.tick_count() - started;
+  for (size_t i = 0; i < urls.size(); ++i) {
+    if (i >= answers.size() || !answers[i]) {
+      flow.services.log("list " + urls[i] + ": no answer in " + Seconds(ms) + "; going on without it");
+      continue;
+    }
+    const rt::FetchResult& answer = *answers[i];
+    flow.services.log("list " + urls[i] + ": " + rt::ToString(answer.outcome) + ", HTTP " +
+                      rt::ToText(answer.status) + ", " + rt::ToText(static_cast<int64_t>(answer.body.size())) +
+                      " bytes, asked at once");
+    if (answer.ok()) Consider(flow, keys, kept, mirrors[i], answer.body, best, expired);
+  }
+}
+
+// Fetch the lists: a round over the mirrors in order first, then, for the
+// mirrors whose fetch failed on the way (no connection, cut short, a 5xx), up
+// to kMoreTries more rounds after the waits of kRetryWaitsMs, until the choice
+// is settled. A signed list at the kept sequence ends the rounds: the mirrors
+// left get their short chance at once (AskAtOnceForNewer). Anything but a
+// complete 2xx answer is no list: an error page is none, and a list cut short
+// would hide entries. Nothing when no mirror gave a usable list; `expired`
+// is set when a mirror's list was refused for its expiry date.
 std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t kept, bool* expired) {
   const PatchSite& site = flow.state.Site;
   std::vector<size_t> asking;
@@ -103,33 +168,19 @@ std::optional<Candidate> FetchLists(Flow& flow, const ListKeys& keys, uint64_t k
   for (int32_t round = 0; round <= kMoreTries && !asking.empty(); ++round) {
     if (round > 0) WaitBeforeRound(flow, round);
     std::vector<size_t> again;
-    for (const size_t mirror : asking) {
-      const rt::FetchResult fetched = FetchOnce(flow, site.ListUrl(mirror));  // released before the checksums
+    for (size_t i = 0; i < asking.size(); ++i) {
+      const rt::FetchResult fetched = FetchOnce(flow, site.ListUrl(asking[i]));  // released before the checksums
       if (!fetched.ok()) {
-        if (IsTransientFetch(fetched)) again.push_back(mirror);
+        if (IsTransientFetch(fetched)) again.push_back(asking[i]);
         continue;
       }
-      const int64_t today = keys.signed_lists ? flow.services.utc_day() : 0;
-      Candidate fresh{mirror, CheckList(fetched.body, keys, kept, today)};
-      if (!fresh.checked.usable()) {
-        flow.services.log("list refused: " + fresh.checked.Reason());
-        if (fresh.checked.verdict == trust::ListVerdict::kExpired) *expired = true;
-        continue;
-      }
-      // One file named twice (in another letter case too) is fetched once;
-      // named with two checksums, the list cannot be followed.
-      const list::RepeatCheck repeats = list::JoinRepeatedEntries(&fresh.checked.list.entries);
-      if (!repeats.ok()) {
-        flow.services.log("list refused: two entries name one file: " + repeats.conflict);
-        continue;
-      }
-      if (repeats.dropped > 0) {
-        flow.services.log("list: " + rt::ToText(static_cast<int64_t>(repeats.dropped)) +
-                          " entries name a file listed before, with its checksum: fetched once");
-      }
-      if (keys.signed_lists) flow.services.log("list from " + site.MirrorText(mirror) + ": sequence " + rt::ToText(static_cast<int64_t>(fresh.checked.sequence)));
-      if (Prefer(fresh, best, keys)) best = std::move(fresh);
+      Consider(flow, keys, kept, asking[i], fetched.body, best, expired);
+      if (!best) continue;
       if (Settled(*best, keys, kept)) return best;
+      std::vector<size_t> rest(asking.begin() + static_cast<std::ptrdiff_t>(i) + 1, asking.end());
+      rest.insert(rest.end(), again.begin(), again.end());
+      AskAtOnceForNewer(flow, keys, kept, rest, best, expired);
+      return best;
     }
     asking = std::move(again);
   }
@@ -256,7 +307,7 @@ std::optional<VersionCheck> CheckVersion(Flow& flow, bool* expired) {
   flow.window->SetCaption(ui::kCurrentTaskLabel, kTextChecking);
   if (g.Site.MirrorCount() == 0) flow.services.log("server setting refused: " + g.Site.Problem());
 
-  const ListKeys keys = ParseListKeys(g.ListPublicKey);
+  const ListKeys keys = ParseListKeys(g.ListPublicKey, g.ListProduct);
   const SequenceKeeper keeper(g.Client.Path(kSequenceFileName), keys, flow.services.read_user_value,
                               flow.services.write_user_value);
   const uint64_t kept = keys.signed_lists ? keeper.Highest() : 0;

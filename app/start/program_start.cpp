@@ -131,6 +131,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_nam
   state.GameTitle = rt::TrimText(kBuiltInGameTitle);
   state.Site = PatchSite(kBuiltInServerUrl, rt::ToInteger(rt::TrimText(kBuiltInPatchFolder)));
   state.ListPublicKey = kBuiltInListPublicKey;
+  state.ListProduct = kBuiltInProduct;
   state.UseChecksumCache = kBuiltInChecksumCache;
   state.FullCheck = std::any_of(args.begin() + 2, args.end(), IsVerifySwitch);
   if (steps.load_window) steps.load_window();

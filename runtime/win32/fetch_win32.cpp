@@ -1,5 +1,5 @@
 // Whole-body fetch through WinINet: bounded connect and receive waits, the
-// stall rule of FetchWatch over the head and the body, and a cap on the body.
+// time rules of FetchWatch over the head and the body, and a cap on the body.
 //
 // The steps (open, send, read the head, read the body) run on a thread of
 // their own while the calling thread watches the clock. A call that overruns
@@ -160,6 +160,11 @@ FetchOutcome Open(FetchJob& job, InternetHandle* session, InternetHandle* connec
   // receive time-out from the request, not from the session).
   SetTimeouts(connection->get(), connect, receive);
   const char* accept[] = {"Accept: */* \r\n", nullptr};
+  // Never answered from a cache: RELOAD keeps the system's own cache out,
+  // PRAGMA_NOCACHE ("Pragma: no-cache") a caching proxy's, which would
+  // otherwise hand out the list it holds for hours after a release (players
+  // behind an HTTP proxy get the list through it). The request's bytes are
+  // pinned by the fetch tests.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
   if (job.parts.secure) flags |= INTERNET_FLAG_SECURE;
   const HINTERNET request =
@@ -233,7 +238,8 @@ FetchOutcome ReadSome(FetchJob& job, FetchWatch& watch, Bytes& buffer, DWORD* go
     if (job.request.Cancelled()) return FetchOutcome::kStalled;
     const FetchOutcome failure = FailureOf(error);
     if (failure != FetchOutcome::kTimedOut) return failure;
-    if (watch.Stalled(0, GetTickCount())) return FetchOutcome::kStalled;
+    const FetchOutcome rule = watch.Check(0, GetTickCount());
+    if (rule != FetchOutcome::kOk) return rule;
     if (by_timeout) return FetchOutcome::kTimedOut;
   }
 }
@@ -251,7 +257,8 @@ FetchOutcome ReadBody(FetchJob& job, FetchWatch& watch, bool has_length, DWORD l
     if (n == 0) break;  // the end of the body
     if (body->size() + n > job.limits.max_body_bytes) return FetchOutcome::kTooLarge;
     body->insert(body->end(), buffer.begin(), buffer.begin() + n);
-    if (watch.Stalled(n, GetTickCount())) return FetchOutcome::kStalled;
+    const FetchOutcome rule = watch.Check(n, GetTickCount());
+    if (rule != FetchOutcome::kOk) return rule;
   }
   if (has_length && body->size() != length) return FetchOutcome::kCutShort;
   return FetchOutcome::kOk;
@@ -262,8 +269,9 @@ FetchOutcome ReadBody(FetchJob& job, FetchWatch& watch, bool has_length, DWORD l
 FetchOutcome RunSteps(FetchJob& job) {
   InternetHandle session, connection;
   FetchOutcome outcome = Open(job, &session, &connection);
-  if (outcome == FetchOutcome::kOk) outcome = Send(job);
+  // The total deadline counts from the request, which connects as well.
   FetchWatch watch(job.limits, GetTickCount());
+  if (outcome == FetchOutcome::kOk) outcome = Send(job);
   bool has_length = false;
   DWORD length = 0;
   if (outcome == FetchOutcome::kOk) outcome = ReadHead(job, &has_length, &length);

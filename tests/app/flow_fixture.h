@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <set>
 #include <mutex>
 
 #include "app/flow.h"
@@ -39,6 +40,22 @@ class FlowTest : public ::testing::Test {
       }
       return list_;
     };
+    // Asked at once: each answered in turn through fetch_url, except those
+    // named in no_answer_ (still running when the wait ends).
+    flow_.services.fetch_at_once = [this](const std::vector<rt::Text>& urls, uint32_t wait_ms) {
+      at_once_waits_.push_back(wait_ms);
+      std::vector<std::optional<rt::FetchResult>> answers;
+      for (const rt::Text& url : urls) {
+        if (no_answer_.count(url) != 0) {
+          fetched_.push_back(url);
+          answers.push_back(std::nullopt);
+        } else {
+          answers.push_back(flow_.services.fetch_url(url));
+        }
+      }
+      return answers;
+    };
+    state_.ListProduct = "528";
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
     flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
@@ -184,6 +201,8 @@ class FlowTest : public ::testing::Test {
   std::vector<rt::Text> fetched_, requested_, programs_, messages_;
   std::vector<int32_t> ended_;
   std::vector<int32_t> delays_;
+  std::set<rt::Text> no_answer_;         // URLs whose fetch at once has not ended within its wait
+  std::vector<uint32_t> at_once_waits_;  // the wait of each fetch at once
   std::vector<rt::Text> log_;
   std::deque<rt::FetchResult> fetch_script_;  // answers before the list
   std::map<rt::Text, rt::Text> user_values_;  // "key|name" -> value: the user's registry

@@ -1,6 +1,7 @@
 // Several base URLs: the list from the first mirror that gives a usable one,
 // each file from the list's mirror first, then the others in order.
 #include <map>
+#include <set>
 
 #include "app/check/list_trust.h"
 #include "app/patch_site.h"
@@ -22,7 +23,7 @@ rt::Text SignedList(const rt::Text& content, uint64_t sequence, const trust::Sec
   const rt::Bytes bytes = rt::ToBytes(content);
   const list::FileDigest digest{static_cast<int64_t>(bytes.size()), trust::Sha256Of(bytes.data(), bytes.size())};
   const rt::Text entries = "a.dat#" + Sum(content) + "\r\n" + list::HashLine(digest) + "\r\n";
-  return rt::ToText(trust::SignList(rt::ToBytes(entries), sequence, key));
+  return rt::ToText(trust::SignList(rt::ToBytes(entries), sequence, key, std::nullopt, "528"));
 }
 
 const rt::Text kA = "http://a.example:8088/";
@@ -81,7 +82,7 @@ TEST_F(MirrorFlow, ListComesFromTheFirstMirrorWithAUsableOne) {
 
 TEST_F(MirrorFlow, SignedListOlderThanTheLastAcceptedIsSkipped) {
   UseKey();
-  ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6));
+  ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6, "528"));
   lists_[ListUrl(kA)] = SignedList("new", 5, key_.secret_key);  // a cache's old list
   lists_[ListUrl(kB)] = SignedList("new", 7, key_.secret_key);
   CheckRemoteVersion(flow_);
@@ -90,6 +91,9 @@ TEST_F(MirrorFlow, SignedListOlderThanTheLastAcceptedIsSkipped) {
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
 }
 
+// Signed: the mirrors are asked in order until one gives a list above the
+// kept sequence; once one at the kept sequence is in hand, those left are
+// asked at once, and the highest of all is taken.
 TEST_F(MirrorFlow, SignedListsAreAskedForUntilOneIsAboveTheAcceptedSequence) {
   UseKey();
   Write("a.dat", "v6");
@@ -100,14 +104,15 @@ TEST_F(MirrorFlow, SignedListsAreAskedForUntilOneIsAboveTheAcceptedSequence) {
     rt::Text taken;    // the mirror whose list is taken
     size_t asked;      // lists fetched
   } const cases[] = {
-      {"6 then 7: the mirror still at 6 does not hold the client", 6, 6, 7, 8, kB, 2},
+      {"6, then 7 and 8 asked at once: the highest", 6, 6, 7, 8, kC, 3},
+      {"7 above 6: no more asked", 6, 7, 8, 8, kA, 1},
       {"a fresh client takes the first list above 0", 0, 6, 7, 8, kA, 1},
       {"nothing above: the highest of all, the first of equals", 7, 7, 0, 7, kA, 3},
       {"the higher one later in the order", 5, 5, 0, 9, kC, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, c.kept));
+    ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, c.kept, "528"));
     user_values_.clear();
     lists_.clear();
     fetched_.clear();
@@ -146,19 +151,53 @@ TEST_F(MirrorFlow, EveryMirrorIsAskedOnceBeforeAnyWait) {
   EXPECT_EQ(ListMirrorText(), kA);
 }
 
-TEST_F(MirrorFlow, SignedListAtTheKeptSequenceWaitsForAMirrorThatIsDown) {
+// With a list at the kept sequence in hand, the mirrors left (and one that
+// was down before it) are asked once more, at once, without a wait.
+TEST_F(MirrorFlow, SignedListAtTheKeptSequenceAsksTheOthersAtOnce) {
   UseKey();
   Write("a.dat", "v7");
-  ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6));
+  ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6, "528"));
   transient_[ListUrl(kA)] = 1;  // down once, then at 7
   lists_[ListUrl(kA)] = SignedList("v7", 7, key_.secret_key);
   lists_[ListUrl(kB)] = SignedList("v6", 6, key_.secret_key);
   CheckRemoteVersion(flow_);
   EXPECT_EQ(fetched_, std::vector<rt::Text>({ListUrl(kA), ListUrl(kB), ListUrl(kC), ListUrl(kA)}));
-  EXPECT_EQ(delays_, (std::vector<int32_t>{1000}));
+  EXPECT_TRUE(delays_.empty());
+  EXPECT_EQ(at_once_waits_, (std::vector<uint32_t>{3000}));
   EXPECT_EQ(ListMirrorText(), kA);
   EXPECT_EQ(Task(), kTextUpToDate);
   EXPECT_EQ(ReadAcceptedSequence(kSequenceFileName), 7u);
+}
+
+// A current client (its list at the kept sequence) goes on once the short
+// wait for the others has passed, whether they are silent or drip; a newer
+// list that does come in time is taken.
+TEST_F(MirrorFlow, MirrorsThatDoNotAnswerInTimeDoNotHoldACurrentClient) {
+  UseKey();
+  Write("a.dat", "v6");
+  struct Case {
+    const char* what;
+    std::set<rt::Text> silent;
+    rt::Text taken;
+    const char* task;
+  } const cases[] = {
+      {"B and C silent: the list at 6 from A", {ListUrl(kB), ListUrl(kC)}, kA, kTextUpToDate},
+      {"B silent, C at 7 in time: C's", {ListUrl(kB)}, kC, "有最新版本，共有1个文件需要更新。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteAcceptedSequence(kSequenceFileName, 6, "528"));
+    log_.clear();
+    lists_ = {{ListUrl(kA), SignedList("v6", 6, key_.secret_key)}, {ListUrl(kB), SignedList("v7", 7, key_.secret_key)},
+              {ListUrl(kC), SignedList("v7", 7, key_.secret_key)}};
+    no_answer_ = c.silent;
+    CheckRemoteVersion(flow_);
+    EXPECT_EQ(ListMirrorText(), c.taken);
+    EXPECT_EQ(Task(), c.task);
+    EXPECT_TRUE(delays_.empty());
+    EXPECT_NE(std::find(log_.begin(), log_.end(), "list " + ListUrl(kB) + ": no answer in 0.00 s; going on without it"),
+              log_.end());
+  }
 }
 
 TEST_F(MirrorFlow, FileMovesToTheNextMirrorOnAnyFailedTry) {

@@ -5,7 +5,9 @@
 # build_signed_updater: the second updater of the tested tree (scripts/env.sh,
 # built with the other builds by scripts/test; built here only when a script
 # runs on its own), with two list keys made by patchtool keygen and two
-# mirrors, $MIRROR_A (8088) then $MIRROR_B (8089). Sets SIGNED_UPDATER,
+# mirrors, $MIRROR_A (8088) then $MIRROR_B (8089), and a second game's
+# updater with the same keys and mirrors (patch folder 529, product game-b).
+# Sets SIGNED_UPDATER, SIGNED_UPDATER_B,
 # LIST_KEY and LIST_KEY_2 (the secret key files) and LIST_PUBLIC_KEY (the
 # first key's public half). The default builds keep the empty key and the
 # one URL.
@@ -13,11 +15,13 @@ build_signed_updater() {
   LIST_KEY="$TEST_LIST_KEY"
   LIST_KEY_2="$TEST_LIST_KEY_2"
   SIGNED_UPDATER="$TEST_VARIANT_UPDATER"
-  if [ ! -f "$SIGNED_UPDATER" ] || [ ! -s "$WIN_BUILD/test-list.pub" ] || [ ! -s "$WIN_BUILD/test-list-2.pub" ]; then
+  SIGNED_UPDATER_B="$TEST_VARIANT_UPDATER_B"
+  if [ ! -f "$SIGNED_UPDATER" ] || [ ! -f "$SIGNED_UPDATER_B" ] || [ ! -s "$WIN_BUILD/test-list.pub" ] ||
+     [ ! -s "$WIN_BUILD/test-list-2.pub" ]; then
     UPDATER_TEST_VARIANT=1 build_windows "$WIN_TARGET" || return 1
   fi
   LIST_PUBLIC_KEY="$(cat "$WIN_BUILD/test-list.pub")"
-  [ -f "$SIGNED_UPDATER" ] && [ -s "$LIST_KEY" ] && [ -s "$LIST_KEY_2" ]
+  [ -f "$SIGNED_UPDATER" ] && [ -f "$SIGNED_UPDATER_B" ] && [ -s "$LIST_KEY" ] && [ -s "$LIST_KEY_2" ]
 }
 
 # forget_list_sequence: drops the highest list sequence the signed updater
@@ -28,10 +32,15 @@ forget_list_sequence() {
   timeout 30 wine reg delete 'HKCU\Software\GameClientUpdater\ListKeys' /f >/dev/null 2>&1 || true
 }
 
-# publish_signed CLIENT_DIR SERVER_ROOT [patchtool options]: a signed release.
+# publish_signed CLIENT_DIR SERVER_ROOT [patchtool options]: a signed release;
+# the first one in a folder numbered 1 unless the options number it
+# (patchtool asks for --sequence there).
 publish_signed() {
   local client="$1" server="$2"; shift 2
-  "$PATCHTOOL" publish "$client" "$server" --sign "$LIST_KEY" "$@" >/dev/null
+  local folder=528 first=() a prev=
+  for a in "$@"; do [ "$prev" = --folder ] && folder="$a"; prev="$a"; done
+  if [ ! -f "$server/patch/$folder/filelist.txt" ] && [[ " $* " != *" --sequence "* ]]; then first=(--sequence 1); fi
+  "$PATCHTOOL" publish "$client" "$server" --sign "$LIST_KEY" "${first[@]}" "$@" >/dev/null
 }
 
 # resign_list LIST KEYFILE SEQUENCE [EXPIRES]: the signed list again with

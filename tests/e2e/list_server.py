@@ -7,6 +7,9 @@ list_server.py PORT MODE REQUEST_FILE [BODY_FILE]
   silent  accepts, reads the request and never answers
   trickle sends the answer's head one byte every 2 s, then the body: a head
           that no single receive wait ever runs out on
+  drip    sends the head at once, then the body 64 bytes every 0.25 s
+          (256 bytes a second, enough for a rule that only asks for 4 KiB in
+          every 20 s)
 Every connection's request bytes are appended to REQUEST_FILE. The server
 ends by itself after 120 s, so no test can hang on it.
 """
@@ -17,6 +20,8 @@ import time
 
 LIFETIME_S = 120
 TRICKLE_PAUSE_S = 2
+DRIP_BYTES = 64
+DRIP_PAUSE_S = 0.25
 
 
 def serve(conn, mode, request_file, body):
@@ -49,6 +54,19 @@ def serve(conn, mode, request_file, body):
                 conn.sendall(bytes([byte]))
                 time.sleep(TRICKLE_PAUSE_S)
             conn.sendall(body)
+        except OSError:
+            pass
+        conn.close()
+    elif mode == "drip":
+        head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body)
+        end = time.time() + LIFETIME_S
+        try:
+            conn.sendall(head)
+            for at in range(0, len(body), DRIP_BYTES):
+                if time.time() >= end:
+                    break
+                conn.sendall(body[at:at + DRIP_BYTES])
+                time.sleep(DRIP_PAUSE_S)
         except OSError:
             pass
         conn.close()

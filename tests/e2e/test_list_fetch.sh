@@ -62,8 +62,14 @@ STAGE_PIDS+=($!)
 sleep 1
 start_launcher "$CLIENT"
 expect_failure cut
-check "[request] a GET of the list URL" grep -q $'^GET /patch/528/filelist.txt HTTP/1.[01]\r$' "$requests"
-check "[request] to the host and port of the built-in URL" grep -q $'^Host: 127.0.0.1:8088\r$' "$requests"
+# The request, byte for byte: the system's HTTP client with the fetch's
+# flags and headers (runtime/win32/fetch_win32.cpp).
+first_request() { python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); sys.stdout.buffer.write(d[:d.index(b"\r\n\r\n") + 4])' "$1"; }
+echo "the list request:"; first_request "$requests" | cat -A | sed 's/^/    /'
+printf '%s\r\n' "GET /patch/528/filelist.txt HTTP/1.0" "Host: 127.0.0.1:8088" \
+  "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)" "Pragma: no-cache" "Accept: */*" "" \
+  >"$WORK/expected-request.bin"
+check "[request] exactly the list request's bytes" cmp -s <(first_request "$requests") "$WORK/expected-request.bin"
 kill "${STAGE_PIDS[-1]}" 2>/dev/null; wait "${STAGE_PIDS[-1]}" 2>/dev/null
 sleep 1
 

@@ -44,12 +44,12 @@ new_client() {
   clear_logs
 }
 log_has() { grep -q "$1" "$CLIENT/update.log" 2>/dev/null; }
-seq_is() { [ "$(tr -d '\r\n' <"$CLIENT/update.seq" 2>/dev/null)" = "$1" ]; }
+seq_is() { [ "$(head -n1 "$CLIENT/update.seq" 2>/dev/null | tr -d '\r')" = "$1" ]; }
 file_requests() { echo $(( $(count_a '^/patch/528/[^f]') + $(count_b '^/patch/528/[^f]') )); }
 
 # 1. The second key of the build.
 new_client second-key
-"$PATCHTOOL" publish "$RELEASE" "$SERVER_A" --sign "$LIST_KEY_2" >/dev/null
+"$PATCHTOOL" publish "$RELEASE" "$SERVER_A" --sign "$LIST_KEY_2" --sequence 1 >/dev/null
 start_launcher "$CLIENT"
 check "[second key] the release signed by the second build key arrives" \
   wait_until 90 same_tree_files "$RELEASE" "$CLIENT" readme.txt "数据/新 文件.pak"

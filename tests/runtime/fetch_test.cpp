@@ -75,7 +75,7 @@ int64_t StalledAt(const FetchLimits& limits, const Feed& feed, uint32_t start) {
       bytes = std::min(feed.chunk, feed.total - body);
       body += bytes;
     }
-    if (watch.Stalled(bytes, start + t)) return t;
+    if (watch.Check(bytes, start + t) != FetchOutcome::kOk) return t;
     if (head && body == feed.total) return kNever;
   }
   return 600001;  // neither: the rule never decided
@@ -92,9 +92,10 @@ TEST(FetchWatch, TheDefaultRuleLoadsSlowListsAndEndsStalledOnes) {
     int64_t stalled_at;  // kNever, or the latest it may come
   } const cases[] = {
       {"2 MiB at 20 KiB/s", {100, kKiB, 50, 2048 * kKiB, 0}, kNever},
-      {"256 KiB at 1 KiB/s", {100, 256, 250, 256 * kKiB, 0}, kNever},
-      {"64 KiB just above the floor", {100, 21, 100, 64 * kKiB, 0}, kNever},
-      {"just under the floor", {100, 20, 100, 64 * kKiB, 0}, 20200},
+      {"2 MiB at 4 KiB/s, the floor of the total deadline", {100, 4 * kKiB, 1000, 2048 * kKiB, 0}, kNever},
+      {"256 KiB at 1 KiB/s: below that floor", {100, 256, 250, 256 * kKiB, 0}, 40000},
+      {"a drip just above the stall floor", {100, 21, 100, 64 * kKiB, 0}, 31700},
+      {"just under the stall floor", {100, 20, 100, 64 * kKiB, 0}, 20200},
       {"a head sent a byte every 2 s", {kNoHead, 0, 2000, 1, 0}, 20000},
       {"silence after the head", {100, 0, 100, 1, 0}, 20200},
       {"a body that stops after 1 MiB", {100, kKiB, 50, 2048 * kKiB, 51300}, 51300 + 40000},
@@ -120,14 +121,34 @@ TEST(FetchWatch, WindowsAndWhatIsLeftOfThem) {
   FetchWatch watch(limits, 5000);
   EXPECT_EQ(watch.MsLeft(5000), 1000u);
   EXPECT_EQ(watch.MsLeft(5600), 400u);
-  EXPECT_FALSE(watch.Stalled(0, 5999));
+  EXPECT_EQ(watch.Check(0, 5999), FetchOutcome::kOk);
   EXPECT_EQ(watch.MsLeft(6000), 0u);
-  EXPECT_TRUE(watch.Stalled(0, 6000));  // no head within its window
+  EXPECT_EQ(watch.Check(0, 6000), FetchOutcome::kStalled);  // no head within its window
   watch.HeadArrived(6000);
   EXPECT_EQ(watch.MsLeft(6000), 1000u);
-  EXPECT_FALSE(watch.Stalled(10, 6500));
-  EXPECT_FALSE(watch.Stalled(0, 7000));  // ten bytes: the next window starts
+  EXPECT_EQ(watch.Check(10, 6500), FetchOutcome::kOk);
+  EXPECT_EQ(watch.Check(0, 7000), FetchOutcome::kOk);  // ten bytes: the next window starts
   EXPECT_EQ(watch.MsLeft(7000), 1000u);
-  EXPECT_FALSE(watch.Stalled(9, 7999));
-  EXPECT_TRUE(watch.Stalled(0, 8000));  // nine bytes: below the floor
+  EXPECT_EQ(watch.Check(9, 7999), FetchOutcome::kOk);
+  EXPECT_EQ(watch.Check(0, 8000), FetchOutcome::kStalled);  // nine bytes: below the floor
+}
+
+// The total deadline: the base from the request, then ms_per_kib more for
+// every whole KiB; what is left of it bounds a wait as the window does.
+TEST(FetchWatch, TheDeadlineGrowsWithTheBytesReceived) {
+  FetchLimits limits;
+  limits.stall_window_ms = 100000;
+  limits.base_deadline_ms = 3000;
+  limits.ms_per_kib = 500;
+  FetchWatch watch(limits, 0xFFFFFF00u);  // across a wrap of the tick count
+  const uint32_t t0 = 0xFFFFFF00u;
+  watch.HeadArrived(t0 + 100);
+  EXPECT_EQ(watch.MsLeft(t0 + 1000), 2000u);
+  EXPECT_EQ(watch.Check(1023, t0 + 1000), FetchOutcome::kOk);  // under a KiB: nothing more
+  EXPECT_EQ(watch.MsLeft(t0 + 1000), 2000u);
+  EXPECT_EQ(watch.Check(1, t0 + 2999), FetchOutcome::kOk);  // one KiB: 500 ms more
+  EXPECT_EQ(watch.MsLeft(t0 + 2999), 501u);
+  EXPECT_EQ(watch.Check(0, t0 + 3499), FetchOutcome::kOk);
+  EXPECT_EQ(watch.Check(0, t0 + 3500), FetchOutcome::kTooSlow);
+  EXPECT_EQ(watch.MsLeft(t0 + 3500), 0u);
 }

@@ -223,8 +223,12 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   const trust::PublicKey public_key = trust::PublicKeyOf(*secret);
   const rt::Text key_hex = rt::LowerHexOf(public_key.data(), public_key.size());
 
-  ASSERT_EQ(publish({}), patchtool::kExitOk);
+  // The first signed release is numbered only when told.
+  EXPECT_EQ(publish({}), patchtool::kExitFailed);
+  EXPECT_FALSE(rt::FileExists(list));
+  ASSERT_EQ(publish({"--sequence", "1"}), patchtool::kExitOk);
   EXPECT_EQ(sequence(), 1u);
+  EXPECT_EQ(trust::ListProduct(rt::ReadWholeFile(list)), "528");  // the folder's number
   // The plain list's entries, each followed by its size and SHA-256.
   const list::FileList signed_entries =
       list::ParseFileList(trust::StripSignatureLines(rt::ReadWholeFile(list)), list::HashLines::kRequired);
@@ -237,6 +241,10 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   EXPECT_EQ(list::ParseFileList(rt::ReadWholeFile(list), list::HashLines::kSkipped).entries.size(),
             ClientFiles().size());
   EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex}), patchtool::kExitOk);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex, "--product", "528"}),
+            patchtool::kExitOk);
+  EXPECT_EQ(RunCommand(patchtool::RunVerify, {"verify", list, "--key", key_hex, "--product", "game-b"}),
+            patchtool::kExitFailed);
   // Nothing changed: the list and its number stay.
   const rt::Bytes first = rt::ReadWholeFile(list);
   ASSERT_EQ(publish({}), patchtool::kExitOk);
@@ -271,7 +279,8 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
             patchtool::kExitFailed);
   EXPECT_FALSE(trust::ListSequence(rt::ReadWholeFile(list)));
   ASSERT_EQ(RunCommand(patchtool::RunManifest,
-                       {"manifest", At("client"), "-o", list, "--sign", key_file, "--sequence", "41"}),
+                       {"manifest", At("client"), "-o", list, "--sign", key_file, "--sequence", "41", "--product",
+                        "528"}),
             patchtool::kExitOk);
   EXPECT_EQ(sequence(), 41u);
 
@@ -286,6 +295,69 @@ TEST_F(Patchtool, SignedPublishNumbersReleasesAndVerifies) {
   EXPECT_FALSE(rt::FileExists(At("x.txt")));
   testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
+}
+
+// The product line: by default the patch folder's number (what an updater
+// built for that folder names), changed only when asked; manifest, which
+// knows no folder, needs it given or from the list it replaces.
+using Command = int (*)(int, char**);
+
+TEST_F(Patchtool, SignedListsNameTheirProduct) {
+  PutClient(this, "client");
+  const rt::Text key_file = At("list.key");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(RunCommand(patchtool::RunKeygen, {"keygen", key_file}), patchtool::kExitOk);
+  const auto run = [&](Command command, std::vector<rt::Text> args) {
+    args.insert(args.end(), {"--sign", key_file});
+    return RunCommand(command, args);
+  };
+  const auto product_of = [&](const char* path) { return trust::ListProduct(rt::ReadWholeFile(At(path))); };
+  struct Case {
+    const char* what;
+    Command command;
+    std::vector<rt::Text> args;
+    int exit;
+    const char* list;
+    rt::Text product;  // the list's product after it
+  } const cases[] = {
+      {"publish: the folder's number", patchtool::RunPublish,
+       {"publish", At("client"), At("srv"), "--folder", "007", "--sequence", "1"}, patchtool::kExitOk,
+       "srv/patch/7/filelist.txt", "7"},
+      {"publish again: the replaced list's", patchtool::RunPublish,
+       {"publish", At("client"), At("srv"), "--folder", "7", "--sequence", "2"}, patchtool::kExitOk,
+       "srv/patch/7/filelist.txt", "7"},
+      {"publish: given", patchtool::RunPublish,
+       {"publish", At("client"), At("srv"), "--folder", "7", "--product", "game-b"}, patchtool::kExitOk,
+       "srv/patch/7/filelist.txt", "game-b"},
+      {"publish: changed only when asked", patchtool::RunPublish,
+       {"publish", At("client"), At("srv"), "--folder", "7", "--sequence", "9"}, patchtool::kExitFailed,
+       "srv/patch/7/filelist.txt", "game-b"},
+      {"manifest: nothing to take it from", patchtool::RunManifest,
+       {"manifest", At("client"), "-o", At("m.txt"), "--sequence", "1"}, patchtool::kExitFailed, "m.txt", ""},
+      {"manifest: given", patchtool::RunManifest,
+       {"manifest", At("client"), "-o", At("m.txt"), "--sequence", "1", "--product", "beta.2"}, patchtool::kExitOk,
+       "m.txt", "beta.2"},
+      {"manifest: from the replaced list", patchtool::RunManifest, {"manifest", At("client"), "-o", At("m.txt")},
+       patchtool::kExitOk, "m.txt", "beta.2"},
+      {"a name of another form", patchtool::RunManifest,
+       {"manifest", At("client"), "-o", At("m.txt"), "--product", "Beta"}, patchtool::kExitUsage, "m.txt", "beta.2"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(run(c.command, c.args), c.exit) << c.what;
+    EXPECT_EQ(product_of(c.list), c.product) << c.what;
+  }
+  EXPECT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("u.txt"), "--product", "a"}),
+            patchtool::kExitFailed);  // needs --sign
+  testing::internal::GetCapturedStdout();
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_NE(errors.find("the list it replaces is for product 7; updaters built for that product refuse this one"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("--sign needs --product NAME"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("the list it replaces is for product game-b, not 7: give --product game-b"),
+            std::string::npos)
+      << errors;
 }
 
 TEST_F(Patchtool, VerifyChecksAMirrorsFilesAndTheNumberingTrustsOnlyItsOwnKey) {
@@ -375,7 +447,8 @@ TEST_F(Patchtool, SigningWarnsWhenOthersCanReadTheKeyFile) {
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::filesystem::permissions(key_file, std::filesystem::perms::group_read | std::filesystem::perms::others_read,
                                std::filesystem::perm_options::add);
-  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("l.txt"), "--sign", key_file}),
+  ASSERT_EQ(RunCommand(patchtool::RunManifest, {"manifest", At("client"), "-o", At("l.txt"), "--sign", key_file,
+                                                "--sequence", "1", "--product", "528"}),
             patchtool::kExitOk);
   testing::internal::GetCapturedStdout();
   const std::string errors = testing::internal::GetCapturedStderr();

@@ -150,7 +150,7 @@ TEST_F(PublishForms, SignedListsNameTheCopyAfterTheHashLine) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   ASSERT_EQ(RunTool(patchtool::RunKeygen, {"keygen", At("list.key")}), patchtool::kExitOk);
-  ASSERT_EQ(Publish({"--sign", At("list.key")}), patchtool::kExitOk);
+  ASSERT_EQ(Publish({"--sign", At("list.key"), "--sequence", "1"}), patchtool::kExitOk);
   testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
   const auto secret = trust::ParseSecretKeyFile(rt::ReadWholeFile(At("list.key")));

@@ -221,4 +221,56 @@ TEST_F(SignedList, ExpiryIsSignedAndToleratesADay) {
             ListVerdict::kBadSignature);
 }
 
+// The product line: signed, one at most, a name of the allowed form; an
+// updater with a product takes only its own. The line has three "#" fields,
+// so the plain reader and the signed reader of the entries skip it as they
+// skip the sequence line (the list tests read it with both).
+TEST_F(SignedList, ProductLineBindsTheListToOneProduct) {
+  const std::string game_a = S(trust::SignList(B(kEntries), 7, key_.secret_key, std::nullopt, "game-a"));
+  EXPECT_EQ(game_a.substr(0, 30), "#sequence#7\r\n#product#game-a\r\n");
+  EXPECT_EQ(S(trust::StripSignatureLines(B(game_a))), kEntries);
+  EXPECT_EQ(trust::ListProduct(B(game_a)), "game-a");
+  auto check = [&](const std::string& list, std::optional<rt::Text> product, std::uint64_t lowest = 0) {
+    trust::ListCheckOptions options;
+    options.product = product;
+    options.lowest_sequence = lowest;
+    return trust::CheckSignedList(B(list), std::vector<trust::PublicKey>{key_.public_key}, options).verdict;
+  };
+  struct Case {
+    const char* what;
+    std::string list;
+    std::optional<rt::Text> product;
+    ListVerdict verdict;
+  } const cases[] = {
+      {"its own product", game_a, "game-a", ListVerdict::kAccepted},
+      {"another product", game_a, "game-b", ListVerdict::kOtherProduct},
+      {"a prefix of the name is another", game_a, "game", ListVerdict::kOtherProduct},
+      {"no product line", signed_, "game-a", ListVerdict::kNoProduct},
+      {"no product asked (patchtool verify)", game_a, std::nullopt, ListVerdict::kAccepted},
+      {"two lines", SignedRaw("#sequence#1\r\n#product#a\r\n#product#a\r\n", key_.secret_key), "a",
+       ListVerdict::kMalformedProduct},
+      {"an empty name", SignedRaw("#sequence#1\r\n#product#\r\n", key_.secret_key), "a",
+       ListVerdict::kMalformedProduct},
+      {"upper case", SignedRaw("#sequence#1\r\n#product#Game\r\n", key_.secret_key), "game",
+       ListVerdict::kMalformedProduct},
+  };
+  for (const Case& c : cases) EXPECT_EQ(check(c.list, c.product), c.verdict) << c.what;
+  // The product decides before the sequence: another product's is refused as
+  // such, whatever its number.
+  EXPECT_EQ(check(game_a, "game-b", 100), ListVerdict::kOtherProduct);
+  EXPECT_EQ(check(game_a, "game-a", 100), ListVerdict::kOlderSequence);
+  // The line is signed.
+  std::string renamed = game_a;
+  renamed[23] = 'b';
+  EXPECT_EQ(check(renamed, "game-b"), ListVerdict::kBadSignature);
+}
+
+TEST(ProductName, AllowedForm) {
+  EXPECT_TRUE(trust::IsProductName("528"));
+  EXPECT_TRUE(trust::IsProductName("game-b_beta.2"));
+  EXPECT_TRUE(trust::IsProductName(std::string(trust::kMaxProductLength, 'a')));
+  for (const char* bad : {"", "Game", "a#b", "a b", "a\\b", "\xca\xfd"}) EXPECT_FALSE(trust::IsProductName(bad)) << bad;
+  EXPECT_FALSE(trust::IsProductName(std::string(trust::kMaxProductLength + 1, 'a')));
+}
+
 }  // namespace

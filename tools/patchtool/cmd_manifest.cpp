@@ -13,7 +13,7 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool manifest CLIENT_DIR [-o FILE] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
+    "usage: patchtool manifest CLIENT_DIR [-o FILE] [--sign KEYFILE [--sequence N] [--product NAME] [--expires DAYS]]\n"
     "Writes the file list of CLIENT_DIR (default: filelist.txt in the current folder):\n"
     "one line per file, path with \"\\\" separators, \"#\", checksum, CR LF; GBK.\n"
     "Leaves out update.dat, game.dat, update.log, update.seq and update.sums at the\n"
@@ -39,7 +39,10 @@ int RunManifest(int argc, char** argv) {
   ClientTree tree;
   if (!LoadClientTree("manifest", client_dir, "nothing written", sign.signing(), &tree)) return kExitFailed;
   rt::Bytes list;
-  if (!MakeList("manifest", sign, FormatFileList(tree.files), output, UtcToday(), &list)) return kExitFailed;
+  // No folder here: the product is the replaced list's, or given.
+  if (!MakeList("manifest", sign, FormatFileList(tree.files), output, UtcToday(), rt::Text(), &list)) {
+    return kExitFailed;
+  }
   if (!rt::WriteWholeFile(output, list)) {
     ReportError("manifest: cannot write " + Shown(output));
     return kExitFailed;

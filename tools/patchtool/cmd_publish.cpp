@@ -17,7 +17,8 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]\n"
+    "                        [--sign KEYFILE [--sequence N] [--product NAME] [--expires DAYS]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
     "or checksum changed, and writes a zstd-compressed copy of each to\n"
@@ -104,7 +105,12 @@ int RunPublish(int argc, char** argv) {
   // The key is read before anything is copied: a bad key publishes nothing.
   // The list is made again with the forms once they are in place.
   rt::Bytes list;
-  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
+  // Unless told, the product is the one an updater built for this folder has
+  // by default: the folder's number.
+  const rt::Text default_product = std::to_string(std::atoi(folder.c_str()));
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), default_product, &list)) {
+    return kExitFailed;
+  }
   const rt::Bytes replaced = rt::ReadWholeFile(list_target);
 
   rt::CreateFolderTree(patch_folder);
@@ -136,7 +142,9 @@ int RunPublish(int argc, char** argv) {
   }
   FormsSummary forms;
   if (!PublishForms(server_root, replaced, copied_files, &tree, &forms)) return kExitFailed;
-  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), default_product, &list)) {
+    return kExitFailed;
+  }
   bool list_changed = false;
   if (!PublishList(list, list_target, &list_changed)) {
     ReportError("publish: cannot write " + Shown(list_target));

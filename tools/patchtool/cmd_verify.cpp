@@ -14,10 +14,11 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool verify LIST --key HEX [--min-sequence N] [--files DIR]\n"
+    "usage: patchtool verify LIST --key HEX [--product NAME] [--min-sequence N] [--files DIR]\n"
     "Checks a filelist.txt as an updater built with UPDATER_LIST_PUBLIC_KEY=HEX\n"
     "does (HEX may name several keys separated by \";\"): the last line must be a\n"
-    "valid signature by a key over the bytes before it, the sequence not below N\n"
+    "valid signature by a key over the bytes before it, the product NAME (when\n"
+    "given: an updater built with UPDATER_PRODUCT=NAME), the sequence not below N\n"
     "(the highest one a client has accepted; default 0), the list not expired, and\n"
     "every entry followed by its size and SHA-256. With --files, every listed file\n"
     "under DIR (a mirror's patch folder) must have that size and SHA-256; each\n"
@@ -78,7 +79,7 @@ bool VerifyFiles(const std::vector<list::PatchEntry>& entries, const rt::Text& d
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
-  rt::Text list_path, key_hex, lowest_digits, files_dir;
+  rt::Text list_path, key_hex, lowest_digits, files_dir, product;
   const auto is_sequence = [](const rt::Text& digits) {
     if (digits.empty() || digits.size() > trust::kMaxSequenceDigits ||
         digits.find_first_not_of("0123456789") != std::string::npos) {
@@ -88,7 +89,7 @@ int RunVerify(int argc, char** argv) {
     return true;
   };
   switch (ParseArguments("verify", argc, argv, kUsage, kUsage,
-                         {{"--key", &key_hex}, {"--min-sequence", &lowest_digits, is_sequence}, {"--files", &files_dir}},
+                         {{"--key", &key_hex}, {"--product", &product}, {"--min-sequence", &lowest_digits, is_sequence}, {"--files", &files_dir}},
                          {&list_path})) {
     case ParseOutcome::kRun: break;
     case ParseOutcome::kHelpShown: return kExitOk;
@@ -116,10 +117,12 @@ int RunVerify(int argc, char** argv) {
   trust::ListCheckOptions options;
   options.lowest_sequence = lowest;
   options.today = UtcToday();
+  if (!product.empty()) options.product = product;
   const trust::ListCheck check = trust::CheckSignedList(content, *keys, options);
   if (check.verdict != trust::ListVerdict::kAccepted) {
     std::string reason = trust::ToString(check.verdict);
     if (check.verdict == trust::ListVerdict::kExpired) reason += " (" + trust::DateText(*check.expires) + ")";
+    if (check.verdict == trust::ListVerdict::kOtherProduct) reason += " (" + Shown(check.product) + ")";
     ReportError("verify: " + Shown(list_path) + " refused: " + reason);
     return kExitFailed;
   }
@@ -137,7 +140,8 @@ int RunVerify(int argc, char** argv) {
     ReportError("verify: " + Shown(list_path) + " refused: two entries name one file: " + Shown(repeats.conflict));
     return kExitFailed;
   }
-  PrintOut(Shown(list_path) + ": signature valid, sequence " + std::to_string(check.sequence) + ", " +
+  PrintOut(Shown(list_path) + ": signature valid, sequence " + std::to_string(check.sequence) + ", product " +
+           (check.product.empty() ? std::string("(none)") : Shown(check.product)) + ", " +
            std::to_string(entries.entries.size()) + " files" +
            (check.expires ? ", expires " + trust::DateText(*check.expires) : std::string()));
   if (!files_dir.empty() && !VerifyFiles(entries.entries, files_dir)) return kExitFailed;

@@ -54,7 +54,8 @@ OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, S
   const bool sign = std::strcmp(argv[*i], "--sign") == 0;
   const bool sequence = std::strcmp(argv[*i], "--sequence") == 0;
   const bool expires = std::strcmp(argv[*i], "--expires") == 0;
-  if (!sign && !sequence && !expires) return OptionTaken::kNotMine;
+  const bool product = std::strcmp(argv[*i], "--product") == 0;
+  if (!sign && !sequence && !expires && !product) return OptionTaken::kNotMine;
   if (*i + 1 >= argc) {
     ReportError(std::string(command) + ": " + argv[*i] + " needs a value");
     return OptionTaken::kBad;
@@ -62,6 +63,15 @@ OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, S
   const char* value = argv[++*i];
   if (sign) {
     options->key_file = value;
+    return OptionTaken::kTaken;
+  }
+  if (product) {
+    if (!trust::IsProductName(value)) {
+      ReportError(std::string(command) + ": --product takes 1 to " + std::to_string(trust::kMaxProductLength) +
+                  " lower-case letters, digits, '.', '_' or '-': " + Shown(value));
+      return OptionTaken::kBad;
+    }
+    options->product = value;
     return OptionTaken::kTaken;
   }
   std::uint64_t number = 0;
@@ -83,11 +93,12 @@ OptionTaken TakeSignOption(const char* command, int argc, char** argv, int* i, S
 }
 
 bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& entries, const rt::Text& replaced,
-              std::int64_t today, rt::Bytes* list) {
+              std::int64_t today, const rt::Text& default_product, rt::Bytes* list) {
   const std::string who = std::string(command) + ": ";
   if (!options.signing()) {
-    if (options.sequence || options.expires_in_days) {
-      ReportError(who + (options.sequence ? "--sequence" : "--expires") + " needs --sign");
+    if (options.sequence || options.expires_in_days || !options.product.empty()) {
+      ReportError(who + (options.sequence ? "--sequence" : options.expires_in_days ? "--expires" : "--product") +
+                  " needs --sign");
       return false;
     }
     *list = entries;
@@ -113,6 +124,29 @@ bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& 
   const rt::Bytes previous = replacing ? rt::ReadWholeFile(replaced) : rt::Bytes();
   const trust::ListCheck previous_check = trust::CheckSignedList(previous, trust::PublicKeyOf(key), 0);
   const bool previous_ours = replacing && previous_check.verdict == trust::ListVerdict::kAccepted;
+  // The product changes only when asked: updaters take only their own, so a
+  // list of another product in the folder (a mistake, or another game's
+  // list planted there) stops an unasked publish.
+  const rt::Text previous_product = previous_ours ? previous_check.product : rt::Text();
+  rt::Text product = options.product;
+  if (product.empty()) {
+    if (!previous_product.empty() && !default_product.empty() && previous_product != default_product) {
+      ReportError(who + "the list it replaces is for product " + Shown(previous_product) + ", not " +
+                  Shown(default_product) + ": give --product " + Shown(previous_product) +
+                  " to keep it, or --product NAME to change it (updaters take only their own product)");
+      return false;
+    }
+    product = previous_product.empty() ? default_product : previous_product;
+  }
+  if (product.empty()) {
+    ReportError(who + "--sign needs --product NAME: the product the updater was built for (UPDATER_PRODUCT, "
+                      "by default its patch folder number); updaters refuse a list of another product");
+    return false;
+  }
+  if (!previous_product.empty() && product != previous_product) {
+    PrintErr("patchtool: warning: the list it replaces is for product " + Shown(previous_product) +
+             "; updaters built for that product refuse this one, for " + Shown(product));
+  }
   std::uint64_t sequence = 1;
   if (options.sequence) {
     sequence = *options.sequence;
@@ -121,14 +155,24 @@ bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& 
                std::to_string(previous_check.sequence) +
                " of the list it replaces; clients that have that list refuse this one");
     }
-  } else if (replacing) {
+  } else if (!replacing) {
+    // Numbered 1 unasked, a first signed release is refused by every player
+    // who took a higher number of this key and product before (an earlier
+    // server, a list put there by hand): the operator must say.
+    ReportError(who + "no list to number this release from at " + Shown(replaced) +
+                ": give --sequence N for the first signed release, above the highest sequence your players have "
+                "accepted for product " + Shown(product) + " (1 if none ever had a signed list of it); a lower "
+                "number is refused by every player who had a higher one");
+    return false;
+  } else {
     if (!previous_ours) {
       ReportError(who + "the list it replaces, " + Shown(replaced) + ", is not signed by this key (" +
                   trust::ToString(previous_check.verdict) +
                   "); give --sequence N, above the highest sequence your players have");
       return false;
     }
-    if (trust::StripSignatureLines(previous) == entries && trust::ListExpiry(previous) == expires) {
+    if (trust::StripSignatureLines(previous) == entries && trust::ListExpiry(previous) == expires &&
+        previous_check.product == product) {
       *list = previous;
       return true;
     }
@@ -138,7 +182,7 @@ bool MakeList(const char* command, const SignOptions& options, const rt::Bytes& 
     }
     sequence = previous_check.sequence + 1;
   }
-  *list = trust::SignList(entries, sequence, key, expires);
+  *list = trust::SignList(entries, sequence, key, expires, product);
   if (list->empty()) {
     ReportError(who + "signing failed");
     return false;
