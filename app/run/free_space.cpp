@@ -9,10 +9,16 @@
 namespace app {
 namespace {
 
-// Every figure is held within [-kMaxRoom, kMaxRoom]: the sum or difference
-// of two such values fits 64 bits, and is held there again.
+// Every figure is held within [-kMaxRoom, kMaxRoom]. Two such values may sum
+// to 2^63, one past the largest int64_t, so a sum is held before it is made.
 int64_t Held(int64_t value) { return std::clamp(value, -kMaxRoom, kMaxRoom); }
-int64_t Add(int64_t a, int64_t b) { return Held(a + b); }
+int64_t Add(int64_t a, int64_t b) {
+  a = Held(a);
+  b = Held(b);
+  if (a > 0 && b > kMaxRoom - a) return kMaxRoom;
+  if (a < 0 && b < -kMaxRoom - a) return -kMaxRoom;
+  return a + b;
+}
 
 int64_t NetGrowth(const FileRoom& f) {
   return Held(Held(f.new_size) - Held(f.partial) - Held(f.old_size));  // >= -2^63: fits

@@ -81,7 +81,9 @@ check "the Windows manifest is the same list" cmp -s "$WORK/list.txt" "$WORK/lis
 check "publish copies it" grep -q "2 copied" "$WORK/publish.txt"
 check "the published copy has its size" test "$(stat -c %s "$SERVER/patch/528/big.pak")" -eq "$TOTAL"
 check "the published copy has its checksum" test "$(sum_of "$SERVER/patch/528/big.pak")" = "$EXPECTED"
-check "the published list is the manifest" cmp -s "$SERVER/patch/528/filelist.txt" "$WORK/list.txt"
+# publish adds the compressed copy's form line after the entry it belongs to.
+check "the published list is the manifest and form lines" \
+  cmp -s <(grep -av '^#form#' "$SERVER/patch/528/filelist.txt") "$WORK/list.txt"
 rm -f "$RELEASE/big.pak"  # sparse, but not needed any more
 
 NGINX_PORT=8090
@@ -127,8 +129,10 @@ check "the installed file's checksum is the list's" test "$(sum_of "$CLIENT/big.
 check "the updater logged the retry after the cut" grep -qa "retry 1/3 of big.pak" "$CLIENT/update.log"
 restarted_checked() { [ "$(grep -ac 'list checked: 0 files to update' "$CLIENT/update.log")" -ge 1 ]; }
 check "the restarted updater is up to date" wait_until 120 restarted_checked
-check "and read nothing for it (0 bytes read)" \
-  grep -qa "checksums: 2 files, 2 from the cache, 0 read, 0 bytes read" "$CLIENT/update.log"
+# The installed file's record is only trusted 3 s after its write: the
+# restart may read it once.
+check "and read nothing but, at most, the installed file" \
+  grep -Eqa "checksums: 2 files, (2 from the cache, 0 read, 0 bytes read|1 from the cache, 1 read, $TOTAL bytes read)" "$CLIENT/update.log"
 [ -n "${E2E_DEBUG:-}" ] && { cat "$WORK/relay.log"; cat "$NGINX_DIR/access.log"; iconv -f GBK -t UTF-8 "$CLIENT/update.log"; }
 cp "$CLIENT/update.log" "$SHOTS/big-file-update.log"
 end_updaters
