@@ -46,7 +46,7 @@ rt::FetchResult FetchOffTheWindowThread(const rt::Text& url) {
 FlowServices RealServices(SharedState& state, std::function<bool()> start_download_run) {
   FlowServices s;
   s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
-  s.download = net::HttpDownloadReport;
+  s.download = net::HttpGet;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
     return rt::ShowMessage(text, flags, caption);

@@ -1,7 +1,7 @@
 #include "app/start/write_check.h"
 
 #include "app/disk_full.h"
-#include "net/download_target.h"
+#include "list/layout.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
@@ -15,7 +15,7 @@ rt::Text ErrorCode(uint32_t error) { return "error " + rt::ToText(error); }
 rt::Text LinkOnTheWay(Flow& flow, const PatchEntry& entry) {
   const rt::Text& base = flow.state.Client.Folder();
   const rt::Text link = flow.services.find_link(base, entry.path);
-  return link.empty() ? flow.services.find_link(base, entry.path + net::kPartialSuffix) : link;
+  return link.empty() ? flow.services.find_link(base, entry.path + list::kPartialSuffix) : link;
 }
 
 }  // namespace

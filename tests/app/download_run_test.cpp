@@ -9,18 +9,6 @@ namespace {
 rt::Text Sum(const rt::Text& content) { return rt::ToText(checksum::FileChecksum(rt::ToBytes(content))); }
 }  // namespace
 
-TEST(FlowHelpers, ParentFolderAndPatchUrl) {
-  EXPECT_EQ(ParentFolderOf("C:\\game\\data\\map\\a.pak"), "C:\\game\\data\\map");
-  EXPECT_EQ(ParentFolderOf("a.pak"), "");
-  EXPECT_EQ(ParentFolderOf("\\a"), "");
-  // 運 ends in the byte 0x5C: no separator.
-  EXPECT_EQ(ParentFolderOf("C:\\運行\\遊戲.pak"), "C:\\運行");
-  EXPECT_EQ(ParentFolderOf("運行遊戲.pak"), "");
-  const PatchSite site("http://h:8088/", 528);
-  EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "data\\map\\a.pak"), "http://h:8088/patch/528/data/map/a.pak");
-  EXPECT_EQ(site.FileUrl(site.ServerBaseUrl(), "運行\\運.pak"), net::EscapeUrl("http://h:8088/patch/528/運行/運.pak"));
-}
-
 TEST_F(FlowTest, SuccessfulRunStoresFilesRestartsTheLauncherAndEnds) {
   state_.PatchList = {{"数据\\地 图.pak", Sum("map v2")}, {"top.dat", Sum("top v2")}};
   server_["http://127.0.0.1:8088/patch/528/%E6%95%B0%E6%8D%AE/%E5%9C%B0%20%E5%9B%BE.pak"] = "map v2";

@@ -11,7 +11,8 @@
 #include <thread>
 
 #include "net/download_result.h"
-#include "net/http_download.h"
+#include "list/layout.h"
+#include "net/file_download.h"
 #include "net/socket_globals.h"
 #include "net/url_escape.h"
 #include "tools/patchtool/commands.h"
@@ -94,7 +95,7 @@ int RunFetch(int argc, char** argv) {
     return kExitFailed;
   }
   const rt::Text url = net::EscapeUrl(argv[1]);
-  const net::DownloadOptions options(url, argv[2]);
+  const net::FileDownload options(url, argv[2], list::kPartialSuffix);
   std::atomic<int64_t> total{0};
   std::atomic<int64_t> done{0};
   net::DownloadReport report;
