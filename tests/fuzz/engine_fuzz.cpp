@@ -1,14 +1,15 @@
 // The download engine against a scripted server. Input: a flags byte, two
-// bytes of partial-file size, then the bytes the server sends (split into
-// connections and answers by the markers of scripted_socket.h), handed out in
-// pieces of one of eight sizes. The socket layer takes a fresh read-ahead
-// buffer for every refill (UPDATER_FRESH_READ_AHEAD), so a view used after the
-// next receive reads freed memory and the address sanitizer says so.
+// bytes of partial-file size (the top bit: a signed entry), then the bytes
+// the server sends (split into connections and answers by the markers of
+// scripted_socket.h), handed out in pieces of one of eight sizes. The socket
+// layer takes a fresh read-ahead buffer for every refill
+// (UPDATER_FRESH_READ_AHEAD), so a view used after the next receive reads
+// freed memory and the address sanitizer says so.
 //
 // The first file goes through the chain the download run builds for a patch
 // file (FileChain: the partial file, then the verifier of its list entry),
 // and is installed as the run installs it: only when the try is Ok and the
-// verifier accepts it. With the signed flag the entry carries a size and a
+// verifier accepts it. With the signed bit the entry carries a size and a
 // SHA-256 (as a signed list gives them) and the engine is told the size; the
 // entry's file is the kept partial file's bytes, so that a 416 stating that
 // size, or a resume that adds nothing, verifies.
@@ -56,13 +57,13 @@ constexpr std::size_t kPieceSizes[8] = {1, 2, 5, 17, 100, 1000, 8191, 262144};
 constexpr char kOldTarget[] = "OLD";
 constexpr std::uint32_t kMaxPartialSize = 4096;
 constexpr char kUrl[] = "http://127.0.0.1:8088/patch/528/";
+constexpr unsigned kSignedBit = 0x80;
 
 enum Flags : std::uint8_t {
   kPartialExists = 1,
   kMemoryTarget = 2,
   kTargetExists = 4,
   kHeadersOnly = 8,
-  kSigned = 64,
   kTwoFiles = 128,
 };
 
@@ -164,14 +165,15 @@ void CheckOutcome(net::DownloadResult result, const fs::path& target, const fs::
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   const std::uint8_t flags = data[0];
-  const std::uint32_t partial_size = (data[1] | (data[2] << 8u)) % (kMaxPartialSize + 1);
+  // The partial-file size field's top bit: the entry is from a signed list.
+  const bool signed_list = (data[2] & kSignedBit) != 0;
+  const std::uint32_t partial_size = (data[1] | ((data[2] & ~kSignedBit & 0xFFu) << 8u)) % (kMaxPartialSize + 1);
   const std::size_t piece = kPieceSizes[(flags >> 4) & 7];
   const bool memory = (flags & kMemoryTarget) != 0;
   const bool partial = !memory && (flags & kPartialExists) != 0;
   const bool target_existed = !memory && (flags & kTargetExists) != 0;
   const bool headers_only = memory && (flags & kHeadersOnly) != 0;
   const bool two_files = (flags & kTwoFiles) != 0;
-  const bool signed_list = (flags & kSigned) != 0;
 
   const fs::path target = Folder() / "file.bin";
   const fs::path partial_path = Folder() / "file.bin.tmp";
