@@ -51,7 +51,7 @@ constexpr size_t kChecksumChunkSize = 512 << 10;
 int32_t FileChecksumOfFile(const rt::Text& path, const std::function<void()>& between_chunks = {});
 
 // As FileChecksumOfFile, but nothing when the file cannot be opened or read
-// to its end.
+// to its end, or when its size changed while it was read.
 std::optional<int32_t> TryFileChecksumOfFile(const rt::Text& path,
                                              const std::function<void()>& between_chunks = {});
 

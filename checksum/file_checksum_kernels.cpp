@@ -21,9 +21,11 @@
 #include <tmmintrin.h>
 #define CHECKSUM_HAVE_SSSE3 1
 #endif
-#if defined(__x86_64__) && !defined(_WIN32)
-// 32-byte vectors only on 64-bit builds: 32-bit Windows keeps a 4-byte
-// aligned stack, which ymm spills do not survive.
+#if defined(__x86_64__)
+// 32-byte vectors on 64-bit builds only: the 32-bit kernel would spill ymm
+// registers to the stack in every block. (On Windows the stack is not kept
+// 32-byte aligned for such spills; checksum/CMakeLists.txt has the
+// assembler make every aligned vector move an unaligned one there.)
 #define CHECKSUM_HAVE_AVX2 1
 #include <immintrin.h>
 #endif

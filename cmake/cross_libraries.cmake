@@ -51,11 +51,22 @@ if(WIN32)
   set(UPDATER_SODIUM_PREFIX ${sodium_default} CACHE PATH "Cross-built libsodium for Windows")
   updater_import_static(updater_sodium ${UPDATER_SODIUM_PREFIX} libsodium.a
                         DEFINITIONS SODIUM_STATIC LINK advapi32)
+  # libzstd: compressed copies and delta patches. One build for both
+  # programs (the linker keeps the decoder alone in the updater); its
+  # compressor's worker threads are Windows threads.
+  updater_cross_prefix(zstd_default zstd)
+  set(UPDATER_ZSTD_PREFIX ${zstd_default} CACHE PATH "Cross-built libzstd for Windows")
+  updater_import_static(updater_zstd ${UPDATER_ZSTD_PREFIX} libzstd.a)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   if(NOT TARGET updater_sodium)
     add_library(updater_sodium INTERFACE IMPORTED GLOBAL)
     set_target_properties(updater_sodium PROPERTIES INTERFACE_LINK_LIBRARIES PkgConfig::SODIUM)
+  endif()
+  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+  if(NOT TARGET updater_zstd)
+    add_library(updater_zstd INTERFACE IMPORTED GLOBAL)
+    set_target_properties(updater_zstd PROPERTIES INTERFACE_LINK_LIBRARIES PkgConfig::ZSTD)
   endif()
 endif()

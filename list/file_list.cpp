@@ -10,7 +10,6 @@ namespace list {
 namespace {
 
 constexpr size_t kHashLinePrefixLength = sizeof(kHashLinePrefix) - 1;
-constexpr size_t kMaxSizeDigits = 19;  // 2^63-1 has 19
 
 // Calls `line(text)` for every line as SplitText at CR LF gives them (GBK-aware:
 // a lead byte takes the CR after it as its trail, so that is no line end; an
@@ -30,21 +29,6 @@ void ForEachLine(const rt::Text& content, Visit line) {
   if (start < content.size()) line(content.substr(start));
 }
 
-// Hash lines are written in lower case only: an upper-case digit is refused.
-int LowerHexValue(char c) { return c >= 'A' && c <= 'F' ? -1 : rt::HexDigitValue(c); }
-
-// The decimal text of a size: digits only, no leading zero, at most 2^63-1.
-std::optional<int64_t> ParseSize(const rt::Text& digits) {
-  if (digits.empty() || digits.size() > kMaxSizeDigits || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');  // 19 digits fit 64 bits
-  }
-  if (value > static_cast<uint64_t>(kMaxFileSize)) return std::nullopt;
-  return static_cast<int64_t>(value);
-}
-
 // Follows the lines of a list, entry by entry: counts them, or keeps them
 // with their digests, and finds the first fault.
 class Reader {
@@ -58,13 +42,23 @@ class Reader {
       Entry(std::move(fields));
       return;
     }
-    const bool hash_line = hashes_ == HashLines::kRequired && rt::StartsWith(line, kHashLinePrefix);
-    if (hash_line) {
+    const bool hash_line = rt::StartsWith(line, kHashLinePrefix);
+    if (hash_line && hashes_ == HashLines::kRequired) {
       Hash(line);
       return;
     }
-    if (awaiting_hash_) fault_ = ListFault::kMissingHash;
+    if (awaiting_hash_) {
+      fault_ = ListFault::kMissingHash;
+      return;
+    }
     after_hash_ = false;
+    const FormParse form = ParseFormLine(line);
+    if (form.read != FormRead::kNotForm) {
+      Form(form);
+      return;
+    }
+    // A skipped hash line stays between an entry and its forms.
+    if (!hash_line) forms_open_ = false;
   }
 
   // After the last line: the last entry's hash line may be missing too.
@@ -91,6 +85,29 @@ class Reader {
     if (keep_ != nullptr) keep_->push_back(PatchEntry{std::move(fields[0]), std::move(fields[1]), std::nullopt});
     awaiting_hash_ = hashes_ == HashLines::kRequired;
     after_hash_ = false;
+    forms_open_ = true;
+    form_keys_.clear();
+    entry_size_.reset();
+  }
+
+  void Form(const FormParse& parse) {
+    if (!forms_open_) {
+      fault_ = ListFault::kStrayForm;
+      return;
+    }
+    if (parse.read == FormRead::kUnknownKind) return;
+    if (parse.read == FormRead::kMalformed || (entry_size_ && *entry_size_ != parse.form.output_size)) {
+      fault_ = ListFault::kMalformedForm;
+      return;
+    }
+    for (const FormKey& key : form_keys_) {
+      if (key.kind == parse.form.kind && key.base == parse.form.base) {
+        fault_ = ListFault::kRepeatedForm;
+        return;
+      }
+    }
+    form_keys_.push_back(FormKey{parse.form.kind, parse.form.base});
+    if (keep_ != nullptr) keep_->back().forms.push_back(parse.form);
   }
 
   void Hash(const rt::Text& line) {
@@ -104,9 +121,16 @@ class Reader {
       return;
     }
     if (keep_ != nullptr) keep_->back().digest = *digest;
+    entry_size_ = digest->size;
     awaiting_hash_ = false;
     after_hash_ = true;
   }
+
+  // What makes two forms of one entry the same.
+  struct FormKey {
+    FormKind kind;
+    std::optional<FormBase> base;
+  };
 
   HashLines hashes_;
   std::vector<PatchEntry>* keep_;
@@ -114,6 +138,9 @@ class Reader {
   size_t entries_ = 0;
   bool awaiting_hash_ = false;  // the last line was an entry that needs its hash line
   bool after_hash_ = false;     // the last line was an entry's hash line
+  bool forms_open_ = false;     // since the last entry only its hash line and forms
+  std::vector<FormKey> form_keys_;      // of the last entry's forms
+  std::optional<int64_t> entry_size_;  // the last entry's size from its hash line
   rt::Text refused_path_;
 };
 
@@ -129,35 +156,26 @@ const char* ToString(ListFault fault) {
     case ListFault::kRepeatedHash: return "an entry with two hash lines";
     case ListFault::kMalformedHash: return "a malformed hash line";
     case ListFault::kStrayHash: return "a hash line after a line that is no entry";
+    case ListFault::kMalformedForm: return "a malformed form line";
+    case ListFault::kRepeatedForm: return "an entry with two forms of one kind and base";
+    case ListFault::kStrayForm: return "a form line that follows no entry";
   }
   return "unknown";
 }
 
 rt::Text HashLine(const FileDigest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  rt::Text line = kHashLinePrefix + rt::ToText(digest.size) + "#";
-  for (std::uint8_t b : digest.sha256) {
-    line += kDigits[b >> 4];
-    line += kDigits[b & 0x0F];
-  }
-  return line;
+  return kHashLinePrefix + rt::ToText(digest.size) + "#" + Sha256Hex(digest.sha256);
 }
 
 std::optional<FileDigest> ParseHashLine(const rt::Text& line) {
   if (!rt::StartsWith(line, kHashLinePrefix)) return std::nullopt;
   const size_t hash_mark = line.find('#', kHashLinePrefixLength);
   if (hash_mark == rt::Text::npos || line.size() - hash_mark - 1 != kSha256Bytes * 2) return std::nullopt;
-  const std::optional<int64_t> size = ParseSize(line.substr(kHashLinePrefixLength, hash_mark - kHashLinePrefixLength));
-  if (!size) return std::nullopt;
-  FileDigest digest;
-  digest.size = *size;
-  for (size_t i = 0; i < kSha256Bytes; ++i) {
-    const int high = LowerHexValue(line[hash_mark + 1 + 2 * i]);
-    const int low = LowerHexValue(line[hash_mark + 2 + 2 * i]);
-    if (high < 0 || low < 0) return std::nullopt;
-    digest.sha256[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
-  return digest;
+  const std::optional<int64_t> size =
+      ParseListSize(line.substr(kHashLinePrefixLength, hash_mark - kHashLinePrefixLength));
+  const auto hash = ParseSha256Hex(line.substr(hash_mark + 1));
+  if (!size || !hash) return std::nullopt;
+  return FileDigest{*size, *hash};
 }
 
 FileList ParseFileList(const rt::Bytes& body, HashLines hashes) {
@@ -187,6 +205,7 @@ rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries) {
   for (const PatchEntry& entry : entries) {
     text += entry.path + "#" + entry.checksum + "\r\n";
     if (entry.digest) text += HashLine(*entry.digest) + "\r\n";
+    for (const FormLine& form : entry.forms) text += FormatFormLine(form) + "\r\n";
   }
   return rt::Bytes(text.begin(), text.end());
 }

@@ -17,11 +17,14 @@
 // the size in decimal bytes (0 .. 2^63-1, no sign, no leading zero). The hash
 // line has four "#" fields, so a reader of the plain form skips it like any
 // other line that is no entry.
+//
+// After an entry (and its hash line) may follow its form lines: list/forms.h.
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "list/forms.h"
 #include "runtime/types.h"
 
 namespace list {
@@ -39,12 +42,14 @@ struct FileDigest {
 
 // One entry of the list: a file's path relative to the client folder, written
 // with "\" as in the list, the checksum text the list gives for it, and, from
-// a signed list, its size and SHA-256. The checksum decides which local files
-// differ; the digest decides what may be installed.
+// a signed list, its size and SHA-256, and the forms the list names for it.
+// The checksum decides which local files differ; the digest decides what may
+// be installed.
 struct PatchEntry {
   rt::Text path;
   rt::Text checksum;
   std::optional<FileDigest> digest;
+  std::vector<FormLine> forms{};  // in line order
 };
 
 // Whether the hash lines are read: the updater with a key requires one after
@@ -60,6 +65,10 @@ enum class ListFault {
   kRepeatedHash,   // a second hash line after an entry's
   kMalformedHash,  // a "#sha256#" line that is not size and 64 lower-case hex digits
   kStrayHash,      // a hash line after a line that is no entry
+  kMalformedForm,  // a form line of a known kind that breaks its syntax, or
+                   // whose output size is not the hash line's size
+  kRepeatedForm,   // two forms of one entry with the same kind and base
+  kStrayForm,      // a form line not after an entry, its hash line or its forms
 };
 const char* ToString(ListFault fault);
 
@@ -78,7 +87,7 @@ struct FileList {
 [[nodiscard]] FileList ParseFileList(const rt::Bytes& body, HashLines hashes);
 
 // The list of `entries`, each line ended by CR LF, each entry with a digest
-// followed by its hash line.
+// followed by its hash line, then by its form lines.
 rt::Bytes FormatFileList(const std::vector<PatchEntry>& entries);
 
 // The hash line of a digest, without its line end, and back; nothing for a

@@ -15,6 +15,13 @@ inline constexpr char kListFileName[] = "filelist.txt";
 // root on disk): "patch/<n>/", the number in decimal.
 rt::Text PatchFolder(int32_t number);
 
+// The forms of the files (list/forms.h) below the server's base URL, shared
+// by every patch folder: "forms" is no number, so it is no patch folder, and
+// a form is named by its content, so two folders never disagree on one.
+inline constexpr char kFormsFolder[] = "patch/forms/";
+// The name of a compressed copy after its SHA-256 (lower-case hex).
+inline constexpr char kZstdFormSuffix[] = ".zst";
+
 // The updater's working files at the top of the client folder.
 inline constexpr char kUpdaterCopyName[] = "update.dat";   // the copy that runs the update
 inline constexpr char kGameFileName[] = "game.dat";        // the game written out of the payload

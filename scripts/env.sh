@@ -140,5 +140,5 @@ build_asan() {  # (a phase of scripts/test)
 
 # The fuzz harnesses (tests/fuzz) and their stored inputs.
 FUZZ_TARGETS=(response_head_fuzz chunked_decoder_fuzz engine_fuzz remote_list_fuzz signed_list_fuzz url_escape_fuzz payload_trailer_fuzz
-  proxy_route_fuzz checksum_cache_fuzz)
+  proxy_route_fuzz checksum_cache_fuzz zstd_decoder_fuzz)
 FUZZ_DATA="$ROOT/tests/fuzz"

@@ -192,6 +192,9 @@ const char* ToString(ListVerdict verdict) {
     case ListVerdict::kRepeatedFileHash: return "an entry with two hash lines";
     case ListVerdict::kMalformedFileHash: return "a malformed hash line";
     case ListVerdict::kStrayFileHash: return "a hash line after a line that is no entry";
+    case ListVerdict::kMalformedFileForm: return "a malformed form line";
+    case ListVerdict::kRepeatedFileForm: return "an entry with two forms of one kind and base";
+    case ListVerdict::kStrayFileForm: return "a form line that follows no entry";
   }
   return "unknown";
 }

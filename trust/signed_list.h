@@ -8,7 +8,8 @@
 //   #sequence#<decimal>            CR LF   (one such line, anywhere before the signature)
 //   #expires#<YYYY-MM-DD>          CR LF   (optional, at most one: the last UTC day it is good for)
 //   <path>#<checksum>              CR LF   (the entries, as ever, each followed by
-//   #sha256#<size>#<64 hex digits> CR LF    its hash line: list/file_list.h)
+//   #sha256#<size>#<64 hex digits> CR LF    its hash line: list/file_list.h,
+//   #form#...                      CR LF    and its form lines: list/forms.h)
 //   #ed25519#<128 hex digits>      CR LF   (the last line)
 //
 // The signature is Ed25519 over every byte of the list before its own line,
@@ -77,6 +78,10 @@ enum class ListVerdict {
   kRepeatedFileHash,   // an entry with two
   kMalformedFileHash,  // a hash line that is not size and 64 lower-case hex digits
   kStrayFileHash,      // a hash line after a line that is no entry
+  // The entries' form lines (list/forms.h), checked the same way.
+  kMalformedFileForm,  // a form line that breaks its syntax, or names another output size
+  kRepeatedFileForm,   // two forms of one entry with the same kind and base
+  kStrayFileForm,      // a form line that follows no entry
 };
 const char* ToString(ListVerdict verdict);
 

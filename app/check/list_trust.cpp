@@ -29,6 +29,9 @@ trust::ListVerdict VerdictOf(list::ListFault fault) {
     case list::ListFault::kRepeatedHash: return trust::ListVerdict::kRepeatedFileHash;
     case list::ListFault::kMalformedHash: return trust::ListVerdict::kMalformedFileHash;
     case list::ListFault::kStrayHash: return trust::ListVerdict::kStrayFileHash;
+    case list::ListFault::kMalformedForm: return trust::ListVerdict::kMalformedFileForm;
+    case list::ListFault::kRepeatedForm: return trust::ListVerdict::kRepeatedFileForm;
+    case list::ListFault::kStrayForm: return trust::ListVerdict::kStrayFileForm;
     default: return trust::ListVerdict::kAccepted;  // the list's own faults are no signature matter
   }
 }

@@ -248,22 +248,25 @@ int32_t OpenFile(const Text& path, int32_t mode, int32_t share) {
   std::string native = NativePath(path);
 
   std::lock_guard<std::mutex> lock(g_table_mutex);
-  struct stat st;
-  if (::stat(native.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return 0;
-    entry.dev = st.st_dev;
-    entry.ino = st.st_ino;
-    for (auto& [number, other] : g_table)
-      if (other.dev == entry.dev && other.ino == entry.ino && Conflicts(entry, other)) return 0;
-  }
+  // Opened first and the sharing checked on what was opened: one look up of
+  // the path instead of two (a checksum of many small files pays for each).
+  // Nothing is truncated before the check, and a file the open created is
+  // held by no one else.
   int fd = ::open(native.c_str(), flags, 0644);
   if (fd < 0) return 0;
-  if (::fstat(fd, &st) != 0) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     return 0;
   }
   entry.dev = st.st_dev;
   entry.ino = st.st_ino;
+  for (auto& [number, other] : g_table) {
+    if (other.dev == entry.dev && other.ino == entry.ino && Conflicts(entry, other)) {
+      ::close(fd);
+      return 0;
+    }
+  }
   if (mode == kModeCreateWrite && ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return 0;

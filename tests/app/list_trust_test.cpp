@@ -198,7 +198,7 @@ TEST_F(SignedFlow, AListSignedByTheSecondOfTwoKeysIsTaken) {
   ExpectRefused("a key not in the build", 2);
 }
 
-TEST(CheckList, HashLineFaultsHaveTheirVerdicts) {
+TEST(CheckList, HashAndFormLineFaultsHaveTheirVerdicts) {
   auto pair = trust::NewKeyPair();
   ASSERT_TRUE(pair);
   ListKeys keys;
@@ -206,6 +206,7 @@ TEST(CheckList, HashLineFaultsHaveTheirVerdicts) {
   keys.keys = {pair->public_key};
   const rt::Text entry = "a.dat#" + Sum("new") + "\r\n";
   const rt::Text hash = EntryLines("a.dat", "new").substr(entry.size());
+  const rt::Text form = "#form#zstd#3#12#" + rt::Text(64, 'c') + "#patch/forms/c.zst\r\n";
   struct Case {
     const char* what;
     rt::Text entries;
@@ -215,7 +216,15 @@ TEST(CheckList, HashLineFaultsHaveTheirVerdicts) {
       {"hash line doubled", entry + hash + hash, trust::ListVerdict::kRepeatedFileHash},
       {"hash line malformed", entry + "#sha256#3#xyz\r\n", trust::ListVerdict::kMalformedFileHash},
       {"hash line astray", hash + entry + hash, trust::ListVerdict::kStrayFileHash},
+      {"form line malformed", entry + hash + "#form#zstd#3#12#xyz#patch/forms/c.zst\r\n",
+       trust::ListVerdict::kMalformedFileForm},
+      {"form for another size", entry + hash + "#form#zstd#4#12#" + rt::Text(64, 'c') + "#patch/forms/c.zst\r\n",
+       trust::ListVerdict::kMalformedFileForm},
+      {"form line doubled", entry + hash + form + form, trust::ListVerdict::kRepeatedFileForm},
+      {"form line before the hash line", entry + form + hash, trust::ListVerdict::kMissingFileHash},
+      {"form line astray", form + entry + hash, trust::ListVerdict::kStrayFileForm},
       {"all well", entry + hash, trust::ListVerdict::kAccepted},
+      {"all well with a form", entry + hash + form, trust::ListVerdict::kAccepted},
   };
   for (const Case& c : cases) {
     const CheckedList checked =
@@ -224,6 +233,10 @@ TEST(CheckList, HashLineFaultsHaveTheirVerdicts) {
     EXPECT_EQ(checked.usable(), c.verdict == trust::ListVerdict::kAccepted) << c.what;
     EXPECT_NE(rt::Text(trust::ToString(c.verdict)), "unknown");
   }
+  // The signature covers the form lines: another name for the form breaks it.
+  rt::Text tampered = rt::ToText(trust::SignList(rt::ToBytes(entry + hash + form), 1, pair->secret_key));
+  tampered.replace(tampered.find("forms/c.zst"), 11, "forms/d.zst");
+  EXPECT_EQ(CheckList(rt::ToBytes(tampered), keys, 0, 19875).verdict, trust::ListVerdict::kBadSignature);
 }
 
 TEST(SequenceFile, MissingOrDamagedReadsAsZero) {

@@ -121,6 +121,26 @@ check "a changed file is copied again" grep -q "1 copied, 6 unchanged; list upda
 win publish "$CLIENT" "$WORK/srv-win" --folder 9 >/dev/null
 check "Windows publish lays out the same tree" diff -r "$WORK/srv/patch/528" "$WORK/srv-win/patch/9"
 
+# ---- compressed copies: named in the list by their SHA-256, read back by the
+# zstd tool, the same from the Windows build (its cross-built libzstd)
+FORMS_CLIENT="$WORK/forms-client"
+mkdir -p "$FORMS_CLIENT/数据"
+python3 -c 'import sys; sys.stdout.write("".join("row %d of the table\n" % (i % 733) for i in range(60000)))' \
+  >"$FORMS_CLIENT/数据/表 一.txt"
+head -c 100000 /dev/urandom >"$FORMS_CLIENT/noise.bin"
+native publish "$FORMS_CLIENT" "$WORK/srv-forms" >"$WORK/forms1.txt"
+form_line="$(grep -a '^#form#zstd#' "$WORK/srv-forms/patch/528/filelist.txt" | tr -d '\r')"
+form_name="${form_line##*#}"
+check "the list names one compressed copy" test "$(grep -ac '^#form#' "$WORK/srv-forms/patch/528/filelist.txt")" = 1
+check "the copy is named by its SHA-256" \
+  test "$(sha256sum <"$WORK/srv-forms/$form_name" | cut -d' ' -f1).zst" = "$(basename "$form_name")"
+check "the zstd tool reads it back to the file" \
+  bash -c 'zstd -qdc "$0" | cmp -s - "$1"' "$WORK/srv-forms/$form_name" "$FORMS_CLIENT/数据/表 一.txt"
+check "publish says what the copy saves and what got none" \
+  bash -c 'grep -q "saves 9[0-9].[0-9]%" "$0" && grep -q "no compressed copy of noise.bin" "$0"' "$WORK/forms1.txt"
+win publish "$FORMS_CLIENT" "$WORK/srv-forms-win" >/dev/null
+check "Windows publish writes the same list and copy" diff -r "$WORK/srv-forms/patch" "$WORK/srv-forms-win/patch"
+
 if command -v nginx >/dev/null 2>&1; then
   PORT="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
   if start_nginx "$WORK/srv" "$PORT"; then

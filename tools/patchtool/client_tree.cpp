@@ -161,7 +161,8 @@ bool LoadClientTree(const char* command, const rt::Text& client_dir, const char*
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files) {
   std::vector<list::PatchEntry> entries;
   entries.reserve(files.size());
-  for (const ClientFile& file : files) entries.push_back({file.list_path, rt::ToText(file.checksum), file.digest});
+  for (const ClientFile& file : files)
+    entries.push_back({file.list_path, rt::ToText(file.checksum), file.digest, file.forms});
   return list::FormatFileList(entries);
 }
 

@@ -16,6 +16,7 @@ struct ClientFile {
   int64_t size = 0;
   int32_t checksum = 0;                     // filled by ChecksumClientFiles
   std::optional<list::FileDigest> digest;  // filled by ChecksumClientFiles for a signed list
+  std::vector<list::FormLine> forms{};     // filled by publish: its forms on the server
 };
 
 struct ClientTree {
@@ -53,7 +54,7 @@ bool LoadClientTree(const char* command, const rt::Text& client_dir, const char*
                     ClientTree* tree);
 
 // The file list of the tree (list/file_list.h): the signed form's hash lines
-// for the files that have a digest.
+// for the files that have a digest, and each file's form lines.
 rt::Bytes FormatFileList(const std::vector<ClientFile>& files);
 
 // Joins a GBK folder path and a "\"-separated list path for the disk (a GBK

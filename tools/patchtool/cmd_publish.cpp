@@ -1,6 +1,7 @@
 // patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "list/layout.h"
 #include "runtime/files.h"
@@ -10,6 +11,7 @@
 #include "tools/patchtool/console.h"
 #include "tools/patchtool/file_copy.h"
 #include "tools/patchtool/list_signing.h"
+#include "tools/patchtool/publish_forms.h"
 
 namespace patchtool {
 namespace {
@@ -18,7 +20,9 @@ constexpr char kUsage[] =
     "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--sign KEYFILE [--sequence N] [--expires DAYS]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
-    "or checksum changed; the list is replaced last, once every file is in place.";
+    "or checksum changed, and writes a zstd-compressed copy of each to\n"
+    "SERVER_ROOT/patch/forms/ when it is at least 5% smaller (named in the list);\n"
+    "the list is replaced last, once every file is in place.";
 constexpr char kDefaultFolder[] = "528";
 // Suffix of a file while it is being written; renamed into place when whole.
 constexpr char kWritingSuffix[] = ".publishing";
@@ -98,8 +102,10 @@ int RunPublish(int argc, char** argv) {
   patch_folder.pop_back();  // the folder's own "/": messages name it without
   const rt::Text list_target = JoinDiskPath(patch_folder, list::kListFileName);
   // The key is read before anything is copied: a bad key publishes nothing.
+  // The list is made again with the forms once they are in place.
   rt::Bytes list;
   if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
+  const rt::Bytes replaced = rt::ReadWholeFile(list_target);
 
   rt::CreateFolderTree(patch_folder);
   if (!rt::FolderExists(patch_folder)) {
@@ -107,11 +113,13 @@ int RunPublish(int argc, char** argv) {
     return kExitFailed;
   }
   size_t copied = 0;
+  std::vector<bool> copied_files(tree.files.size(), false);
   {
     // Each file is compared with the server's copy (read when its size
     // matches) or copied: either way its bytes go by once.
     Progress progress("publish", static_cast<int64_t>(tree.files.size()), TotalSize(tree.files));
-    for (const ClientFile& file : tree.files) {
+    for (size_t i = 0; i < tree.files.size(); ++i) {
+      const ClientFile& file = tree.files[i];
       const rt::Text target = JoinDiskPath(patch_folder, file.list_path);
       if (!IsCurrent(file, target, &progress)) {
         progress.RestartFile();  // the copy counts the file's bytes anew
@@ -121,14 +129,23 @@ int RunPublish(int argc, char** argv) {
           return kExitFailed;
         }
         ++copied;
+        copied_files[i] = true;
       }
       progress.FileDone(file.size);
     }
   }
+  FormsSummary forms;
+  if (!PublishForms(server_root, replaced, copied_files, &tree, &forms)) return kExitFailed;
+  if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), &list)) return kExitFailed;
   bool list_changed = false;
   if (!PublishList(list, list_target, &list_changed)) {
     ReportError("publish: cannot write " + Shown(list_target));
     return kExitFailed;
+  }
+  if (forms.made + forms.kept + forms.not_smaller > 0) {
+    PrintOut("forms: " + std::to_string(forms.made) + " compressed copies made, saving " +
+             ByteAmount(forms.saved, forms.saved) + "; " + std::to_string(forms.kept) +
+             " kept from the replaced list; " + std::to_string(forms.not_smaller) + " files not worth compressing");
   }
   PrintOut("published " + std::to_string(tree.files.size()) + " files to " + Shown(patch_folder) + ": " +
            std::to_string(copied) + " copied, " + std::to_string(tree.files.size() - copied) +

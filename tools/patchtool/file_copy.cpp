@@ -27,6 +27,10 @@ bool OutputFile::Append(const rt::Text& bytes) {
          rt::WriteToFile(number_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
+bool OutputFile::Append(const std::uint8_t* data, size_t size) {
+  return number_ != 0 && rt::WriteToFile(number_, data, size);
+}
+
 bool OutputFile::AppendRange(const rt::Text& from, int64_t offset, int64_t size,
                              const std::function<void(int64_t bytes)>& copied) {
   if (number_ == 0 || offset < 0 || size < 0) return false;

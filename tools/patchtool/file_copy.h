@@ -1,5 +1,6 @@
 #pragma once
 // Streamed copies between files, in chunks, never a whole file in memory.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -17,6 +18,7 @@ class OutputFile {
 
   bool is_open() const { return number_ != 0; }
   [[nodiscard]] bool Append(const rt::Text& bytes);
+  [[nodiscard]] bool Append(const std::uint8_t* data, size_t size);
   // Appends `size` bytes of `from` read from 0-based `offset`; false when the
   // source cannot be read that far or the write fails. `copied`, when given,
   // hears of every piece written.
