@@ -14,8 +14,8 @@
 namespace app {
 
 // Files the download run fetches at once, each on its own thread with its
-// own kept connections (one per mirror): never more than 6 connections to
-// one host. Chosen with bench/latency (see README).
+// own kept connections (one per mirror): never more than kTransfers
+// connections to one host. Chosen with bench/latency (see README).
 inline constexpr int32_t kTransfers = 6;
 // How often the run copies the progress of the file the window shows into
 // the progress record: well within the display's 100 ms tick.

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "app/shared_state.h"
+#include "net/body_sink.h"
+#include "net/download_options.h"
 #include "net/download_report.h"
-#include "net/http_download.h"
 #include "runtime/fetch.h"
 #include "runtime/file_access.h"
 #include "runtime/types.h"
@@ -27,11 +28,12 @@ struct FlowServices {
   std::function<std::vector<std::optional<rt::FetchResult>>(const std::vector<rt::Text>& urls, uint32_t wait_ms)>
       fetch_at_once;
   // One try of one patch file: the engine with the run's options (the URL,
-  // the local path, the observer that verifies, the kept connection, ...),
-  // its result with its reason. `total` and `done` are the try's progress
-  // counters. Called on several transfer threads at once.
-  std::function<net::DownloadReport(const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                    std::atomic<int64_t>& done)>
+  // the kept connection, the proxy setting, ...) writing the body to the
+  // file's chain (partial file, verifier), its result with its reason.
+  // `total` and `done` are the try's progress counters. Called on several
+  // transfer threads at once.
+  std::function<net::DownloadReport(const net::DownloadOptions& options, net::BodySink& sink,
+                                    std::atomic<int64_t>& total, std::atomic<int64_t>& done)>
       download;
   // Starts the download run on the worker thread; true when it started.
   std::function<bool()> start_download_run;

@@ -64,6 +64,9 @@ struct DownloadReport {
   bool reused = false;        // it had carried an earlier response
   bool resumed = false;       // the request asked for the rest of a partial file
   int64_t resumed_from = 0;   // the range start of that request
+  // The kept part was already the whole resource (a 416 stating its size):
+  // Ok without a body; the caller moves it into place.
+  bool kept_complete = false;
   ProxyIssue proxy_issue = ProxyIssue::kNone;  // the user's proxy setting could not be followed
 
   bool ok() const { return result == DownloadResult::Ok; }

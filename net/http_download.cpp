@@ -2,12 +2,10 @@
 
 #include <optional>
 
-#include "net/download_target.h"
 #include "net/http_request.h"
-#include "net/numbered_name.h"
 #include "net/transfer.h"
 #include "runtime/convert.h"
-#include "runtime/files.h"
+#include "runtime/process.h"
 #include "runtime/proxy_settings.h"
 
 namespace net {
@@ -24,14 +22,16 @@ struct Route {
   bool via_proxy = false;
 };
 
-// The route is chosen afresh for every file from the user's proxy setting
-// (read on every call, so nothing is shared between threads); a setting
-// that cannot be followed goes direct and says why in the report.
+// The route is chosen for every call from the user's proxy setting (as the
+// caller read it, or read here); a setting that cannot be followed goes
+// direct and says why in the report.
 Route ChooseRoute(const DownloadOptions& options, DownloadReport* report) {
   const DownloadUrl& url = options.url;
   std::optional<ProxyRoute> proxy = options.proxy.route;
   if (options.proxy.from_user_setting) {
-    const ProxyDecision decision = ClassifyProxy(rt::ReadUserProxySettings(), url.host, url.port);
+    const rt::ProxySettings setting =
+        options.proxy.setting ? *options.proxy.setting : rt::ReadUserProxySettings();
+    const ProxyDecision decision = ClassifyProxy(setting, url.host, url.port);
     proxy = decision.route;
     report->proxy_issue = decision.issue;
   }
@@ -78,25 +78,6 @@ class Link {
   bool finished_ = false;
 };
 
-// Before the first request: a partial file longer than the expected size
-// cannot be a prefix of the resource and goes; the observer starts over and
-// is shown the bytes a resume keeps. False (the report filled) when a
-// partial file that cannot be read back cannot be dropped either.
-bool PreparePartial(DownloadTarget& target, const DownloadOptions& options, BodyObserver* observer,
-                    DownloadReport* report) {
-  int64_t kept = target.ResumableSize();
-  if (options.expected_size >= 0 && kept > options.expected_size && target.DropPartial()) kept = -1;
-  if (observer == nullptr) return true;
-  observer->Restart();
-  if (kept <= 0 || target.FeedPartial(*observer, kept)) return true;
-  // Its bytes cannot be read back: the file is fetched from byte 0.
-  observer->Restart();
-  if (target.DropPartial()) return true;
-  report->result = DownloadResult::WriteFailed;
-  report->reason = FailReason::kCannotOpen;
-  return false;
-}
-
 bool SendRequest(TcpSocket& socket, const DownloadOptions& options, bool via_proxy, int64_t range_start) {
   RequestFields fields;
   fields.path = options.url.path;
@@ -110,21 +91,20 @@ bool SendRequest(TcpSocket& socket, const DownloadOptions& options, bool via_pro
 
 }  // namespace
 
-DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
-                                  std::atomic<int64_t>& doneBytes) {
+DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atomic<int64_t>& totalBytes,
+                       std::atomic<int64_t>& doneBytes) {
   DownloadReport report;
   report.expected_size = options.expected_size;
   if (options.connection != nullptr) report.connection_id = options.connection->Id();
   const Route route = ChooseRoute(options, &report);
+  const TickSource ticks = options.ticks ? options.ticks : TickSource(rt::TickCount);
 
-  rt::Text save_path = options.save_path;
-  if (options.rename_if_exists && !save_path.empty() && rt::FileExists(save_path)) {
-    save_path = NumberedFreeName(save_path, options.url.file_name);
+  const SinkResult prepared = sink.Prepare(options.expected_size);
+  if (!prepared.ok()) {
+    report.result = DownloadResult::WriteFailed;
+    report.reason = prepared.reason;
+    return report;
   }
-  DownloadTarget target =
-      save_path.empty() ? DownloadTarget::Memory(options.body) : DownloadTarget::File(save_path);
-  BodyObserver* const observer = options.headers_only ? nullptr : options.observer;
-  if (!PreparePartial(target, options, observer, &report)) return report;
 
   // Without a caller's connection the call connects for itself and closes
   // its connection when it ends.
@@ -138,8 +118,7 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
       report.reason = FailReason::kCancelled;
       return report;
     }
-    // The memory target never resumes (ResumableSize is -1).
-    const int64_t range_start = target.ResumableSize();
+    const int64_t range_start = sink.Kept();
     report.resumed = range_start >= 0;
     report.resumed_from = range_start >= 0 ? range_start : 0;
     const DownloadResult opened = link.Open(route, range_start < 0, &report);
@@ -160,8 +139,8 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
       report.system_error = TcpSocket::LastError();
       return report;
     }
-    Transfer transfer(TransferSetup{link.Socket(), target, options, observer, route.via_proxy, retry_allowed,
-                                    may_restart, range_start, totalBytes, doneBytes, report});
+    Transfer transfer(TransferSetup{link.Socket(), sink, options, ticks, route.via_proxy, retry_allowed, may_restart,
+                                    range_start, totalBytes, doneBytes, report});
     switch (transfer.Run()) {
       case TransferEnd::kRetryFresh:
         may_retry_fresh = false;
@@ -170,7 +149,6 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
       case TransferEnd::kRestartFromZero:
         may_restart = false;
         link.Drop();
-        if (observer != nullptr) observer->Restart();
         continue;
       case TransferEnd::kDone:
         break;
@@ -181,11 +159,6 @@ DownloadReport HttpDownloadReport(const DownloadOptions& options, std::atomic<in
   // Not reached: the last round's transfer may neither retry nor restart.
   report.result = DownloadResult::Interrupted;
   return report;
-}
-
-DownloadResult HttpDownload(const DownloadOptions& options, std::atomic<int64_t>& totalBytes,
-                            std::atomic<int64_t>& doneBytes) {
-  return HttpDownloadReport(options, totalBytes, doneBytes).result;
 }
 
 }  // namespace net

@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "runtime/process.h"
 
 namespace net {
 namespace {
@@ -19,13 +18,12 @@ size_t FlushSize(int32_t given) { return given > 0 ? static_cast<size_t>(given) 
 
 Transfer::Transfer(const TransferSetup& setup)
     : s_(setup),
-      flush_size_(FlushSize(setup.options.flush_size)),
       resume_(setup.range_start >= 0),
       range_start_(setup.range_start >= 0 ? setup.range_start : 0),
-      stall_(rt::TickCount(), setup.options.limits.stall_window_ms, setup.options.limits.stall_min_bytes),
-      floor_(StallWatch::Floor(rt::TickCount(), setup.options.limits.floor_window_ms,
+      stall_(setup.ticks(), setup.options.limits.stall_window_ms, setup.options.limits.stall_min_bytes),
+      floor_(StallWatch::Floor(setup.ticks(), setup.options.limits.floor_window_ms,
                                setup.options.limits.floor_bytes_per_second)),
-      buffer_(setup.target, setup.observer, flush_size_) {}
+      buffer_(setup.sink, FlushSize(setup.options.flush_size)) {}
 
 TransferEnd Transfer::Run() {
   chunk_.reserve(kReceiveBufferSize);
@@ -49,13 +47,13 @@ TransferEnd Transfer::Run() {
         case HeadStep::kBody: break;
       }
       // The body bytes of the head's receive are written at once.
-      if (!buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+      FlushBuffer(true);
     } else {
       if (!ReceiveBody(wait_ms)) {
         NoteReceiveEnd(wait_ms);
         break;
       }
-      if (buffer_.FlushDue() && !buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+      FlushBuffer(false);
     }
     Publish();
     if (broken_ || write_failed_) break;
@@ -112,11 +110,11 @@ Transfer::HeadStep Transfer::AwaitMoreHead() {
 }
 
 // The range asked for starts at or past the end of the resource. When the
-// partial file is exactly the resource ("bytes */N", N its size) it is
-// complete: an earlier call received it all but could not install it (or
-// left it for its caller). Any other partial file is stale (longer than the
-// resource, or of another version): it goes, and the call asks again for the
-// whole file.
+// kept part is exactly the resource ("bytes */N", N its size) it is
+// complete: an earlier call received it all (the report says so, and the
+// caller moves it into place). Any other kept part is stale (longer than
+// the resource, or of another version): it goes, and the call asks again for
+// the whole resource.
 Transfer::HeadStep Transfer::OnRangeNotSatisfiable(size_t head_end) {
   ResponseHead head;
   ParseRangeNotSatisfiable(head_.substr(0, head_end), &head);
@@ -132,12 +130,11 @@ Transfer::HeadStep Transfer::OnRangeNotSatisfiable(size_t head_end) {
     done_ = range_start_;
     s_.total_out.store(total_);
     Publish();
-    if (!s_.options.install) return Settle(DownloadResult::Ok, FailReason::kNone);
-    return s_.target.Install() ? Settle(DownloadResult::Ok, FailReason::kNone)
-                               : Settle(DownloadResult::InstallFailed, FailReason::kCannotInstall);
+    s_.report.kept_complete = true;
+    return Settle(DownloadResult::Ok, FailReason::kNone);
   }
-  // A partial file that will not go would be asked for again and again.
-  if (!s_.may_restart || !s_.target.DropPartial()) return Settle(DownloadResult::BadStatus, FailReason::kHttpStatus);
+  // A kept part that will not go would be asked for again and again.
+  if (!s_.may_restart || !s_.sink.Drop()) return Settle(DownloadResult::BadStatus, FailReason::kHttpStatus);
   return HeadStep::kRestart;
 }
 
@@ -181,8 +178,8 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
   s_.total_out.store(framing_ == Framing::kChunked && stated_total_ < 0 && !s_.options.headers_only ? 0 : total_);
   if (s_.options.headers_only) return Settle(DownloadResult::Ok, FailReason::kNone);
 
-  if (restart && s_.observer != nullptr) s_.observer->Restart();
-  if (!s_.target.Begin(restart)) NoteWriteFailure(FailReason::kCannotOpen);
+  const SinkResult begun = s_.sink.Begin(restart);
+  if (!begun.ok()) NoteWriteFailure(begun);
   done_ = range_start_;
   TakeBody(reinterpret_cast<const std::uint8_t*>(head_.data()) + body_offset, head_.size() - body_offset);
   std::string().swap(head_);
@@ -203,7 +200,10 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
     return true;
   }
   // The next receive would refill the socket's buffer under the view.
-  if (s_.socket.Buffered() == 0) buffer_.KeepView();
+  if (s_.socket.Buffered() == 0) {
+    buffer_.KeepView();
+    if (buffer_.Failed()) NoteWriteFailure(buffer_.Failure());
+  }
   const std::uint8_t* data = nullptr;
   int32_t n = 0;
   if (!Receive(wait_ms, [&](int32_t wait) { return s_.socket.ReceiveViewMs(&data, &n, wait); })) return false;
@@ -294,7 +294,7 @@ bool Transfer::BodyComplete() const {
 // The two rules a slow transfer must pass; true (the reason noted) when one
 // of them ends it.
 bool Transfer::Watched() {
-  const uint32_t now = rt::TickCount();
+  const uint32_t now = s_.ticks();
   const bool stalled = stall_.Stalled(received_, now);
   const bool below_floor = !stalled && floor_.Stalled(received_, now);
   if (!stalled && !below_floor) return false;
@@ -325,36 +325,39 @@ void Transfer::NoteReceiveEnd(int32_t wait_ms) {
   }
 }
 
-void Transfer::NoteWriteFailure(FailReason reason) {
+void Transfer::NoteWriteFailure(const SinkResult& failure) {
   if (write_failed_) return;
   write_failed_ = true;
-  write_reason_ = reason;
-  if (reason == FailReason::kCannotWrite) {
-    if (s_.target.DiskFull()) write_reason_ = FailReason::kDiskFull;
-    s_.report.system_error = static_cast<int32_t>(s_.target.WriteError());
-  }
+  write_failure_ = failure;
+  if (failure.reason != FailReason::kCannotOpen) s_.report.system_error = failure.system_error;
+}
+
+// Writes what the buffer holds: all of it, or only what is due.
+void Transfer::FlushBuffer(bool all) {
+  if (all || buffer_.FlushDue(kReadAheadSize)) buffer_.Flush();
+  if (buffer_.Failed()) NoteWriteFailure(buffer_.Failure());
 }
 
 void Transfer::Publish() { s_.done_out.store(done_); }
 
 TransferEnd Transfer::Finish() {
-  if (!buffer_.Flush()) NoteWriteFailure(FailReason::kCannotWrite);
+  FlushBuffer(true);
   if (framing_ == Framing::kChunked && chunked_.Finished() && stated_total_ < 0) {
     total_ = done_;
     s_.total_out.store(total_);
   }
   s_.report.received = taken_;
-  if (s_.target.IsMemory()) return Done(DownloadResult::Ok, FailReason::kNone);
-  s_.target.End();
-  // No head: the partial file was never opened, and stays as it was for the
-  // next try. Never install anything, not even an empty file.
+  s_.sink.End();
+  if (!s_.sink.Keeps()) return Done(DownloadResult::Ok, FailReason::kNone);
+  // No head: the sink was never begun, and what it kept stays as it was for
+  // the next try. Nothing counts as complete, not even an empty body.
   if (!headers_read_) return Done(DownloadResult::Interrupted, end_);
   if (write_failed_) {
-    s_.target.DropPartial();
-    return Done(DownloadResult::WriteFailed, write_reason_);
+    s_.sink.Drop();
+    return Done(DownloadResult::WriteFailed, write_failure_.reason);
   }
   if (broken_) {
-    s_.target.DropPartial();
+    s_.sink.Drop();
     return Done(DownloadResult::SizeMismatch, end_);
   }
   // Cancelled: what arrived is kept for a later call, as after a cut, even
@@ -362,18 +365,16 @@ TransferEnd Transfer::Finish() {
   if (cancelled_) return Done(DownloadResult::Interrupted, FailReason::kCancelled);
   // Cut off before the end the answer announced: what arrived is a true
   // prefix of the resource, kept so that the next try asks for the rest.
-  const int64_t size = s_.target.PartialSize();
+  const int64_t size = done_;
   if (framing_ == Framing::kChunked && !chunked_.Finished()) return Done(DownloadResult::Interrupted, end_);
   if (framing_ == Framing::kLength && size >= 0 && size < total_) return Done(DownloadResult::Interrupted, end_);
   const int64_t expected = s_.options.expected_size;
   if (size != total_ || (expected >= 0 && size != expected)) {
-    s_.target.DropPartial();
+    s_.sink.Drop();
     s_.report.stated_size = size;
     return Done(DownloadResult::SizeMismatch, size != total_ ? FailReason::kSizeUnknown : FailReason::kSizeDiffers);
   }
-  if (!s_.options.install) return Done(DownloadResult::Ok, FailReason::kNone);
-  return s_.target.Install() ? Done(DownloadResult::Ok, FailReason::kNone)
-                             : Done(DownloadResult::InstallFailed, FailReason::kCannotInstall);
+  return Done(DownloadResult::Ok, FailReason::kNone);
 }
 
 TransferEnd Transfer::Done(DownloadResult result, FailReason reason) {

@@ -1,19 +1,21 @@
 #pragma once
 // Transfer: one response on a connection that has just carried the request,
-// read from its head to the end of its body, the body written to the target
-// (through a BodyBuffer), the counters published and the outcome put in the
-// call's report. It decides whether the connection may carry another request
-// and when the call should go another round (see TransferEnd).
+// read from its head to the end of its body: the status, the ranges and the
+// framing checked, the body handed to the caller's sink (through a
+// BodyBuffer), the counters published, the stall and floor watches kept on
+// the caller's clock, and the outcome put in the call's report. It decides
+// whether the connection may carry another request and when the call should
+// go another round (see TransferEnd). It never moves a file into place.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "net/body_buffer.h"
+#include "net/body_sink.h"
 #include "net/chunked_decoder.h"
+#include "net/download_options.h"
 #include "net/download_report.h"
-#include "net/download_target.h"
-#include "net/http_download.h"
 #include "net/http_response.h"
 #include "net/stall_watch.h"
 #include "net/tcp_socket.h"
@@ -24,17 +26,17 @@ namespace net {
 enum class TransferEnd {
   kDone,             // the call's result is in the report
   kRetryFresh,       // a reused connection gave no answer: send again on a new one
-  kRestartFromZero,  // a stale partial file was dropped: ask for the whole file
+  kRestartFromZero,  // a stale kept part was dropped: ask for the whole resource
 };
 
 struct TransferSetup {
   TcpSocket& socket;
-  DownloadTarget& target;
+  BodySink& sink;
   const DownloadOptions& options;
-  BodyObserver* observer;
+  const TickSource& ticks;
   bool via_proxy;
   bool may_retry_fresh;  // the connection was reused: no answer at all may go another round
-  bool may_restart;      // a stale partial file may be dropped for a whole fetch
+  bool may_restart;      // a stale kept part may be dropped for a whole fetch
   int64_t range_start;   // the resume form's range start; -1: the fresh form
   std::atomic<int64_t>& total_out;
   std::atomic<int64_t>& done_out;
@@ -82,13 +84,13 @@ class Transfer {
   bool BodyComplete() const;
   bool Watched();
   void NoteReceiveEnd(int32_t wait_ms);
-  void NoteWriteFailure(FailReason reason);
+  void NoteWriteFailure(const SinkResult& failure);
+  void FlushBuffer(bool all);
   void Publish();
   TransferEnd Finish();
   TransferEnd Done(DownloadResult result, FailReason reason);
 
   const TransferSetup s_;
-  const size_t flush_size_;
   const bool resume_;
   int64_t range_start_;
   // The resource's whole size as a 206 states it (-1: not stated); the body
@@ -100,13 +102,13 @@ class Transfer {
   bool head_keeps_ = false;  // the head lets the connection carry another request
   Framing framing_ = Framing::kLength;
   ChunkedDecoder chunked_;
-  bool broken_ = false;        // malformed body or wrong size: the partial file is dropped
-  bool write_failed_ = false;  // the partial file could not be opened or written
+  bool broken_ = false;        // malformed body or wrong size: the sink's bytes are dropped
+  bool write_failed_ = false;  // the sink could not be opened or written
   bool extra_ = false;         // bytes beyond the response's end arrived with it
   bool complete_ = false;      // the body's end was reached
   bool cancelled_ = false;     // the caller's cancel flag ended the receiving
   FailReason end_ = FailReason::kNone;    // why the receiving stopped early
-  FailReason write_reason_ = FailReason::kNone;
+  SinkResult write_failure_;
   // Bytes of the latest receive, head and framing included, for the watches.
   int64_t received_ = 0;
   StallWatch stall_;

@@ -114,6 +114,9 @@ bool LastFileErrorIsDiskFull();
 // count read, 0 at the end, -1 on failure.
 int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size);
 void CloseFile(int32_t file);
+// Brings the file's written bytes to the disk (FlushFileBuffers, fsync);
+// false when the system refused (the error then in LastFileError).
+[[nodiscard]] bool FlushFile(int32_t file);
 // Reads from the current position until `out` holds `size` bytes or the file
 // ends (a single read may return fewer); the count read, short only at the
 // end, or -1 on a failure.

@@ -116,14 +116,15 @@ void RunPatchDownloads(Flow& flow) {
 
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
   job.fileCount = files;
-  job.runBytes = 0;
   RunContext run(flow, g.PatchList);
-  RunDisplay display(window, job, run.plan, g.PatchList);
+  RunDisplay display(window, job, run.plan, g.PatchList, run.received);
   bool failure_shown = false;
   if (files > 0) {
-    const std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);
+    std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);
     // Bounded: every transfer ends once its files are in or have failed,
-    // and each file's tries are bounded (MirrorTries).
+    // and each file's tries are bounded (MirrorTries). A paused run waits
+    // until it is resumed (its transfers start again on the files that
+    // wait) or fails.
     while (true) {
       const bool ended = AllEnded(slots);
       if (run.Failed()) {
@@ -133,7 +134,11 @@ void RunPatchDownloads(Flow& flow) {
       } else {
         display.Publish();
       }
-      if (ended) break;
+      if (ended && run.Running() && run.plan.AnyWaiting()) {
+        slots = StartTransfers(run, transfers);
+        continue;
+      }
+      if (ended && run.State() != RunState::kPaused) break;
       rt::DelayWithEvents(flow.run.publish_ms);
     }
   }

@@ -5,9 +5,9 @@
 // The strong hash decides what may be installed; the checksum is what the
 // list has always promised, and still the only check of an unsigned list.
 //
-// A resumed download feeds the bytes already in the partial file first
-// (TakeFile), then what arrives; a download that starts over at byte 0 (a
-// whole answer to a Range request) calls Restart first.
+// A resumed download feeds the bytes already in the partial file first, then
+// what arrives; a download that starts over at byte 0 (a whole answer to a
+// Range request) calls Restart first (see FileChain).
 #include <cstdint>
 
 #include "checksum/file_checksum.h"
@@ -31,10 +31,6 @@ class FileVerifier {
   // The next bytes of the file, in order.
   void Take(const std::uint8_t* data, size_t size);
   void Take(const rt::Bytes& data) { Take(data.data(), data.size()); }
-  // Feeds the first `size` bytes of the file at `path` (a partial file about
-  // to be resumed), read in pieces; false when it cannot be read that far (the
-  // bytes read so far stay fed).
-  [[nodiscard]] bool TakeFile(const rt::Text& path, int64_t size);
 
   // Bytes fed since the last Restart.
   int64_t taken() const { return taken_; }

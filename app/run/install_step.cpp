@@ -1,18 +1,34 @@
 #include "app/run/install_step.h"
 
 #include "app/flow.h"
-#include "list/layout.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace app {
 
-InstallResult InstallFile(const rt::Text& entry, const rt::Text& local_path,
+namespace {
+
+// Brings the file's bytes to the disk; false when it cannot be opened or the
+// system refused.
+bool FlushToDisk(const rt::Text& path) {
+  const rt::OpenedFile file(rt::OpenFile(path, rt::kModeWrite, rt::kShareDenyNone));
+  return file && rt::FlushFile(file.get());
+}
+
+}  // namespace
+
+InstallResult InstallFile(const rt::Text& entry, const rt::Text& partial_path, const rt::Text& local_path,
                           const std::function<rt::AccessCheck(const rt::Text& path)>& probe) {
   InstallResult result;
+  if (!FlushToDisk(partial_path)) {
+    result.text = rt::FormatText(kTextFileNotWritable, entry.c_str());
+    result.log_line = "install of " + entry + " failed: its partial file cannot be brought to the disk, error " +
+                      rt::ToText(static_cast<int64_t>(rt::LastFileError())) + "; it stays for the next run";
+    return result;
+  }
   if (rt::FileExists(local_path)) rt::MakeWritable(local_path);
-  if (rt::ReplaceFile(local_path + list::kPartialSuffix, local_path)) {
+  if (rt::ReplaceFile(partial_path, local_path)) {
     result.ok = true;
     return result;
   }

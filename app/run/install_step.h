@@ -1,8 +1,9 @@
 #pragma once
-// The last step of a patch file: its verified partial file "<path>.tmp"
-// takes the place of the old file in one step, so that the old file stays
-// whole until its replacement is complete and verified, and a reader never
-// sees half of either.
+// The last step of a patch file: its verified partial file takes the place
+// of the old file in one step, so that the old file stays whole until its
+// replacement is complete and verified, and a reader never sees half of
+// either. The partial file's bytes are brought to the disk first, so that a
+// crash right after the move cannot leave the new name over missing bytes.
 #include <cstdint>
 #include <functional>
 
@@ -24,7 +25,7 @@ struct InstallResult {
 // one held open by another program (the running game) cannot be replaced.
 // `probe` tells, after a failed replace, a file in use from one that cannot
 // be written.
-[[nodiscard]] InstallResult InstallFile(const rt::Text& entry, const rt::Text& local_path,
+[[nodiscard]] InstallResult InstallFile(const rt::Text& entry, const rt::Text& partial_path, const rt::Text& local_path,
                                         const std::function<rt::AccessCheck(const rt::Text& path)>& probe);
 
 }  // namespace app

@@ -2,21 +2,40 @@
 
 #include <mutex>
 
+#include "runtime/proxy_settings.h"
+
 namespace app {
 
 RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
     : flow(flow),
       files(files),
       mirrors(flow.state.Site.FileMirrorOrder()),
+      proxy(net::ProxyUse::Setting(rt::ReadUserProxySettings())),
       plan(files.size()),
       log(flow.services.log) {}
+
+bool RunContext::Pause() {
+  std::lock_guard<rt::Lock> hold(lock_);
+  if (state_.load() != RunState::kRunning) return false;
+  state_.store(RunState::kPaused);
+  stop.store(true);
+  return true;
+}
+
+bool RunContext::Resume() {
+  std::lock_guard<rt::Lock> hold(lock_);
+  if (state_.load() != RunState::kPaused) return false;
+  state_.store(RunState::kRunning);
+  stop.store(false);
+  return true;
+}
 
 void RunContext::Fail(const rt::Text& text, const rt::Text& log_line) {
   {
     std::lock_guard<rt::Lock> hold(lock_);
-    if (!failed_.load()) failure_text_ = text;
-    failed_.store(true);
-    cancel.store(true);
+    if (state_.load() != RunState::kFailed) failure_text_ = text;
+    state_.store(RunState::kFailed);
+    stop.store(true);
   }
   log.Line(log_line);
 }

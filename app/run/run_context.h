@@ -1,8 +1,13 @@
 #pragma once
-// What the transfers of one download run share: the flow (its services,
-// settings and progress record), the files, the plan, the log, and how the
-// run ends. The first failure ends the run: its text is kept for the label
-// and every transfer is told to stop.
+// What the transfers of one download run share: the flow (its services and
+// settings), the files, the plan, the log, the proxy setting read once for
+// the run, the run's own byte counter, and the run's state.
+//
+// The run is running, paused or failed. Failed is final: the first failure
+// counts, its text is kept for the label. Paused and failed both stop the
+// transfers (their engine calls and waits look at `stop` and end soon); a
+// stopped try never marks its file failed: the file goes back to waiting,
+// its partial file kept. A paused run goes on where it stopped once resumed.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,10 +16,13 @@
 #include "app/flow.h"
 #include "app/run/run_log.h"
 #include "app/run/run_plan.h"
+#include "net/download_options.h"
 #include "runtime/lock.h"
 #include "runtime/types.h"
 
 namespace app {
+
+enum class RunState : int32_t { kRunning, kPaused, kFailed };
 
 class RunContext {
  public:
@@ -25,24 +33,33 @@ class RunContext {
   Flow& flow;
   const std::vector<OutdatedFile>& files;
   const std::vector<size_t> mirrors;  // the order every file tries them in (PatchSite's indexes)
+  const net::ProxyUse proxy;          // the user's proxy setting, read once for the run
   RunPlan plan;
   RunLog log;
-  // Set when the run fails: the engine calls and the waits between tries
-  // look at it and end soon.
-  std::atomic<bool> cancel{false};
+  // Set while the run is not running: the engine calls and the waits
+  // between tries look at it and end soon.
+  std::atomic<bool> stop{false};
+  // Every body byte the run's tries received, for the speed; written by the
+  // engine calls only, read by the display.
+  std::atomic<int64_t> received{0};
 
+  RunState State() const { return state_.load(); }
+  bool Running() const { return State() == RunState::kRunning; }
+  // Running to paused, and back; false (nothing changed) from another state.
+  bool Pause();
+  bool Resume();
   // The run fails with `text` for the current-task label; the first of
   // several failures counts. The log line is written either way.
   void Fail(const rt::Text& text, const rt::Text& log_line);
-  bool Failed() const { return failed_.load(); }
+  bool Failed() const { return State() == RunState::kFailed; }
   rt::Text FailureText();
   // The checksum cache's record of an installed file, one call at a time.
   void RecordInstalled(const PatchEntry& entry, const rt::Text& path);
 
  private:
   rt::Lock lock_;
-  std::atomic<bool> failed_{false};
-  rt::Text failure_text_;  // guarded by lock_
+  std::atomic<RunState> state_{RunState::kRunning};  // changed under lock_
+  rt::Text failure_text_;                            // guarded by lock_
 };
 
 }  // namespace app

@@ -8,11 +8,12 @@
 namespace app {
 
 RunDisplay::RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan,
-                       const std::vector<OutdatedFile>& files)
-    : window_(window), job_(job), plan_(plan), files_(files) {}
+                       const std::vector<OutdatedFile>& files, const std::atomic<int64_t>& received)
+    : window_(window), job_(job), plan_(plan), files_(files), received_(received) {}
 
 void RunDisplay::Publish() {
   const int32_t count = static_cast<int32_t>(plan_.Files());
+  job_.runBytes.store(received_.load());
   job_.fileCount.store(count);
   job_.fileIndex.store(ShownNumber(plan_.InstalledCount(), count));
   const size_t shown = plan_.Shown();

@@ -4,7 +4,10 @@
 // "[n/m]" counting the files in place (ShownNumber). Publish copies the
 // shown file's counters into the progress record, which the window's timer
 // turns into captions every 100 ms; the speed comes from the record's
-// runBytes, which every transfer adds to. Runs on the run's own thread only.
+// runBytes, copied from the run's own byte counter (every try adds to that
+// one). Runs on the run's own thread only: the one writer of the record's
+// counts.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -19,7 +22,8 @@ namespace app {
 
 class RunDisplay {
  public:
-  RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<OutdatedFile>& files);
+  RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<OutdatedFile>& files,
+             const std::atomic<int64_t>& received);
 
   // One publication: the counts, the shown file's counters, and the
   // current-task label (the shown file's entry, or the retry text while it
@@ -31,6 +35,7 @@ class RunDisplay {
   ui::DownloadJob& job_;
   RunPlan& plan_;
   const std::vector<OutdatedFile>& files_;
+  const std::atomic<int64_t>& received_;
   size_t shown_ = RunPlan::kNone;
   int32_t shown_try_ = -1;
   rt::Text task_;

@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/lock.h"
+
 namespace app {
 
 enum class FileState : int32_t {
   kWaiting,    // not claimed yet
   kActive,     // a transfer fetches it (or waits before another try)
   kInstalled,  // verified and in place
-  kFailed,     // it failed, or the run ended before it was in
+  kFailed,     // its tries failed (a stopped try puts it back to waiting)
 };
 
 // One file of the run as its transfer reports it.
@@ -48,12 +50,16 @@ class RunPlan {
   FileRecord& File(size_t index) { return records_[index]; }
   const FileRecord& File(size_t index) const { return records_[index]; }
 
-  // The next file to start, in list order, marked active; kNone when every
-  // file has been claimed.
+  // The next waiting file, in list order, marked active; kNone when no file
+  // waits.
   size_t Claim();
-  // The file is in place, or failed.
+  // The file is in place, or its tries failed.
   void Installed(size_t index);
   void Failed(size_t index);
+  // Its try was stopped with the run: it waits again, to be claimed anew.
+  void Release(size_t index);
+  // Some file waits to be claimed.
+  bool AnyWaiting();
   int32_t InstalledCount() const { return installed_.load(); }
   bool AllInstalled() const { return static_cast<size_t>(installed_.load()) == files_; }
 
@@ -65,7 +71,8 @@ class RunPlan {
  private:
   const size_t files_;
   std::unique_ptr<FileRecord[]> records_;
-  std::atomic<size_t> next_{0};
+  rt::Lock lock_;
+  size_t next_ = 0;  // no file before it waits; guarded by lock_
   std::atomic<int32_t> installed_{0};
   size_t shown_ = 0;  // read by the run's thread only
 };

@@ -17,11 +17,16 @@ bool TransferSlot::Start() { return rt::StartThread(Body, this); }
 void TransferSlot::Body(void* slot) { static_cast<TransferSlot*>(slot)->Work(); }
 
 void TransferSlot::Work() {
-  // Bounded: every round claims one more file, and there are finitely many.
-  while (!run_.cancel.load()) {
+  // Bounded: every round ends one claimed file, and a file claimed again
+  // was released by a stopped run, which this loop then leaves.
+  while (run_.Running()) {
     const size_t index = run_.plan.Claim();
     if (index == RunPlan::kNone) break;
-    if (!FetchFile(run_, index, connections_)) run_.plan.Failed(index);
+    switch (BringFile(run_, index, connections_)) {
+      case FileEnd::kInstalled: break;
+      case FileEnd::kFailed: run_.plan.Failed(index); break;
+      case FileEnd::kStopped: run_.plan.Release(index); break;
+    }
   }
   for (auto& connection : connections_) connection->Close();
   ended_.store(true);

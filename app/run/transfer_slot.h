@@ -2,12 +2,13 @@
 // A transfer of the download run: a thread of its own that takes the run's
 // files in list order, one at a time, with its own connections (one per
 // mirror) kept from one file to the next, until no file is left or the run
-// ends. Its memory is bounded: one engine call at a time, each connection's
-// read-ahead buffer and one flush buffer, whatever the files' sizes.
+// stops. Its memory is bounded: one engine call at a time, each connection's
+// read-ahead buffer and the engine's small-piece buffer, whatever the files'
+// sizes.
 #include <atomic>
 #include <cstdint>
 
-#include "app/run/file_fetch.h"
+#include "app/run/file_tries.h"
 #include "app/run/run_context.h"
 
 namespace app {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/disk_full.h"
-#include "net/download_target.h"
+#include "list/layout.h"
 #include "runtime/convert.h"
 #include "runtime/text.h"
 
@@ -19,7 +19,7 @@ rt::Text ErrorCode(uint32_t error) { return "error " + rt::ToText(error); }
 std::vector<rt::PathLink> LinksOnTheWay(Flow& flow, const PatchEntry& entry) {
   const rt::Text& base = flow.state.Client.Folder();
   std::vector<rt::PathLink> links = flow.services.find_links(base, entry.path);
-  for (rt::PathLink& link : flow.services.find_links(base, entry.path + net::kPartialSuffix)) {
+  for (rt::PathLink& link : flow.services.find_links(base, entry.path + list::kPartialSuffix)) {
     const bool known = std::any_of(links.begin(), links.end(),
                                    [&link](const rt::PathLink& seen) { return seen.link == link.link; });
     if (!known) links.push_back(std::move(link));

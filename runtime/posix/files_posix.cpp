@@ -332,6 +332,22 @@ int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
   }
 }
 
+bool FlushFile(int32_t file) {
+  const int fd = FdOf(file);
+  if (fd < 0) {
+    t_last_write_error = EBADF;
+    return false;
+  }
+  int result = 0;
+  // Bounded: a few rounds for interrupting signals, then the error stands.
+  for (int round = 0; round < 4; ++round) {
+    result = ::fsync(fd);
+    if (result == 0 || errno != EINTR) break;
+  }
+  if (result != 0) t_last_write_error = static_cast<uint32_t>(errno);
+  return result == 0;
+}
+
 void CloseFile(int32_t file) {
   int fd = -1;
   {

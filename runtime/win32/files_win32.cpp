@@ -220,6 +220,11 @@ int64_t ReadFromFile(int32_t file, std::uint8_t* out, size_t size) {
   return n;
 }
 
+bool FlushFile(int32_t file) {
+  HANDLE h = HandleOf(file);
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+}
+
 void CloseFile(int32_t file) {
   HANDLE h = INVALID_HANDLE_VALUE;
   {

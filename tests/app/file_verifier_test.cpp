@@ -1,14 +1,11 @@
-// The check of a downloaded file fed as it arrives: whole, in pieces, across
-// a resume (the partial file's bytes, then the rest) and after a restart
-// from byte 0; and what each mismatch says.
+// The check of a downloaded file fed as it arrives: whole, in pieces, and
+// after a restart from byte 0; and what each mismatch says.
 #include <gtest/gtest.h>
 
 #include "app/run/file_verifier.h"
 #include "checksum/file_checksum.h"
 #include "runtime/convert.h"
-#include "runtime/files.h"
 #include "runtime/text.h"
-#include "tests/support/temp_folder.h"
 #include "trust/sha256.h"
 #include "trust/signed_list.h"
 
@@ -69,25 +66,6 @@ TEST(FileVerifier, AcceptsTheFileHoweverItsBytesArrive) {
   const FileVerdict verdict = verifier.Finish();
   EXPECT_TRUE(verdict.ok) << verdict.reason;
   EXPECT_EQ(verdict.reason, "");
-}
-
-TEST(FileVerifier, ResumedDownloadFeedsThePartialFileThenTheRest) {
-  testsupport::TempFolder folder("verifier");
-  const rt::Text partial = folder.Path("a.dat.tmp");
-  const list::PatchEntry entry = SignedEntry(kContent);
-  for (size_t kept : {size_t(0), size_t(1), size_t(20), kContent.size()}) {
-    ASSERT_TRUE(rt::WriteWholeFile(partial, rt::Bytes(kContent.begin(), kContent.begin() + kept)));
-    FileVerifier verifier(entry);
-    ASSERT_TRUE(verifier.TakeFile(partial, static_cast<int64_t>(kept))) << kept;
-    verifier.Take(kContent.data() + kept, kContent.size() - kept);
-    EXPECT_TRUE(verifier.Finish().ok) << kept;
-  }
-  // Asked for more than the partial file holds: false, what was there fed.
-  FileVerifier short_file(entry);
-  EXPECT_FALSE(short_file.TakeFile(partial, static_cast<int64_t>(kContent.size()) + 1));
-  EXPECT_EQ(short_file.taken(), static_cast<int64_t>(kContent.size()));
-  EXPECT_FALSE(short_file.TakeFile(folder.Path("missing.tmp"), 5));
-  EXPECT_TRUE(short_file.TakeFile(folder.Path("missing.tmp"), 0));
 }
 
 TEST(FileVerifier, EachMismatchIsNamed) {

@@ -11,6 +11,8 @@
 
 #include "app/flow.h"
 #include "list/layout.h"
+#include "net/body_sink.h"
+#include "net/download_url.h"
 #include "tests/ui/recording_port.h"
 #include "runtime/convert.h"
 #include "runtime/file_facts.h"
@@ -58,8 +60,8 @@ class FlowTest : public ::testing::Test {
     state_.ListProduct = "528";
     list_.outcome = rt::FetchOutcome::kOk;
     list_.status = 200;
-    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                     std::atomic<int64_t>& done) -> net::DownloadReport {
+    flow_.services.download = [this](const net::DownloadOptions& options, net::BodySink& sink,
+                                     std::atomic<int64_t>& total, std::atomic<int64_t>& done) -> net::DownloadReport {
       const rt::Text url = UrlOf(options.url);
       {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -67,7 +69,7 @@ class FlowTest : public ::testing::Test {
       }
       const auto it = server_.find(url);  // not changed while a run goes
       if (it == server_.end()) return NotFound();
-      return FakeEngine(options, it->second, total, done);
+      return Serve(options, sink, it->second, total, done);
     };
     flow_.services.start_download_run = [this] {
       ++runs_started_;
@@ -126,14 +128,12 @@ class FlowTest : public ::testing::Test {
     report.http_status = 404;
     return report;
   }
-  // The engine serving `content` as the run calls it: a partial file is
-  // resumed (shown to the observer first; one as long as the file is taken
-  // as complete, one longer dropped), the rest appended to it and shown to
-  // the observer, and the file left in its partial file for the caller to
-  // verify and install (install off). A size other than the expected one is
-  // refused before anything is written.
-  static net::DownloadReport FakeEngine(const net::DownloadOptions& options, const rt::Text& content,
-                                        std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+  // A scripted source in memory serving `content` into the run's chain: a
+  // kept part is resumed (one as long as the file is complete already, one
+  // longer dropped first), the rest written after it. A size other than the
+  // expected one is refused before anything is written.
+  static net::DownloadReport Serve(const net::DownloadOptions& options, net::BodySink& sink, const rt::Text& content,
+                                   std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
     net::DownloadReport report;
     report.connection_id = options.connection != nullptr ? options.connection->Id() : 0;
     const int64_t size = static_cast<int64_t>(content.size());
@@ -142,38 +142,38 @@ class FlowTest : public ::testing::Test {
       report.reason = net::FailReason::kSizeDiffers;
       return report;
     }
-    const rt::Text partial = options.save_path + list::kPartialSuffix;
-    int64_t kept = rt::FileSize64(partial);
-    if (kept > size) {
-      rt::RemoveFile(partial);
-      kept = -1;
-    }
+    const net::SinkResult prepared = sink.Prepare(options.expected_size);
+    int64_t kept = prepared.ok() ? sink.Kept() : -1;
+    if (kept > size && sink.Drop()) kept = -1;
     report.resumed = kept >= 0;
     report.resumed_from = kept > 0 ? kept : 0;
-    rt::Text bytes = kept > 0 ? rt::ToText(rt::ReadWholeFile(partial)) : rt::Text();
-    if (options.observer != nullptr) {
-      options.observer->Restart();
-      options.observer->Take(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    }
-    const rt::Text rest = content.substr(bytes.size());
     report.http_status = kept == size ? 416 : kept > 0 ? 206 : 200;
-    bytes += rest;
-    if (!rt::WriteWholeFile(partial, rt::ToBytes(bytes))) {
+    report.kept_complete = kept == size;
+    const size_t from = kept > 0 ? static_cast<size_t>(kept) : 0;
+    net::SinkResult wrote = prepared.ok() && !report.kept_complete ? sink.Begin(false) : prepared;
+    if (wrote.ok() && !report.kept_complete) {
+      wrote = sink.Write(reinterpret_cast<const std::uint8_t*>(content.data()) + from, content.size() - from);
+    }
+    sink.End();
+    if (!wrote.ok()) {
+      sink.Drop();
       report.result = net::DownloadResult::WriteFailed;
-      report.reason = net::FailReason::kCannotWrite;
+      report.reason = wrote.reason;
       return report;
     }
-    if (options.observer != nullptr) {
-      options.observer->Take(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
-    }
-    report.received = static_cast<int64_t>(rest.size());
+    report.received = size - static_cast<int64_t>(from);
     if (options.received_counter != nullptr) options.received_counter->fetch_add(report.received);
     total = size;
     done = size;
-    if (options.install && !rt::ReplaceFile(partial, options.save_path)) {
-      report.result = net::DownloadResult::InstallFailed;
-    }
     return report;
+  }
+  // What a try that is cut leaves: `bytes` written through the chain after
+  // what it kept.
+  static void WritePart(net::BodySink& sink, const rt::Text& bytes) {
+    ASSERT_TRUE(sink.Prepare(-1).ok());
+    ASSERT_TRUE(sink.Begin(false).ok());
+    ASSERT_TRUE(sink.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()).ok());
+    sink.End();
   }
   std::vector<rt::Text> Requested() {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -213,5 +213,5 @@ class FlowTest : public ::testing::Test {
   uint64_t record_clock_ahead_ = 3600 * rt::kFileTimeTicksPerSecond;
   int runs_started_ = 0;
   int events_ = 0;
-  std::mutex mutex_;  // the fake engine is called on several transfer threads
+  std::mutex mutex_;  // the scripted source is called on several transfer threads
 };

@@ -236,14 +236,14 @@ TEST_F(MirrorFlow, APartialFileIsResumedOnlyOnTheMirrorThatWroteIt) {
   server_[kB + "patch/528/x.dat"] = good;
   std::vector<int64_t> partial_at_call;
   const auto serve = flow_.services.download;
-  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                std::atomic<int64_t>& done) {
-    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+    partial_at_call.push_back(sink.Kept());
     if (UrlOf(options.url) == kA + "patch/528/x.dat") {
-      EXPECT_TRUE(rt::WriteWholeFile(options.save_path + list::kPartialSuffix, rt::ToBytes(rt::Text("WRONG BYTES"))));
+      WritePart(sink, "WRONG BYTES");
       return net::DownloadReport(net::DownloadResult::Interrupted);
     }
-    return serve(options, total, done);
+    return serve(options, sink, total, done);
   };
   RunPatchDownloads(flow_);
   EXPECT_EQ(partial_at_call, (std::vector<int64_t>{-1, -1}));
@@ -271,10 +271,10 @@ TEST_F(MirrorFlow, AFileThatDoesNotVerifyGoesWholeToTheNextMirror) {
   server_[kB + "patch/528/x.dat"] = "x v2";
   std::vector<int64_t> partial_at_call;
   const auto serve = flow_.services.download;
-  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                std::atomic<int64_t>& done) {
-    partial_at_call.push_back(rt::FileSize64(options.save_path + list::kPartialSuffix));
-    return serve(options, total, done);
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+    partial_at_call.push_back(sink.Kept());
+    return serve(options, sink, total, done);
   };
   RunPatchDownloads(flow_);
   EXPECT_EQ(requested_, std::vector<rt::Text>({kA + "patch/528/x.dat", kB + "patch/528/x.dat"}));

@@ -188,49 +188,47 @@ TEST(MirrorRules, EveryFileGivesUpAfterBoundedTries) {
 // and returns a result code; the partial file's size is recorded per call.
 class RetryTest : public FlowTest {
  protected:
-  using Step = std::function<DownloadResult(const rt::Text& path)>;
+  // One try's step: what it writes through the chain after the kept part.
+  using Step = std::function<DownloadResult(net::BodySink& sink, int64_t kept)>;
   void Script(std::vector<Step> steps) {
     steps_ = std::move(steps);
-    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                     std::atomic<int64_t>& done) -> net::DownloadReport {
-      const rt::Text path = options.save_path;
-      const rt::Text partial = path + list::kPartialSuffix;
+    flow_.services.download = [this](const net::DownloadOptions& options, net::BodySink& sink,
+                                     std::atomic<int64_t>& total, std::atomic<int64_t>& done) -> net::DownloadReport {
       requested_.push_back(UrlOf(options.url));
-      const int32_t offset = rt::FileSize(partial);
-      offsets_.push_back(offset);
+      const int64_t offset = sink.Kept();
+      offsets_.push_back(static_cast<int32_t>(offset));
       if (calls_ >= steps_.size()) return DownloadResult::BadStatus;
-      net::DownloadReport report(steps_[calls_++](path));
+      // The verifier is shown the kept part first, as the engine shows it.
+      EXPECT_TRUE(sink.Prepare(options.expected_size).ok());
+      net::DownloadReport report(steps_[calls_++](sink, offset > 0 ? offset : 0));
       report.resumed = offset >= 0;
       report.resumed_from = offset > 0 ? offset : 0;
       report.http_status = offset > 0 ? 206 : 200;
-      done = std::max<int64_t>(rt::FileSize64(partial), 0);
+      done = std::max<int64_t>(sink.Kept(), 0);
       total = done.load();
-      // What the verifier sees: the whole partial file, as the engine shows it.
-      const rt::Text bytes = rt::ToText(rt::ReadWholeFile(partial));
-      options.observer->Restart();
-      options.observer->Take(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       return report;
     };
   }
-  // A cut: `bytes` more of `content` arrive in the partial file.
+  static void Append(net::BodySink& sink, const rt::Text& bytes) {
+    EXPECT_TRUE(sink.Begin(false).ok());
+    EXPECT_TRUE(sink.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()).ok());
+    sink.End();
+  }
+  // A cut: `bytes` more of `content` arrive after the kept part.
   static Step Cut(const rt::Text& content, size_t bytes) {
-    return [content, bytes](const rt::Text& path) {
-      const rt::Text partial = path + list::kPartialSuffix;
-      const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
-      EXPECT_TRUE(rt::WriteWholeFile(partial, rt::ToBytes(content.substr(0, kept.size() + bytes))));
+    return [content, bytes](net::BodySink& sink, int64_t kept) {
+      Append(sink, content.substr(static_cast<size_t>(kept), bytes));
       return DownloadResult::Interrupted;
     };
   }
   static Step Answer(DownloadResult result) {
-    return [result](const rt::Text&) { return result; };
+    return [result](net::BodySink&, int64_t) { return result; };
   }
   // The rest arrives; the complete file waits in its partial file for the
-  // run's check and install, as the engine leaves it with install off.
+  // run's check and install.
   static Step Rest(const rt::Text& content) {
-    return [content](const rt::Text& path) {
-      const rt::Text partial = path + list::kPartialSuffix;
-      const rt::Text kept = rt::ToText(rt::ReadWholeFile(partial));
-      EXPECT_TRUE(rt::WriteWholeFile(partial, rt::ToBytes(kept + content.substr(kept.size()))));
+    return [content](net::BodySink& sink, int64_t kept) {
+      Append(sink, content.substr(static_cast<size_t>(kept)));
       return DownloadResult::Ok;
     };
   }

@@ -1,5 +1,5 @@
 // The download run with several transfers on threads of their own, over a
-// fake engine: every file in, connections kept per transfer, a failure that
+// scripted source: every file in, connections kept per transfer, a failure that
 // stops the others promptly, nothing removed before its replacement is
 // verified, the install step, and what the run tells the checksum cache.
 #include <atomic>
@@ -56,8 +56,8 @@ TEST_F(TransfersTest, SeveralTransfersBringEveryFileOverConnectionsKeptPerTransf
   std::atomic<int> in_flight{0}, most{0};
   std::vector<int32_t> connections;
   const auto serve = flow_.services.download;
-  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                std::atomic<int64_t>& done) {
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
     const int now = ++in_flight;
     for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
     }
@@ -67,7 +67,7 @@ TEST_F(TransfersTest, SeveralTransfersBringEveryFileOverConnectionsKeptPerTransf
       std::lock_guard<std::mutex> hold(mutex_);
       connections.push_back(options.connection != nullptr ? options.connection->Id() : 0);
     }
-    const net::DownloadReport report = serve(options, total, done);
+    const net::DownloadReport report = serve(options, sink, total, done);
     --in_flight;
     return report;
   };
@@ -97,16 +97,16 @@ TEST_F(TransfersTest, AFailureStopsTheOtherTransfersPromptlyAndKeepsTheirOldFile
   server_.erase(kBase + "f0.dat");  // a 404: every mirror refuses it
   std::atomic<int> slow_calls{0}, saw_cancel{0};
   const auto serve = flow_.services.download;
-  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                std::atomic<int64_t>& done) -> net::DownloadReport {
-    if (options.save_path == "f0.dat") {
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) -> net::DownloadReport {
+    if (options.url.file_name == "f0.dat") {
       // Only once the others are under way.
       WaitFor([&] { return slow_calls.load() == 2; }, 5000);
-      return serve(options, total, done);
+      return serve(options, sink, total, done);
     }
     ++slow_calls;
     // A slow transfer: part of the file, then nothing until cancelled.
-    EXPECT_TRUE(rt::WriteWholeFile(options.save_path + list::kPartialSuffix, rt::ToBytes(rt::Text("part"))));
+    WritePart(sink, "part");
     if (WaitFor([&] { return options.cancel != nullptr && options.cancel->load(); })) ++saw_cancel;
     net::DownloadReport report(DownloadResult::Interrupted);
     report.reason = net::FailReason::kCancelled;
@@ -153,8 +153,9 @@ TEST_F(TransfersTest, NothingIsRemovedBeforeItsReplacementIsVerified) {
   }
   // A cut that never completes: the old file stays, what arrived is kept.
   Write("a.dat", "old version");
-  flow_.services.download = [](const net::DownloadOptions& options, std::atomic<int64_t>&, std::atomic<int64_t>&) {
-    EXPECT_TRUE(rt::WriteWholeFile(options.save_path + list::kPartialSuffix, rt::ToBytes(rt::Text("new"))));
+  flow_.services.download = [](const net::DownloadOptions&, net::BodySink& sink, std::atomic<int64_t>&,
+                                std::atomic<int64_t>&) {
+    if (sink.Kept() < 0) WritePart(sink, "new");  // later tries get nothing more
     return net::DownloadReport(DownloadResult::Interrupted);
   };
   RunPatchDownloads(flow_);
@@ -187,10 +188,10 @@ TEST_F(TransfersTest, ASignedEntryIsInstalledOnlyWithItsSizeAndSha256) {
     server_[kBase + net::EscapeUrl("启动 器.exe")] = c.sent;
     int64_t expected = -2;
     const auto serve = flow_.services.download;
-    flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                  std::atomic<int64_t>& done) {
+    flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                  std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
       expected = options.expected_size;
-      return serve(options, total, done);
+      return serve(options, sink, total, done);
     };
     programs_.clear();
     RunPatchDownloads(flow_);
@@ -209,11 +210,11 @@ TEST_F(TransfersTest, AHeldTargetFailsTheRunAndTheNextRunInstallsTheKeptFile) {
   Write("data\\held.pak", "old pack");
   rt::OpenedFile holder;
   const auto serve = flow_.services.download;
-  flow_.services.download = [&](const net::DownloadOptions& options, std::atomic<int64_t>& total,
-                                std::atomic<int64_t>& done) {
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
     // The game starts while the file downloads and holds it.
-    holder = rt::OpenedFile(rt::OpenFile(options.save_path, rt::kModeRead, rt::kShareExclusive));
-    return serve(options, total, done);
+    holder = rt::OpenedFile(rt::OpenFile("data\\held.pak", rt::kModeRead, rt::kShareExclusive));
+    return serve(options, sink, total, done);
   };
   RunPatchDownloads(flow_);
   ASSERT_TRUE(holder);
@@ -282,7 +283,8 @@ TEST_F(TransfersTest, TheProxyTextOnlyForNoConnectionPastASettingNotFollowed) {
   for (const auto& c : cases) {
     state_.PatchList = {{"a.dat", Sum("a")}};
     log_.clear();
-    flow_.services.download = [&c](const net::DownloadOptions&, std::atomic<int64_t>&, std::atomic<int64_t>&) {
+    flow_.services.download = [&c](const net::DownloadOptions&, net::BodySink&, std::atomic<int64_t>&,
+                                   std::atomic<int64_t>&) {
       net::DownloadReport report(c.result);
       report.reason = c.reason;
       report.http_status = c.status;
@@ -357,7 +359,7 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
     flow_.services.free_disk_space = [&](const rt::Text&) {
       return int64_t{c.sizes_known ? (log_.empty() || Requested().empty() ? 1000000 : 500) : -1};
     };
-    flow_.services.download = [this](const net::DownloadOptions& options, std::atomic<int64_t>&,
+    flow_.services.download = [this](const net::DownloadOptions& options, net::BodySink&, std::atomic<int64_t>&,
                                      std::atomic<int64_t>&) {
       {
         std::lock_guard<std::mutex> hold(mutex_);

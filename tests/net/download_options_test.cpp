@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/http_download.h"
+#include "net/file_download.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
 #include "tests/net/sockets.h"
@@ -33,13 +33,19 @@ using testsrv::Script;
 using testsrv::ScriptedServer;
 
 // What a hashing caller would see: the body from byte 0, started over when told.
-class Recorder : public net::BodyObserver {
+class Recorder : public net::BodySink {
  public:
-  void Restart() override {
-    bytes.clear();
-    ++restarts;
+  net::SinkResult Begin(bool restart) override {
+    if (restart) {
+      bytes.clear();
+      ++restarts;
+    }
+    return net::SinkResult();
   }
-  void Take(const std::uint8_t* data, size_t size) override { bytes.append(reinterpret_cast<const char*>(data), size); }
+  net::SinkResult Write(const std::uint8_t* data, size_t size) override {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return net::SinkResult();
+  }
   std::string bytes;
   int restarts = 0;
 };
@@ -55,12 +61,12 @@ class DownloadOptionsTest : public ::testing::Test {
   static void SetUpTestSuite() { nettest::StartSockets(); }
   std::string Target() const { return folder_.Path("a.dat"); }
   std::string Partial() const { return folder_.Path("a.dat.tmp"); }
-  net::DownloadOptions Options(const ScriptedServer& server) const {
-    net::DownloadOptions options(server.Url("a.dat"), Target());
+  net::FileDownload Options(const ScriptedServer& server) const {
+    net::FileDownload options(server.Url("a.dat"), Target(), ".tmp");
     options.limits.receive_wait_ms = 3000;
     return options;
   }
-  net::DownloadReport Run(const net::DownloadOptions& options) { return net::HttpDownloadReport(options, total_, done_); }
+  net::DownloadReport Run(const net::FileDownload& options) { return net::HttpDownloadReport(options, total_, done_); }
 
   nettest::TempFolder folder_;
   std::atomic<int64_t> total_{0};
@@ -93,8 +99,8 @@ TEST_F(DownloadOptionsTest, TheObserverSeesTheFileFromByteZeroWhateverTheServerD
     rt::RemoveFile(Partial());
     if (c.partial != "-") WriteText(Partial(), c.partial);
     Recorder recorder;
-    net::DownloadOptions options = Options(server);
-    options.observer = &recorder;
+    net::FileDownload options = Options(server);
+    options.next = &recorder;
     options.flush_size = 1000;
     EXPECT_EQ(Run(options).result, DownloadResult::Ok) << c.what;
     EXPECT_TRUE(recorder.bytes == body) << c.what;
@@ -111,14 +117,14 @@ TEST_F(DownloadOptionsTest, ACutAndItsResumeShowTheObserverWhatThePartialFileHol
   ASSERT_TRUE(server.Ok());
   Recorder first, second;
   std::atomic<int64_t> received{0};
-  net::DownloadOptions options = Options(server);
-  options.observer = &first;
+  net::FileDownload options = Options(server);
+  options.next = &first;
   options.received_counter = &received;
   EXPECT_EQ(Run(options).result, DownloadResult::Interrupted);
   EXPECT_TRUE(first.bytes == ReadText(Partial()));
   EXPECT_EQ(first.bytes.size(), 10000u);
   EXPECT_EQ(received.load(), 10000);
-  options.observer = &second;
+  options.next = &second;
   EXPECT_EQ(Run(options).result, DownloadResult::Ok);
   EXPECT_TRUE(second.bytes == body);
   // The resume added only what it received: each byte of the file once.
@@ -133,10 +139,10 @@ TEST_F(DownloadOptionsTest, WithoutInstallTheCompleteFileStaysInItsPartialFile) 
                          Script().Send("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */20000\r\n\r\n")});
   ASSERT_TRUE(server.Ok());
   WriteText(Target(), "old target");
-  net::DownloadOptions options = Options(server);
+  net::FileDownload options = Options(server);
   options.install = false;
   Recorder recorder;
-  options.observer = &recorder;
+  options.next = &recorder;
   EXPECT_EQ(Run(options).result, DownloadResult::Ok);
   EXPECT_EQ(ReadText(Target()), "old target");
   EXPECT_TRUE(ReadText(Partial()) == body);
@@ -180,7 +186,7 @@ TEST_F(DownloadOptionsTest, AnAnswerOfAnotherSizeThanExpectedIsRefused) {
     WriteText(Target(), "old target");
     rt::RemoveFile(Partial());
     if (c.partial != "-") WriteText(Partial(), c.partial);
-    net::DownloadOptions options = Options(server);
+    net::FileDownload options = Options(server);
     options.expected_size = 5000;
     const net::DownloadReport report = Run(options);
     EXPECT_EQ(report.result, c.want) << c.what;
@@ -199,7 +205,7 @@ TEST_F(DownloadOptionsTest, APartialFileLongerThanExpectedGoesBeforeTheRequest) 
   ScriptedServer server(Script().Send(OkResponse(body)));
   ASSERT_TRUE(server.Ok());
   WriteText(Partial(), PatternBytes(3001));
-  net::DownloadOptions options = Options(server);
+  net::FileDownload options = Options(server);
   options.expected_size = 3000;
   const net::DownloadReport report = Run(options);
   EXPECT_EQ(report.result, DownloadResult::Ok);
@@ -245,7 +251,7 @@ TEST_F(DownloadOptionsTest, SlowTransfersEndByTheStallRuleOrTheFloorRate) {
     ScriptedServer server(c.script);
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Partial());
-    net::DownloadOptions options = Options(server);
+    net::FileDownload options = Options(server);
     options.limits = c.limits;
     options.limits.receive_wait_ms = 3000;
     const net::DownloadReport report = Run(options);
@@ -304,8 +310,8 @@ TEST_F(DownloadOptionsTest, EveryFailedTryCarriesItsReason) {
     ScriptedServer server(c.script);
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Partial());
-    net::DownloadOptions options = Options(server);
-    if (!c.url.empty()) options = net::DownloadOptions(c.url, Target());
+    net::FileDownload options = Options(server);
+    if (!c.url.empty()) options = net::FileDownload(c.url, Target(), ".tmp");
     const net::DownloadReport report = Run(options);
     EXPECT_EQ(report.result, c.want) << c.what;
     EXPECT_EQ(report.reason, c.reason) << c.what;
@@ -369,7 +375,7 @@ TEST_F(DownloadOptionsTest, ResumesPastThe32BitBoundaries) {
                                         std::to_string(kept) + "-" + std::to_string(whole - 1) + "/" +
                                         std::to_string(whole) + "\r\n\r\n" + tail));
     ASSERT_TRUE(server.Ok());
-    net::DownloadOptions options = Options(server);
+    net::FileDownload options = Options(server);
     options.expected_size = whole;
     EXPECT_EQ(Run(options).result, DownloadResult::Ok) << kept;
     EXPECT_NE(server.Request().find("\r\nRange: bytes=" + std::to_string(kept) + "-\r\n"), std::string::npos) << kept;
@@ -402,7 +408,7 @@ TEST_F(DownloadOptionsTest, ACancelledCallEndsSoonAndKeepsItsPartialFile) {
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Partial());
     std::atomic<bool> cancel{false};
-    net::DownloadOptions options = Options(server);
+    net::FileDownload options = Options(server);
     options.limits.receive_wait_ms = 10000;
     options.cancel = &cancel;
     std::thread canceller([&cancel] {
@@ -424,7 +430,7 @@ TEST_F(DownloadOptionsTest, ACancelledCallEndsSoonAndKeepsItsPartialFile) {
   ScriptedServer untouched({Script().Send(Partial206("keptxx", 4))});
   ASSERT_TRUE(untouched.Ok());
   std::atomic<bool> cancel{true};
-  net::DownloadOptions options = Options(untouched);
+  net::FileDownload options = Options(untouched);
   options.cancel = &cancel;
   const net::DownloadReport report = Run(options);
   EXPECT_EQ(report.result, DownloadResult::Interrupted);

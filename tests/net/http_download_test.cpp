@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/download_result.h"
-#include "net/http_download.h"
+#include "net/file_download.h"
 #include "net/url_escape.h"
 #include "runtime/files.h"
 #include "tests/net/sockets.h"
@@ -35,7 +35,7 @@ struct Call {
   DownloadResult Run(const std::string& url, const std::string& path, bool rename = false,
                      bool headers_only = false, const std::string& cookie = std::string(),
                      rt::Bytes* body = nullptr, int32_t flush_size = 10240) {
-    net::DownloadOptions options(url, path);
+    net::FileDownload options(url, path, ".tmp");
     options.rename_if_exists = rename;
     options.flush_size = flush_size;
     options.headers_only = headers_only;
@@ -43,7 +43,7 @@ struct Call {
     options.body = body;
     return Run(options);
   }
-  DownloadResult Run(const net::DownloadOptions& options) {
+  DownloadResult Run(const net::FileDownload& options) {
     report = net::HttpDownloadReport(options, total, done);
     result = report.result;
     return result;
@@ -144,12 +144,12 @@ TEST_F(HttpDownloadTest, OptionsTakeAUrlSplitOnceForItsFolder) {
   const std::string host_field = "127.0.0.1:" + std::to_string(server.Port());
   const net::DownloadUrl site = net::SplitDownloadUrl(server.Url("patch/528/"));
   std::atomic<int64_t> total{0}, done{0};
-  net::DownloadOptions fresh(net::UrlBelow(site, "x/%E4%B8%AD.dat"), Target());
+  net::FileDownload fresh(net::UrlBelow(site, "x/%E4%B8%AD.dat"), Target(), ".tmp");
   EXPECT_EQ(net::HttpDownload(fresh, total, done), DownloadResult::Ok);
   EXPECT_EQ(server.Request(0), FreshRequest("patch/528/x/%E4%B8%AD.dat", host_field));
   EXPECT_EQ(ReadText(Target()), "ab");
 
-  net::DownloadOptions renamed(net::UrlBelow(site, "a.dat"), Target());
+  net::FileDownload renamed(net::UrlBelow(site, "a.dat"), Target(), ".tmp");
   renamed.rename_if_exists = true;
   EXPECT_EQ(net::HttpDownload(renamed, total, done), DownloadResult::Ok);
   EXPECT_EQ(server.Request(1), FreshRequest("patch/528/a.dat", host_field));
@@ -509,7 +509,7 @@ TEST_F(HttpDownloadTest, FirstReceiveTimingOutKeepsThePartialFile) {
   WriteText(Partial(), PatternBytes(1000));
   const auto started = std::chrono::steady_clock::now();
   Call call;
-  net::DownloadOptions options(server.Url("a.dat"), Target());
+  net::FileDownload options(server.Url("a.dat"), Target(), ".tmp");
   options.limits.receive_wait_ms = kWaitMs;
   EXPECT_EQ(call.Run(options), DownloadResult::Interrupted);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kWaitMs - 50));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "net/http_connection.h"
-#include "net/http_download.h"
+#include "net/file_download.h"
 #include "tests/net/sockets.h"
 #include "tests/net/temp_folder.h"
 #include "tests/servers/scripted_server.h"
@@ -39,7 +39,7 @@ class KeptConnectionTest : public ::testing::Test {
 
   // One download of `name` into the scratch folder over `connection`.
   net::DownloadReport Fetch(ScriptedServer& server, const std::string& name, net::HttpConnection* connection) {
-    net::DownloadOptions options(server.Url(name), folder_.Path(name));
+    net::FileDownload options(server.Url(name), folder_.Path(name), ".tmp");
     options.connection = connection;
     options.limits.receive_wait_ms = kWaitMs;
     return net::HttpDownloadReport(options, total_, done_);
@@ -223,7 +223,7 @@ TEST_F(KeptConnectionTest, TransfersOnSeveralThreadsEachOverTheirOwnConnection) 
       std::atomic<int64_t> total{0}, done{0};
       for (int f = 0; f < kFilesEach; ++f) {
         const std::string name = "t" + std::to_string(t) + "f" + std::to_string(f) + ".dat";
-        net::DownloadOptions options(servers[static_cast<size_t>(t)]->Url(name), folder_.Path(name));
+        net::FileDownload options(servers[static_cast<size_t>(t)]->Url(name), folder_.Path(name), ".tmp");
         options.connection = &connection;
         if (net::HttpDownload(options, total, done) == DownloadResult::Ok &&
             ReadText(folder_.Path(name)) == bodies[static_cast<size_t>(t)]) {

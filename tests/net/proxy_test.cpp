@@ -7,7 +7,7 @@
 #include <string>
 
 #include "net/download_result.h"
-#include "net/http_download.h"
+#include "net/file_download.h"
 #include "net/proxy_route.h"
 #include "tests/net/sockets.h"
 #include "tests/net/temp_folder.h"
@@ -143,7 +143,7 @@ class ProxyDownloadTest : public ::testing::Test {
 // The engine with its route given (no proxy: direct), other options at their defaults.
 DownloadResult Through(const std::optional<net::ProxyRoute>& proxy, const std::string& url,
                        const std::string& target, std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
-  net::DownloadOptions options(url, target);
+  net::FileDownload options(url, target, ".tmp");
   options.proxy = net::ProxyUse::Given(proxy);
   return net::HttpDownload(options, total, done);
 }

@@ -58,48 +58,5 @@ TEST(WindowTemplate, OverlapsStackAsTheMouseAndBarNeed) {
   EXPECT_EQ(back.faces[0], SkinImage::kBarBackground);
 }
 
-TEST(WindowTemplate, KindsEventsAndInitialState) {
-  struct Expect {
-    const char* name;
-    ComponentKind kind;
-    EventHandler event;
-  };
-  const Expect expected[] = {
-      {kMinimizeButton, ComponentKind::kPicBtn, EventHandler::kMinimizeWindow},
-      {kCloseButton, ComponentKind::kPicBtn, EventHandler::kConfirmExit},
-      {kEnterGameButton, ComponentKind::kPicBtn, EventHandler::kLaunchGame},
-      {kProgressTimer, ComponentKind::kTimer, EventHandler::kDownloadProgressTimer},
-      {kDragStrip, ComponentKind::kTransLabel, EventHandler::kDragWindow},
-      {kProgressFill, ComponentKind::kLabel, EventHandler::kNone},
-      {kCurrentTaskLabel, ComponentKind::kTransLabel, EventHandler::kNone},
-  };
-  for (const Expect& e : expected) {
-    SCOPED_TRACE(e.name);
-    const ComponentRow& row = *FindComponentRow(e.name);
-    EXPECT_EQ(row.kind, e.kind);
-    EXPECT_EQ(row.event, e.event);
-    if (row.kind == ComponentKind::kPicBtn) {
-      EXPECT_NE(row.faces[0], SkinImage::kNone);
-    }
-  }
-  EXPECT_TRUE(FindComponentRow(kEnterGameButton)->disabled);
-  EXPECT_EQ(FindComponentRow(kProgressTimer)->timer_interval_ms, 0);
-  for (const char* value : {kCurrentTaskLabel, kPatchSizeLabel, kSpeedLabel}) {
-    EXPECT_STREQ(FindComponentRow(value)->text, "N/A") << value;
-  }
-  // The small buttons are cut by pure blue; nothing else has a key colour.
-  for (std::size_t i = 0; i < kUpdaterComponentCount; ++i) {
-    const ComponentRow& r = kUpdaterComponents[i];
-    const bool small_button =
-        std::strcmp(r.name, kMinimizeButton) == 0 || std::strcmp(r.name, kCloseButton) == 0;
-    EXPECT_EQ(r.has_key_color, small_button) << r.name;
-    if (small_button) {
-      EXPECT_TRUE(r.key_color == (Rgb{0, 0, 255}));
-    }
-  }
-  EXPECT_EQ(kUpdaterWindow.on_created, EventHandler::kResetProgressBar);
-  EXPECT_EQ(kUpdaterWindow.on_first_activation, EventHandler::kCheckRemoteVersion);
-}
-
 }  // namespace
 }  // namespace ui

@@ -11,7 +11,8 @@
 #include <thread>
 
 #include "net/download_result.h"
-#include "net/http_download.h"
+#include "list/layout.h"
+#include "net/file_download.h"
 #include "net/http_connection.h"
 #include "net/socket_session.h"
 #include "net/url_escape.h"
@@ -98,7 +99,7 @@ int RunFetch(int argc, char** argv) {
   const rt::Text url = net::EscapeUrl(argv[1]);
   // A connection of the command's own, as each transfer of the updater has.
   net::HttpConnection connection(1);
-  net::DownloadOptions options(url, argv[2]);
+  net::FileDownload options(url, argv[2], list::kPartialSuffix);
   options.connection = &connection;
   std::atomic<int64_t> total{0};
   std::atomic<int64_t> done{0};

@@ -1,36 +1,19 @@
-#include "app/run/file_fetch.h"
+#include "app/run/file_tries.h"
 
 #include "app/disk_full.h"
-#include "app/run/file_verifier.h"
+#include "app/run/file_chain.h"
+#include "app/run/file_form.h"
 #include "app/run/free_space.h"
 #include "app/run/install_step.h"
 #include "app/retry.h"
 #include "app/update_log.h"
-#include "list/layout.h"
-#include "net/body_observer.h"
-#include "net/download_target.h"
-#include "net/http_download.h"
+#include "net/download_options.h"
 #include "runtime/convert.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
 namespace app {
 namespace {
-
-// The engine writes its partial file under its own spelling of the suffix;
-// the run looks for it under the list's.
-static_assert(list::SameName(net::kPartialSuffix, list::kPartialSuffix), "one partial-file suffix");
-
-// The engine shows the verifier the file's bytes in order.
-class VerifyingObserver : public net::BodyObserver {
- public:
-  explicit VerifyingObserver(FileVerifier& verifier) : verifier_(verifier) {}
-  void Restart() override { verifier_.Restart(); }
-  void Take(const std::uint8_t* data, size_t size) override { verifier_.Take(data, size); }
-
- private:
-  FileVerifier& verifier_;
-};
 
 // A try that reached no server: the connection failed or broke before any
 // answer head. Only such a failure can be the proxy's doing; an HTTP answer
@@ -53,10 +36,10 @@ bool ConnectionFailed(const net::DownloadReport& report) {
   }
 }
 
-// One file's fetch: its paths, its verifier and what its tries found.
-class FileFetch {
+// One file's tries: its form, its chain and what its tries found.
+class FileTries {
  public:
-  FileFetch(RunContext& run, size_t index, MirrorConnections& connections)
+  FileTries(RunContext& run, size_t index, MirrorConnections& connections)
       : run_(run),
         flow_(run.flow),
         index_(index),
@@ -64,11 +47,10 @@ class FileFetch {
         record_(run.plan.File(index)),
         connections_(connections),
         local_path_(flow_.state.Client.Path(entry_.path)),
-        partial_path_(local_path_ + list::kPartialSuffix),
-        verifier_(entry_),
-        observer_(verifier_) {}
+        form_(ChooseForm(entry_)),
+        chain_(local_path_, entry_) {}
 
-  bool Run();
+  FileEnd Run();
 
  private:
   struct Try {
@@ -76,8 +58,8 @@ class FileFetch {
     TryOutcome outcome = TryOutcome::kMirrorRefused;
   };
   Try TryOn(size_t mirror);
-  bool Install();
-  bool PartialLeft() const { return rt::FileSize64(partial_path_) >= 0; }
+  FileEnd Install();
+  bool PartialLeft() const { return chain_.PartialLeft(); }
   rt::Text Where() const {
     return entry_.path + " (" + rt::ToText(static_cast<int64_t>(index_ + 1)) + "/" +
            rt::ToText(static_cast<int64_t>(run_.files.size())) + ")";
@@ -93,36 +75,35 @@ class FileFetch {
   FileRecord& record_;
   MirrorConnections& connections_;
   const rt::Text local_path_;
-  const rt::Text partial_path_;
-  FileVerifier verifier_;
-  VerifyingObserver observer_;
+  const FileForm form_;
+  FileChain chain_;
   bool proxy_not_followed_ = false;  // a try failed to connect where the proxy setting was not followed
 };
 
-FileFetch::Try FileFetch::TryOn(size_t mirror) {
+FileTries::Try FileTries::TryOn(size_t mirror) {
   record_.total.store(0);
   record_.done.store(0);
   record_.try_number.fetch_add(1);
 
-  net::DownloadOptions options(flow_.state.Site.FileTarget(run_.mirrors[mirror], entry_.path), local_path_);
-  options.install = false;  // installed here once verified
+  net::DownloadOptions options(flow_.state.Site.FileTarget(run_.mirrors[mirror], form_.resource));
   options.limits = flow_.run.limits;
-  options.observer = &observer_;
-  options.expected_size = entry_.digest ? entry_.digest->size : -1;
+  options.proxy = run_.proxy;
+  options.expected_size = form_.ExpectedSize();
   options.connection = connections_[mirror].get();
-  options.cancel = &run_.cancel;
-  options.received_counter = &flow_.state.Job.runBytes;
+  options.cancel = &run_.stop;
+  options.received_counter = &run_.received;
+  options.ticks = flow_.services.tick_count;
 
   const uint32_t started = flow_.services.tick_count();
   Try t;
-  t.report = flow_.services.download(options, record_.total, record_.done);
+  t.report = flow_.services.download(options, chain_.Head(), record_.total, record_.done);
   TryLine line;
   line.path = entry_.path;
   line.mirror = flow_.state.Site.MirrorText(run_.mirrors[mirror]);
   line.report = t.report;
   line.ms = flow_.services.tick_count() - started;
   line.has_digest = entry_.digest.has_value();
-  if (t.report.ok()) line.verdict = verifier_.Finish();
+  if (t.report.ok()) line.verdict = chain_.Verdict();
   if (t.report.proxy_issue != net::ProxyIssue::kNone && ConnectionFailed(t.report)) proxy_not_followed_ = true;
   // The kept part counts only when the server went on from it.
   const bool resumed_bytes_used =
@@ -130,23 +111,24 @@ FileFetch::Try FileFetch::TryOn(size_t mirror) {
   t.outcome = ClassifyTry(t.report, line.verdict && line.verdict->ok, resumed_bytes_used);
   run_.log.Line(FormatTryLine(line));
   // A file that did not verify is never installed: its bytes go.
-  if (line.verdict && !line.verdict->ok) rt::RemoveFile(partial_path_);
+  if (line.verdict && !line.verdict->ok) chain_.Drop();
   return t;
 }
 
-bool FileFetch::Install() {
-  const InstallResult installed = InstallFile(entry_.path, local_path_, flow_.services.probe_replaceable);
+FileEnd FileTries::Install() {
+  const InstallResult installed =
+      InstallFile(entry_.path, chain_.PartialPath(), local_path_, flow_.services.probe_replaceable);
   if (!installed.ok) {
     run_.Fail(installed.text, installed.log_line);
-    return false;
+    return FileEnd::kFailed;
   }
   run_.log.Line(FormatInstalledLine(entry_.path, rt::FileSize64(local_path_)));
   run_.RecordInstalled(entry_, local_path_);
   run_.plan.Installed(index_);
-  return true;
+  return FileEnd::kInstalled;
 }
 
-void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last) {
+void FileTries::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last) {
   run_.log.Line("retry " + rt::ToText(next.retry) + "/" + rt::ToText(kMoreTries) + " of " + entry_.path + " in " +
                 Seconds(static_cast<uint32_t>(next.wait_ms)) + " after " +
                 rt::ToText(static_cast<int32_t>(last.result)) + " (" + net::ToString(last.result) + ")");
@@ -157,7 +139,7 @@ void FileFetch::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
 
 // A full disk names the room the files not in yet still need, when the list
 // gives their sizes; any other failed write is the run's failure.
-rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
+rt::Text FileTries::WriteFailureText(const net::DownloadReport& report) {
   if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
   const ClientFolder& client = flow_.state.Client;
   const auto rooms = RoomOfEntries(run_.files, client, [this](size_t i) {
@@ -169,19 +151,19 @@ rt::Text FileFetch::WriteFailureText(const net::DownloadReport& report) {
 }
 
 // A partial file written by another mirror is not resumed here.
-bool FileFetch::DropPartial(size_t mirror) {
+bool FileTries::DropPartial(size_t mirror) {
   if (!PartialLeft()) return true;
-  if (rt::RemoveFile(partial_path_)) {
+  if (chain_.Drop()) {
     run_.log.Line("partial file of " + entry_.path + " dropped: not resumed on " +
                   flow_.state.Site.MirrorText(run_.mirrors[mirror]));
     return true;
   }
-  run_.Fail(rt::FormatText(kTextFileNotWritable, (entry_.path + list::kPartialSuffix).c_str()),
+  run_.Fail(rt::FormatText(kTextFileNotWritable, PartialPathOf(entry_.path).c_str()),
             "run failed at " + Where() + ": its partial file cannot be deleted");
   return false;
 }
 
-bool FileFetch::Run() {
+FileEnd FileTries::Run() {
   rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
   MirrorTries tries(run_.mirrors.size(), PartialLeft());
   NextTry next = tries.First();
@@ -189,18 +171,18 @@ bool FileFetch::Run() {
   // Bounded: MirrorTries gives up after a bounded number of tries.
   while (next.kind != NextTry::Kind::kGiveUp) {
     if (next.kind == NextTry::Kind::kWaitThenTry) WaitBeforeRetry(next, last);
-    if (run_.cancel.load()) return false;
-    if (next.drop_partial && !DropPartial(next.mirror)) return false;
+    if (run_.stop.load()) return FileEnd::kStopped;
+    if (next.drop_partial && !DropPartial(next.mirror)) return FileEnd::kFailed;
     const Try t = TryOn(next.mirror);
     last = t.report;
     switch (t.outcome) {
       case TryOutcome::kVerified:
         return Install();
       case TryOutcome::kCancelled:
-        return false;
+        return FileEnd::kStopped;
       case TryOutcome::kRunEnds:
         run_.Fail(WriteFailureText(t.report), "run failed at " + Where() + ": " + net::Describe(t.report));
-        return false;
+        return FileEnd::kFailed;
       default:
         break;
     }
@@ -216,14 +198,14 @@ bool FileFetch::Run() {
   } else {
     run_.Fail(kTextDownloadFailed, "run failed at " + Where() + ": no mirror gave it");
   }
-  return false;
+  return FileEnd::kFailed;
 }
 
 }  // namespace
 
-bool FetchFile(RunContext& run, size_t index, MirrorConnections& connections) {
-  FileFetch fetch(run, index, connections);
-  return fetch.Run();
+FileEnd BringFile(RunContext& run, size_t index, MirrorConnections& connections) {
+  FileTries tries(run, index, connections);
+  return tries.Run();
 }
 
 }  // namespace app

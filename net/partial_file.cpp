@@ -1,0 +1,78 @@
+#include "net/partial_file.h"
+
+namespace net {
+namespace {
+
+SinkResult Failure(FailReason reason, uint32_t error = 0) {
+  SinkResult result;
+  result.reason = reason;
+  result.system_error = static_cast<int32_t>(error);
+  return result;
+}
+
+}  // namespace
+
+SinkResult PartialFile::Prepare(int64_t expected_size) {
+  int64_t kept = Kept();
+  if (expected_size >= 0 && kept > expected_size && Drop()) kept = -1;
+  if (next_ == nullptr) return SinkResult();
+  static_cast<void>(next_->Begin(true));
+  if (kept <= 0 || FeedNext(kept)) return SinkResult();
+  // Its bytes cannot be read back: the file is fetched from byte 0.
+  if (Drop()) return SinkResult();
+  return Failure(FailReason::kCannotOpen);
+}
+
+int64_t PartialFile::Kept() const {
+  if (!rt::FileExists(path_)) return -1;
+  // A folder of that name, or a file gone since, resumes from byte 0.
+  const int64_t size = rt::FileSize64(path_);
+  return size < 0 ? 0 : size;
+}
+
+SinkResult PartialFile::Begin(bool restart) {
+  file_ = rt::OpenedFile(
+      rt::OpenFile(path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate, rt::kShareDenyWrite));
+  if (next_ != nullptr) static_cast<void>(next_->Begin(restart));
+  return file_ ? SinkResult() : Failure(FailReason::kCannotOpen);
+}
+
+SinkResult PartialFile::Write(const std::uint8_t* data, size_t size) {
+  // Always append: move to the end before each write.
+  if (!file_ || !rt::SeekToEnd(file_.get())) return Failure(FailReason::kCannotWrite);
+  if (!rt::WriteToFile(file_.get(), data, size)) {
+    const uint32_t error = rt::LastFileError();
+    return Failure(rt::LastFileErrorIsDiskFull() ? FailReason::kDiskFull : FailReason::kCannotWrite, error);
+  }
+  return next_ != nullptr ? next_->Write(data, size) : SinkResult();
+}
+
+bool PartialFile::Drop() {
+  file_.reset();
+  if (next_ != nullptr) static_cast<void>(next_->Begin(true));
+  return rt::RemoveFile(path_) || !rt::FileExists(path_);
+}
+
+bool PartialFile::Settle() {
+  file_.reset();
+  const rt::OpenedFile file(rt::OpenFile(path_, rt::kModeWrite, rt::kShareDenyWrite));
+  return file && rt::FlushFile(file.get());
+}
+
+bool PartialFile::FeedNext(int64_t size) const {
+  const rt::OpenedFile file(rt::OpenFile(path_, rt::kModeRead, rt::kShareDenyNone));
+  if (!file) return false;
+  rt::Bytes piece(kPartialReadSize);
+  int64_t left = size;
+  // Bounded: every round reads at least one byte or stops.
+  while (left > 0) {
+    const size_t want = left < static_cast<int64_t>(piece.size()) ? static_cast<size_t>(left) : piece.size();
+    const int64_t n = rt::ReadFull(file.get(), piece.data(), want);
+    if (n <= 0) return false;
+    if (!next_->Write(piece.data(), static_cast<size_t>(n)).ok()) return false;
+    left -= n;
+  }
+  return true;
+}
+
+}  // namespace net

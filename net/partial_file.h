@@ -1,0 +1,82 @@
+#pragma once
+// The sinks a caller puts at the head of its chain (see BodySink).
+//
+// PartialFile: the body assembled in a file the caller names, open for
+// appending while the body arrives (other writers denied). The file outlives
+// the call so that the next one resumes it; the caller moves it into place
+// once it is complete (and verified). Every byte written is passed on to the
+// next link, if any, in file order: before the first request the bytes a
+// resume keeps (read back in pieces of kPartialReadSize), then each write.
+//
+// MemorySink: the body collected in a caller's buffer (none: dropped),
+// nothing kept across calls.
+#include <cstddef>
+#include <cstdint>
+
+#include "net/body_sink.h"
+#include "runtime/files.h"
+#include "runtime/types.h"
+
+namespace net {
+
+// Piece in which a partial file's bytes are read back for the next link.
+constexpr size_t kPartialReadSize = 262144;
+
+class PartialFile : public BodySink {
+ public:
+  PartialFile(const rt::Text& path, BodySink* next) : path_(path), next_(next) {}
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+
+  const rt::Text& Path() const { return path_; }
+
+  // A kept part longer than expected goes; the next link starts over and is
+  // shown the kept bytes. Bytes that cannot be read back go too (the file
+  // is then fetched from byte 0); not ok only when they cannot go either.
+  [[nodiscard]] SinkResult Prepare(int64_t expected_size) override;
+  // The file's size (a folder of that name, or a file gone since: 0); -1
+  // when there is none.
+  int64_t Kept() const override;
+  // Opens the file for appending (emptied first when `restart`).
+  [[nodiscard]] SinkResult Begin(bool restart) override;
+  // Appends at the end of the file, then passes the bytes on.
+  [[nodiscard]] SinkResult Write(const std::uint8_t* data, size_t size) override;
+  // Closes the file.
+  void End() override { file_.reset(); }
+  // Deletes the file; the next link starts over.
+  bool Drop() override;
+  bool Keeps() const override { return true; }
+
+  // The file's size on disk, -1 when missing.
+  int64_t Size() const { return rt::FileSize64(path_); }
+  // Brings the file's bytes to the disk and closes it (before it is moved
+  // into place, so that a crash after the move leaves no hole). False when
+  // the system refused.
+  [[nodiscard]] bool Settle();
+
+ private:
+  [[nodiscard]] bool FeedNext(int64_t size) const;
+
+  const rt::Text path_;
+  BodySink* const next_;
+  rt::OpenedFile file_;
+};
+
+class MemorySink : public BodySink {
+ public:
+  explicit MemorySink(rt::Bytes* body) : body_(body) {}
+
+  [[nodiscard]] SinkResult Begin(bool) override {
+    if (body_ != nullptr) body_->clear();
+    return SinkResult();
+  }
+  [[nodiscard]] SinkResult Write(const std::uint8_t* data, size_t size) override {
+    if (body_ != nullptr) body_->insert(body_->end(), data, data + size);
+    return SinkResult();
+  }
+
+ private:
+  rt::Bytes* const body_;
+};
+
+}  // namespace net
