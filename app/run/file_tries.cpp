@@ -225,7 +225,7 @@ bool FileTries::DropPartial(FileChain& chain, size_t mirror) {
 }
 
 FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& chain) {
-  MirrorTries tries(run_.mirrors.size(), chain.PartialLeft());
+  MirrorTries tries(run_.mirrors.size(), chain.PartialLeft(), !form.Whole());
   NextTry next = tries.First();
   net::DownloadReport last;
   // Bounded: MirrorTries gives up after a bounded number of tries.

@@ -166,3 +166,44 @@ TEST_F(FormsRunTest, AFormKeptWholeIsAppliedWithoutFetchingItAgain) {
   EXPECT_EQ(LogLinesWith("result 0 (Ok), 0 bytes from offset " + rt::ToText(static_cast<int64_t>(delta.size()))), 1u);
   EXPECT_FALSE(rt::FileExists("a.pak.tmp.tmp"));
 }
+
+// A form is named by its content, so a part cut on one mirror is resumed on
+// the next; its hash judges the whole.
+TEST_F(FormsRunTest, AFormCutOnOneMirrorIsResumedOnTheNext) {
+  const Bytes old_file = Pseudo(32 * 1024, 9);
+  Bytes new_file = old_file;
+  new_file.insert(new_file.begin() + 1000, 3000, 'x');
+  const Bytes delta = deltatest::Make(old_file, new_file, 16 * 1024);
+  const int64_t n = static_cast<int64_t>(new_file.size());
+  const rt::Text kOther = "http://127.0.0.1:8089/";
+  state_.Site = PatchSite(kSite + ";" + kOther, 528);
+  Write("a.pak", Text(old_file));
+  server_[kOther + "patch/forms/d.delta"] = Text(delta);
+  const size_t half = delta.size() / 2;
+  const auto serve = flow_.services.download;
+  flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+    if (UrlOf(options.url) == kSite + "patch/forms/d.delta") {
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        requested_.push_back(UrlOf(options.url));
+      }
+      WritePart(sink, Text(Bytes(delta.begin(), delta.begin() + static_cast<std::ptrdiff_t>(half))));
+      net::DownloadReport cut(net::DownloadResult::Interrupted);
+      cut.reason = net::FailReason::kReset;
+      return cut;
+    }
+    return serve(options, sink, total, done);
+  };
+  OutdatedFile file{{"a.pak", Sum(new_file), list::FileDigest{n, trust::Sha256Of(new_file.data(), new_file.size())}},
+                    true, static_cast<int64_t>(old_file.size()), checksum::FileChecksum(old_file)};
+  file.entry.forms = {Line(list::FormKind::kDelta, delta, n, "patch/forms/d.delta",
+                           list::FormBase{static_cast<int64_t>(old_file.size()), Sum(old_file)})};
+  state_.PatchList = {file};
+
+  RunPatchDownloads(flow_);
+
+  EXPECT_TRUE(rt::ReadWholeFile("a.pak") == new_file);
+  EXPECT_EQ(Requested(), (std::vector<rt::Text>{kSite + "patch/forms/d.delta", kOther + "patch/forms/d.delta"}));
+  EXPECT_EQ(LogLinesWith("from offset " + rt::ToText(static_cast<int64_t>(half)) + ", "), 1u);
+}
