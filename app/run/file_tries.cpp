@@ -1,5 +1,6 @@
 #include "app/run/file_tries.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -257,7 +258,18 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
 
 FileEnd FileTries::Run() {
   rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
-  const std::vector<FileForm> forms = FormsToTry(run_.files[index_]);
+  const OutdatedFile& file = run_.files[index_];
+  const std::vector<FileForm> forms = FormsToTry(file);
+  const auto is_delta = [](const auto& form) { return form.kind == list::FormKind::kDelta; };
+  const auto tried_delta = [](const FileForm& form) { return form.transform == FormTransform::kDelta; };
+  if (std::any_of(entry_.forms.begin(), entry_.forms.end(), is_delta) &&
+      std::none_of(forms.begin(), forms.end(), tried_delta)) {
+    run_.log.Line("no delta of " + entry_.path + " applies to the local file (" +
+                  (file.local_present ? rt::ToText(file.local_size) + " bytes, checksum " +
+                                            rt::ToText(static_cast<int32_t>(file.local_checksum))
+                                      : rt::Text("none")) +
+                  ")");
+  }
   // Bounded: the list names finitely many forms; the whole file is the last.
   for (size_t i = 0; i + 1 < forms.size(); ++i) {
     const FileForm& form = forms[i];

@@ -98,7 +98,7 @@ TEST_F(FormsRunTest, TheSmallestUsableFormThenTheNextOneThenTheWholeFile) {
       {"unsigned list: the same, the output checked by its checksum", false, old_file, {copy_line, delta_line},
        {{delta_name, delta}, {copy_name, copy}}, {delta_name}, "applied delta of"},
       {"the local file changed: the copy", true, Pseudo(old_file.size(), 3), {copy_line, delta_line},
-       {{delta_name, delta}, {copy_name, copy}}, {copy_name}, "applied zstd copy of"},
+       {{delta_name, delta}, {copy_name, copy}}, {copy_name}, "no delta of a.pak applies to the local file (65536 bytes"},
       {"a delta whose copies do not make the file", true, old_file,
        {copy_line, Line(list::FormKind::kDelta, wrong_base_delta, n, delta_name, base)},
        {{delta_name, wrong_base_delta}, {copy_name, copy}}, {delta_name, copy_name}, "differs"},
