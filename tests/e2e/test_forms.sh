@@ -74,10 +74,25 @@ run_done() { grep -qa "download run done" "$CLIENT/update.log" 2>/dev/null; }
 restarted_current() { grep -qa "list checked: 0 files to update" "$CLIENT/update.log" 2>/dev/null; }
 same_as_r4() { cmp -s "$CLIENT/big.pak" "$WORK/r4/big.pak" && cmp -s "$CLIENT/table.txt" "$WORK/r4/table.txt"; }
 
+# anon_peak_while FILE: the updater's largest resident anonymous memory (Wine's
+# own included) in KiB, sampled every 0.2 s until FILE exists (bounded: 5 min).
+anon_peak_while() {
+  local peak=0 pid kib n=0
+  while [ ! -e "$1" ] && [ $n -lt 1500 ]; do
+    pid="$(pgrep -f '[u]pdate\.dat gxin' | head -1)"
+    kib="$(awk '/^RssAnon:/ {print $2}' "/proc/$pid/status" 2>/dev/null)"
+    [ -n "$kib" ] && [ "$kib" -gt "$peak" ] && peak=$kib
+    sleep 0.2; n=$((n + 1))
+  done
+  echo "$peak"
+}
+
 # ---- [behind] -----------------------------------------------------------------
 new_client behind r2
 reset_run
 start_launcher "$CLIENT" zh_CN.UTF-8
+anon_peak_while "$WORK/behind-done" >"$WORK/behind-anon" &
+SAMPLER=$!
 # The apply writes the archive's output partial file while its delta lies
 # whole beside it: the window is shot then.
 applying() {
@@ -94,6 +109,8 @@ else
   check "[behind] the delta's apply was seen" false
 fi
 check "[behind] the run ends" wait_until 180 run_done
+touch "$WORK/behind-done"; wait "$SAMPLER"
+echo "   [behind] the updater's resident anonymous memory peaked at $(( $(cat "$WORK/behind-anon") / 1024 )) MiB (Wine's own included) for a ${BIG_MIB} MiB archive"
 check "[behind] the files are r4's" same_as_r4
 check "[behind] the archive came as a delta" grep -qa "applied delta of .* to big.pak" "$CLIENT/update.log"
 check "[behind] the table came as a compressed copy" grep -qa "applied zstd copy of .* to table.txt" "$CLIENT/update.log"
