@@ -49,7 +49,8 @@ TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool re
   }
 }
 
-MirrorTries::MirrorTries(size_t mirrors, bool partial_kept) : mirrors_(mirrors < 1 ? 1 : mirrors) {
+MirrorTries::MirrorTries(size_t mirrors, bool partial_kept, bool named_by_content)
+    : mirrors_(mirrors < 1 ? 1 : mirrors), named_by_content_(named_by_content) {
   for (size_t m = 0; m < mirrors_; ++m) round_.push_back(m);
   if (partial_kept) writer_ = 0;
 }
@@ -58,7 +59,7 @@ NextTry MirrorTries::TryMirror(size_t mirror, NextTry::Kind kind) const {
   NextTry next;
   next.kind = kind;
   next.mirror = mirror;
-  next.drop_partial = writer_ != kNoWriter && writer_ != mirror;
+  next.drop_partial = !named_by_content_ && writer_ != kNoWriter && writer_ != mirror;
   return next;
 }
 

@@ -80,8 +80,11 @@ struct NextTry {
 class MirrorTries {
  public:
   // `mirrors`: how many the file may come from (at least 1); `partial_kept`:
-  // a partial file of an earlier run is present.
-  MirrorTries(size_t mirrors, bool partial_kept);
+  // a partial file of an earlier run is present. `named_by_content`: the
+  // resource's name is its SHA-256 (a form), so every mirror serves the same
+  // bytes under it and a partial file is resumed on whichever mirror is tried
+  // (its hash still judges the whole).
+  MirrorTries(size_t mirrors, bool partial_kept, bool named_by_content = false);
 
   // The first try: the first mirror, resuming a partial file if there is one.
   NextTry First() const;
@@ -96,6 +99,7 @@ class MirrorTries {
   NextTry TryMirror(size_t mirror, NextTry::Kind kind) const;
 
   size_t mirrors_;
+  bool named_by_content_;
   std::vector<size_t> round_;  // the mirrors of this round, in order
   size_t at_ = 0;              // the one being tried
   std::vector<size_t> again_;  // failed on the way this round

@@ -117,7 +117,7 @@ void RunPatchDownloads(Flow& flow) {
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
   job.fileCount = files;
   RunContext run(flow, g.PatchList);
-  RunDisplay display(window, job, run.plan, g.PatchList, run.received);
+  RunDisplay display(window, job, run.plan, g.PatchList, run.received, run.made);
   bool failure_shown = false;
   if (files > 0) {
     std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);

@@ -42,6 +42,12 @@ class RunContext {
   // Every body byte the run's tries received, for the speed; written by the
   // engine calls only, read by the display.
   std::atomic<int64_t> received{0};
+  // Every byte the run's forms were turned into (decoded, patched), for the
+  // speed while a form is applied.
+  std::atomic<int64_t> made{0};
+  // Held while a form is applied: one at a time, so that the codecs' memory
+  // is bounded for the whole run, whatever the number of transfers.
+  rt::Lock apply_lock;
 
   RunState State() const { return state_.load(); }
   bool Running() const { return State() == RunState::kRunning; }

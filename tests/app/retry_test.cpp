@@ -104,6 +104,7 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
     bool partial_kept;
     NextTry first;
     std::vector<Step> steps;
+    bool named_by_content = false;
   };
   const NextTry give_up{};
   const Case cases[] = {
@@ -152,10 +153,14 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
        {{O::kMirrorRefused, false, {K::kTry, 1, false, 0, 0}},
         {O::kMirrorRefused, false, {K::kTry, 2, false, 0, 0}},
         {O::kMirrorRefused, false, give_up}}},
+      {"a form, named by its content: a cut one resumes on the next mirror", 2, true, {K::kTry, 0, false, 0, 0},
+       {{O::kTransient, true, {K::kTry, 1, false, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}}},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MirrorTries tries(c.mirrors, c.partial_kept);
+    MirrorTries tries(c.mirrors, c.partial_kept, c.named_by_content);
     EXPECT_TRUE(tries.First() == c.first);
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const NextTry got = tries.After(c.steps[i].outcome, c.steps[i].partial_left);
