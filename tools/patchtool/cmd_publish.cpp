@@ -100,7 +100,6 @@ int RunPublish(int argc, char** argv) {
     return kExitUsage;
   }
   PublishFormsOptions forms_options;
-  forms_options.folder = std::to_string(std::atoi(folder.c_str()));
   if (!segment_text.empty() && (segment_text.size() > 10 || segment_text.find_first_not_of("0123456789") != rt::Text::npos ||
                                 std::atoll(segment_text.c_str()) < static_cast<long long>(codec::delta::kMinSegmentBytes) ||
                                 std::atoll(segment_text.c_str()) > static_cast<long long>(codec::delta::kMaxSegmentBytes))) {
@@ -154,13 +153,21 @@ int RunPublish(int argc, char** argv) {
     }
   }
   FormsSummary forms;
-  if (!PublishForms(server_root, replaced, copied_files, forms_options, &tree, &forms)) return kExitFailed;
+  ReleaseStore releases(server_root, std::to_string(std::atoi(folder.c_str())));
+  releases.Load();
+  if (!PublishForms(server_root, replaced, copied_files, forms_options, &releases, &tree, &forms)) return kExitFailed;
   if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), default_product, &list)) {
     return kExitFailed;
   }
   bool list_changed = false;
   if (!PublishList(list, list_target, &list_changed)) {
     ReportError("publish: cannot write " + Shown(list_target));
+    return kExitFailed;
+  }
+  // The releases the list now names become the bases of the next publish.
+  if (!releases.Save()) {
+    ReportError("publish: cannot write the record of releases in " + Shown(releases.folder_path()) +
+                "; the next publish makes no delta patches from this release");
     return kExitFailed;
   }
   if (forms.made + forms.kept + forms.not_smaller + forms.deltas > 0) {

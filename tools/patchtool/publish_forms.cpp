@@ -199,9 +199,8 @@ std::optional<Release> CurrentRelease(const ClientFile& file, bool changed, cons
 }
 
 bool PublishDeltas(const rt::Text& server_root, const PublishFormsOptions& options, const std::vector<bool>& changed,
-                   ClientTree* tree, FormsSummary* summary) {
-  ReleaseStore store(server_root, options.folder);
-  store.Load();
+                   ReleaseStore* releases, ClientTree* tree, FormsSummary* summary) {
+  ReleaseStore& store = *releases;
   std::vector<DeltaFile> files;
   size_t patches = 0;
   int64_t bytes = 0;
@@ -256,17 +255,14 @@ bool PublishDeltas(const rt::Text& server_root, const PublishFormsOptions& optio
       return false;
     }
   }
-  if (!files.empty() && !store.Save()) {
-    ReportError("publish: cannot write the record of releases in " + Shown(store.folder_path()));
-    return false;
-  }
   return true;
 }
 
 }  // namespace
 
 bool PublishForms(const rt::Text& server_root, const rt::Bytes& replaced, const std::vector<bool>& copied,
-                  const PublishFormsOptions& options, ClientTree* tree, FormsSummary* summary) {
+                  const PublishFormsOptions& options, ReleaseStore* releases, ClientTree* tree,
+                  FormsSummary* summary) {
   std::map<rt::Text, const list::PatchEntry*> old_entries;
   const std::vector<list::PatchEntry> replaced_entries = ReplacedEntries(replaced);
   for (const list::PatchEntry& entry : replaced_entries) old_entries[entry.path] = &entry;
@@ -292,7 +288,7 @@ bool PublishForms(const rt::Text& server_root, const rt::Bytes& replaced, const 
       bytes_to_compress += file.size;
     }
   }
-  if (to_compress.empty()) return PublishDeltas(server_root, options, changed, tree, summary);
+  if (to_compress.empty()) return PublishDeltas(server_root, options, changed, releases, tree, summary);
 
   rt::Text forms_folder;
   if (!MakeFormsFolder(server_root, &forms_folder)) return false;
@@ -325,7 +321,7 @@ bool PublishForms(const rt::Text& server_root, const rt::Bytes& replaced, const 
         break;
     }
   }
-  return PublishDeltas(server_root, options, changed, tree, summary);
+  return PublishDeltas(server_root, options, changed, releases, tree, summary);
 }
 
 }  // namespace patchtool

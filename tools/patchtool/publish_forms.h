@@ -6,6 +6,7 @@
 
 #include "runtime/types.h"
 #include "tools/patchtool/client_tree.h"
+#include "tools/patchtool/release_store.h"
 
 namespace patchtool {
 
@@ -13,7 +14,6 @@ namespace patchtool {
 inline constexpr int64_t kMinDeltaFileSize = 1 << 20;
 
 struct PublishFormsOptions {
-  rt::Text folder;                       // the patch folder's number: whose releases
   std::uint64_t delta_segment_bytes = 0;  // 0: the delta format's default
 };
 
@@ -34,10 +34,13 @@ struct FormsSummary {
 // gets a compressed copy when it saves enough.
 // Every changed file of kMinDeltaFileSize or more gets a delta patch from each
 // of its earlier releases kept on the server (release_store.h), when the patch
-// is smaller than its other forms; then the new release joins them.
+// is smaller than its other forms; then the new release joins them in
+// `releases` (loaded by the caller, who saves it once the list that names the
+// release is in place: a release no list named is never a base).
 // Shows its progress and prints what each form saves. False, with the
 // message shown, when a form cannot be written.
 bool PublishForms(const rt::Text& server_root, const rt::Bytes& replaced, const std::vector<bool>& copied,
-                  const PublishFormsOptions& options, ClientTree* tree, FormsSummary* summary);
+                  const PublishFormsOptions& options, ReleaseStore* releases, ClientTree* tree,
+                  FormsSummary* summary);
 
 }  // namespace patchtool

@@ -116,6 +116,7 @@ bool ReleaseStore::Add(const rt::Text& list_path, const Release& release, const 
 }
 
 bool ReleaseStore::Save() {
+  if (releases_.empty() && rt::FileSize64(record_) < 0) return true;  // no big file, ever
   rt::CreateFolderTree(folder_);
   const rt::Text writing = record_ + kWritingSuffix;
   if (!rt::WriteWholeFile(writing, FormatReleaseRecord(releases_)) || !ReplaceFile(writing, record_)) {
