@@ -62,7 +62,10 @@ TEST(PublishDeltas, EachChangedBigFileGetsPatchesFromItsLastReleases) {
       }
       ASSERT_TRUE(rt::WriteWholeFile(root + "/client/game.pak", content));
       ASSERT_TRUE(rt::WriteWholeFile(root + "/client/small.txt", rt::ToBytes(rt::Text("release ") + rt::ToText(step))));
-      std::vector<rt::Text> args = {"publish", root + "/client", root + "/srv", "--segment-bytes", "1048576"};
+      // Unsigned: three segments, made side by side; signed: one segment, the
+      // patches from each release made side by side.
+      std::vector<rt::Text> args = {"publish", root + "/client", root + "/srv", "--segment-bytes",
+                                    signed_list ? "4194304" : "1048576"};
       if (signed_list) args.insert(args.end(), {"--sign", root + "/list.key", "--sequence", rt::ToText(step + 1)});
       ASSERT_EQ(RunTool(patchtool::RunPublish, args), patchtool::kExitOk);
 
