@@ -43,8 +43,22 @@ bool BindSocket(SocketHandle handle, const Endpoint& endpoint) {
 
 bool ConnectSocket(SocketHandle handle, const Endpoint& endpoint) {
   const sockaddr_in address = ToSockaddr(endpoint);
-  return connect(Sock(handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
-         SOCKET_ERROR;
+  if (connect(Sock(handle), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    return false;
+  }
+  // Acknowledge every segment at once instead of after the delayed-ACK timer
+  // (200 ms by default): a server that holds a small body until its header is
+  // acknowledged (Nagle's rule) would otherwise cost every small file that
+  // long. Windows 10 1703 and later; elsewhere the call fails and nothing
+  // changes, so its result is not looked at.
+  constexpr DWORD kSetAckFrequency = 0x98000017;  // SIO_TCP_SET_ACK_FREQUENCY
+  UCHAR every_segment = 1;                         // TCP_ACK_FREQUENCY_PARAMETERS
+  DWORD returned = 0;
+  const int error = WSAGetLastError();
+  static_cast<void>(WSAIoctl(Sock(handle), kSetAckFrequency, &every_segment, sizeof every_segment, nullptr, 0,
+                             &returned, nullptr, nullptr));
+  WSASetLastError(error);
+  return true;
 }
 
 bool ListenSocket(SocketHandle handle, int32_t backlog) {
