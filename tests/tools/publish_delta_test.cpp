@@ -17,6 +17,7 @@
 #include "tests/support/temp_folder.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/release_store.h"
+#include "trust/list_keys.h"
 #include "trust/sha256.h"
 #include "trust/signed_list.h"
 
@@ -73,6 +74,12 @@ TEST(PublishDeltas, EachChangedBigFileGetsPatchesFromItsLastReleases) {
       const list::FileList read = list::ParseFileList(trust::StripSignatureLines(list_bytes),
                                                       signed_list ? list::HashLines::kRequired : list::HashLines::kSkipped);
       ASSERT_TRUE(read.usable());
+      if (signed_list) {  // the form lines are signed with the rest
+        const auto secret = trust::ParseSecretKeyFile(rt::ReadWholeFile(root + "/list.key"));
+        ASSERT_TRUE(secret);
+        EXPECT_EQ(trust::CheckSignedList(list_bytes, trust::PublicKeyOf(*secret), 0).verdict,
+                  trust::ListVerdict::kAccepted);
+      }
       const list::PatchEntry* entry = nullptr;
       for (const list::PatchEntry& e : read.entries)
         if (e.path == "game.pak") entry = &e;
