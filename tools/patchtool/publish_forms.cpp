@@ -73,6 +73,10 @@ bool MakeFormsFolder(const rt::Text& server_root, rt::Text* forms_folder) {
 
 // Name of a delta form after its SHA-256.
 constexpr char kDeltaFormSuffix[] = ".delta";
+// Patches of one file are made side by side only from bases up to this size:
+// each maps its base and indexes it, and memory must stay that of one patch
+// of a big file.
+constexpr int64_t kMaxSideBySideBaseBytes = 256 << 20;
 
 // One delta patch being made: from `base` to a client file.
 struct DeltaJob {
@@ -91,7 +95,8 @@ struct DeltaFile {
 };
 
 // Makes the file's patches: segments in parallel when the file has enough of
-// them to busy every core, else its patches (one per base) side by side.
+// them to busy every core (or a base is big), else its patches (one per base)
+// side by side.
 void MakeDeltas(const ReleaseStore& store, const ClientFile& file, const PublishFormsOptions& options,
                 DeltaFile* delta_file, Progress* progress) {
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
@@ -101,7 +106,9 @@ void MakeDeltas(const ReleaseStore& store, const ClientFile& file, const Publish
   DeltaFileOptions delta_options;
   delta_options.segment_bytes = options.delta_segment_bytes;
   std::vector<DeltaJob>& jobs = delta_file->jobs;
-  if (segments >= cores || jobs.size() == 1) {
+  bool small_bases = true;
+  for (const DeltaJob& job : jobs) small_bases = small_bases && job.base.size <= kMaxSideBySideBaseBytes;
+  if (segments >= cores || jobs.size() == 1 || !small_bases) {
     delta_options.threads = cores;
     for (DeltaJob& job : jobs) {
       job.ok = MakeDeltaFile(store.FileOf(job.base), file.disk_path, job.writing, delta_options, progress,
