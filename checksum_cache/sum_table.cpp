@@ -112,8 +112,9 @@ void SumTable::Sort() {
     moved.order = static_cast<uint32_t>(kept);
     rows_[kept++] = moved;
   }
+  // The capacity stays: a copy of the rows to shrink them would cost more,
+  // at its peak, than it gives back.
   rows_.resize(kept);
-  rows_.shrink_to_fit();
   next_order_ = static_cast<uint32_t>(kept);
   sorted_ = true;
 }
