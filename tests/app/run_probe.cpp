@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <malloc.h>
 
 #include "app/flow.h"
 #include "net/socket_session.h"
@@ -87,7 +86,6 @@ int main(int argc, char** argv) {
   app::RunPatchDownloads(flow);
   sample();
   const uint32_t done = rt::TickCount();
-  if (std::getenv("PROBE_MSTATS")) malloc_stats();
   std::printf("files %zu run %.3f s whole %.3f s ended %d anon_start %lld anon_after_check %lld anon_peak_run %lld\n",
               files, (done - run_started_at) / 1000.0, (done - started) / 1000.0, ended,
               static_cast<long long>(at_start), static_cast<long long>(after_check),

@@ -79,33 +79,19 @@ TEST(SumTable, FindsSortedRecordsWithAllTheirFacts) {
 }
 
 TEST(SumTable, ReservedRoomHoldsEveryRecordWhole) {
-  struct Case {
-    const char* name;
-    int before;         // records put before Reserve
-    int reserved;       // records reserved for (their names' bytes: exact)
-    int after;          // records put after Reserve
-    size_t path_bytes;  // each path's length
-  } const cases[] = {
-      {"short names in one block", 0, 100, 100, 20},
-      {"many blocks of short names", 5, 4000, 4000, 40},
-      {"longest names, one per block end", 3, 40, 40, 4096},
-      {"more put than reserved", 10, 50, 200, 700},
-  };
-  for (const Case& c : cases) {
+  // {records put before Reserve, reserved for, put after, each path's length}
+  const size_t cases[][4] = {{5, 4000, 4000, 40}, {3, 40, 40, 4096}, {10, 50, 200, 700}};
+  for (const auto& c : cases) {
     sums::SumTable table;
-    const auto path_of = [&c](int i) {
-      std::string p = std::to_string(i) + "\\";
-      return p + std::string(c.path_bytes - p.size(), 'n');
-    };
-    for (int i = 0; i < c.before; ++i) table.Put(path_of(i), Rec(i + 1));
-    table.Reserve(static_cast<size_t>(c.reserved), static_cast<size_t>(c.reserved) * c.path_bytes);
-    for (int i = c.before; i < c.before + c.after; ++i) table.Put(path_of(i), Rec(i + 1));
+    const auto path_of = [&c](size_t i) { return std::to_string(i) + std::string(c[3] - 6, 'n') + "\\end"; };
+    for (size_t i = 0; i < c[0]; ++i) table.Put(path_of(i), Rec(static_cast<int32_t>(i) + 1));
+    table.Reserve(c[1], c[1] * c[3]);
+    for (size_t i = c[0]; i < c[0] + c[2]; ++i) table.Put(path_of(i), Rec(static_cast<int32_t>(i) + 1));
     table.Sort();
-    ASSERT_EQ(table.size(), static_cast<size_t>(c.before + c.after)) << c.name;
-    for (int i = 0; i < c.before + c.after; ++i) {
+    ASSERT_EQ(table.size(), c[0] + c[2]) << c[3];
+    for (size_t i = 0; i < c[0] + c[2]; ++i) {
       const auto found = table.Find(path_of(i));
-      ASSERT_TRUE(found) << c.name << " " << i;
-      EXPECT_EQ(found->checksum, i + 1) << c.name << " " << i;
+      ASSERT_TRUE(found && found->checksum == static_cast<int32_t>(i) + 1) << c[3] << " " << i;
     }
   }
 }

@@ -25,7 +25,6 @@ TEST(Encoding, ConversionsInARowAreEachRight) {
       {"GBK lead byte alone", false, "\xd6", "\xef\xbf\xbd", true},
       {"GBK right after it", false, "\xd6\xd0", "\xe4\xb8\xad", true},
   };
-  // Twice: the second round uses the conversions the first one opened.
   for (int round = 0; round < 2; ++round) {
     for (const Case& c : cases) {
       bool ok = true;
