@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A server that allows two connections per address and answers 503 beyond
-# them (nginx limit_conn), with the real updater under Wine: 60 new files
+# them (nginx limit_conn; each answer paced at 256 KiB/s so that they overlap), with the real updater under Wine: 60 new files
 # all arrive, the run restarts the launcher, update.log shows the run
 # backing off to fewer connections, and no file failed on the refusals.
 set -uo pipefail
@@ -9,7 +9,7 @@ source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/cycle_lib.sh"
 
 cycle_setup backoff
-start_nginx "$SERVER" 8088 "limit_conn per_address 2; limit_conn_status 503;" \
+start_nginx "$SERVER" 8088 "limit_conn per_address 2; limit_conn_status 503; limit_rate 256k;" \
   "limit_conn_zone \$binary_remote_addr zone=per_address:1m;" || { echo "nginx did not start"; exit 1; }
 
 CLIENT="$WORK/backoff 客户 端"; RELEASE="$WORK/backoff release"
