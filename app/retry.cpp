@@ -29,6 +29,7 @@ const char* ToString(TryOutcome outcome) {
     case TryOutcome::kMirrorRefused: return "mirror refused";
     case TryOutcome::kRunEnds: return "run ends";
     case TryOutcome::kCancelled: return "cancelled";
+    case TryOutcome::kTurnedAway: return "turned away";
   }
   return "unknown";
 }
@@ -67,6 +68,16 @@ NextTry MirrorTries::First() const { return TryMirror(round_.front(), NextTry::K
 
 NextTry MirrorTries::After(TryOutcome outcome, bool partial_left) {
   const size_t mirror = round_[at_];
+  if (outcome == TryOutcome::kTurnedAway) {
+    if (turned_away_ < kFreeTurnAways) {
+      ++turned_away_;
+      writer_ = partial_left ? mirror : kNoWriter;
+      NextTry again = TryMirror(mirror, NextTry::Kind::kWaitThenTry);
+      again.wait_ms = kTurnedAwayWaitMs;
+      return again;
+    }
+    outcome = TryOutcome::kTransient;
+  }
   // Whatever partial file is left now, this mirror wrote it (another's was
   // dropped before the try).
   writer_ = partial_left ? mirror : kNoWriter;

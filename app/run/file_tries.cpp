@@ -42,6 +42,10 @@ bool ConnectionFailed(const net::DownloadReport& report) {
   }
 }
 
+// How often a transfer looks again at a mirror that takes no more
+// connections for now.
+constexpr int32_t kGateWaitMs = 20;
+
 // One file's tries: its forms, each fetched over the mirrors through a
 // chain of its own, and what the tries found.
 class FileTries {
@@ -79,6 +83,7 @@ class FileTries {
   void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
   rt::Text WriteFailureText(const net::DownloadReport& report);
   bool DropPartial(FileChain& chain, size_t mirror);
+  bool EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open);
 
   RunContext& run_;
   Flow& flow_;
@@ -106,9 +111,23 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
   options.received_counter = &run_.received;
   options.ticks = flow_.services.tick_count;
 
-  const uint32_t started = flow_.services.tick_count();
+  ConnectionGate& gate = *run_.gates[mirror];
+  int32_t open = 0;
   Try t;
+  if (!EnterGate(gate, mirror, &open)) {
+    t.report.reason = net::FailReason::kCancelled;
+    t.outcome = TryOutcome::kCancelled;
+    return t;
+  }
+  const uint32_t started = flow_.services.tick_count();
   t.report = flow_.services.download(options, chain.Head(), record_.total, record_.done);
+  const ServerSign sign = SignOf(t.report);
+  const int32_t allowed = gate.Leave(sign);
+  if (allowed > 0) {
+    run_.log.Line(site.MirrorText(at) + ": " + rt::ToText(allowed) +
+                  (sign == ServerSign::kTurnedAway ? " connections at most from now on (the server turned one away)"
+                                                   : " connections at once"));
+  }
   TryLine line;
   line.path = form.Whole() ? entry_.path : entry_.path + " (" + form.Describe() + ")";
   line.mirror = site.MirrorText(at);
@@ -122,6 +141,9 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
   const bool resumed_bytes_used =
       t.report.resumed && (t.report.http_status == 206 || t.report.http_status == 416);
   t.outcome = ClassifyTry(t.report, line.verdict && line.verdict->ok, resumed_bytes_used);
+  if (t.outcome == TryOutcome::kTransient && sign == ServerSign::kTurnedAway && open < gate.Most()) {
+    t.outcome = TryOutcome::kTurnedAway;
+  }
   run_.log.Line(FormatTryLine(line));
   // Bytes that did not verify are never used: they go.
   if (line.verdict && !line.verdict->ok) chain.Drop();
@@ -191,6 +213,12 @@ FileTries::Fetched FileTries::ApplyAndInstall(const FileForm& form, FileChain& c
 }
 
 void FileTries::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last) {
+  if (next.retry == 0) {
+    run_.log.Line("ask again for " + entry_.path + " in " + Seconds(static_cast<uint32_t>(next.wait_ms)) +
+                  ": the server turned the connection away (no try used)");
+    flow_.services.delay(next.wait_ms);
+    return;
+  }
   run_.log.Line("retry " + rt::ToText(next.retry) + "/" + rt::ToText(kMoreTries) + " of " + entry_.path + " in " +
                 Seconds(static_cast<uint32_t>(next.wait_ms)) + " after " +
                 rt::ToText(static_cast<int32_t>(last.result)) + " (" + net::ToString(last.result) + ")");
@@ -210,6 +238,21 @@ rt::Text FileTries::WriteFailureText(const net::DownloadReport& report) {
   const int64_t free =
       flow_.services.free_disk_space ? flow_.services.free_disk_space(client.Folder()) : -1;
   return DiskFullText(rooms && free >= 0 ? LeastRoomNeeded(*rooms) - free : 0);
+}
+
+// Waits until the mirror takes one more connection; false when the run
+// stops first. A transfer that waits closes its kept connection to the
+// mirror: a server that counts connections per address counts idle ones.
+bool FileTries::EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open) {
+  bool closed = false;
+  // Bounded: another transfer's try ends and leaves, or the run stops.
+  while (!gate.TryEnter(open)) {
+    if (run_.stop.load()) return false;
+    if (!closed) connections_[mirror]->Close();
+    closed = true;
+    flow_.services.delay(kGateWaitMs);
+  }
+  return true;
 }
 
 // A partial file written by another mirror is not resumed here.

@@ -11,9 +11,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "app/flow.h"
+#include "app/run/connection_gate.h"
 #include "app/run/run_log.h"
 #include "app/run/run_plan.h"
 #include "net/download_options.h"
@@ -36,6 +38,9 @@ class RunContext {
   const net::ProxyUse proxy;          // the user's proxy setting, read once for the run
   RunPlan plan;
   RunLog log;
+  // How many connections each mirror takes at once, by the index into
+  // `mirrors`.
+  std::vector<std::unique_ptr<ConnectionGate>> gates;
   // Set while the run is not running: the engine calls and the waits
   // between tries look at it and end soon.
   std::atomic<bool> stop{false};
