@@ -200,9 +200,11 @@ FileTries::Fetched FileTries::ApplyAndInstall(const FileForm& form, FileChain& c
       net::DownloadReport report(net::DownloadResult::WriteFailed);
       report.reason = applied.disk_full ? net::FailReason::kDiskFull : net::FailReason::kCannotWrite;
       report.system_error = static_cast<int32_t>(applied.system_error);
-      // The form stays for the next run.
-      run_.Fail(WriteFailureText(report), "run failed at " + Where() + ": " + applied.reason + ", error " +
-                                              rt::ToText(static_cast<int64_t>(applied.system_error)));
+      run_.Fail(WriteFailureText(report), "run failed at " + Where() + ": " +
+                                              (applied.disk_full ? rt::Text("disk full while its form was applied")
+                                                                 : applied.reason) +
+                                              ", error " + rt::ToText(static_cast<int64_t>(applied.system_error)) +
+                                              "; the form stays for the next run");
       return Fetched::kRunFailed;
     }
     case ApplyEnd::kFormRefused:

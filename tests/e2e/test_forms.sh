@@ -10,7 +10,11 @@
 #   [changed]  the same client with one byte of its archive changed: no delta
 #              applies (the log says so), the compressed copy comes instead;
 #   [far]      a client four releases behind (r0): no delta; compressed
-#              copies, and the files are r4's.
+#              copies, and the files are r4's;
+#   [disk]     the client of [behind] on a disk with room for the delta but not
+#              for the file it makes (a small tmpfs): the run fails with the
+#              full-disk text, the old archive stays, the delta stays for the
+#              next run. Skipped, not counted, where mounting is refused.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
 source "$ROOT/tests/e2e/lib.sh"
@@ -145,5 +149,31 @@ check "[far] the files are r4's" same_as_r4
 check "[far] no delta was asked for" test "$(request_count '\.delta ')" -eq 0
 check "[far] compressed copies came instead of the files" test "$(request_count '\.zst ')" -eq 2
 end_updaters
+
+# ---- [disk] ---------------------------------------------------------------------
+DISK="$WORK/disk 磁盘"
+mkdir -p "$DISK"
+disk_cleanup() {
+  stage_cleanup
+  mountpoint -q "$DISK" && { umount "$DISK" 2>/dev/null || umount -l "$DISK"; }
+  rm -rf "$WORK"
+}
+trap disk_cleanup EXIT
+new_client disk r2
+NEED_KIB=$(( $(du -sk "$CLIENT" | cut -f1) + 16 * 1024 ))  # the client, the delta and 16 MiB more
+if ! mount -t tmpfs -o "size=${NEED_KIB}k,mode=0755" tmpfs "$DISK" 2>/dev/null; then
+  echo "SKIP [disk]: mounting a tmpfs is refused here (needs root)"
+else
+  cp -a "$CLIENT/." "$DISK/"
+  CLIENT="$DISK"
+  reset_run
+  start_launcher "$CLIENT" zh_CN.UTF-8
+  check "[disk] the run fails: the disk filled while the delta was applied" \
+    wait_until 120 grep -qa "run failed at big.pak (1/2): disk full while its form was applied" "$CLIENT/update.log"
+  check "[disk] the old archive stays" cmp -s "$CLIENT/big.pak" "$WORK/r2/big.pak"
+  check "[disk] the delta stays for the next run" test -s "$CLIENT/big.pak.tmp.tmp"
+  check "[disk] no output is left" test ! -e "$CLIENT/big.pak.tmp"
+  end_updaters
+fi
 
 finish
