@@ -173,17 +173,9 @@ check "[far] compressed copies came instead of the files" test "$(request_count 
 end_updaters
 
 # ---- [disk] ---------------------------------------------------------------------
-DISK="$WORK/disk 磁盘"
-mkdir -p "$DISK"
-disk_cleanup() {
-  stage_cleanup
-  mountpoint -q "$DISK" && { umount "$DISK" 2>/dev/null || umount -l "$DISK"; }
-  rm -rf "$WORK"
-}
-trap disk_cleanup EXIT
 new_client disk r2
 NEED_KIB=$(( $(du -sk "$CLIENT" | cut -f1) + 16 * 1024 ))  # the client, the delta and 16 MiB more
-if ! mount -t tmpfs -o "size=${NEED_KIB}k,mode=0755" tmpfs "$DISK" 2>/dev/null; then
+if ! small_disk "$NEED_KIB"; then
   echo "SKIP [disk]: mounting a tmpfs is refused here (needs root)"
 else
   cp -a "$CLIENT/." "$DISK/"
