@@ -81,7 +81,7 @@ class FileTries {
            rt::ToText(static_cast<int64_t>(run_.files.size())) + ")";
   }
   void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
-  rt::Text WriteFailureText(const net::DownloadReport& report);
+  rt::Text WriteFailureText(net::FailReason reason);
   bool DropPartial(FileChain& chain, size_t mirror);
   bool EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open);
 
@@ -196,17 +196,14 @@ FileTries::Fetched FileTries::ApplyAndInstall(const FileForm& form, FileChain& c
       return *end == FileEnd::kInstalled ? Fetched::kVerified : Fetched::kRunFailed;
     case ApplyEnd::kStopped:
       return Fetched::kStopped;
-    case ApplyEnd::kWriteFailed: {
-      net::DownloadReport report(net::DownloadResult::WriteFailed);
-      report.reason = applied.disk_full ? net::FailReason::kDiskFull : net::FailReason::kCannotWrite;
-      report.system_error = static_cast<int32_t>(applied.system_error);
-      run_.Fail(WriteFailureText(report), "run failed at " + Where() + ": " +
+    case ApplyEnd::kWriteFailed:
+      run_.Fail(WriteFailureText(applied.disk_full ? net::FailReason::kDiskFull : net::FailReason::kCannotWrite),
+                "run failed at " + Where() + ": " +
                                               (applied.disk_full ? rt::Text("disk full while its form was applied")
                                                                  : applied.reason) +
                                               ", error " + rt::ToText(static_cast<int64_t>(applied.system_error)) +
                                               "; the form stays for the next run");
       return Fetched::kRunFailed;
-    }
     case ApplyEnd::kFormRefused:
       break;
   }
@@ -231,8 +228,8 @@ void FileTries::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
 
 // A full disk names the room the files not in yet still need, when the list
 // gives their sizes; any other failed write is the run's failure.
-rt::Text FileTries::WriteFailureText(const net::DownloadReport& report) {
-  if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
+rt::Text FileTries::WriteFailureText(net::FailReason reason) {
+  if (reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
   const ClientFolder& client = flow_.state.Client;
   const auto rooms = RoomOfEntries(run_.files, client, [this](size_t i) {
     return run_.plan.File(i).state.load() != FileState::kInstalled;
@@ -287,7 +284,7 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
       case TryOutcome::kCancelled:
         return Fetched::kStopped;
       case TryOutcome::kRunEnds:
-        run_.Fail(WriteFailureText(t.report), "run failed at " + Where() + ": " + net::Describe(t.report));
+        run_.Fail(WriteFailureText(t.report.reason), "run failed at " + Where() + ": " + net::Describe(t.report));
         return Fetched::kRunFailed;
       default:
         break;

@@ -50,6 +50,17 @@ list::FormLine Line(list::FormKind kind, const Bytes& form, int64_t output, cons
   return line;
 }
 
+// a.pak of a signed list, replacing `old_file` by `new_file`, with one delta
+// form from the local file at patch/forms/d.delta.
+OutdatedFile SignedWithDelta(const Bytes& old_file, const Bytes& new_file, const Bytes& delta) {
+  const int64_t n = static_cast<int64_t>(new_file.size());
+  OutdatedFile file{{"a.pak", Sum(new_file), list::FileDigest{n, trust::Sha256Of(new_file.data(), new_file.size())}},
+                    true, static_cast<int64_t>(old_file.size()), checksum::FileChecksum(old_file)};
+  file.entry.forms = {Line(list::FormKind::kDelta, delta, n, "patch/forms/d.delta",
+                           list::FormBase{static_cast<int64_t>(old_file.size()), Sum(old_file)})};
+  return file;
+}
+
 class FormsRunTest : public FlowTest {
  protected:
   size_t LogLinesWith(const rt::Text& part) {
@@ -149,16 +160,11 @@ TEST_F(FormsRunTest, AFormKeptWholeIsAppliedWithoutFetchingItAgain) {
   Bytes new_file = old_file;
   new_file[100] ^= 1;
   const Bytes delta = deltatest::Make(old_file, new_file, 16 * 1024);
-  const int64_t n = static_cast<int64_t>(new_file.size());
   Write("a.pak", Text(old_file));
   Write("a.pak.tmp.tmp", Text(delta));
   Write("a.pak.tmp", "half an output of the killed run");
   server_[kSite + "patch/forms/d.delta"] = Text(delta);
-  OutdatedFile file{{"a.pak", Sum(new_file), list::FileDigest{n, trust::Sha256Of(new_file.data(), new_file.size())}},
-                    true, static_cast<int64_t>(old_file.size()), checksum::FileChecksum(old_file)};
-  file.entry.forms = {Line(list::FormKind::kDelta, delta, n, "patch/forms/d.delta",
-                           list::FormBase{static_cast<int64_t>(old_file.size()), Sum(old_file)})};
-  state_.PatchList = {file};
+  state_.PatchList = {SignedWithDelta(old_file, new_file, delta)};
 
   RunPatchDownloads(flow_);
 
@@ -174,7 +180,6 @@ TEST_F(FormsRunTest, AFormCutOnOneMirrorIsResumedOnTheNext) {
   Bytes new_file = old_file;
   new_file.insert(new_file.begin() + 1000, 3000, 'x');
   const Bytes delta = deltatest::Make(old_file, new_file, 16 * 1024);
-  const int64_t n = static_cast<int64_t>(new_file.size());
   const rt::Text kOther = "http://127.0.0.1:8089/";
   state_.Site = PatchSite(kSite + ";" + kOther, 528);
   Write("a.pak", Text(old_file));
@@ -197,11 +202,7 @@ TEST_F(FormsRunTest, AFormCutOnOneMirrorIsResumedOnTheNext) {
     }
     return serve(options, sink, total, done);
   };
-  OutdatedFile file{{"a.pak", Sum(new_file), list::FileDigest{n, trust::Sha256Of(new_file.data(), new_file.size())}},
-                    true, static_cast<int64_t>(old_file.size()), checksum::FileChecksum(old_file)};
-  file.entry.forms = {Line(list::FormKind::kDelta, delta, n, "patch/forms/d.delta",
-                           list::FormBase{static_cast<int64_t>(old_file.size()), Sum(old_file)})};
-  state_.PatchList = {file};
+  state_.PatchList = {SignedWithDelta(old_file, new_file, delta)};
 
   RunPatchDownloads(flow_);
 
