@@ -26,6 +26,7 @@ struct RunSettings {
   int32_t transfers = kTransfers;
   net::TransferLimits limits;  // every try's receive wait, stall rule and floor rate
   int32_t publish_ms = kPublishMs;
+  int32_t first_connections = 2;  // each mirror's at the start; more while they help
 };
 
 struct Flow {

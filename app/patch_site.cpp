@@ -22,6 +22,9 @@ PatchSite::PatchSite(const rt::Text& server_setting, int32_t patch_folder_number
     net::DownloadUrl folder = mirror.base;
     folder.path = net::EscapeUrl(mirror.base.path + folder_path_);
     folders_.push_back(std::move(folder));
+    net::DownloadUrl base = mirror.base;
+    base.path = net::EscapeUrl(mirror.base.path);
+    bases_.push_back(std::move(base));
   }
 }
 
@@ -40,6 +43,10 @@ rt::Text PatchSite::ListUrl(size_t mirror) const {
 
 net::DownloadUrl PatchSite::FileTarget(size_t mirror, const rt::Text& entry) const {
   return net::UrlBelow(folders_[mirror], net::EscapeUrl(rt::ReplaceChar(entry, '\\', '/')));
+}
+
+net::DownloadUrl PatchSite::FormTarget(size_t mirror, const rt::Text& name) const {
+  return net::UrlBelow(bases_[mirror], name);
 }
 
 }  // namespace app

@@ -47,10 +47,14 @@ class PatchSite {
   // separator), escaped, below the mirror's patch folder (split once, when
   // the site was made).
   net::DownloadUrl FileTarget(size_t mirror, const rt::Text& entry) const;
+  // A form of a file on `mirror`: its name (list/forms.h: only characters
+  // that need no escaping) below the mirror's base URL.
+  net::DownloadUrl FormTarget(size_t mirror, const rt::Text& name) const;
 
  private:
   std::vector<net::ServerUrl> mirrors_;
   std::vector<net::DownloadUrl> folders_;  // each mirror's patch folder, its path escaped
+  std::vector<net::DownloadUrl> bases_;    // each mirror's base URL, its path escaped
   rt::Text problem_;
   size_t list_mirror_ = 0;
   int32_t patch_folder_number_ = 0;

@@ -29,6 +29,7 @@ const char* ToString(TryOutcome outcome) {
     case TryOutcome::kMirrorRefused: return "mirror refused";
     case TryOutcome::kRunEnds: return "run ends";
     case TryOutcome::kCancelled: return "cancelled";
+    case TryOutcome::kTurnedAway: return "turned away";
   }
   return "unknown";
 }
@@ -49,7 +50,8 @@ TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool re
   }
 }
 
-MirrorTries::MirrorTries(size_t mirrors, bool partial_kept) : mirrors_(mirrors < 1 ? 1 : mirrors) {
+MirrorTries::MirrorTries(size_t mirrors, bool partial_kept, bool named_by_content)
+    : mirrors_(mirrors < 1 ? 1 : mirrors), named_by_content_(named_by_content) {
   for (size_t m = 0; m < mirrors_; ++m) round_.push_back(m);
   if (partial_kept) writer_ = 0;
 }
@@ -58,7 +60,7 @@ NextTry MirrorTries::TryMirror(size_t mirror, NextTry::Kind kind) const {
   NextTry next;
   next.kind = kind;
   next.mirror = mirror;
-  next.drop_partial = writer_ != kNoWriter && writer_ != mirror;
+  next.drop_partial = !named_by_content_ && writer_ != kNoWriter && writer_ != mirror;
   return next;
 }
 
@@ -66,6 +68,16 @@ NextTry MirrorTries::First() const { return TryMirror(round_.front(), NextTry::K
 
 NextTry MirrorTries::After(TryOutcome outcome, bool partial_left) {
   const size_t mirror = round_[at_];
+  if (outcome == TryOutcome::kTurnedAway) {
+    if (turned_away_ < kFreeTurnAways) {
+      ++turned_away_;
+      writer_ = partial_left ? mirror : kNoWriter;
+      NextTry again = TryMirror(mirror, NextTry::Kind::kWaitThenTry);
+      again.wait_ms = kTurnedAwayWaitMs;
+      return again;
+    }
+    outcome = TryOutcome::kTransient;
+  }
   // Whatever partial file is left now, this mirror wrote it (another's was
   // dropped before the try).
   writer_ = partial_left ? mirror : kNoWriter;

@@ -16,6 +16,11 @@ namespace app {
 // each of them.
 inline constexpr int32_t kMoreTries = 3;
 inline constexpr int32_t kRetryWaitsMs[kMoreTries] = {1000, 2000, 4000};
+// A file asks a mirror that turned its connection away again after this
+// wait, at most kFreeTurnAways times; past that a refusal counts as a
+// transient failure.
+inline constexpr int32_t kTurnedAwayWaitMs = 500;
+inline constexpr int32_t kFreeTurnAways = 8;
 
 // A download result that another try may mend: no connection, the request not
 // sent, the transfer cut off (the partial file keeps what arrived, so the next
@@ -36,6 +41,8 @@ enum class TryOutcome {
   kMirrorRefused,  // this mirror cannot give the file (a 4xx, a wrong offset or size, a broken body)
   kRunEnds,        // a failed write (a full disk): the run ends at once
   kCancelled,      // the run is ending: the try was cut short on purpose
+  kTurnedAway,     // the server turned the connection away while fewer than the most connections
+                   // were open (it allows fewer): the same mirror again soon, using no try
 };
 const char* ToString(TryOutcome outcome);
 
@@ -80,8 +87,11 @@ struct NextTry {
 class MirrorTries {
  public:
   // `mirrors`: how many the file may come from (at least 1); `partial_kept`:
-  // a partial file of an earlier run is present.
-  MirrorTries(size_t mirrors, bool partial_kept);
+  // a partial file of an earlier run is present. `named_by_content`: the
+  // resource's name is its SHA-256 (a form), so every mirror serves the same
+  // bytes under it and a partial file is resumed on whichever mirror is tried
+  // (its hash still judges the whole).
+  MirrorTries(size_t mirrors, bool partial_kept, bool named_by_content = false);
 
   // The first try: the first mirror, resuming a partial file if there is one.
   NextTry First() const;
@@ -96,6 +106,8 @@ class MirrorTries {
   NextTry TryMirror(size_t mirror, NextTry::Kind kind) const;
 
   size_t mirrors_;
+  bool named_by_content_;
+  int32_t turned_away_ = 0;  // refusals that used no try
   std::vector<size_t> round_;  // the mirrors of this round, in order
   size_t at_ = 0;              // the one being tried
   std::vector<size_t> again_;  // failed on the way this round

@@ -40,6 +40,9 @@ struct SharedState {
   // cache (the build setting UPDATER_CHECKSUM_CACHE), and whether this start
   // asked for a full check that reads every file (/verify).
   bool UseChecksumCache = true;
+  // The most connections the download run opens to one mirror at once (the
+  // build setting UPDATER_MOST_CONNECTIONS); the run's transfers bound it too.
+  int32_t MostConnections = 6;
   bool FullCheck = false;
   // The checksum cache: loaded by the version check, added to by the
   // download run as it installs files, written back by both.

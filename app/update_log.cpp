@@ -1,10 +1,12 @@
 #include "app/update_log.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/lock.h"
 #include "runtime/text.h"
 
 namespace app {
@@ -14,6 +16,7 @@ constexpr char kRunStart[] = "start: ";
 constexpr size_t kTimeLength = 19;  // "YYYY-MM-DD HH:MM:SS"
 constexpr char kLeftOutOpen[] = "[";
 constexpr char kLeftOutClose[] = " lines of this run left out]";
+constexpr size_t kOutSlackBytes = 4096;
 
 // A line of the log, its line end included (none for a line a NUL ended).
 struct LogLine {
@@ -22,10 +25,10 @@ struct LogLine {
   size_t size() const { return end - begin; }
 };
 
-// The lines of whole-line bytes; NUL runs end a line and go.
-std::vector<LogLine> SplitLines(const rt::Bytes& bytes) {
+// The lines of whole-line bytes from `from` on; NUL runs end a line and go.
+std::vector<LogLine> SplitLines(const rt::Bytes& bytes, size_t from) {
   std::vector<LogLine> lines;
-  size_t at = 0;
+  size_t at = from;
   while (at < bytes.size()) {
     if (bytes[at] == '\0') {
       ++at;
@@ -67,7 +70,14 @@ void Append(rt::Bytes& out, const rt::Bytes& bytes, const LogLine& line) {
 // kLogTrimReadBytes. Every failure leaves the log as it is.
 void TrimLog(const rt::Text& path, int64_t size) {
   const int64_t from = size > kLogTrimReadBytes ? size - kLogTrimReadBytes : 0;
-  rt::Bytes tail(static_cast<size_t>(size - from));
+  // One read buffer for every trim of the process, whichever thread trims:
+  // a buffer this large made and freed by each of the run's threads in turn
+  // would stay in each thread's heap.
+  static rt::Lock buffer_lock;
+  static rt::Bytes tail;
+  std::lock_guard<rt::Lock> hold(buffer_lock);
+  if (tail.capacity() < static_cast<size_t>(kLogTrimReadBytes)) tail.reserve(static_cast<size_t>(kLogTrimReadBytes));
+  tail.resize(static_cast<size_t>(size - from));
   {
     const rt::OpenedFile file(rt::OpenFile(path, rt::kModeRead, rt::kShareDenyNone));
     if (!file || !rt::SeekFile(file.get(), from)) return;
@@ -78,14 +88,20 @@ void TrimLog(const rt::Text& path, int64_t size) {
   (void)rt::WriteWholeFile(path, TrimmedLog(tail, from == 0));
 }
 
+
+// Where the whole lines of `tail` start (KeptLogTail); its size when none does.
+size_t KeptFrom(const rt::Bytes& tail, bool starts_a_line) {
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const bool after_break = i == 0 ? starts_a_line : tail[i - 1] == '\n' || tail[i - 1] == '\0';
+    if (after_break && tail[i] != '\0') return i;
+  }
+  return tail.size();
+}
+
 }  // namespace
 
 rt::Bytes KeptLogTail(const rt::Bytes& tail, bool starts_a_line) {
-  for (size_t i = 0; i < tail.size(); ++i) {
-    const bool after_break = i == 0 ? starts_a_line : tail[i - 1] == '\n' || tail[i - 1] == '\0';
-    if (after_break && tail[i] != '\0') return rt::Bytes(tail.begin() + static_cast<std::ptrdiff_t>(i), tail.end());
-  }
-  return rt::Bytes();
+  return rt::Bytes(tail.begin() + static_cast<std::ptrdiff_t>(KeptFrom(tail, starts_a_line)), tail.end());
 }
 
 bool StartsARun(const rt::Text& line) {
@@ -94,8 +110,9 @@ bool StartsARun(const rt::Text& line) {
 }
 
 rt::Bytes TrimmedLog(const rt::Bytes& tail, bool starts_a_line) {
-  const rt::Bytes whole = KeptLogTail(tail, starts_a_line);
-  const std::vector<LogLine> lines = SplitLines(whole);
+  // The lines are read in place: no copy of the tail.
+  const rt::Bytes& whole = tail;
+  const std::vector<LogLine> lines = SplitLines(whole, KeptFrom(tail, starts_a_line));
   const size_t n = lines.size();
   std::vector<int64_t> after(n + 1, 0);  // bytes of lines [i, n)
   for (size_t i = n; i-- > 0;) after[i] = after[i + 1] + static_cast<int64_t>(lines[i].size()) + 2;
@@ -108,7 +125,10 @@ rt::Bytes TrimmedLog(const rt::Bytes& tail, bool starts_a_line) {
       break;
     }
   }
+  // One allocation of the most a cut keeps (CR LF added to bare line ends
+  // and the left-out line included), rather than one per doubling.
   rt::Bytes out;
+  out.reserve(static_cast<size_t>(kLogKeptBytes) + kOutSlackBytes);
   if (after[run] <= kLogKeptBytes) {
     // Older runs as far as they fit, whole, the newest first.
     size_t first = run;

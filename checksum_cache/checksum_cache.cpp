@@ -176,6 +176,12 @@ void ChecksumCache::RecordInstalled(const list::PatchEntry& entry) {
   if (entry.checksum.value()) RecordInstalled(entry.path, *entry.checksum.value());
 }
 
+void ChecksumCache::ReserveInstalled(size_t files, size_t path_bytes) {
+  std::lock_guard<rt::Lock> hold(lock_);
+  if (!active_ || !folder_known_) return;
+  fresh_.Reserve(files, path_bytes);
+}
+
 CacheSave ChecksumCache::Save() {
   std::lock_guard<rt::Lock> hold(lock_);
   if (!active_) return CacheSave::kOff;

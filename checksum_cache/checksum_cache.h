@@ -132,6 +132,11 @@ class ChecksumCache {
   // nothing.
   void RecordInstalled(const list::PatchEntry& entry);
 
+  // Room for the records of `files` installs whose paths take `path_bytes`
+  // in all, allocated on the calling thread before the transfers record
+  // them. Does nothing before Begin or with the cache off.
+  void ReserveInstalled(size_t files, size_t path_bytes);
+
   // Writes the records to update.sums (through update.sums.tmp, replaced in
   // one step), unless they are already what it holds.
   CacheSave Save();

@@ -14,15 +14,31 @@ void SumTable::Clear() {
   rows_.clear();
   rows_.shrink_to_fit();
   blocks_.clear();
+  spare_blocks_.clear();
   block_used_ = 0;
   next_order_ = 0;
   sorted_ = true;
 }
 
+void SumTable::Reserve(size_t rows, size_t name_bytes) {
+  if (rows_.size() + rows > rows_.capacity()) rows_.reserve(rows_.size() + rows);
+  // A path never spans two blocks: a block leaves less than the longest
+  // path unused at its end.
+  const size_t room = kNameBlockBytes - kMaxSumsPathBytes;
+  const size_t wanted = (name_bytes + room - 1) / room;
+  blocks_.reserve(blocks_.size() + spare_blocks_.size() + wanted);
+  while (spare_blocks_.size() < wanted) spare_blocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
+}
+
 void SumTable::Store(std::string_view path, Row* row) {
   const size_t size = std::min(path.size(), kMaxSumsPathBytes);
   if (blocks_.empty() || block_used_ + size > kNameBlockBytes) {
-    blocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
+    if (spare_blocks_.empty()) {
+      blocks_.push_back(std::make_unique<char[]>(kNameBlockBytes));
+    } else {
+      blocks_.push_back(std::move(spare_blocks_.back()));
+      spare_blocks_.pop_back();
+    }
     block_used_ = 0;
   }
   std::memcpy(blocks_.back().get() + block_used_, path.data(), size);
@@ -96,8 +112,9 @@ void SumTable::Sort() {
     moved.order = static_cast<uint32_t>(kept);
     rows_[kept++] = moved;
   }
+  // The capacity stays: a copy of the rows to shrink them would cost more,
+  // at its peak, than it gives back.
   rows_.resize(kept);
-  rows_.shrink_to_fit();
   next_order_ = static_cast<uint32_t>(kept);
   sorted_ = true;
 }

@@ -5,7 +5,6 @@
 // Records are added in any order (a later one of the same path replaces the
 // earlier) and put in path order when asked; a lookup needs that order.
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -23,6 +22,11 @@ class SumTable {
   SumTable& operator=(const SumTable&) = delete;
 
   void Clear();
+  // Room for `rows` more records whose paths take `name_bytes` in all,
+  // allocated now: Put and Drop within it allocate nothing. A caller whose
+  // records come from short-lived threads reserves first, so the records
+  // do not land between those threads' transient allocations and pin them.
+  void Reserve(size_t rows, size_t name_bytes);
   // The record of `path` (its own path field is not kept); it replaces any
   // earlier one of the path.
   void Put(std::string_view path, const SumRecord& record);
@@ -65,8 +69,10 @@ class SumTable {
   // The path's bytes in the name blocks: its block and offset.
   void Store(std::string_view path, Row* row);
 
-  std::deque<Row> rows_;
+  std::vector<Row> rows_;
   std::vector<std::unique_ptr<char[]>> blocks_;
+  // Reserved name blocks not used yet, the next one last.
+  std::vector<std::unique_ptr<char[]>> spare_blocks_;
   size_t block_used_ = 0;
   uint32_t next_order_ = 0;
   bool sorted_ = true;

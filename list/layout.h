@@ -33,6 +33,11 @@ inline constexpr const char* kWorkingNames[] = {kUpdaterCopyName, kGameFileName,
 
 // Appended to a file's path while it downloads.
 inline constexpr char kPartialSuffix[] = ".tmp";
+// Appended to a file's path while a form of it (a compressed copy, a delta
+// patch) downloads. It ends in the partial suffix twice, so it can be neither
+// an entry (no entry ends in the partial suffix) nor another entry's partial
+// file (that entry would end in it).
+inline constexpr char kFormPartialSuffix[] = ".tmp.tmp";
 
 // True when two zero-terminated texts hold the same bytes; usable in a
 // static_assert, where two layers spell the same name.

@@ -52,12 +52,12 @@ prepare_wine() {
   wine_cjk_fonts
 }
 
-# start_nginx SERVER_ROOT [PORT] [extra server directives]: serves SERVER_ROOT
+# start_nginx SERVER_ROOT [PORT] [extra server directives] [extra http directives]: serves SERVER_ROOT
 # on 127.0.0.1; the access log (URI, status, Range header, bytes) is
 # $NGINX_DIR/access.log, and $NGINX_DIR/connections.log has the connection
 # serial number of each request before its URI and status.
 start_nginx() {
-  local root="$1" port="${2:-8088}" extra="${3:-}"
+  local root="$1" port="${2:-8088}" extra="${3:-}" http_extra="${4:-}"
   NGINX_DIR="$(mktemp -d /tmp/updater-nginx.XXXXXX)"
   mkdir -p "$NGINX_DIR/logs" "$NGINX_DIR/tmp"
   cat >"$NGINX_DIR/nginx.conf" <<CONF
@@ -76,6 +76,7 @@ http {
   fastcgi_temp_path $NGINX_DIR/tmp/fastcgi;
   uwsgi_temp_path $NGINX_DIR/tmp/uwsgi;
   scgi_temp_path $NGINX_DIR/tmp/scgi;
+  $http_extra
   server {
     listen 127.0.0.1:$port;
     root "$root";

@@ -86,6 +86,15 @@ void SaveChecksums(Flow& flow) {
   if (saved != sums::CacheSave::kOff) flow.services.log(rt::Text("checksum cache ") + sums::ToString(saved));
 }
 
+// The checksum cache's records of the files to install, allocated here: made
+// by the transfers' threads, they would sit among those threads' transient
+// buffers and keep that memory from being reused.
+void ReserveChecksumRecords(SharedState& g) {
+  size_t path_bytes = 0;
+  for (const OutdatedFile& file : g.PatchList) path_bytes += file.entry.path.size();
+  g.Checksums.ReserveInstalled(g.PatchList.size(), path_bytes);
+}
+
 bool AllEnded(const std::vector<std::unique_ptr<TransferSlot>>& slots) {
   for (const auto& slot : slots) {
     if (!slot->Ended()) return false;
@@ -117,7 +126,8 @@ void RunPatchDownloads(Flow& flow) {
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
   job.fileCount = files;
   RunContext run(flow, g.PatchList);
-  RunDisplay display(window, job, run.plan, g.PatchList, run.received);
+  ReserveChecksumRecords(g);
+  RunDisplay display(window, job, run.plan, g.PatchList, run.received, run.made);
   bool failure_shown = false;
   if (files > 0) {
     std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);

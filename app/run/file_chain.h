@@ -16,8 +16,10 @@
 
 namespace app {
 
-// The partial file of `local_path`: the one place the run names it.
+// The partial file of `local_path`, and that of a form of it: the one place
+// the run names them.
 [[nodiscard]] rt::Text PartialPathOf(const rt::Text& local_path);
+[[nodiscard]] rt::Text FormPartialPathOf(const rt::Text& local_path);
 
 // A verifier as the last link of a chain.
 class VerifierSink : public net::BodySink {
@@ -38,8 +40,12 @@ class VerifierSink : public net::BodySink {
 
 class FileChain {
  public:
-  // The chain of the whole-file form (FormTransform::kNone).
+  // The chain of the whole file: its partial file, checked as the entry.
   FileChain(const rt::Text& local_path, const list::PatchEntry& entry);
+  // The chain of a form of the file: the form's partial file, checked by
+  // the form's size and SHA-256 (the file it yields is checked when it is
+  // made, form_apply.h).
+  FileChain(const rt::Text& local_path, const list::FileDigest& form);
   FileChain(const FileChain&) = delete;
   FileChain& operator=(const FileChain&) = delete;
 

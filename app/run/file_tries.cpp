@@ -1,14 +1,20 @@
 #include "app/run/file_tries.h"
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 #include "app/disk_full.h"
 #include "app/run/file_chain.h"
 #include "app/run/file_form.h"
+#include "app/run/form_apply.h"
 #include "app/run/free_space.h"
 #include "app/run/install_step.h"
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "net/download_options.h"
 #include "runtime/convert.h"
+#include "runtime/lock.h"
 #include "runtime/files.h"
 #include "runtime/text.h"
 
@@ -36,7 +42,12 @@ bool ConnectionFailed(const net::DownloadReport& report) {
   }
 }
 
-// One file's tries: its form, its chain and what its tries found.
+// How often a transfer looks again at a mirror that takes no more
+// connections for now.
+constexpr int32_t kGateWaitMs = 20;
+
+// One file's tries: its forms, each fetched over the mirrors through a
+// chain of its own, and what the tries found.
 class FileTries {
  public:
   FileTries(RunContext& run, size_t index, MirrorConnections& connections)
@@ -46,9 +57,7 @@ class FileTries {
         entry_(run.files[index].entry),
         record_(run.plan.File(index)),
         connections_(connections),
-        local_path_(flow_.state.Client.Path(entry_.path)),
-        form_(ChooseForm(entry_)),
-        chain_(local_path_, entry_) {}
+        local_path_(flow_.state.Client.Path(entry_.path)) {}
 
   FileEnd Run();
 
@@ -57,16 +66,24 @@ class FileTries {
     net::DownloadReport report;
     TryOutcome outcome = TryOutcome::kMirrorRefused;
   };
-  Try TryOn(size_t mirror);
-  FileEnd Install();
-  bool PartialLeft() const { return chain_.PartialLeft(); }
+  // How a form's tries over the mirrors ended.
+  enum class Fetched { kVerified, kGaveUp, kStopped, kRunFailed };
+
+  Fetched FetchOverMirrors(const FileForm& form, FileChain& chain);
+  Try TryOn(const FileForm& form, FileChain& chain, size_t mirror);
+  // A form fetched whole: applied into the file's partial file and installed,
+  // or dropped (kGaveUp: the next form follows).
+  Fetched ApplyAndInstall(const FileForm& form, FileChain& chain, FileEnd* end);
+  FileEnd Install(const rt::Text& partial_path);
+  void DropForm(const FileForm& form, FileChain& chain, const rt::Text& why);
   rt::Text Where() const {
     return entry_.path + " (" + rt::ToText(static_cast<int64_t>(index_ + 1)) + "/" +
            rt::ToText(static_cast<int64_t>(run_.files.size())) + ")";
   }
   void WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last);
-  rt::Text WriteFailureText(const net::DownloadReport& report);
-  bool DropPartial(size_t mirror);
+  rt::Text WriteFailureText(net::FailReason reason);
+  bool DropPartial(FileChain& chain, size_t mirror);
+  bool EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open);
 
   RunContext& run_;
   Flow& flow_;
@@ -75,60 +92,132 @@ class FileTries {
   FileRecord& record_;
   MirrorConnections& connections_;
   const rt::Text local_path_;
-  const FileForm form_;
-  FileChain chain_;
   bool proxy_not_followed_ = false;  // a try failed to connect where the proxy setting was not followed
 };
 
-FileTries::Try FileTries::TryOn(size_t mirror) {
+FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t mirror) {
   record_.total.store(0);
   record_.done.store(0);
   record_.try_number.fetch_add(1);
 
-  net::DownloadOptions options(flow_.state.Site.FileTarget(run_.mirrors[mirror], form_.resource));
+  const PatchSite& site = flow_.state.Site;
+  const size_t at = run_.mirrors[mirror];
+  net::DownloadOptions options(form.Whole() ? site.FileTarget(at, form.resource) : site.FormTarget(at, form.resource));
   options.limits = flow_.run.limits;
   options.proxy = run_.proxy;
-  options.expected_size = form_.ExpectedSize();
+  options.expected_size = form.ExpectedSize();
   options.connection = connections_[mirror].get();
   options.cancel = &run_.stop;
   options.received_counter = &run_.received;
   options.ticks = flow_.services.tick_count;
 
-  const uint32_t started = flow_.services.tick_count();
+  ConnectionGate& gate = *run_.gates[mirror];
+  int32_t open = 0;
   Try t;
-  t.report = flow_.services.download(options, chain_.Head(), record_.total, record_.done);
+  if (!EnterGate(gate, mirror, &open)) {
+    t.report.reason = net::FailReason::kCancelled;
+    t.outcome = TryOutcome::kCancelled;
+    return t;
+  }
+  const uint32_t started = flow_.services.tick_count();
+  t.report = flow_.services.download(options, chain.Head(), record_.total, record_.done);
+  const ServerSign sign = SignOf(t.report);
+  const int32_t allowed = gate.Leave(sign);
+  if (allowed > 0) {
+    run_.log.Line(site.MirrorText(at) + ": " + rt::ToText(allowed) +
+                  (sign == ServerSign::kTurnedAway ? " connections at most from now on (the server turned one away)"
+                                                   : " connections at once"));
+  }
   TryLine line;
-  line.path = entry_.path;
-  line.mirror = flow_.state.Site.MirrorText(run_.mirrors[mirror]);
+  line.path = form.Whole() ? entry_.path : entry_.path + " (" + form.Describe() + ")";
+  line.mirror = site.MirrorText(at);
   line.report = t.report;
   line.ms = flow_.services.tick_count() - started;
-  line.has_digest = entry_.digest.has_value();
-  if (t.report.ok()) line.verdict = chain_.Verdict();
+  line.has_digest = form.digest.has_value();
+  line.form = !form.Whole();
+  if (t.report.ok()) line.verdict = chain.Verdict();
   if (t.report.proxy_issue != net::ProxyIssue::kNone && ConnectionFailed(t.report)) proxy_not_followed_ = true;
   // The kept part counts only when the server went on from it.
   const bool resumed_bytes_used =
       t.report.resumed && (t.report.http_status == 206 || t.report.http_status == 416);
   t.outcome = ClassifyTry(t.report, line.verdict && line.verdict->ok, resumed_bytes_used);
+  if (t.outcome == TryOutcome::kTransient && sign == ServerSign::kTurnedAway && open < gate.Most()) {
+    t.outcome = TryOutcome::kTurnedAway;
+  }
   run_.log.Line(FormatTryLine(line));
-  // A file that did not verify is never installed: its bytes go.
-  if (line.verdict && !line.verdict->ok) chain_.Drop();
+  // Bytes that did not verify are never used: they go.
+  if (line.verdict && !line.verdict->ok) chain.Drop();
   return t;
 }
 
-FileEnd FileTries::Install() {
-  const InstallResult installed =
-      InstallFile(entry_.path, chain_.PartialPath(), local_path_, flow_.services.probe_replaceable);
+FileEnd FileTries::Install(const rt::Text& partial_path) {
+  const InstallResult installed = InstallFile(entry_.path, partial_path, local_path_, flow_.services.probe_replaceable);
   if (!installed.ok) {
     run_.Fail(installed.text, installed.log_line);
     return FileEnd::kFailed;
   }
   run_.log.Line(FormatInstalledLine(entry_.path, rt::FileSize64(local_path_)));
+  // A form's partial file left by an earlier run that chose another form.
+  if (!entry_.forms.empty()) rt::RemoveFile(FormPartialPathOf(local_path_));
   run_.RecordInstalled(entry_, local_path_);
   run_.plan.Installed(index_);
   return FileEnd::kInstalled;
 }
 
+void FileTries::DropForm(const FileForm& form, FileChain& chain, const rt::Text& why) {
+  static_cast<void>(chain.Drop());
+  run_.log.Line("form of " + entry_.path + " dropped (" + form.Describe() + "): " + why);
+}
+
+FileTries::Fetched FileTries::ApplyAndInstall(const FileForm& form, FileChain& chain, FileEnd* end) {
+  ApplyResult applied;
+  {
+    // One apply at a time in the whole run: a stopped run ends the one that
+    // holds the lock soon, so the wait is short.
+    std::lock_guard<rt::Lock> one_at_a_time(run_.apply_lock);
+    if (run_.stop.load()) return Fetched::kStopped;
+    // The bar starts over for the output, which is what the window shows.
+    record_.total.store(form.output_size);
+    record_.done.store(0);
+    record_.try_number.fetch_add(1);
+    const uint32_t started = flow_.services.tick_count();
+    applied = ApplyForm(form, ApplyPaths{chain.PartialPath(), local_path_, PartialPathOf(local_path_)}, entry_,
+                        record_.done, run_.made, run_.stop);
+    if (applied.end == ApplyEnd::kMade) {
+      const uint32_t ms = flow_.services.tick_count() - started;
+      run_.log.Line("applied " + form.Describe() + " to " + entry_.path + ": " + rt::ToText(form.output_size) +
+                    " bytes, " + Seconds(ms) + ", " + KilobytesPerSecond(form.output_size, ms));
+    }
+  }
+  switch (applied.end) {
+    case ApplyEnd::kMade:
+      static_cast<void>(chain.Drop());
+      *end = Install(PartialPathOf(local_path_));
+      return *end == FileEnd::kInstalled ? Fetched::kVerified : Fetched::kRunFailed;
+    case ApplyEnd::kStopped:
+      return Fetched::kStopped;
+    case ApplyEnd::kWriteFailed:
+      run_.Fail(WriteFailureText(applied.disk_full ? net::FailReason::kDiskFull : net::FailReason::kCannotWrite),
+                "run failed at " + Where() + ": " +
+                                              (applied.disk_full ? rt::Text("disk full while its form was applied")
+                                                                 : applied.reason) +
+                                              ", error " + rt::ToText(static_cast<int64_t>(applied.system_error)) +
+                                              "; the form stays for the next run");
+      return Fetched::kRunFailed;
+    case ApplyEnd::kFormRefused:
+      break;
+  }
+  DropForm(form, chain, applied.reason);
+  return Fetched::kGaveUp;
+}
+
 void FileTries::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& last) {
+  if (next.retry == 0) {
+    run_.log.Line("ask again for " + entry_.path + " in " + Seconds(static_cast<uint32_t>(next.wait_ms)) +
+                  ": the server turned the connection away (no try used)");
+    flow_.services.delay(next.wait_ms);
+    return;
+  }
   run_.log.Line("retry " + rt::ToText(next.retry) + "/" + rt::ToText(kMoreTries) + " of " + entry_.path + " in " +
                 Seconds(static_cast<uint32_t>(next.wait_ms)) + " after " +
                 rt::ToText(static_cast<int32_t>(last.result)) + " (" + net::ToString(last.result) + ")");
@@ -139,8 +228,8 @@ void FileTries::WaitBeforeRetry(const NextTry& next, const net::DownloadReport& 
 
 // A full disk names the room the files not in yet still need, when the list
 // gives their sizes; any other failed write is the run's failure.
-rt::Text FileTries::WriteFailureText(const net::DownloadReport& report) {
-  if (report.reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
+rt::Text FileTries::WriteFailureText(net::FailReason reason) {
+  if (reason != net::FailReason::kDiskFull) return kTextDownloadFailed;
   const ClientFolder& client = flow_.state.Client;
   const auto rooms = RoomOfEntries(run_.files, client, [this](size_t i) {
     return run_.plan.File(i).state.load() != FileState::kInstalled;
@@ -150,47 +239,111 @@ rt::Text FileTries::WriteFailureText(const net::DownloadReport& report) {
   return DiskFullText(rooms && free >= 0 ? LeastRoomNeeded(*rooms) - free : 0);
 }
 
+// Waits until the mirror takes one more connection; false when the run
+// stops first. A transfer that waits closes its kept connection to the
+// mirror: a server that counts connections per address counts idle ones.
+bool FileTries::EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open) {
+  bool closed = false;
+  // Bounded: another transfer's try ends and leaves, or the run stops.
+  while (!gate.TryEnter(open)) {
+    if (run_.stop.load()) return false;
+    if (!closed) connections_[mirror]->Close();
+    closed = true;
+    flow_.services.delay(kGateWaitMs);
+  }
+  return true;
+}
+
 // A partial file written by another mirror is not resumed here.
-bool FileTries::DropPartial(size_t mirror) {
-  if (!PartialLeft()) return true;
-  if (chain_.Drop()) {
+bool FileTries::DropPartial(FileChain& chain, size_t mirror) {
+  if (!chain.PartialLeft()) return true;
+  if (chain.Drop()) {
     run_.log.Line("partial file of " + entry_.path + " dropped: not resumed on " +
                   flow_.state.Site.MirrorText(run_.mirrors[mirror]));
     return true;
   }
-  run_.Fail(rt::FormatText(kTextFileNotWritable, PartialPathOf(entry_.path).c_str()),
+  run_.Fail(rt::FormatText(kTextFileNotWritable, chain.PartialPath().c_str()),
             "run failed at " + Where() + ": its partial file cannot be deleted");
   return false;
 }
 
-FileEnd FileTries::Run() {
-  rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
-  MirrorTries tries(run_.mirrors.size(), PartialLeft());
+FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& chain) {
+  MirrorTries tries(run_.mirrors.size(), chain.PartialLeft(), !form.Whole());
   NextTry next = tries.First();
   net::DownloadReport last;
   // Bounded: MirrorTries gives up after a bounded number of tries.
   while (next.kind != NextTry::Kind::kGiveUp) {
     if (next.kind == NextTry::Kind::kWaitThenTry) WaitBeforeRetry(next, last);
-    if (run_.stop.load()) return FileEnd::kStopped;
-    if (next.drop_partial && !DropPartial(next.mirror)) return FileEnd::kFailed;
-    const Try t = TryOn(next.mirror);
+    if (run_.stop.load()) return Fetched::kStopped;
+    if (next.drop_partial && !DropPartial(chain, next.mirror)) return Fetched::kRunFailed;
+    const Try t = TryOn(form, chain, next.mirror);
     last = t.report;
     switch (t.outcome) {
       case TryOutcome::kVerified:
-        return Install();
+        return Fetched::kVerified;
       case TryOutcome::kCancelled:
-        return FileEnd::kStopped;
+        return Fetched::kStopped;
       case TryOutcome::kRunEnds:
-        run_.Fail(WriteFailureText(t.report), "run failed at " + Where() + ": " + net::Describe(t.report));
-        return FileEnd::kFailed;
+        run_.Fail(WriteFailureText(t.report.reason), "run failed at " + Where() + ": " + net::Describe(t.report));
+        return Fetched::kRunFailed;
       default:
         break;
     }
     const size_t tried = next.mirror;
-    next = tries.After(t.outcome, PartialLeft());
+    next = tries.After(t.outcome, chain.PartialLeft());
     if (next.kind != NextTry::Kind::kTry) continue;
     run_.log.Line(next.mirror != tried ? "next mirror for " + entry_.path + ": " + flow_.state.Site.MirrorText(run_.mirrors[next.mirror])
                                        : "retry " + entry_.path + " from byte 0: the resumed file did not verify");
+  }
+  return Fetched::kGaveUp;
+}
+
+FileEnd FileTries::Run() {
+  rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
+  const OutdatedFile& file = run_.files[index_];
+  const std::vector<FileForm> forms = FormsToTry(file);
+  const auto is_delta = [](const auto& form) { return form.kind == list::FormKind::kDelta; };
+  const auto tried_delta = [](const FileForm& form) { return form.transform == FormTransform::kDelta; };
+  if (std::any_of(entry_.forms.begin(), entry_.forms.end(), is_delta) &&
+      std::none_of(forms.begin(), forms.end(), tried_delta)) {
+    run_.log.Line("no delta of " + entry_.path + " applies to the local file (" +
+                  (file.local_present ? rt::ToText(file.local_size) + " bytes, checksum " +
+                                            rt::ToText(static_cast<int32_t>(file.local_checksum))
+                                      : rt::Text("none")) +
+                  ")");
+  }
+  // Bounded: the list names finitely many forms; the whole file is the last.
+  for (size_t i = 0; i + 1 < forms.size(); ++i) {
+    const FileForm& form = forms[i];
+    run_.log.Line("form of " + entry_.path + ": " + form.Describe() + " for a file of " +
+                  rt::ToText(form.output_size) + " bytes");
+    FileChain chain(local_path_, *form.digest);
+    FileEnd end = FileEnd::kFailed;
+    switch (FetchOverMirrors(form, chain)) {
+      case Fetched::kVerified:
+        switch (ApplyAndInstall(form, chain, &end)) {
+          case Fetched::kVerified: return end;
+          case Fetched::kStopped: return FileEnd::kStopped;
+          case Fetched::kRunFailed: return FileEnd::kFailed;
+          case Fetched::kGaveUp: break;
+        }
+        break;
+      case Fetched::kStopped:
+        return FileEnd::kStopped;
+      case Fetched::kRunFailed:
+        return FileEnd::kFailed;
+      case Fetched::kGaveUp:
+        DropForm(form, chain, "no mirror gave it");
+        break;
+    }
+  }
+
+  FileChain chain(local_path_, entry_);
+  switch (FetchOverMirrors(forms.back(), chain)) {
+    case Fetched::kVerified: return Install(chain.PartialPath());
+    case Fetched::kStopped: return FileEnd::kStopped;
+    case Fetched::kRunFailed: return FileEnd::kFailed;
+    case Fetched::kGaveUp: break;
   }
   if (proxy_not_followed_) {
     run_.Fail(kTextProxyUnsupported, "run failed at " + Where() +

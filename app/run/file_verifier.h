@@ -25,6 +25,9 @@ struct FileVerdict {
 class FileVerifier {
  public:
   explicit FileVerifier(const list::PatchEntry& entry);
+  // A resource known by its size and SHA-256 alone (a form of a file): no
+  // checksum to check.
+  explicit FileVerifier(const list::FileDigest& digest);
 
   // The bytes start over at 0.
   void Restart();
@@ -40,6 +43,7 @@ class FileVerifier {
 
  private:
   const list::PatchEntry entry_;  // a copy: the verifier may outlive the list it came from
+  const bool check_checksum_ = true;
   checksum::ChecksumAccumulator checksum_;
   trust::Sha256 sha256_;
   int64_t taken_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/run/file_form.h"
 #include "list/layout.h"
 #include "runtime/files.h"
 
@@ -21,9 +22,13 @@ int64_t Add(int64_t a, int64_t b) {
 }
 
 int64_t NetGrowth(const FileRoom& f) {
-  return Held(Held(f.new_size) - Held(f.partial) - Held(f.old_size));  // >= -2^63: fits
+  // Each step stays within [-2^63, 2^63): held figures of at most 2^62.
+  return Held(Held(Held(f.new_size) - Held(f.partial) - Held(f.old_size)) - Held(f.form_partial));
 }
-int64_t StillToCome(const FileRoom& f) { return std::max<int64_t>(Held(Held(f.new_size) - Held(f.partial)), 0); }
+int64_t StillToCome(const FileRoom& f) {
+  return Add(std::max<int64_t>(Held(Held(f.new_size) - Held(f.partial)), 0),
+             std::max<int64_t>(Held(Held(f.form_size) - Held(f.form_partial)), 0));
+}
 
 }  // namespace
 
@@ -35,7 +40,8 @@ int64_t LeastRoomNeeded(const std::vector<FileRoom>& files) {
     const int64_t net = NetGrowth(f);
     end = Add(end, net);
     freed = Add(freed, std::min<int64_t>(net, 0));
-    slack = Add(slack, (f.old_size > 0 ? kClusterSlack : 0) + (f.partial > 0 ? kClusterSlack : 0));
+    slack = Add(slack, (f.old_size > 0 ? kClusterSlack : 0) + (f.partial > 0 ? kClusterSlack : 0) +
+                           (f.form_partial > 0 ? kClusterSlack : 0));
   }
   int64_t peak = 0;
   for (const FileRoom& f : files) {
@@ -69,8 +75,14 @@ std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFil
     const list::PatchEntry& entry = entries[i].entry;
     if (!entry.digest) return std::nullopt;
     const rt::Text path = client.Path(entry.path);
-    rooms.push_back(FileRoom{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),
-                             std::max<int64_t>(rt::FileSize64(path), 0)});
+    FileRoom room{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),
+                  std::max<int64_t>(rt::FileSize64(path), 0)};
+    if (!entry.forms.empty()) {
+      const FileForm first = FormsToTry(entries[i]).front();
+      if (!first.Whole()) room.form_size = first.ExpectedSize();
+      room.form_partial = std::max<int64_t>(rt::FileSize64(path + list::kFormPartialSuffix), 0);
+    }
+    rooms.push_back(room);
   }
   return rooms;
 }

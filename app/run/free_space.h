@@ -15,11 +15,15 @@ namespace app {
 
 // One file of a run as the disk sees it: the size it will have, the bytes of
 // its partial file already present and of the old file it replaces (0 when
-// there is none).
+// there is none). A file that comes as a form (a compressed copy, a delta)
+// needs the form too while it is turned into the file: its size, and the
+// bytes of its partial file already present; the form goes once the file is in.
 struct FileRoom {
   int64_t new_size = 0;
   int64_t partial = 0;
   int64_t old_size = 0;
+  int64_t form_size = 0;
+  int64_t form_partial = 0;
 };
 
 // Files systems allocate whole clusters: an old file or a partial file frees
@@ -36,12 +40,13 @@ inline constexpr int64_t kMaxRoom = int64_t{1} << 62;
 // whatever the order and overlap of its transfers: never more than a run
 // that fits would need.
 //
-// Each file i ends as new_size, its partial file and its old file gone: its
-// net growth is n_i = new_size - partial - old_size. The run needs at least
-//   the sum of every n_i (the end), and, for every file i,
-//   new_size_i - partial_i, with the old file still there (it goes only once
-//   the new one is complete and verified), plus every n_j < 0 of the other
-//   files (at best all of them freed room before).
+// Each file i ends as new_size, its partial files and its old file gone: its
+// net growth is n_i = new_size - partial - old_size - form_partial. The run
+// needs at least the sum of every n_i (the end), and, for every file i,
+//   new_size_i - partial_i + form_size_i - form_partial_i, with the old file
+//   still there (it goes only once the new one is complete and verified),
+//   plus every n_j < 0 of the other files (at best all of them freed room
+//   before).
 // Byte counts of old and partial files are rounded to clusters on the disk,
 // so they may free up to kClusterSlack more each: that much is taken off, so
 // a run that would just fit is never refused. At most kMaxRoom.
@@ -55,8 +60,9 @@ inline constexpr int64_t kMaxRoom = int64_t{1} << 62;
 
 // The entries (those `include` takes, all without it) as the disk sees them
 // now: the list's size, the partial file and the old file found in the
-// client folder. Nothing when an entry's size is not known (an
-// unsigned list gives none).
+// client folder, and the form the file is tried in first (FormsToTry) with
+// its partial file. Nothing when an entry's size is not known (an unsigned
+// list gives none).
 [[nodiscard]] std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFile>& entries,
                                                                  const list::ClientFolder& client,
                                                                  const std::function<bool(size_t)>& include = {});

@@ -12,7 +12,11 @@ RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
       mirrors(flow.state.Site.FileMirrorOrder()),
       proxy(net::ProxyUse::Setting(rt::ReadUserProxySettings())),
       plan(files.size()),
-      log(flow.services.log) {}
+      log(flow.services.log) {
+  for (size_t m = 0; m < mirrors.size(); ++m) {
+    gates.push_back(std::make_unique<ConnectionGate>(flow.run.first_connections, flow.state.MostConnections));
+  }
+}
 
 bool RunContext::Pause() {
   std::lock_guard<rt::Lock> hold(lock_);

@@ -11,9 +11,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "app/flow.h"
+#include "app/run/connection_gate.h"
 #include "app/run/run_log.h"
 #include "app/run/run_plan.h"
 #include "net/download_options.h"
@@ -36,12 +38,21 @@ class RunContext {
   const net::ProxyUse proxy;          // the user's proxy setting, read once for the run
   RunPlan plan;
   RunLog log;
+  // How many connections each mirror takes at once, by the index into
+  // `mirrors`.
+  std::vector<std::unique_ptr<ConnectionGate>> gates;
   // Set while the run is not running: the engine calls and the waits
   // between tries look at it and end soon.
   std::atomic<bool> stop{false};
   // Every body byte the run's tries received, for the speed; written by the
   // engine calls only, read by the display.
   std::atomic<int64_t> received{0};
+  // Every byte the run's forms were turned into (decoded, patched), for the
+  // speed while a form is applied.
+  std::atomic<int64_t> made{0};
+  // Held while a form is applied: one at a time, so that the codecs' memory
+  // is bounded for the whole run, whatever the number of transfers.
+  rt::Lock apply_lock;
 
   RunState State() const { return state_.load(); }
   bool Running() const { return State() == RunState::kRunning; }

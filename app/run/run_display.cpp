@@ -8,12 +8,14 @@
 namespace app {
 
 RunDisplay::RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan,
-                       const std::vector<OutdatedFile>& files, const std::atomic<int64_t>& received)
-    : window_(window), job_(job), plan_(plan), files_(files), received_(received) {}
+                       const std::vector<OutdatedFile>& files, const std::atomic<int64_t>& received, const std::atomic<int64_t>& made)
+    : window_(window), job_(job), plan_(plan), files_(files), received_(received), made_(made) {}
 
 void RunDisplay::Publish() {
   const int32_t count = static_cast<int32_t>(plan_.Files());
-  job_.runBytes.store(received_.load());
+  // The speed: bytes received, and bytes a form was turned into while one is
+  // applied, so that the label moves whichever runs.
+  job_.runBytes.store(received_.load() + made_.load());
   job_.fileCount.store(count);
   job_.fileIndex.store(ShownNumber(plan_.InstalledCount(), count));
   const size_t shown = plan_.Shown();

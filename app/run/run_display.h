@@ -23,7 +23,7 @@ namespace app {
 class RunDisplay {
  public:
   RunDisplay(ui::WindowPort& window, ui::DownloadJob& job, RunPlan& plan, const std::vector<OutdatedFile>& files,
-             const std::atomic<int64_t>& received);
+             const std::atomic<int64_t>& received, const std::atomic<int64_t>& made);
 
   // One publication: the counts, the shown file's counters, and the
   // current-task label (the shown file's entry, or the retry text while it
@@ -36,6 +36,7 @@ class RunDisplay {
   RunPlan& plan_;
   const std::vector<OutdatedFile>& files_;
   const std::atomic<int64_t>& received_;
+  const std::atomic<int64_t>& made_;
   size_t shown_ = RunPlan::kNone;
   int32_t shown_try_ = -1;
   rt::Text task_;

@@ -15,7 +15,7 @@ rt::Text FormatTryLine(const TryLine& t) {
   line += ", " + Seconds(t.ms) + ", " + KilobytesPerSecond(r.received, t.ms);
   if (t.verdict) {
     if (t.verdict->ok) {
-      line += t.has_digest ? ", checksum ok, size and SHA-256 ok" : ", checksum ok";
+      line += t.form ? ", size and SHA-256 ok" : t.has_digest ? ", checksum ok, size and SHA-256 ok" : ", checksum ok";
     } else {
       line += ", MISMATCH: " + t.verdict->reason;
     }

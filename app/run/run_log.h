@@ -31,6 +31,7 @@ struct TryLine {
   uint32_t ms = 0;                     // how long the try took
   bool has_digest = false;             // the list gave the file's size and SHA-256
   std::optional<FileVerdict> verdict;  // the check of a file that arrived whole
+  bool form = false;                   // a form of the file: checked by its size and SHA-256 alone
 };
 
 // "file <path>: result <n> (<name>), <bytes> bytes[ from offset <o>], <s> s,

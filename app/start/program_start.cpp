@@ -133,6 +133,7 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_nam
   state.ListPublicKey = kBuiltInListPublicKey;
   state.ListProduct = kBuiltInProduct;
   state.UseChecksumCache = kBuiltInChecksumCache;
+  state.MostConnections = kBuiltInMostConnections;
   state.FullCheck = std::any_of(args.begin() + 2, args.end(), IsVerifySwitch);
   if (steps.load_window) steps.load_window();
   return StartRole::kUpdater;

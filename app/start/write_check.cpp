@@ -14,15 +14,20 @@ namespace {
 
 rt::Text ErrorCode(uint32_t error) { return "error " + rt::ToText(error); }
 
-// The links the entry's file or its partial file are written through (the
-// partial file itself may be one), each once.
+// The links the entry's file or its partial files (its own, and its form's
+// when the list offers forms) are written through (a partial file itself may
+// be one), each once.
 std::vector<rt::PathLink> LinksOnTheWay(Flow& flow, const PatchEntry& entry) {
   const rt::Text& base = flow.state.Client.Folder();
   std::vector<rt::PathLink> links = flow.services.find_links(base, entry.path);
-  for (rt::PathLink& link : flow.services.find_links(base, entry.path + list::kPartialSuffix)) {
-    const bool known = std::any_of(links.begin(), links.end(),
-                                   [&link](const rt::PathLink& seen) { return seen.link == link.link; });
-    if (!known) links.push_back(std::move(link));
+  std::vector<rt::Text> partials = {entry.path + list::kPartialSuffix};
+  if (!entry.forms.empty()) partials.push_back(entry.path + list::kFormPartialSuffix);
+  for (const rt::Text& partial : partials) {
+    for (rt::PathLink& link : flow.services.find_links(base, partial)) {
+      const bool known = std::any_of(links.begin(), links.end(),
+                                     [&link](const rt::PathLink& seen) { return seen.link == link.link; });
+      if (!known) links.push_back(std::move(link));
+    }
   }
   return links;
 }

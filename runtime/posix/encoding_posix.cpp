@@ -3,11 +3,62 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "runtime/encoding.h"
 
 namespace rt {
 namespace {
+
+// The thread's open conversions, one per pair of encodings, kept until the
+// thread ends: opening one allocates a 32 KB table each time, which on the
+// download run's threads, a few conversions per file, cost time and left
+// their heaps fragmented. A descriptor is not shared between threads.
+class Converters {
+ public:
+  Converters() = default;
+  Converters(const Converters&) = delete;
+  Converters& operator=(const Converters&) = delete;
+  ~Converters() {
+    for (size_t i = 0; i < used_; ++i) iconv_close(open_[i].cd);
+  }
+
+  // The conversion `from` -> `to` in its initial state; (iconv_t)-1 when
+  // iconv has none.
+  iconv_t Get(const char* to, const char* from) {
+    for (size_t i = 0; i < used_; ++i) {
+      if (std::strcmp(open_[i].to, to) == 0 && std::strcmp(open_[i].from, from) == 0) {
+        iconv(open_[i].cd, nullptr, nullptr, nullptr, nullptr);
+        return open_[i].cd;
+      }
+    }
+    const iconv_t cd = iconv_open(to, from);
+    if (cd == kNoConverter || used_ == kMaxConverters) return cd;
+    open_[used_++] = {to, from, cd};
+    return cd;
+  }
+  // Closes `cd` unless it is one kept here.
+  void Done(iconv_t cd) {
+    for (size_t i = 0; i < used_; ++i) {
+      if (open_[i].cd == cd) return;
+    }
+    iconv_close(cd);
+  }
+
+  static inline const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  static constexpr size_t kMaxConverters = 8;  // this file uses six pairs
+  struct Open {
+    const char* to;
+    const char* from;
+    iconv_t cd;
+  };
+  Open open_[kMaxConverters] = {};
+  size_t used_ = 0;
+};
+
+thread_local Converters t_converters;
 
 // Converts `in` between iconv encodings. Invalid input sequences become
 // `replacement` (encoded in the target encoding); returns false in `*ok` when
@@ -17,8 +68,8 @@ std::string Convert(const char* to, const char* from, const std::string& in, con
   if (ok) *ok = true;
   std::string out;
   if (in.empty()) return out;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  const iconv_t cd = t_converters.Get(to, from);
+  if (cd == Converters::kNoConverter) {
     if (ok) *ok = false;
     return out;
   }
@@ -41,7 +92,7 @@ std::string Convert(const char* to, const char* from, const std::string& in, con
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
-  iconv_close(cd);
+  t_converters.Done(cd);
   return out;
 }
 

@@ -32,13 +32,52 @@ bool Write(net::BodySink& sink, const rt::Text& text) {
 
 }  // namespace
 
-TEST(FileForm, TheWholeFileIsFetchedWithTheEntrysSizeAndDigest) {
-  const FileForm signed_form = ChooseForm(Entry(true));
-  EXPECT_EQ(signed_form.resource, "data\\a.dat");
-  EXPECT_EQ(signed_form.transform, FormTransform::kNone);
-  EXPECT_EQ(signed_form.ExpectedSize(), static_cast<int64_t>(kContent.size()));
-  EXPECT_TRUE(signed_form.digest == Entry(true).digest);
-  EXPECT_EQ(ChooseForm(Entry(false)).ExpectedSize(), -1);
+// The forms a file is tried in: those it can use, smallest first, the whole
+// file last with the entry's own size and digest.
+TEST(FileForm, UsableFormsSmallestFirstThenTheWholeFile) {
+  auto form = [](list::FormKind kind, int64_t output, int64_t size, std::optional<list::FormBase> base) {
+    list::FormLine line;
+    line.kind = kind;
+    line.output_size = output;
+    line.size = size;
+    line.name = "patch/forms/" + rt::ToText(size);
+    line.base = std::move(base);
+    return line;
+  };
+  const int64_t n = static_cast<int64_t>(kContent.size());
+  const list::FormBase local{1000, "-77"};
+  using K = list::FormKind;
+  using T = FormTransform;
+  struct Case {
+    const char* what;
+    bool signed_list;
+    std::vector<list::FormLine> forms;
+    bool local_present;
+    std::vector<T> want;
+  } const cases[] = {
+      {"no forms", true, {}, true, {T::kNone}},
+      {"a delta from the local file before the copy", true,
+       {form(K::kZstd, n, 30, {}), form(K::kDelta, n, 9, local)}, true, {T::kDelta, T::kZstd, T::kNone}},
+      {"a delta from another base is left out", true,
+       {form(K::kDelta, n, 9, list::FormBase{1000, "-78"}), form(K::kDelta, n, 8, list::FormBase{999, "-77"}),
+        form(K::kZstd, n, 30, {})},
+       true, {T::kZstd, T::kNone}},
+      {"no local file: no delta", true, {form(K::kDelta, n, 9, local)}, false, {T::kNone}},
+      {"an output size other than the signed size", true, {form(K::kZstd, n + 1, 30, {})}, true, {T::kNone}},
+      {"unsigned: the form's output size bounds it", false, {form(K::kZstd, n + 1, 30, {})}, true, {T::kZstd, T::kNone}},
+      {"a form no smaller than the file", true, {form(K::kZstd, n, n, {})}, true, {T::kNone}},
+  };
+  for (const Case& c : cases) {
+    OutdatedFile file{Entry(c.signed_list), c.local_present, c.local_present ? 1000 : 0, static_cast<uint32_t>(-77)};
+    file.entry.forms = c.forms;
+    const std::vector<FileForm> forms = FormsToTry(file);
+    std::vector<T> got;
+    for (const FileForm& f : forms) got.push_back(f.transform);
+    EXPECT_EQ(got, c.want) << c.what;
+    const FileForm& whole = forms.back();
+    EXPECT_EQ(whole.resource, "data\\a.dat") << c.what;
+    EXPECT_EQ(whole.ExpectedSize(), c.signed_list ? n : -1) << c.what;
+  }
 }
 
 // Whatever a try keeps, the verifier judges the whole file: the kept part

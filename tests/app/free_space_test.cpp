@@ -36,6 +36,12 @@ TEST(FreeSpace, LeastRoomNeededNeverAsksMoreThanARunThatFits) {
       {"two files of 2^63-1 bytes", {{INT64_MAX, 0, 0}, {INT64_MAX, 0, 0}}, kMaxRoom},
       {"four of 2^62 bytes", std::vector<FileRoom>(4, FileRoom{kMaxRoom, 0, 0}), kMaxRoom},
       {"2^63-1 bytes over a partial and an old file as large", {{INT64_MAX, INT64_MAX, INT64_MAX}}, 0},
+      // A form (a delta, a copy) lies beside the old file and the new one
+      // until the new one is in.
+      {"a delta beside the old and the new file", {{100 * kM, 0, 100 * kM, 3 * kM, 0}}, 103 * kM - kClusterSlack},
+      {"a form kept whole by an earlier run", {{100 * kM, 0, 100 * kM, 3 * kM, 3 * kM}},
+       100 * kM - 2 * kClusterSlack},
+      {"forms of 2^63-1 bytes", {{INT64_MAX, 0, 0, INT64_MAX, 0}, {1, 0, 0, INT64_MAX, 0}}, kMaxRoom},
   };
   for (const Case& c : cases) EXPECT_EQ(LeastRoomNeeded(c.files), c.want) << c.what;
 }

@@ -104,6 +104,7 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
     bool partial_kept;
     NextTry first;
     std::vector<Step> steps;
+    bool named_by_content = false;
   };
   const NextTry give_up{};
   const Case cases[] = {
@@ -148,14 +149,23 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
         {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}},
         {O::kTransient, true, {K::kTry, 0, true, 0, 0}},
         {O::kStaleMismatch, false, {K::kWaitThenTry, 1, false, 2000, 2}}}},
+      {"a server that turns the connection away is asked again soon, the partial file kept, no try used",
+       2, false, {K::kTry, 0, false, 0, 0},
+       {{O::kTurnedAway, true, {K::kWaitThenTry, 0, false, kTurnedAwayWaitMs, 0}},
+        {O::kTransient, true, {K::kTry, 1, true, 0, 0}},
+        {O::kTransient, false, {K::kWaitThenTry, 0, false, 1000, 1}}}},
       {"a 404 on every mirror ends it in one round", 3, false, {K::kTry, 0, false, 0, 0},
        {{O::kMirrorRefused, false, {K::kTry, 1, false, 0, 0}},
         {O::kMirrorRefused, false, {K::kTry, 2, false, 0, 0}},
         {O::kMirrorRefused, false, give_up}}},
+      {"a form, named by its content: a cut one resumes on the next mirror", 2, true, {K::kTry, 0, false, 0, 0},
+       {{O::kTransient, true, {K::kTry, 1, false, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}}},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MirrorTries tries(c.mirrors, c.partial_kept);
+    MirrorTries tries(c.mirrors, c.partial_kept, c.named_by_content);
     EXPECT_TRUE(tries.First() == c.first);
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const NextTry got = tries.After(c.steps[i].outcome, c.steps[i].partial_left);
@@ -170,15 +180,15 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
 TEST(MirrorRules, EveryFileGivesUpAfterBoundedTries) {
   for (size_t mirrors = 1; mirrors <= 4; ++mirrors) {
     for (TryOutcome outcome : {TryOutcome::kTransient, TryOutcome::kStaleMismatch, TryOutcome::kMismatch,
-                               TryOutcome::kMirrorRefused}) {
+                               TryOutcome::kMirrorRefused, TryOutcome::kTurnedAway}) {
       MirrorTries tries(mirrors, true);
       size_t count = 1;
       NextTry next = tries.First();
       while (next.kind != NextTry::Kind::kGiveUp && count < 100) {
-        next = tries.After(outcome, outcome == TryOutcome::kTransient);
+        next = tries.After(outcome, outcome == TryOutcome::kTransient || outcome == TryOutcome::kTurnedAway);
         if (next.kind != NextTry::Kind::kGiveUp) ++count;
       }
-      EXPECT_LE(count, mirrors * (1 + kMoreTries) + mirrors) << mirrors << " " << ToString(outcome);
+      EXPECT_LE(count, mirrors * (1 + kMoreTries) + mirrors + kFreeTurnAways) << mirrors << " " << ToString(outcome);
       EXPECT_EQ(next.kind, NextTry::Kind::kGiveUp);
     }
   }

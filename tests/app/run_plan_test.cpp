@@ -80,7 +80,8 @@ class RunDisplayTest : public ::testing::Test {
   ui::DownloadJob job_;
   ui::testing::RecordingPort port_;
   std::atomic<int64_t> received_{0};
-  RunDisplay display_{port_, job_, plan_, entries_, received_};
+  std::atomic<int64_t> made_{0};
+  RunDisplay display_{port_, job_, plan_, entries_, received_, made_};
 };
 
 TEST_F(RunDisplayTest, TheFirstUnfinishedFileIsShownWithItsOwnBytes) {

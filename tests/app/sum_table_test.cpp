@@ -78,4 +78,22 @@ TEST(SumTable, FindsSortedRecordsWithAllTheirFacts) {
   EXPECT_FALSE(table.Find("zzz"));
 }
 
+TEST(SumTable, ReservedRoomHoldsEveryRecordWhole) {
+  // {records put before Reserve, reserved for, put after, each path's length}
+  const size_t cases[][4] = {{5, 4000, 4000, 40}, {3, 40, 40, 4096}, {10, 50, 200, 700}};
+  for (const auto& c : cases) {
+    sums::SumTable table;
+    const auto path_of = [&c](size_t i) { return std::to_string(i) + std::string(c[3] - 6, 'n') + "\\end"; };
+    for (size_t i = 0; i < c[0]; ++i) table.Put(path_of(i), Rec(static_cast<int32_t>(i) + 1));
+    table.Reserve(c[1], c[1] * c[3]);
+    for (size_t i = c[0]; i < c[0] + c[2]; ++i) table.Put(path_of(i), Rec(static_cast<int32_t>(i) + 1));
+    table.Sort();
+    ASSERT_EQ(table.size(), c[0] + c[2]) << c[3];
+    for (size_t i = 0; i < c[0] + c[2]; ++i) {
+      const auto found = table.Find(path_of(i));
+      ASSERT_TRUE(found && found->checksum == static_cast<int32_t>(i) + 1) << c[3] << " " << i;
+    }
+  }
+}
+
 }  // namespace

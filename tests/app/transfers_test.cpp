@@ -94,6 +94,7 @@ TEST_F(TransfersTest, SeveralTransfersBringEveryFileOverConnectionsKeptPerTransf
 TEST_F(TransfersTest, AFailureStopsTheOtherTransfersPromptlyAndKeepsTheirOldFiles) {
   ManyFiles(3);
   flow_.run.transfers = 3;
+  flow_.run.first_connections = 3;
   server_.erase(kBase + "f0.dat");  // a 404: every mirror refuses it
   std::atomic<int> slow_calls{0}, saw_cancel{0};
   const auto serve = flow_.services.download;

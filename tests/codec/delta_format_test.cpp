@@ -155,6 +155,43 @@ TEST(DeltaFormat, OutputCeilingAndFailedReads) {
   EXPECT_EQ(deltatest::Drive(failing, patch, 0, 100, 100).fault, DeltaFault::kOldReadFailed);
 }
 
+// Without the list's size, only the ceiling stands between a header's claim
+// and the disk: the default one refuses what no file can be.
+TEST(DeltaFormat, HugeOutputClaimsWithoutAnExactSize) {
+  const struct {
+    const char* name;
+    std::uint64_t new_size;
+    std::uint64_t segment_bytes;
+    std::uint64_t ceiling;
+    DeltaFault fault;
+  } cases[] = {
+      {"past any file", kMaxFileBytes + 1, kMaxSegmentBytes, kMaxFileBytes, DeltaFault::kOutputTooLarge},
+      {"all 64 bits", UINT64_MAX, kMaxSegmentBytes, kMaxFileBytes, DeltaFault::kOutputTooLarge},
+      {"past the caller's ceiling", (1ull << 40) + 1, kMaxSegmentBytes, 1ull << 40, DeltaFault::kOutputTooLarge},
+      {"the largest file in small segments", kMaxFileBytes, kSeg, kMaxFileBytes, DeltaFault::kBadSegmentCount},
+  };
+  const Bytes old = Old();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeltaHeader claim;
+    claim.old_size = old.size();
+    claim.new_size = c.new_size;
+    claim.segment_bytes = c.segment_bytes;
+    claim.segments.resize(4);
+    const Bytes bytes = EncodeHeader(claim);
+    HeaderExpectations expect;
+    expect.old_size = old.size();
+    expect.max_new_size = c.ceiling;
+    DeltaHeader parsed;
+    EXPECT_EQ(ParseHeader(bytes.data(), bytes.size(), expect, &parsed), c.fault);
+    deltatest::MemoryOld reader(old);
+    DeltaApplier applier(&reader, expect);
+    const deltatest::Applied applied = deltatest::Drive(applier, bytes, 0, 4096, 4096);
+    EXPECT_EQ(applied.fault, c.fault);
+    EXPECT_TRUE(applied.output.empty());
+  }
+}
+
 TEST(DeltaFormat, OperationsRebuildTheirOutput) {
   const Bytes old = Old();
   // Segment 0: copy old[0..5000), add 3 bytes, continue the copy past them

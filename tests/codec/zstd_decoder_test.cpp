@@ -90,6 +90,9 @@ TEST(ZstdDecoder, RefusesEveryBrokenFrame) {
   Bytes corrupt = kFrame;
   corrupt[corrupt.size() / 2] ^= 0x20;
   const Bytes skippable = Bytes("\x50\x2a\x4d\x18\x03\x00\x00\x00", 8) + "abc";
+  // 64 MiB of zeros in a few KiB: a decoder that trusted the frame would
+  // write all of it.
+  const Bytes bomb = Compress(Bytes(64u << 20, '\0'), false);
   struct Case {
     const char* what;
     Bytes frame;
@@ -106,6 +109,7 @@ TEST(ZstdDecoder, RefusesEveryBrokenFrame) {
       {"a window past the limit", Compress(kText, false, codec::kMaxZstdWindowLog + 1),
        static_cast<int64_t>(kText.size()), ZstdFault::kWindowTooLarge},
       {"more output than the size, undeclared", Compress(kText, false), 1000, ZstdFault::kTooLong},
+      {"a frame expanding without end, undeclared", bomb, 1 << 20, ZstdFault::kTooLong},
       {"less output than the size, undeclared", Compress(kText, false), static_cast<int64_t>(kText.size()) + 1,
        ZstdFault::kTooShort},
       {"an empty file where bytes are due", Compress("", false), 1, ZstdFault::kTooShort},

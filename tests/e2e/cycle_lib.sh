@@ -65,6 +65,20 @@ PY
 
 
 
+# small_disk KIB: a tmpfs of KIB KiB at $DISK (under $WORK), unmounted and $WORK
+# removed at exit; false where mounting is refused (it needs root).
+small_disk() {
+  DISK="$WORK/disk 磁盘"
+  mkdir -p "$DISK"
+  disk_cleanup() {
+    stage_cleanup
+    mountpoint -q "$DISK" && { umount "$DISK" 2>/dev/null || umount -l "$DISK"; }
+    rm -rf "$WORK"
+  }
+  trap disk_cleanup EXIT
+  mount -t tmpfs -o "size=${1}k,mode=0755" tmpfs "$DISK" 2>/dev/null
+}
+
 # click_close_button: the middle of the close button.
 click_close_button() {
   local pos; pos="$(window_geometry)" || return 1

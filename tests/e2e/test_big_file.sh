@@ -85,6 +85,9 @@ check "the published copy has its checksum" test "$(sum_of "$SERVER/patch/528/bi
 check "the published list is the manifest and form lines" \
   cmp -s <(grep -av '^#form#' "$SERVER/patch/528/filelist.txt") "$WORK/list.txt"
 rm -f "$RELEASE/big.pak"  # sparse, but not needed any more
+# This test is about the whole file past 4 GiB: its compressed copy (a sparse
+# file packs to almost nothing) is left out of the list the updater reads.
+sed -i '/^#form#/d' "$SERVER/patch/528/filelist.txt"
 
 NGINX_PORT=8090
 start_nginx "$SERVER" "$NGINX_PORT" || { echo "nginx did not start"; exit 1; }

@@ -165,20 +165,12 @@ reset_run
 stop_nginx
 
 # ---- [disk] ---------------------------------------------------------------------
-DISK="$WORK/disk 磁盘"
-mkdir -p "$DISK"
-disk_cleanup() {
-  stage_cleanup
-  mountpoint -q "$DISK" && { umount "$DISK" 2>/dev/null || umount -l "$DISK"; }
-  rm -rf "$WORK"
-}
-trap disk_cleanup EXIT
 PACKED="$WORK/packed.exe"
 pack_updater "$PACKED"
 SIZE_KIB=$(( ($(stat -c %s "$PACKED") + 4095) / 4096 * 4 ))
 # Room for the launcher, its copy, the old file and 512 KiB more: the new
 # file of 2 MiB cannot fit.
-if ! mount -t tmpfs -o "size=$(( SIZE_KIB * 2 + 1024 ))k,mode=0755" tmpfs "$DISK" 2>/dev/null; then
+if ! small_disk $(( SIZE_KIB * 2 + 1024 )); then
   echo "SKIP [disk]: mounting a tmpfs is refused here (needs root)"
 else
   CLIENT="$DISK"

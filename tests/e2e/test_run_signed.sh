@@ -42,9 +42,12 @@ new_case() {
   forget_list_sequence
 }
 publish_release() { publish_signed "$RELEASE" "$SERVER"; }
-# forged_root FILE FORGED: the published server root with FILE replaced.
+# forged_root FILE FORGED: the published server root with FILE replaced, and
+# without the forms publish made (a compressed copy is checked by its own
+# SHA-256: the forged bytes must come as the file itself).
 forged_root() {
   cp -r "$SERVER" "$WORK/forged root"
+  rm -rf "$WORK/forged root/patch/forms"
   cp "$2" "$WORK/forged root/patch/528/$1"
 }
 # The client's files but the updater's own working files.

@@ -1,9 +1,7 @@
 // patchtool delta OLD NEW -o PATCH    and    patchtool apply OLD PATCH -o NEW
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "tools/patchtool/command_line.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/console.h"
+#include "tools/patchtool/delta_file.h"
 #include "tools/patchtool/file_copy.h"
 #include "tools/patchtool/mapped_file.h"
 #include "tools/patchtool/progress.h"
@@ -41,8 +40,6 @@ constexpr char kApplyUsage[] =
 constexpr char kWritingSuffix[] = ".writing";
 // The apply's read and write pieces.
 constexpr size_t kApplyPieceBytes = 1u << 20;
-// Segments made ahead of the one being written, per thread: bounds memory.
-constexpr size_t kSegmentsAheadPerThread = 1;
 
 double MiB(std::uint64_t bytes) { return static_cast<double>(bytes) / (1 << 20); }
 
@@ -62,89 +59,6 @@ bool ParseCount(const rt::Text& text, std::uint64_t* value) {
   *value = result;
   return true;
 }
-
-delta::SegmentDigest DigestOf(const std::uint8_t* data, size_t size) { return trust::Sha256Of(data, size); }
-
-// The segments of NEW, made by a few threads and handed to the writer in
-// order; a thread runs at most kSegmentsAheadPerThread segments ahead of it.
-class SegmentMaker {
- public:
-  SegmentMaker(const delta::BlockIndex& index, const rt::Text& new_path, std::uint64_t new_size,
-               std::uint64_t segment_bytes, int level, size_t threads)
-      : index_(index), new_path_(new_path), new_size_(new_size), segment_bytes_(segment_bytes), level_(level),
-        count_(static_cast<size_t>((new_size + segment_bytes - 1) / segment_bytes)),
-        ahead_(threads * kSegmentsAheadPerThread), results_(count_) {
-    for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
-  }
-  ~SegmentMaker() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  struct Made {
-    bool ok = false;
-    delta::SegmentPatch patch;
-    delta::SegmentDigest digest{};
-  };
-  // Segment k, once made (waits); the caller takes them in order.
-  Made Take(size_t k) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return results_[k].has_value(); });
-    Made made = std::move(*results_[k]);
-    results_[k].reset();
-    taken_ = k + 1;
-    changed_.notify_all();
-    return made;
-  }
-  [[nodiscard]] size_t count() const { return count_; }
-
- private:
-  void Work() {
-    std::vector<std::uint8_t> bytes;
-    const rt::OpenedFile file(rt::OpenFile(new_path_, rt::kModeRead, rt::kShareDenyNone));
-    for (;;) {
-      size_t k;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || next_ >= count_ || next_ < taken_ + ahead_; });
-        if (stop_ || next_ >= count_) return;
-        k = next_++;
-      }
-      Made made;
-      const std::uint64_t offset = k * segment_bytes_;
-      const size_t size = static_cast<size_t>(std::min(segment_bytes_, new_size_ - offset));
-      bytes.resize(size);
-      made.ok = file.get() != 0 && rt::SeekFile(file.get(), static_cast<int64_t>(offset)) &&
-                rt::ReadExactly(file.get(), bytes.data(), size) &&
-                delta::MakeSegment(index_, bytes.data(), size, offset, level_, &made.patch);
-      if (made.ok) made.digest = DigestOf(bytes.data(), size);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        results_[k] = std::move(made);
-      }
-      changed_.notify_all();
-    }
-  }
-
-  const delta::BlockIndex& index_;
-  const rt::Text new_path_;
-  const std::uint64_t new_size_;
-  const std::uint64_t segment_bytes_;
-  const int level_;
-  const size_t count_;
-  const size_t ahead_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::optional<Made>> results_;
-  size_t next_ = 0;
-  size_t taken_ = 0;
-  bool stop_ = false;
-  std::vector<std::thread> threads_;
-};
 
 // The old file through the open-file table, for the applier.
 class FileReader : public delta::OldFileReader {
@@ -186,58 +100,36 @@ int RunDelta(int argc, char** argv) {
     return kExitUsage;
   }
   const auto started = std::chrono::steady_clock::now();
-  const MappedFile old_file(old_path);
-  if (!old_file.is_open()) {
-    ReportError("delta: cannot map " + Shown(old_path) +
-                " (missing, or larger than this build's address space: use the 64-bit patchtool)");
-    return kExitFailed;
-  }
   const int64_t new_size = rt::FileSize64(new_path);
   if (new_size < 0 || rt::FolderExists(new_path)) {
     ReportError("delta: no such file: " + Shown(new_path));
     return kExitFailed;
   }
-  const delta::BlockIndex index(old_file.data(), old_file.size());
-
-  delta::DeltaHeader header;
-  header.old_size = old_file.size();
-  header.new_size = static_cast<std::uint64_t>(new_size);
-  header.segment_bytes = segment_bytes;
   const rt::Text writing = out + kWritingSuffix;
-  bool ok = false;
-  std::uint64_t copied = 0;
+  DeltaFileOptions options;
+  options.segment_bytes = segment_bytes;
+  options.level = static_cast<int>(level);
+  options.threads = static_cast<size_t>(threads);
+  DeltaFileMade made;
+  std::string error;
+  bool ok;
   {
-    const rt::OpenedFile file(rt::OpenFile(writing, rt::kModeCreateWrite, rt::kShareExclusive));
-    SegmentMaker maker(index, new_path, header.new_size, segment_bytes, static_cast<int>(level),
-                       static_cast<size_t>(threads));
-    header.segments.resize(maker.count());
-    // The table is written last, once every body's size is known.
-    const std::vector<std::uint8_t> placeholder(static_cast<size_t>(header.HeaderBytes()));
-    ok = file.get() != 0 && WriteAll(file.get(), placeholder.data(), placeholder.size());
     Progress progress("delta", 1, new_size);
-    for (size_t k = 0; ok && k < maker.count(); ++k) {
-      SegmentMaker::Made made = maker.Take(k);
-      ok = made.ok && WriteAll(file.get(), made.patch.body.data(), made.patch.body.size());
-      header.segments[k] = {made.patch.body.size(), made.patch.stream_bytes, made.digest};
-      copied += made.patch.copied_bytes;
-      progress.AddBytes(static_cast<int64_t>(header.SegmentOutputBytes(k)));
-    }
+    ok = MakeDeltaFile(old_path, new_path, writing, options, &progress, &made, &error);
     if (ok) progress.FileDone(new_size);
-    const std::vector<std::uint8_t> table = delta::EncodeHeader(header);
-    ok = ok && rt::SeekFile(file.get(), 0) && WriteAll(file.get(), table.data(), table.size());
   }
   if (!ok || !ReplaceFile(writing, out)) {
     rt::RemoveFile(writing);
-    ReportError("delta: cannot make " + Shown(out));
+    ReportError("delta: cannot make " + Shown(out) + (error.empty() ? std::string() : ": " + error));
     return kExitFailed;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const std::uint64_t patch_bytes = header.PatchBytes();
+  const std::uint64_t patch_bytes = made.patch_bytes;
   PrintOut("delta " + Shown(out) + ": " + std::to_string(patch_bytes) + " bytes (" +
            Fixed(new_size > 0 ? 100.0 * static_cast<double>(patch_bytes) / static_cast<double>(new_size) : 0, 3) +
-           " % of the new file), " + std::to_string(header.segments.size()) + " segments, " +
-           Fixed(MiB(copied), 1) + " MiB copied from the old file, " + Fixed(seconds, 2) + " s, index " +
-           Fixed(MiB(index.memory_bytes()), 0) + " MiB, peak memory " + Fixed(MiB(PeakMemoryBytes()), 1) + " MiB");
+           " % of the new file), " + std::to_string(made.segments) + " segments, " +
+           Fixed(MiB(made.copied_bytes), 1) + " MiB copied from the old file, " + Fixed(seconds, 2) + " s, index " +
+           Fixed(MiB(made.index_bytes), 0) + " MiB, peak memory " + Fixed(MiB(PeakMemoryBytes()), 1) + " MiB");
   return kExitOk;
 }
 

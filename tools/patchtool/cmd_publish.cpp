@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/delta/delta_format.h"
 #include "list/layout.h"
 #include "runtime/files.h"
 #include "tools/patchtool/client_tree.h"
@@ -17,12 +18,15 @@ namespace patchtool {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N]\n"
+    "usage: patchtool publish CLIENT_DIR SERVER_ROOT [--folder N] [--segment-bytes N]\n"
     "                        [--sign KEYFILE [--sequence N] [--product NAME] [--expires DAYS]]\n"
     "Lays out SERVER_ROOT/patch/N/ (default N: 528) with the client's files and\n"
     "their filelist.txt, for any static HTTP server. Copies only files whose size\n"
     "or checksum changed, and writes a zstd-compressed copy of each to\n"
-    "SERVER_ROOT/patch/forms/ when it is at least 5% smaller (named in the list);\n"
+    "SERVER_ROOT/patch/forms/ when it is at least 5% smaller (named in the list).\n"
+    "A changed file of 1 MiB or more also gets a delta patch there from each of\n"
+    "its last 3 releases, kept in SERVER_ROOT/patch/releases/ (delta segments of\n"
+    "--segment-bytes, default 64 MiB);\n"
     "the list is replaced last, once every file is in place.";
 constexpr char kDefaultFolder[] = "528";
 // Suffix of a file while it is being written; renamed into place when whole.
@@ -79,10 +83,10 @@ rt::Text ParentOf(const rt::Text& path) {
 }  // namespace
 
 int RunPublish(int argc, char** argv) {
-  rt::Text client_dir, server_root, folder = kDefaultFolder;
+  rt::Text client_dir, server_root, folder = kDefaultFolder, segment_text;
   SignOptions sign;
   switch (ParseArguments("publish", argc, argv, kUsage, std::string(kUsage) + "\n" + kSignUsage,
-                         {{"--folder", &folder}}, {&client_dir, &server_root}, &sign)) {
+                         {{"--folder", &folder}, {"--segment-bytes", &segment_text}}, {&client_dir, &server_root}, &sign)) {
     case ParseOutcome::kRun: break;
     case ParseOutcome::kHelpShown: return kExitOk;
     case ParseOutcome::kUsageError: return kExitUsage;
@@ -95,6 +99,14 @@ int RunPublish(int argc, char** argv) {
     ReportError("publish: the patch folder must be a number: " + Shown(folder));
     return kExitUsage;
   }
+  PublishFormsOptions forms_options;
+  if (!segment_text.empty() && (segment_text.size() > 10 || segment_text.find_first_not_of("0123456789") != rt::Text::npos ||
+                                std::atoll(segment_text.c_str()) < static_cast<long long>(codec::delta::kMinSegmentBytes) ||
+                                std::atoll(segment_text.c_str()) > static_cast<long long>(codec::delta::kMaxSegmentBytes))) {
+    ReportError("publish: --segment-bytes must be a number from 4096 to 1073741824: " + Shown(segment_text));
+    return kExitUsage;
+  }
+  if (!segment_text.empty()) forms_options.delta_segment_bytes = static_cast<std::uint64_t>(std::atoll(segment_text.c_str()));
   ClientTree tree;
   if (!LoadClientTree("publish", client_dir, "nothing published", sign.signing(), &tree)) return kExitFailed;
   // The folder the updater reads: its number in decimal, as the build setting
@@ -141,7 +153,9 @@ int RunPublish(int argc, char** argv) {
     }
   }
   FormsSummary forms;
-  if (!PublishForms(server_root, replaced, copied_files, &tree, &forms)) return kExitFailed;
+  ReleaseStore releases(server_root, std::to_string(std::atoi(folder.c_str())));
+  releases.Load();
+  if (!PublishForms(server_root, replaced, copied_files, forms_options, &releases, &tree, &forms)) return kExitFailed;
   if (!MakeList("publish", sign, FormatFileList(tree.files), list_target, UtcToday(), default_product, &list)) {
     return kExitFailed;
   }
@@ -150,9 +164,16 @@ int RunPublish(int argc, char** argv) {
     ReportError("publish: cannot write " + Shown(list_target));
     return kExitFailed;
   }
-  if (forms.made + forms.kept + forms.not_smaller > 0) {
+  // The releases the list now names become the bases of the next publish.
+  if (!releases.Save()) {
+    ReportError("publish: cannot write the record of releases in " + Shown(releases.folder_path()) +
+                "; the next publish makes no delta patches from this release");
+    return kExitFailed;
+  }
+  if (forms.made + forms.kept + forms.not_smaller + forms.deltas > 0) {
     PrintOut("forms: " + std::to_string(forms.made) + " compressed copies made, saving " +
-             ByteAmount(forms.saved, forms.saved) + "; " + std::to_string(forms.kept) +
+             ByteAmount(forms.saved, forms.saved) + "; " + std::to_string(forms.deltas) +
+             " delta patches made, saving " + ByteAmount(forms.delta_saved, forms.delta_saved) + "; " + std::to_string(forms.kept) +
              " kept from the replaced list; " + std::to_string(forms.not_smaller) + " files not worth compressing");
   }
   PrintOut("published " + std::to_string(tree.files.size()) + " files to " + Shown(patch_folder) + ": " +
