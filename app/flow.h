@@ -29,11 +29,14 @@ struct RunSettings {
   int32_t first_connections = 2;  // each mirror's at the start; more while they help
 };
 
+class LinkControl;
+
 struct Flow {
   SharedState& state;
   ui::WindowPort* window = nullptr;
   FlowServices services;
   RunSettings run;
+  LinkControl* link = nullptr;  // the player's pause and speed cap; none: no cap, no pause
 };
 
 // The version check: the handler of the window's first activation.

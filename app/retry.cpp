@@ -30,6 +30,7 @@ const char* ToString(TryOutcome outcome) {
     case TryOutcome::kRunEnds: return "run ends";
     case TryOutcome::kCancelled: return "cancelled";
     case TryOutcome::kTurnedAway: return "turned away";
+    case TryOutcome::kAdvanced: return "advanced";
   }
   return "unknown";
 }
@@ -40,6 +41,9 @@ TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool re
     return resumed_bytes_used ? TryOutcome::kStaleMismatch : TryOutcome::kMismatch;
   }
   if (report.reason == net::FailReason::kCancelled) return TryOutcome::kCancelled;
+  if (report.result == net::DownloadResult::Interrupted && report.received >= kAdvancedCutBytes) {
+    return TryOutcome::kAdvanced;
+  }
   if (IsTransientDownload(report.result)) return TryOutcome::kTransient;
   switch (report.result) {
     case net::DownloadResult::WriteFailed:
@@ -51,7 +55,7 @@ TryOutcome ClassifyTry(const net::DownloadReport& report, bool verified, bool re
 }
 
 MirrorTries::MirrorTries(size_t mirrors, bool partial_kept, bool named_by_content)
-    : mirrors_(mirrors < 1 ? 1 : mirrors), named_by_content_(named_by_content) {
+    : mirrors_(mirrors < 1 ? 1 : mirrors), named_by_content_(named_by_content), out_(mirrors_, false) {
   for (size_t m = 0; m < mirrors_; ++m) round_.push_back(m);
   if (partial_kept) writer_ = 0;
 }
@@ -68,6 +72,14 @@ NextTry MirrorTries::First() const { return TryMirror(round_.front(), NextTry::K
 
 NextTry MirrorTries::After(TryOutcome outcome, bool partial_left) {
   const size_t mirror = round_[at_];
+  if (outcome == TryOutcome::kAdvanced) {
+    if (partial_left) {
+      writer_ = mirror;
+      return TryMirror(mirror, NextTry::Kind::kTry);
+    }
+    outcome = TryOutcome::kTransient;
+  }
+  if (outcome == TryOutcome::kMirrorRefused || outcome == TryOutcome::kMismatch) out_[mirror] = true;
   if (outcome == TryOutcome::kTurnedAway) {
     if (turned_away_ < kFreeTurnAways) {
       ++turned_away_;
@@ -115,6 +127,14 @@ NextTry MirrorTries::After(TryOutcome outcome, bool partial_left) {
   first.wait_ms = wait_ms;
   first.retry = kind == NextTry::Kind::kWaitThenTry ? retries_ : 0;
   return first;
+}
+
+bool MirrorTries::OtherMirrorLeft() const {
+  const size_t current = round_[at_];
+  for (size_t m = 0; m < mirrors_; ++m) {
+    if (m != current && !out_[m]) return true;
+  }
+  return false;
 }
 
 }  // namespace app

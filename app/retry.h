@@ -21,6 +21,10 @@ inline constexpr int32_t kRetryWaitsMs[kMoreTries] = {1000, 2000, 4000};
 // transient failure.
 inline constexpr int32_t kTurnedAwayWaitMs = 500;
 inline constexpr int32_t kFreeTurnAways = 8;
+// A cut after at least this many body bytes reached the partial file uses no
+// try: the same mirror goes on from there at once. Bounded by the file's
+// size, as every such try moves it on.
+inline constexpr int64_t kAdvancedCutBytes = 16384;
 
 // A download result that another try may mend: no connection, the request not
 // sent, the transfer cut off (the partial file keeps what arrived, so the next
@@ -43,6 +47,8 @@ enum class TryOutcome {
   kCancelled,      // the run is ending: the try was cut short on purpose
   kTurnedAway,     // the server turned the connection away while fewer than the most connections
                    // were open (it allows fewer): the same mirror again soon, using no try
+  kAdvanced,       // cut after kAdvancedCutBytes or more reached the partial file: the same mirror
+                   // goes on from there at once, using no try
 };
 const char* ToString(TryOutcome outcome);
 
@@ -99,6 +105,8 @@ class MirrorTries {
   // (neither kVerified nor kRunEnds nor kCancelled, which end the file), with
   // a partial file left behind or not.
   NextTry After(TryOutcome outcome, bool partial_left);
+  // Another mirror than the one just named may still give the file.
+  bool OtherMirrorLeft() const;
 
   int32_t Retries() const { return retries_; }
 
@@ -112,6 +120,7 @@ class MirrorTries {
   size_t at_ = 0;              // the one being tried
   std::vector<size_t> again_;  // failed on the way this round
   std::vector<size_t> stale_;  // a resumed file did not verify this round
+  std::vector<bool> out_;      // refused the file or sent a wrong whole one
   static constexpr size_t kNoWriter = static_cast<size_t>(-1);
   size_t writer_ = kNoWriter;  // the mirror whose bytes the partial file holds
   int32_t retries_ = 0;

@@ -32,5 +32,12 @@ inline constexpr const char kTextDiskFull[] = "磁盘空间不足!请清理磁�
 inline constexpr const char kTextDiskFullNeed[] = "磁盘空间不足!还需%s,请清理磁盘后再试";
 // The launcher's copy of itself could not be written whole (message box).
 inline constexpr const char kTextCopyFailed[] = "无法写入update.dat!请以管理员运行或移动游戏";
+// The window's right-click menu: pause and resume the download, and the
+// speed caps (the checked one is the current); the speed label while paused.
+inline constexpr const char kTextPause[] = "暂停下载";
+inline constexpr const char kTextResume[] = "继续下载";
+inline constexpr const char kTextNoCap[] = "不限速";
+inline constexpr const char kTextCapAt[] = "限速 %s";
+inline constexpr const char kTextPaused[] = "已暂停";
 
 }  // namespace app

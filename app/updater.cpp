@@ -11,7 +11,11 @@
 
 namespace app {
 
-Updater::Updater() : flow_{state_, nullptr, RealServices(state_, [this] { return StartDownloadRun(); }), RunSettings()} {}
+Updater::Updater()
+    : flow_{state_, nullptr, RealServices(state_, [this] { return StartDownloadRun(); }), RunSettings()},
+      link_(flow_.services) {
+  flow_.link = &link_;
+}
 
 void Updater::DownloadThreadBody(void* updater) { RunPatchDownloads(static_cast<Updater*>(updater)->flow_); }
 
@@ -23,6 +27,8 @@ void Updater::LoadWindow() {
   bindings.launch_game = [this] { LaunchGame(flow_); };
   bindings.download_thread = [this] { return download_thread_.get(); };
   bindings.job = &state_.Job;
+  bindings.menu_items = [this] { return link_.MenuItems(); };
+  bindings.menu_command = [this](int32_t id) { link_.Command(id); };
   flow_.window = ui::LoadUpdaterWindow(bindings);
 }
 

@@ -5,6 +5,7 @@
 // runs it. Portable code: the window and the threads are reached through
 // ui/ and runtime/ only.
 #include "app/flow.h"
+#include "app/run/link_control.h"
 #include "app/shared_state.h"
 #include "net/socket_session.h"
 #include "runtime/thread.h"
@@ -34,6 +35,7 @@ class Updater {
   net::SocketSession sockets_;  // started by Run, cleaned up when the updater goes
   SharedState state_;           // created empty, released when the updater goes
   Flow flow_;                   // sees state_; its window is set when the window loads
+  LinkControl link_;            // the window's menu commands, for the download run
   rt::ScopedThread download_thread_;  // the download run's worker, once started
 };
 

@@ -12,6 +12,7 @@
 #include "net/download_url.h"
 #include "net/http_connection.h"
 #include "net/proxy_route.h"
+#include "net/rate_limit.h"
 #include "net/transfer_limits.h"
 #include "runtime/types.h"
 
@@ -73,6 +74,16 @@ struct DownloadOptions {
   std::atomic<int64_t>* received_counter = nullptr;
   // The clock of the stall and floor watches; empty: the system's tick count.
   TickSource ticks;
+  // The run's rate limit, asked before each receive: the receive takes no
+  // more than it grants, and the time spent waiting for it (a cap, a pause)
+  // does not count for the stall and floor watches. A pause held past
+  // kPauseHoldMs ends the call as cancelled, its bytes kept. None when null.
+  SharedRate* rate = nullptr;
+  // The floor rate judges the whole run (the bytes `received_counter` adds
+  // up) rather than this call: set when no other mirror is left to move to,
+  // so that a slow line shared by several calls cuts none of them while the
+  // run as a whole is above the floor.
+  bool floor_judges_run = false;
 };
 
 }  // namespace net

@@ -7,9 +7,16 @@
 // so the stall rule and the floor rate count only the time bytes may pass.
 //
 // The clock is injected (wrapping millisecond ticks, as StallWatch takes);
-// the caller holds the lock when transfers share one limit.
+// SharedRate below holds the lock when transfers share one limit.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include <utility>
+
+#include "runtime/lock.h"
 
 namespace net {
 
@@ -91,6 +98,97 @@ class RateLimit {
   int64_t tokens_ = 0;
   int64_t carry_ = 0;
   bool paused_ = false;
+};
+
+// While the limit stays paused this long, a waiting transfer lets its
+// connection go (the partial file keeps what arrived) instead of holding the
+// server's connection open for as long as the player is away.
+constexpr uint32_t kPauseHoldMs = 2000;
+// A waiting transfer looks at the limit and its cancel flag this often.
+constexpr int32_t kRateWaitPieceMs = 50;
+
+// What a transfer got from SharedRate::Take.
+struct RateGrant {
+  int64_t bytes = 0;        // may be received now; 0: the wait ended without a grant
+  uint32_t blocked_ms = 0;  // spent waiting: not the transfer's time
+  bool let_go = false;      // paused for kPauseHoldMs: end the transfer, keep its bytes
+};
+
+// The limit shared by the transfers of one run: the bucket under a lock,
+// with the waiting done here, on the caller's clock and sleep.
+class SharedRate {
+ public:
+  using Ticks = std::function<uint32_t()>;
+  using Sleep = std::function<void(int32_t ms)>;
+
+  SharedRate(Ticks ticks, Sleep sleep)
+      : ticks_(ticks ? std::move(ticks) : Ticks([] { return 0u; })), sleep_(std::move(sleep)), limit_(ticks_()) {}
+
+  void SetRate(int64_t bytes_per_second) {
+    std::lock_guard<rt::Lock> hold(lock_);
+    limit_.SetRate(bytes_per_second, ticks_());
+  }
+  int64_t Rate() {
+    std::lock_guard<rt::Lock> hold(lock_);
+    return limit_.Rate();
+  }
+  void Pause() {
+    std::lock_guard<rt::Lock> hold(lock_);
+    limit_.Pause(ticks_());
+  }
+  void Resume() {
+    std::lock_guard<rt::Lock> hold(lock_);
+    limit_.Resume(ticks_());
+  }
+  bool Paused() {
+    std::lock_guard<rt::Lock> hold(lock_);
+    return limit_.Paused();
+  }
+
+  // Waits until up to `wanted` bytes may be received. Bounded: a capped
+  // limit grants within its refill time, a paused one lets go after
+  // kPauseHoldMs, and `cancel` (when given) ends the wait within a piece.
+  RateGrant Take(int64_t wanted, const std::atomic<bool>* cancel) {
+    RateGrant grant;
+    const uint32_t start = ticks_();
+    uint32_t paused_since = 0;
+    bool was_paused = false;
+    while (true) {
+      const uint32_t now = ticks_();
+      grant.blocked_ms = now - start;
+      int32_t wait_ms = kRateWaitPieceMs;
+      {
+        std::lock_guard<rt::Lock> hold(lock_);
+        grant.bytes = limit_.Grant(wanted, now);
+        if (grant.bytes > 0 || wanted <= 0) return grant;
+        if (!limit_.Paused()) {
+          was_paused = false;
+          wait_ms = static_cast<int32_t>(std::min<uint32_t>(limit_.WaitMs(), kRateWaitPieceMs));
+        } else if (!was_paused) {
+          was_paused = true;
+          paused_since = now;
+        }
+      }
+      if (cancel != nullptr && cancel->load()) return grant;
+      if (was_paused && now - paused_since >= kPauseHoldMs) {
+        grant.let_go = true;
+        return grant;
+      }
+      if (sleep_) sleep_(std::max<int32_t>(1, wait_ms));
+    }
+  }
+
+  // Bytes granted but not received.
+  void Refund(int64_t bytes) {
+    std::lock_guard<rt::Lock> hold(lock_);
+    limit_.Refund(bytes);
+  }
+
+ private:
+  rt::Lock lock_;
+  Ticks ticks_;
+  Sleep sleep_;
+  RateLimit limit_;
 };
 
 }  // namespace net

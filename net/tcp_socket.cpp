@@ -102,10 +102,10 @@ bool TcpSocket::Send(const std::uint8_t* data, int32_t size, int32_t wait_second
 
 bool TcpSocket::Receive(rt::Bytes& data, int32_t wait_seconds) { return ReceiveMs(data, SecondsToMs(wait_seconds)); }
 
-bool TcpSocket::ReceiveMs(rt::Bytes& data, int32_t wait_ms) {
+bool TcpSocket::ReceiveMs(rt::Bytes& data, int32_t wait_ms, int32_t most) {
   const std::uint8_t* view = nullptr;
   int32_t n = 0;
-  const bool ok = ReceiveViewMs(&view, &n, wait_ms);
+  const bool ok = ReceiveViewMs(&view, &n, wait_ms, most);
   // assign() keeps the caller's capacity, so a buffer passed again and again
   // is allocated once.
   data.assign(view, view + n);
@@ -116,12 +116,13 @@ bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wa
   return ReceiveViewMs(data, size, SecondsToMs(wait_seconds));
 }
 
-bool TcpSocket::ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms) {
+bool TcpSocket::ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms, int32_t most) {
   *data = nullptr;
   *size = 0;
-  if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_ms)) return false;
+  most = std::clamp(most, 1, kReadAheadSize);
+  if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_ms, most)) return false;
   last_failure_ = ReceiveFailure::kNone;
-  const int32_t n = std::min(kReceiveBufferSize, ahead_end_ - ahead_begin_);
+  const int32_t n = std::min({kReceiveBufferSize, most, ahead_end_ - ahead_begin_});
   *data = read_ahead_.get() + ahead_begin_;
   *size = n;
   ahead_begin_ += n;
@@ -132,7 +133,7 @@ bool TcpSocket::Quiet() const {
   return IsOpen(handle_) && Buffered() == 0 && sys::WaitReady(handle_, false, 0) == sys::WaitResult::kTimedOut;
 }
 
-bool TcpSocket::FillReadAhead(int32_t wait_ms) {
+bool TcpSocket::FillReadAhead(int32_t wait_ms, int32_t most) {
 #ifdef UPDATER_FRESH_READ_AHEAD
   // Fuzz builds: a new buffer for every refill, so that a view still used
   // after it was refilled points into freed memory and the sanitizer reports it.
@@ -143,13 +144,13 @@ bool TcpSocket::FillReadAhead(int32_t wait_ms) {
   ahead_begin_ = ahead_end_ = 0;
   // Bytes already waiting need no wait: during a bulk transfer this saves a
   // system call per receive. The outcome is the same as waiting first.
-  int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), kReadAheadSize);
+  int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), most);
   if (n == sys::kNothingWaiting) {
     if (sys::WaitReady(handle_, false, wait_ms) == sys::WaitResult::kTimedOut) {
       last_failure_ = ReceiveFailure::kTimedOut;
       return false;
     }
-    n = sys::ReceiveSome(handle_, read_ahead_.get(), kReadAheadSize);
+    n = sys::ReceiveSome(handle_, read_ahead_.get(), most);
   }
   if (n < 1) {
     last_failure_ = n == 0 ? ReceiveFailure::kClosed : ReceiveFailure::kError;

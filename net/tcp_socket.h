@@ -73,10 +73,13 @@ class TcpSocket {
   // `*size` is the count (0 on failure).
   [[nodiscard]] bool ReceiveView(const std::uint8_t** data, int32_t* size,
                                  int32_t wait_seconds = kDefaultWaitSeconds);
-  // ReceiveView with the wait in milliseconds.
-  [[nodiscard]] bool ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms);
-  // Receive with the wait in milliseconds.
-  [[nodiscard]] bool ReceiveMs(rt::Bytes& data, int32_t wait_ms);
+  // ReceiveView with the wait in milliseconds. `most` bounds the bytes handed
+  // out and, when nothing is read ahead, the system read itself (a rate
+  // limit's grant).
+  [[nodiscard]] bool ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms,
+                                   int32_t most = kReadAheadSize);
+  // Receive with the wait in milliseconds, `most` as for ReceiveViewMs.
+  [[nodiscard]] bool ReceiveMs(rt::Bytes& data, int32_t wait_ms, int32_t most = kReadAheadSize);
   // Why the last receive of this object failed (kNone after one that gave bytes).
   ReceiveFailure LastReceiveFailure() const { return last_failure_; }
   // True when the socket is open and nothing waits to be read: no bytes read
@@ -113,7 +116,7 @@ class TcpSocket {
   static int32_t LastError();
 
  private:
-  bool FillReadAhead(int32_t wait_ms);
+  bool FillReadAhead(int32_t wait_ms, int32_t most);
 
   SocketHandle handle_ = kNoSocket;
   // Received but not yet handed out: read_ahead_[ahead_begin_, ahead_end_).

@@ -23,6 +23,7 @@ Transfer::Transfer(const TransferSetup& setup)
       stall_(setup.ticks(), setup.options.limits.stall_window_ms, setup.options.limits.stall_min_bytes),
       floor_(StallWatch::Floor(setup.ticks(), setup.options.limits.floor_window_ms,
                                setup.options.limits.floor_bytes_per_second)),
+      run_seen_(setup.options.received_counter != nullptr ? setup.options.received_counter->load() : 0),
       buffer_(setup.sink, FlushSize(setup.options.flush_size)) {}
 
 TransferEnd Transfer::Run() {
@@ -30,7 +31,7 @@ TransferEnd Transfer::Run() {
   const int32_t wait_ms = s_.options.limits.receive_wait_ms;
   while (true) {
     if (!headers_read_) {
-      if (!Receive(wait_ms, [this](int32_t wait) { return s_.socket.ReceiveMs(chunk_, wait); })) {
+      if (!Receive(wait_ms, [this](int32_t wait, int32_t most) { return ReceiveChunk(wait, most); })) {
         // A kept connection the server has dropped meanwhile: nothing lost.
         if (!cancelled_ && s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
         NoteReceiveEnd(wait_ms);
@@ -194,7 +195,7 @@ Transfer::HeadStep Transfer::Settle(DownloadResult result, FailReason reason) {
 
 bool Transfer::ReceiveBody(int32_t wait_ms) {
   if (framing_ == Framing::kChunked) {
-    if (!Receive(wait_ms, [this](int32_t wait) { return s_.socket.ReceiveMs(chunk_, wait); })) return false;
+    if (!Receive(wait_ms, [this](int32_t wait, int32_t most) { return ReceiveChunk(wait, most); })) return false;
     received_ = static_cast<int64_t>(chunk_.size());
     TakeBody(chunk_.data(), chunk_.size());
     return true;
@@ -206,7 +207,8 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
   }
   const std::uint8_t* data = nullptr;
   int32_t n = 0;
-  if (!Receive(wait_ms, [&](int32_t wait) { return s_.socket.ReceiveViewMs(&data, &n, wait); })) return false;
+  const auto view = [&](int32_t wait, int32_t most) { return s_.socket.ReceiveViewMs(&data, &n, wait, most) ? n : -1; };
+  if (!Receive(wait_ms, view)) return false;
   received_ = n;
   const size_t take = Clip(static_cast<size_t>(n));
   if (take < static_cast<size_t>(n)) extra_ = true;
@@ -215,18 +217,41 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
   return true;
 }
 
+int32_t Transfer::ReceiveChunk(int32_t wait_ms, int32_t most) {
+  return s_.socket.ReceiveMs(chunk_, wait_ms, most) ? static_cast<int32_t>(chunk_.size()) : -1;
+}
+
 template <typename ReceiveFn>
 bool Transfer::Receive(int32_t wait_ms, ReceiveFn receive) {
-  if (s_.options.cancel == nullptr) return receive(wait_ms);
-  // Bounded: every piece takes kCancelPollMs of the wait, or less.
+  const bool in_pieces = s_.options.cancel != nullptr || s_.options.rate != nullptr;
+  // Bounded: every piece takes kCancelPollMs of the wait, or less; the
+  // rate's wait is bounded on its own (see SharedRate::Take).
   int32_t left = wait_ms;
   while (true) {
     if (Cancelled()) return false;
-    const int32_t piece = left < kCancelPollMs ? left : kCancelPollMs;
-    if (receive(piece)) return true;
+    const int32_t piece = !in_pieces || left < kCancelPollMs ? left : kCancelPollMs;
+    const int32_t most = Allowance();
+    if (most == 0) return false;
+    const int32_t got = receive(piece, most);
+    if (s_.options.rate != nullptr) s_.options.rate->Refund(most - (got > 0 ? got : 0));
+    if (got >= 0) return true;
     left -= piece;
     if (left <= 0 || s_.socket.LastReceiveFailure() != ReceiveFailure::kTimedOut) return false;
   }
+}
+
+// What the run's rate limit lets the next receive take; 0 when the wait for
+// it ended without a grant (cancelled, or a pause held too long).
+int32_t Transfer::Allowance() {
+  if (s_.options.rate == nullptr) return kReadAheadSize;
+  const RateGrant grant = s_.options.rate->Take(kReadAheadSize, s_.options.cancel);
+  blocked_ms_ += grant.blocked_ms;
+  if (grant.bytes > 0) return static_cast<int32_t>(grant.bytes);
+  if (!Cancelled() && grant.let_go) {
+    cancelled_ = true;
+    end_ = FailReason::kCancelled;
+  }
+  return 0;
 }
 
 bool Transfer::Cancelled() {
@@ -294,9 +319,17 @@ bool Transfer::BodyComplete() const {
 // The two rules a slow transfer must pass; true (the reason noted) when one
 // of them ends it.
 bool Transfer::Watched() {
-  const uint32_t now = s_.ticks();
+  // The watches' clock leaves out the time the rate limit held the receives.
+  const uint32_t now = s_.ticks() - blocked_ms_;
   const bool stalled = stall_.Stalled(received_, now);
-  const bool below_floor = !stalled && floor_.Stalled(received_, now);
+  bool below_floor = false;
+  if (!stalled && s_.options.floor_judges_run && s_.options.received_counter != nullptr) {
+    const int64_t count = s_.options.received_counter->load();
+    below_floor = floor_.Stalled(count - run_seen_, now);
+    run_seen_ = count;
+  } else if (!stalled) {
+    below_floor = floor_.Stalled(received_, now);
+  }
   if (!stalled && !below_floor) return false;
   const StallWatch& watch = stalled ? stall_ : floor_;
   end_ = stalled ? FailReason::kStalled : FailReason::kBelowFloorRate;

@@ -73,10 +73,14 @@ class Transfer {
   HeadStep StartBody(const ResponseHead& head, size_t body_offset);
   HeadStep Settle(DownloadResult result, FailReason reason);
   bool ReceiveBody(int32_t wait_ms);
-  // One receive through `receive(wait)`; with a cancel flag the wait goes in
-  // pieces and the flag is looked at between them (cancelled_ set).
+  // One receive through `receive(wait, most)` (the bytes it gave, -1 for
+  // none); with a cancel flag or a rate limit the wait goes in pieces, the
+  // flag is looked at between them (cancelled_ set) and each piece takes no
+  // more than the limit grants.
   template <typename ReceiveFn>
   bool Receive(int32_t wait_ms, ReceiveFn receive);
+  int32_t ReceiveChunk(int32_t wait_ms, int32_t most);
+  int32_t Allowance();
   bool Cancelled();
   void TakeBody(const std::uint8_t* data, size_t size);
   void Count(size_t size);
@@ -113,6 +117,8 @@ class Transfer {
   int64_t received_ = 0;
   StallWatch stall_;
   StallWatch floor_;
+  uint32_t blocked_ms_ = 0;  // waited for the rate limit: left out of the watches' time
+  int64_t run_seen_;         // the run's byte count at the floor's last look (floor_judges_run)
 
   // The engine's own counters; the shared ones are only stored to.
   int64_t total_ = 0;

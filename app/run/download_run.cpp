@@ -13,6 +13,7 @@
 #include "app/disk_full.h"
 #include "app/flow.h"
 #include "app/run/free_space.h"
+#include "app/run/link_control.h"
 #include "app/run/run_context.h"
 #include "app/run/run_display.h"
 #include "app/run/run_log.h"
@@ -95,6 +96,33 @@ void ReserveChecksumRecords(SharedState& g) {
   g.Checksums.ReserveInstalled(g.PatchList.size(), path_bytes);
 }
 
+// While paused the bar stands (the progress timer stops) and the speed label
+// says so; once resumed the timer goes on.
+void ShowPaused(ui::WindowPort& window, bool paused) {
+  window.SetTimerInterval(ui::kProgressTimer, paused ? 0 : kTimerIntervalMs);
+  if (paused) window.SetCaption(ui::kSpeedLabel, kTextPaused);
+}
+
+// The player's controls reach the run while it lives.
+class LinkAttached {
+ public:
+  LinkAttached(LinkControl* link, RunContext& run) : link_(link) {
+    if (link_ == nullptr) return;
+    link_->LoadCap();
+    link_->Attach(&run);
+    const int64_t cap = link_->Cap();
+    if (cap > 0) run.log.Line("speed cap: " + CapText(cap));
+  }
+  ~LinkAttached() {
+    if (link_ != nullptr) link_->Detach();
+  }
+  LinkAttached(const LinkAttached&) = delete;
+  LinkAttached& operator=(const LinkAttached&) = delete;
+
+ private:
+  LinkControl* link_;
+};
+
 bool AllEnded(const std::vector<std::unique_ptr<TransferSlot>>& slots) {
   for (const auto& slot : slots) {
     if (!slot->Ended()) return false;
@@ -127,8 +155,10 @@ void RunPatchDownloads(Flow& flow) {
   job.fileCount = files;
   RunContext run(flow, g.PatchList);
   ReserveChecksumRecords(g);
+  const LinkAttached link(flow.link, run);
   RunDisplay display(window, job, run.plan, g.PatchList, run.received, run.made);
   bool failure_shown = false;
+  bool paused_shown = false;
   if (files > 0) {
     std::vector<std::unique_ptr<TransferSlot>> slots = StartTransfers(run, transfers);
     // Bounded: every transfer ends once its files are in or have failed,
@@ -143,6 +173,9 @@ void RunPatchDownloads(Flow& flow) {
         failure_shown = true;
       } else {
         display.Publish();
+        const bool paused = run.State() == RunState::kPaused;
+        if (paused != paused_shown) ShowPaused(window, paused);
+        paused_shown = paused;
       }
       if (ended && run.Running() && run.plan.AnyWaiting()) {
         slots = StartTransfers(run, transfers);

@@ -70,7 +70,7 @@ class FileTries {
   enum class Fetched { kVerified, kGaveUp, kStopped, kRunFailed };
 
   Fetched FetchOverMirrors(const FileForm& form, FileChain& chain);
-  Try TryOn(const FileForm& form, FileChain& chain, size_t mirror);
+  Try TryOn(const FileForm& form, FileChain& chain, size_t mirror, bool other_mirror_left);
   // A form fetched whole: applied into the file's partial file and installed,
   // or dropped (kGaveUp: the next form follows).
   Fetched ApplyAndInstall(const FileForm& form, FileChain& chain, FileEnd* end);
@@ -95,7 +95,7 @@ class FileTries {
   bool proxy_not_followed_ = false;  // a try failed to connect where the proxy setting was not followed
 };
 
-FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t mirror) {
+FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t mirror, bool other_mirror_left) {
   record_.total.store(0);
   record_.done.store(0);
   record_.try_number.fetch_add(1);
@@ -110,6 +110,8 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
   options.cancel = &run_.stop;
   options.received_counter = &run_.received;
   options.ticks = flow_.services.tick_count;
+  options.rate = &run_.rate;
+  options.floor_judges_run = !other_mirror_left;
 
   ConnectionGate& gate = *run_.gates[mirror];
   int32_t open = 0;
@@ -143,6 +145,11 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
   t.outcome = ClassifyTry(t.report, line.verdict && line.verdict->ok, resumed_bytes_used);
   if (t.outcome == TryOutcome::kTransient && sign == ServerSign::kTurnedAway && open < gate.Most()) {
     t.outcome = TryOutcome::kTurnedAway;
+  }
+  // A transfer cut for its own slow rate is cut to try another mirror.
+  if (t.outcome == TryOutcome::kAdvanced && t.report.reason == net::FailReason::kBelowFloorRate &&
+      other_mirror_left) {
+    t.outcome = TryOutcome::kTransient;
   }
   run_.log.Line(FormatTryLine(line));
   // Bytes that did not verify are never used: they go.
@@ -274,15 +281,19 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
   // Bounded: MirrorTries gives up after a bounded number of tries.
   while (next.kind != NextTry::Kind::kGiveUp) {
     if (next.kind == NextTry::Kind::kWaitThenTry) WaitBeforeRetry(next, last);
-    if (run_.stop.load()) return Fetched::kStopped;
+    if (!run_.WaitWhilePaused()) return Fetched::kStopped;
     if (next.drop_partial && !DropPartial(chain, next.mirror)) return Fetched::kRunFailed;
-    const Try t = TryOn(form, chain, next.mirror);
+    const Try t = TryOn(form, chain, next.mirror, tries.OtherMirrorLeft());
     last = t.report;
     switch (t.outcome) {
       case TryOutcome::kVerified:
         return Fetched::kVerified;
       case TryOutcome::kCancelled:
-        return Fetched::kStopped;
+        if (run_.stop.load()) return Fetched::kStopped;
+        // Let go by a pause: the same mirror once resumed, using no try.
+        next.kind = NextTry::Kind::kTry;
+        next.drop_partial = false;
+        continue;
       case TryOutcome::kRunEnds:
         run_.Fail(WriteFailureText(t.report.reason), "run failed at " + Where() + ": " + net::Describe(t.report));
         return Fetched::kRunFailed;

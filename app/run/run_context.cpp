@@ -12,7 +12,8 @@ RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
       mirrors(flow.state.Site.FileMirrorOrder()),
       proxy(net::ProxyUse::Setting(rt::ReadUserProxySettings())),
       plan(files.size()),
-      log(flow.services.log) {
+      log(flow.services.log),
+      rate(flow.services.tick_count, flow.services.delay) {
   for (size_t m = 0; m < mirrors.size(); ++m) {
     gates.push_back(std::make_unique<ConnectionGate>(flow.run.first_connections, flow.state.MostConnections));
   }
@@ -22,7 +23,7 @@ bool RunContext::Pause() {
   std::lock_guard<rt::Lock> hold(lock_);
   if (state_.load() != RunState::kRunning) return false;
   state_.store(RunState::kPaused);
-  stop.store(true);
+  rate.Pause();
   return true;
 }
 
@@ -30,8 +31,13 @@ bool RunContext::Resume() {
   std::lock_guard<rt::Lock> hold(lock_);
   if (state_.load() != RunState::kPaused) return false;
   state_.store(RunState::kRunning);
-  stop.store(false);
+  rate.Resume();
   return true;
+}
+
+bool RunContext::WaitWhilePaused() {
+  while (State() == RunState::kPaused) flow.services.delay(net::kRateWaitPieceMs);
+  return !stop.load();
 }
 
 void RunContext::Fail(const rt::Text& text, const rt::Text& log_line) {
@@ -40,6 +46,8 @@ void RunContext::Fail(const rt::Text& text, const rt::Text& log_line) {
     if (state_.load() != RunState::kFailed) failure_text_ = text;
     state_.store(RunState::kFailed);
     stop.store(true);
+    // A paused run that fails lets its waiting receives go at once.
+    rate.Resume();
   }
   log.Line(log_line);
 }

@@ -4,10 +4,12 @@
 // the run, the run's own byte counter, and the run's state.
 //
 // The run is running, paused or failed. Failed is final: the first failure
-// counts, its text is kept for the label. Paused and failed both stop the
-// transfers (their engine calls and waits look at `stop` and end soon); a
-// stopped try never marks its file failed: the file goes back to waiting,
-// its partial file kept. A paused run goes on where it stopped once resumed.
+// counts, its text is kept for the label, and it stops the transfers (their
+// engine calls and waits look at `stop` and end soon); a stopped try never
+// marks its file failed: the file goes back to waiting, its partial file
+// kept. Paused blocks the run's rate limit: the transfers stay, their
+// receives wait (a pause held long lets the connections go, the partial
+// files kept), and no new try starts until the run is resumed.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "app/run/run_log.h"
 #include "app/run/run_plan.h"
 #include "net/download_options.h"
+#include "net/rate_limit.h"
 #include "runtime/lock.h"
 #include "runtime/types.h"
 
@@ -41,9 +44,12 @@ class RunContext {
   // How many connections each mirror takes at once, by the index into
   // `mirrors`.
   std::vector<std::unique_ptr<ConnectionGate>> gates;
-  // Set while the run is not running: the engine calls and the waits
-  // between tries look at it and end soon.
+  // Set once the run has failed: the engine calls and the waits between
+  // tries look at it and end soon.
   std::atomic<bool> stop{false};
+  // The one rate limit of the run's transfers: the player's speed cap, and
+  // blocked while the run is paused.
+  net::SharedRate rate;
   // Every body byte the run's tries received, for the speed; written by the
   // engine calls only, read by the display.
   std::atomic<int64_t> received{0};
@@ -59,6 +65,10 @@ class RunContext {
   // Running to paused, and back; false (nothing changed) from another state.
   bool Pause();
   bool Resume();
+  // Waits while the run is paused (the tries look here before they start);
+  // false when the run has failed meanwhile. Bounded by the player: a
+  // resume or the window's close.
+  bool WaitWhilePaused();
   // The run fails with `text` for the current-task label; the first of
   // several failures counts. The log line is written either way.
   void Fail(const rt::Text& text, const rt::Text& log_line);

@@ -18,8 +18,9 @@ void TransferSlot::Body(void* slot) { static_cast<TransferSlot*>(slot)->Work(); 
 
 void TransferSlot::Work() {
   // Bounded: every round ends one claimed file, and a file claimed again
-  // was released by a stopped run, which this loop then leaves.
-  while (run_.Running()) {
+  // was released by a stopped run, which this loop then leaves. A paused
+  // run keeps its transfers: their tries wait for the resume.
+  while (!run_.stop.load()) {
     const size_t index = run_.plan.Claim();
     if (index == RunPlan::kNone) break;
     switch (BringFile(run_, index, connections_)) {

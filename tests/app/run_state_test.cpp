@@ -1,6 +1,7 @@
 // The run's state: running, paused, failed; what each change does to the
-// stop flag; and a try stopped with the run leaving its file to wait, never
-// failed, to be brought in once the run goes on.
+// stop flag and the rate limit; and a try let go by a pause leaving its file
+// to wait on the same transfer, never failed, to go on from where it
+// stopped once the run is resumed.
 #include "app/run/run_context.h"
 #include "app/run/transfer_slot.h"
 #include "checksum/file_checksum.h"
@@ -20,59 +21,77 @@ TEST_F(FlowTest, TheRunStateChangesOnlyAlongItsEdges) {
     bool changed;
     RunState state;
     bool stop;
+    bool limit_paused;
   } const steps[] = {
-      {"pause", [&] { return run.Pause(); }, true, RunState::kPaused, true},
-      {"pause again", [&] { return run.Pause(); }, false, RunState::kPaused, true},
-      {"resume", [&] { return run.Resume(); }, true, RunState::kRunning, false},
-      {"resume again", [&] { return run.Resume(); }, false, RunState::kRunning, false},
-      {"pause, then fail", [&] { return run.Pause(); }, true, RunState::kPaused, true},
-      {"fail", [&] { run.Fail("first", "line 1"); return true; }, true, RunState::kFailed, true},
-      {"fail again", [&] { run.Fail("second", "line 2"); return true; }, true, RunState::kFailed, true},
-      {"no resume after a failure", [&] { return run.Resume(); }, false, RunState::kFailed, true},
-      {"no pause after a failure", [&] { return run.Pause(); }, false, RunState::kFailed, true},
+      {"pause", [&] { return run.Pause(); }, true, RunState::kPaused, false, true},
+      {"pause again", [&] { return run.Pause(); }, false, RunState::kPaused, false, true},
+      {"resume", [&] { return run.Resume(); }, true, RunState::kRunning, false, false},
+      {"resume again", [&] { return run.Resume(); }, false, RunState::kRunning, false, false},
+      {"pause, then fail", [&] { return run.Pause(); }, true, RunState::kPaused, false, true},
+      {"fail: the waiting receives go", [&] { run.Fail("first", "line 1"); return true; }, true, RunState::kFailed,
+       true, false},
+      {"fail again", [&] { run.Fail("second", "line 2"); return true; }, true, RunState::kFailed, true, false},
+      {"no resume after a failure", [&] { return run.Resume(); }, false, RunState::kFailed, true, false},
+      {"no pause after a failure", [&] { return run.Pause(); }, false, RunState::kFailed, true, false},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(step.change(), step.changed) << step.what;
     EXPECT_EQ(run.State(), step.state) << step.what;
     EXPECT_EQ(run.stop.load(), step.stop) << step.what;
+    EXPECT_EQ(run.rate.Paused(), step.limit_paused) << step.what;
   }
   EXPECT_EQ(run.FailureText(), "first");
   EXPECT_EQ(log_, (std::vector<rt::Text>{"line 1", "line 2"}));
 }
 
-TEST_F(FlowTest, ATryStoppedWithTheRunLeavesItsFileWaitingWithWhatArrived) {
+TEST_F(FlowTest, APauseHoldsTheTransferAndTheResumeGoesOnFromTheKeptBytes) {
   state_.PatchList = {{"a.dat", Sum("new a")}, {"b.dat", Sum("new b")}};
   server_["http://127.0.0.1:8088/patch/528/a.dat"] = "new a";
   server_["http://127.0.0.1:8088/patch/528/b.dat"] = "new b";
   Write("a.dat", "old a");
+  // The player resumes after a few looks at the paused run.
+  RunContext* shown = nullptr;
+  int32_t waits_while_paused = 0;
+  flow_.services.delay = [&](int32_t) {
+    if (shown != nullptr && shown->State() == RunState::kPaused && ++waits_while_paused == 5) shown->Resume();
+  };
   RunContext run(flow_, state_.PatchList);
+  shown = &run;
+  std::vector<int64_t> kept_at_call;
+  std::vector<bool> paused_at_call;
   const auto serve = flow_.services.download;
   flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
                                 std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
-    // Part of the file, then the run pauses: the engine ends the call.
-    WritePart(sink, "new");
-    EXPECT_TRUE(run.Pause());
-    EXPECT_TRUE(options.cancel != nullptr && options.cancel->load());
-    net::DownloadReport report(net::DownloadResult::Interrupted);
-    report.reason = net::FailReason::kCancelled;
+    EXPECT_EQ(options.rate, &run.rate);
+    paused_at_call.push_back(run.State() == RunState::kPaused);
+    if (kept_at_call.empty()) {
+      kept_at_call.push_back(-2);
+      // Part of the file, then the player pauses and the engine, held by
+      // the blocked limit past its hold, lets the connection go.
+      WritePart(sink, "new");
+      EXPECT_TRUE(run.Pause());
+      EXPECT_FALSE(options.cancel->load());
+      net::DownloadReport report(net::DownloadResult::Interrupted);
+      report.reason = net::FailReason::kCancelled;
+      report.received = 3;
+      return report;
+    }
+    const net::DownloadReport report = serve(options, sink, total, done);
+    kept_at_call.push_back(report.resumed ? report.resumed_from : -1);
     return report;
   };
   TransferSlot(run, 0).RunHere();
-  EXPECT_EQ(run.State(), RunState::kPaused);
-  EXPECT_EQ(run.plan.File(0).state.load(), FileState::kWaiting);
-  EXPECT_EQ(run.plan.File(1).state.load(), FileState::kWaiting);  // never claimed: the run stopped first
-  EXPECT_EQ(Read("a.dat"), "old a");
-  EXPECT_EQ(Read("a.dat.tmp"), "new");
-  EXPECT_TRUE(delays_.empty());  // a stopped try is not retried
-
-  // Resumed: both are brought in, the first from where it stopped.
-  flow_.services.download = serve;
-  ASSERT_TRUE(run.Resume());
-  TransferSlot(run, 0).RunHere();
+  EXPECT_EQ(waits_while_paused, 5);
+  EXPECT_EQ(run.State(), RunState::kRunning);
   EXPECT_TRUE(run.plan.AllInstalled());
   EXPECT_EQ(Read("a.dat"), "new a");
   EXPECT_EQ(Read("b.dat"), "new b");
-  EXPECT_EQ(run.received.load(), 2 + 5);  // the kept 3 bytes arrived in the stopped try
+  // No call while paused; the same transfer went on with the kept 3 bytes
+  // (a range from byte 3), and the pause used no try.
+  EXPECT_EQ(paused_at_call, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(kept_at_call, (std::vector<int64_t>{-2, 3, -1}));
+  EXPECT_EQ(run.plan.File(0).state.load(), FileState::kInstalled);
+  for (const rt::Text& line : log_) EXPECT_EQ(line.find("retry"), rt::Text::npos) << line;
 }
 
 }  // namespace

@@ -143,6 +143,16 @@ LRESULT UpdaterWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
     case WM_ACTIVATE:
       OnActivate(wparam);
       break;
+    case WM_CONTEXTMENU:
+      OnContextMenu(lparam);
+      return 0;
+    case WM_COMMAND:
+      // The right-click menu's choice (also what a posted command gives).
+      if (HIWORD(wparam) == 0 && lparam == 0 && bindings_.menu_command) {
+        bindings_.menu_command(static_cast<int32_t>(LOWORD(wparam)));
+        return 0;
+      }
+      break;
     case kFirstActivationMessage:
       Fire(kUpdaterWindow.on_first_activation);
       return 0;
@@ -161,6 +171,35 @@ LRESULT UpdaterWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
       break;
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+// The flow's menu at the mouse (or, from the keyboard, at the window's
+// middle); the choice comes back as WM_COMMAND. The skin is left as it is.
+void UpdaterWindow::OnContextMenu(LPARAM lparam) {
+  if (!bindings_.menu_items) return;
+  const HWND hwnd = hwnd_.load();
+  POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+  if (lparam == -1) {
+    RECT area;
+    GetWindowRect(hwnd, &area);
+    at = POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+  }
+  const HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  for (const MenuItem& item : bindings_.menu_items()) {
+    if (item.id == 0) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    const UINT flags = MF_STRING | (item.checked ? MF_CHECKED : 0u) | (item.disabled ? MF_GRAYED : 0u);
+    AppendMenuW(menu, flags, static_cast<UINT_PTR>(item.id), rt::Wide(item.text).c_str());
+  }
+  // The window must be in front for the menu to close when the mouse
+  // clicks elsewhere.
+  SetForegroundWindow(hwnd);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, hwnd, nullptr);
+  PostMessageW(hwnd, WM_NULL, 0, 0);
+  DestroyMenu(menu);
 }
 
 void UpdaterWindow::OnPaint() {

@@ -74,6 +74,7 @@ class UpdaterWindow final : public WindowPort, public ComponentHost {
   void OnTimer(UINT_PTR id);
   void OnActivate(WPARAM wparam);
   void OnDestroy();
+  void OnContextMenu(LPARAM lparam);
 
   // The component under a point: the first created one that takes it.
   Component* TopmostAt(POINT pt) const;
