@@ -4,7 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <thread>
+
+#include "net/file_download.h"
+#include "runtime/files.h"
+#include "runtime/process.h"
+#include "tests/net/sockets.h"
+#include "tests/net/temp_folder.h"
+#include "tests/servers/scripted_server.h"
 
 namespace {
 
@@ -63,6 +73,77 @@ TEST(RateLimit, NoCapGrantsAllAndRefundIsCapped) {
   EXPECT_EQ(limit.WaitMs(), 250u);
   limit.Refund(1 << 20);  // cannot exceed the bucket (1024 at 4 KiB/s)
   EXPECT_EQ(limit.Grant(262144, 0), 1024);
+}
+
+// One download through a shared limit: a cap bounds the rate, a pause stops the bytes without the stall rule firing, and a pause
+// held past kPauseHoldMs lets the connection go with the bytes kept.
+TEST(RateLimit, TheLimitHoldsTheReceivesOfADownload) {
+  nettest::StartSockets();
+  struct Case {
+    const char* what;
+    int64_t cap;          // bytes per second, 0: none
+    int32_t pause_ms;     // paused from this far into the body's first half (-1: never)
+    int32_t paused_for;   // then resumed after this long (-1: never)
+    net::DownloadResult result;
+    net::FailReason reason;
+    uint32_t least_ms, most_ms;
+  } const cases[] = {
+      {"no cap", 0, -1, -1, net::DownloadResult::Ok, net::FailReason::kNone, 0, 3000},
+      {"128 KiB/s: 96 KiB take 3/4 s, not stalled", 131072, -1, -1, net::DownloadResult::Ok, net::FailReason::kNone, 600, 3000},
+      {"paused 800 ms with a 300 ms stall rule: not stalled", 0, 0, 800, net::DownloadResult::Ok,
+       net::FailReason::kNone, 750, 3000},
+      {"paused for good: let go after the hold, bytes kept", 0, 0, -1, net::DownloadResult::Interrupted,
+       net::FailReason::kCancelled, net::kPauseHoldMs - 100, net::kPauseHoldMs + 2000},
+  };
+  const std::string body = testsrv::PatternBytes(98304, 3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Half the body, a short gap (the pause starts in it), the other half.
+    testsrv::ScriptedServer server({testsrv::Script()
+                                        .Send(testsrv::OkResponse(body).substr(0, 200 + body.size() / 2))
+                                        .Pause(200)
+                                        .Send(testsrv::OkResponse(body).substr(200 + body.size() / 2))
+                                        .HoldOpen(5000)});
+    ASSERT_TRUE(server.Ok());
+    nettest::TempFolder folder;
+    net::SharedRate rate(rt::TickCount, rt::DelayWithEvents);
+    rate.SetRate(c.cap);
+    std::atomic<bool> cancel{false};
+    std::atomic<int64_t> received{0};
+    net::FileDownload options(server.Url("a.dat"), folder.Path("a.dat"), ".tmp");
+    options.rate = &rate;
+    options.cancel = &cancel;
+    options.received_counter = &received;
+    // A stall rule no transfer here could pass once 300 ms of its own time
+    // have run: time held by the limit must not count.
+    options.limits.stall_window_ms = 300;
+    options.limits.stall_min_bytes = 1 << 20;
+    int64_t during_pause[2] = {-1, -1};
+    std::thread player([&] {
+      if (c.pause_ms < 0) return;
+      while (received.load() == 0) rt::DelayWithEvents(5);  // bounded by the server's script
+      rate.Pause();
+      rt::DelayWithEvents(300);
+      during_pause[0] = received.load();
+      if (c.paused_for < 0) return;
+      rt::DelayWithEvents(c.paused_for - 300);
+      during_pause[1] = received.load();
+      rate.Resume();
+    });
+    std::atomic<int64_t> total{0}, done{0};
+    const uint32_t start = rt::TickCount();
+    const net::DownloadReport report = net::HttpDownloadReport(options, total, done);
+    const uint32_t ms = rt::TickCount() - start;
+    player.join();
+    EXPECT_EQ(report.result, c.result);
+    EXPECT_EQ(report.reason, c.reason);
+    EXPECT_GE(ms, c.least_ms);
+    EXPECT_LE(ms, c.most_ms);
+    if (c.paused_for > 0) EXPECT_EQ(during_pause[0], during_pause[1]);  // no byte while paused
+    if (c.result != net::DownloadResult::Ok) {
+      EXPECT_EQ(rt::FileSize64(folder.Path("a.dat.tmp")), during_pause[0]);
+    }
+  }
 }
 
 }  // namespace
