@@ -57,6 +57,7 @@ TEST(RetryPolicy, EachTryIsClassifiedForTheMirrorRules) {
     FailReason reason;
     bool verified, resumed_used;
     TryOutcome want;
+    int64_t received = 0;
   } const cases[] = {
       {"a verified file", DownloadResult::Ok, FailReason::kNone, true, false, TryOutcome::kVerified},
       {"a whole file that does not verify", DownloadResult::Ok, FailReason::kNone, false, false, TryOutcome::kMismatch},
@@ -68,6 +69,14 @@ TEST(RetryPolicy, EachTryIsClassifiedForTheMirrorRules) {
       {"a trickle below the floor", DownloadResult::Interrupted, FailReason::kBelowFloorRate, false, false,
        TryOutcome::kTransient},
       {"a cancelled try", DownloadResult::Interrupted, FailReason::kCancelled, false, false, TryOutcome::kCancelled},
+      {"a cut after 16 KiB reached the partial file", DownloadResult::Interrupted, FailReason::kReset, false, false,
+       TryOutcome::kAdvanced, kAdvancedCutBytes},
+      {"a cut a byte short of that", DownloadResult::Interrupted, FailReason::kClosed, false, false,
+       TryOutcome::kTransient, kAdvancedCutBytes - 1},
+      {"a floor cut that moved the file on", DownloadResult::Interrupted, FailReason::kBelowFloorRate, false, false,
+       TryOutcome::kAdvanced, 1 << 20},
+      {"a cancelled try after many bytes", DownloadResult::Interrupted, FailReason::kCancelled, false, false,
+       TryOutcome::kCancelled, 1 << 20},
       {"a 404", DownloadResult::BadStatus, FailReason::kHttpStatus, false, false, TryOutcome::kMirrorRefused},
       {"a wrong offset", DownloadResult::BadStatus, FailReason::kBadContentRange, false, false,
        TryOutcome::kMirrorRefused},
@@ -84,6 +93,7 @@ TEST(RetryPolicy, EachTryIsClassifiedForTheMirrorRules) {
   for (const Case& c : cases) {
     net::DownloadReport report(c.result);
     report.reason = c.reason;
+    report.received = c.received;
     EXPECT_EQ(ClassifyTry(report, c.verified, c.resumed_used), c.want) << c.what;
   }
 }
@@ -154,6 +164,15 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
        {{O::kTurnedAway, true, {K::kWaitThenTry, 0, false, kTurnedAwayWaitMs, 0}},
         {O::kTransient, true, {K::kTry, 1, true, 0, 0}},
         {O::kTransient, false, {K::kWaitThenTry, 0, false, 1000, 1}}}},
+      {"cuts that moved the partial file on: the same mirror at once, no try used", 2, false,
+       {K::kTry, 0, false, 0, 0},
+       {{O::kAdvanced, true, {K::kTry, 0, false, 0, 0}},
+        {O::kAdvanced, true, {K::kTry, 0, false, 0, 0}},
+        {O::kTransient, true, {K::kTry, 1, true, 0, 0}},
+        {O::kAdvanced, true, {K::kTry, 1, false, 0, 0}},
+        {O::kTransient, true, {K::kWaitThenTry, 1, false, 1000, 1}}}},
+      {"an advanced cut whose partial file went counts as a cut", 1, false, {K::kTry, 0, false, 0, 0},
+       {{O::kAdvanced, false, {K::kWaitThenTry, 0, false, 1000, 1}}}},
       {"a 404 on every mirror ends it in one round", 3, false, {K::kTry, 0, false, 0, 0},
        {{O::kMirrorRefused, false, {K::kTry, 1, false, 0, 0}},
         {O::kMirrorRefused, false, {K::kTry, 2, false, 0, 0}},
@@ -173,6 +192,28 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
       EXPECT_TRUE(got == want) << "step " << i << ": kind " << static_cast<int>(got.kind) << " mirror " << got.mirror
                                << " drop " << got.drop_partial << " wait " << got.wait_ms << " retry " << got.retry;
     }
+  }
+}
+
+// Whether the floor rate may cut a transfer to move to another mirror.
+TEST(MirrorRules, AnotherMirrorIsLeftUntilTheOthersAreOut) {
+  struct Case {
+    const char* what;
+    size_t mirrors;
+    std::vector<TryOutcome> outcomes;  // fed to After in turn
+    bool left;
+  } const cases[] = {
+      {"one mirror", 1, {}, false},
+      {"two, the first being tried", 2, {}, true},
+      {"two, the second refused the file while the first is tried again", 2,
+       {TryOutcome::kTransient, TryOutcome::kMirrorRefused}, false},
+      {"three, one sent a wrong file", 3, {TryOutcome::kMismatch}, true},
+      {"two, a cut one stays worth a try", 2, {TryOutcome::kTransient}, true},
+  };
+  for (const Case& c : cases) {
+    MirrorTries tries(c.mirrors, false);
+    for (TryOutcome outcome : c.outcomes) tries.After(outcome, false);
+    EXPECT_EQ(tries.OtherMirrorLeft(), c.left) << c.what;
   }
 }
 

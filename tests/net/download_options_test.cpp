@@ -268,6 +268,45 @@ TEST_F(DownloadOptionsTest, SlowTransfersEndByTheStallRuleOrTheFloorRate) {
   }
 }
 
+// 2000 B/s of its own, below a 4096 B/s floor: whether it is cut depends on
+// what the floor judges, and on what the run's other transfers bring.
+TEST_F(DownloadOptionsTest, TheFloorJudgesTheWholeRunWhenNoOtherMirrorIsLeft) {
+  struct Case {
+    const char* what;
+    bool judges_run;
+    int64_t others_per_50ms;  // bytes the run's other transfers add
+    FailReason want;
+  } const cases[] = {
+      {"judged alone (another mirror left): cut, whatever the run brings", false, 1000, FailReason::kBelowFloorRate},
+      {"the run as a whole above the floor: not cut", true, 1000, FailReason::kClosed},
+      {"the whole run below the floor: cut", true, 0, FailReason::kBelowFloorRate},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Trickle(200, 100, 15));
+    ASSERT_TRUE(server.Ok());
+    rt::RemoveFile(Partial());
+    std::atomic<int64_t> run_bytes{0};
+    std::atomic<bool> over{false};
+    std::thread others([&] {
+      for (int i = 0; i < 200 && !over.load(); ++i) {
+        run_bytes.fetch_add(c.others_per_50ms);
+        rt::DelayWithEvents(50);
+      }
+    });
+    net::FileDownload options = Options(server);
+    options.limits.stall_window_ms = 0;
+    options.limits.floor_window_ms = 600;
+    options.limits.floor_bytes_per_second = 4096;
+    options.received_counter = &run_bytes;
+    options.floor_judges_run = c.judges_run;
+    const net::DownloadReport report = Run(options);
+    over.store(true);
+    others.join();
+    EXPECT_EQ(report.result, DownloadResult::Interrupted) << c.what;
+    EXPECT_EQ(report.reason, c.want) << c.what;
+  }
+}
+
 TEST_F(DownloadOptionsTest, EveryFailedTryCarriesItsReason) {
   uint16_t closed_port = 0;
   {
