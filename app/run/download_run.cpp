@@ -176,6 +176,9 @@ void RunPatchDownloads(Flow& flow) {
         const bool paused = run.State() == RunState::kPaused;
         if (paused != paused_shown) ShowPaused(window, paused);
         paused_shown = paused;
+        // A file installed meanwhile has the timer tick once: the label
+        // says paused again.
+        if (paused && window.Caption(ui::kSpeedLabel) != kTextPaused) window.SetCaption(ui::kSpeedLabel, kTextPaused);
       }
       if (ended && run.Running() && run.plan.AnyWaiting()) {
         slots = StartTransfers(run, transfers);
