@@ -80,8 +80,8 @@ struct DownloadOptions {
   TickSource ticks;
   // The run's rate limit, asked before each receive: the receive takes no
   // more than it grants, and the time spent waiting for it (a cap, a pause)
-  // does not count for the stall and floor watches. A pause held past
-  // kPauseHoldMs ends the call as cancelled, its bytes kept. None when null.
+  // does not count for the stall and floor watches. A pause held past the
+  // limit's hold ends the call as cancelled, its bytes kept. None when null.
   SharedRate* rate = nullptr;
   // The floor rate judges the whole run (the bytes `received_counter` adds
   // up) rather than this call: set when no other mirror is left to move to,

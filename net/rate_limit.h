@@ -101,9 +101,12 @@ class RateLimit {
 };
 
 // While the limit stays paused this long, a waiting transfer lets its
-// connection go (the partial file keeps what arrived) instead of holding the
-// server's connection open for as long as the player is away.
-constexpr uint32_t kPauseHoldMs = 2000;
+// connection go (the partial file keeps what arrived). Shorter pauses keep
+// the connection: what the server had sent into the socket buffers is read
+// on resume instead of being fetched again (a server that ends the request
+// meanwhile has its last bytes read all the same, and the rest is asked for
+// with a Range).
+constexpr uint32_t kPauseHoldMs = 300000;
 // A waiting transfer looks at the limit and its cancel flag this often.
 constexpr int32_t kRateWaitPieceMs = 50;
 
@@ -121,8 +124,11 @@ class SharedRate {
   using Ticks = std::function<uint32_t()>;
   using Sleep = std::function<void(int32_t ms)>;
 
-  SharedRate(Ticks ticks, Sleep sleep)
-      : ticks_(ticks ? std::move(ticks) : Ticks([] { return 0u; })), sleep_(std::move(sleep)), limit_(ticks_()) {}
+  SharedRate(Ticks ticks, Sleep sleep, uint32_t hold_ms = kPauseHoldMs)
+      : ticks_(ticks ? std::move(ticks) : Ticks([] { return 0u; })),
+        sleep_(std::move(sleep)),
+        hold_ms_(hold_ms),
+        limit_(ticks_()) {}
 
   void SetRate(int64_t bytes_per_second) {
     std::lock_guard<rt::Lock> hold(lock_);
@@ -146,8 +152,8 @@ class SharedRate {
   }
 
   // Waits until up to `wanted` bytes may be received. Bounded: a capped
-  // limit grants within its refill time, a paused one lets go after
-  // kPauseHoldMs, and `cancel` (when given) ends the wait within a piece.
+  // limit grants within its refill time, a paused one lets go after the
+  // hold, and `cancel` (when given) ends the wait within a piece.
   RateGrant Take(int64_t wanted, const std::atomic<bool>* cancel) {
     RateGrant grant;
     const uint32_t start = ticks_();
@@ -170,7 +176,7 @@ class SharedRate {
         }
       }
       if (cancel != nullptr && cancel->load()) return grant;
-      if (was_paused && now - paused_since >= kPauseHoldMs) {
+      if (was_paused && now - paused_since >= hold_ms_) {
         grant.let_go = true;
         return grant;
       }
@@ -188,6 +194,7 @@ class SharedRate {
   rt::Lock lock_;
   Ticks ticks_;
   Sleep sleep_;
+  uint32_t hold_ms_;
   RateLimit limit_;
 };
 

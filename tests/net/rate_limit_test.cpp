@@ -79,6 +79,7 @@ TEST(RateLimit, NoCapGrantsAllAndRefundIsCapped) {
 // held past kPauseHoldMs lets the connection go with the bytes kept.
 TEST(RateLimit, TheLimitHoldsTheReceivesOfADownload) {
   nettest::StartSockets();
+  constexpr uint32_t kHoldMs = 2000;
   struct Case {
     const char* what;
     int64_t cap;          // bytes per second, 0: none
@@ -93,7 +94,7 @@ TEST(RateLimit, TheLimitHoldsTheReceivesOfADownload) {
       {"paused 800 ms with a 300 ms stall rule: not stalled", 0, 0, 800, net::DownloadResult::Ok,
        net::FailReason::kNone, 750, 3000},
       {"paused for good: let go after the hold, bytes kept", 0, 0, -1, net::DownloadResult::Interrupted,
-       net::FailReason::kCancelled, net::kPauseHoldMs - 100, net::kPauseHoldMs + 2000},
+       net::FailReason::kCancelled, kHoldMs - 100, kHoldMs + 2000},
   };
   const std::string body = testsrv::PatternBytes(98304, 3);
   for (const Case& c : cases) {
@@ -106,7 +107,7 @@ TEST(RateLimit, TheLimitHoldsTheReceivesOfADownload) {
                                         .HoldOpen(5000)});
     ASSERT_TRUE(server.Ok());
     nettest::TempFolder folder;
-    net::SharedRate rate(rt::TickCount, rt::DelayWithEvents);
+    net::SharedRate rate(rt::TickCount, rt::DelayWithEvents, kHoldMs);
     rate.SetRate(c.cap);
     std::atomic<bool> cancel{false};
     std::atomic<int64_t> received{0};
