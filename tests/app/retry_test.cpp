@@ -195,28 +195,6 @@ TEST(MirrorRules, EachDecisionAfterEachKindOfTry) {
   }
 }
 
-// Whether the floor rate may cut a transfer to move to another mirror.
-TEST(MirrorRules, AnotherMirrorIsLeftUntilTheOthersAreOut) {
-  struct Case {
-    const char* what;
-    size_t mirrors;
-    std::vector<TryOutcome> outcomes;  // fed to After in turn
-    bool left;
-  } const cases[] = {
-      {"one mirror", 1, {}, false},
-      {"two, the first being tried", 2, {}, true},
-      {"two, the second refused the file while the first is tried again", 2,
-       {TryOutcome::kTransient, TryOutcome::kMirrorRefused}, false},
-      {"three, one sent a wrong file", 3, {TryOutcome::kMismatch}, true},
-      {"two, a cut one stays worth a try", 2, {TryOutcome::kTransient}, true},
-  };
-  for (const Case& c : cases) {
-    MirrorTries tries(c.mirrors, false);
-    for (TryOutcome outcome : c.outcomes) tries.After(outcome, false);
-    EXPECT_EQ(tries.OtherMirrorLeft(), c.left) << c.what;
-  }
-}
-
 // However the tries end, a file gives up after a bounded number of them.
 TEST(MirrorRules, EveryFileGivesUpAfterBoundedTries) {
   for (size_t mirrors = 1; mirrors <= 4; ++mirrors) {

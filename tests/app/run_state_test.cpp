@@ -2,6 +2,7 @@
 // stop flag and the rate limit; and a try let go by a pause leaving its file
 // to wait on the same transfer, never failed, to go on from where it
 // stopped once the run is resumed.
+#include "app/run/link_control.h"
 #include "app/run/run_context.h"
 #include "app/run/transfer_slot.h"
 #include "checksum/file_checksum.h"
@@ -92,6 +93,45 @@ TEST_F(FlowTest, APauseHoldsTheTransferAndTheResumeGoesOnFromTheKeptBytes) {
   EXPECT_EQ(kept_at_call, (std::vector<int64_t>{-2, 3, -1}));
   EXPECT_EQ(run.plan.File(0).state.load(), FileState::kInstalled);
   for (const rt::Text& line : log_) EXPECT_EQ(line.find("retry"), rt::Text::npos) << line;
+}
+
+// The window's menu commands: what each does to the run, the checked cap,
+// and the value kept for the next run; a kept value not offered is none.
+TEST_F(FlowTest, TheMenuPausesTheRunAndKeepsTheCap) {
+  const rt::Text kept = rt::Text(kUserLinkKey) + "|" + kUserCapName;
+  user_values_[kept] = "1000";  // not an offered cap
+  RunContext run(flow_, state_.PatchList);
+  LinkControl link(flow_.services);
+  link.LoadCap();
+  struct Step {
+    const char* what;
+    int32_t command;  // 0: attach the run
+    rt::Text first;   // the pause item's text
+    int32_t checked;  // the checked cap's place
+    RunState state;
+    int64_t rate;
+  } const steps[] = {
+      {"attached, no cap", 0, kTextPause, 0, RunState::kRunning, 0},
+      {"1 MB/s", kCommandCapFirst + 3, kTextPause, 3, RunState::kRunning, 1 << 20},
+      {"pause", kCommandPause, kTextResume, 3, RunState::kPaused, 1 << 20},
+      {"256 KB/s while paused", kCommandCapFirst + 5, kTextResume, 5, RunState::kPaused, 256 << 10},
+      {"resume", kCommandPause, kTextPause, 5, RunState::kRunning, 256 << 10},
+      {"an unknown id", kCommandCapFirst + kSpeedCapCount, kTextPause, 5, RunState::kRunning, 256 << 10},
+  };
+  for (const Step& step : steps) {
+    step.command == 0 ? link.Attach(&run) : link.Command(step.command);
+    const std::vector<ui::MenuItem> items = link.MenuItems();
+    int32_t checked = -1;
+    for (const ui::MenuItem& item : items) checked = item.checked ? item.id - kCommandCapFirst : checked;
+    EXPECT_EQ(items.at(0).text, step.first) << step.what;
+    EXPECT_EQ(checked, step.checked) << step.what;
+    EXPECT_EQ(run.State(), step.state) << step.what;
+    EXPECT_EQ(run.rate.Rate(), step.rate) << step.what;
+  }
+  EXPECT_EQ(user_values_[kept], "262144");
+  LinkControl next_run(flow_.services);
+  next_run.LoadCap();
+  EXPECT_EQ(next_run.Cap(), 256 << 10);
 }
 
 }  // namespace
