@@ -9,13 +9,18 @@ RATE_MBIT megabits per second shared by every connection, as a player's
 line is: bytes queue behind the link and leave it at its rate, then travel
 for the one-way delay. Per connection and direction at most QUEUE_CHUNKS
 chunks wait, so the sender feels the link (TCP flow control) instead of the
-relay buffering a whole file. Runs until killed.
+relay buffering a whole file. Runs until killed. With RELAY_COUNT=FILE
+in the environment, the bytes delivered toward the clients are written
+there every 100 ms as "SECONDS TOTAL" lines (monotonic clock).
 """
 import asyncio
+import os
 import sys
 import time
 
-CHUNK = 65536
+# RELAY_CHUNK in the environment sets the read size: a slow line needs
+# small ones, or each connection waits for the others' whole chunks.
+CHUNK = int(os.environ.get("RELAY_CHUNK", "65536"))
 QUEUE_CHUNKS = 16
 CONNECT_TIMEOUT_S = 10
 
@@ -33,7 +38,18 @@ class Link:
         return self.free_at
 
 
-async def pump(reader, writer, link, one_way):
+DELIVERED = [0]
+
+
+async def count_to(path):
+    with open(path, "w") as out:
+        while True:
+            out.write("%.3f %d\n" % (time.monotonic(), DELIVERED[0]))
+            out.flush()
+            await asyncio.sleep(0.1)
+
+
+async def pump(reader, writer, link, one_way, counted=False):
     queue = asyncio.Queue(QUEUE_CHUNKS)
 
     async def receive():
@@ -56,6 +72,8 @@ async def pump(reader, writer, link, one_way):
                 return
             writer.write(data)
             await writer.drain()
+            if counted:
+                DELIVERED[0] += len(data)
 
     try:
         await asyncio.gather(receive(), deliver())
@@ -79,10 +97,12 @@ async def main():
         # The connection itself takes a round trip, as its handshake would.
         await asyncio.sleep(2 * one_way)
         await asyncio.gather(pump(client_reader, server_writer, up, one_way),
-                             pump(server_reader, client_writer, down, one_way))
+                             pump(server_reader, client_writer, down, one_way, counted=True))
         for w in (client_writer, server_writer):
             w.close()
 
+    if os.environ.get("RELAY_COUNT"):
+        asyncio.ensure_future(count_to(os.environ["RELAY_COUNT"]))
     server = await asyncio.start_server(serve, "127.0.0.1", listen_port, reuse_address=True)
     async with server:
         await server.serve_forever()

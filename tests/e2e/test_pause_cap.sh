@@ -8,9 +8,8 @@
 #     sent and asks for the rest with a Range, re-fetching at most 1 MiB; no
 #     file failed;
 #   - a cap chosen from the menu (4 MB/s) is named by the next run's log;
-#   - a 16 KiB/s line shared by six transfers (nginx paces each at
-#     2730 B/s) with six files of 1 MiB: the run finishes, no transfer cut
-#     for the floor rate (about 6.5 minutes).
+#   - a 16 KiB/s line (bench/relay.py) with six files of 1 MiB: the run
+#     finishes, no transfer cut for the floor rate (about 6.5 minutes).
 # The cap is kept in the Wine prefix's registry: the test removes it again.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/env.sh"
@@ -90,10 +89,14 @@ end_updaters
 forget_cap
 
 # ---- six files of 1 MiB on a 16 KiB/s line ------------------------------------
-# The line shared by six transfers: nginx paces each answer at 2730 B/s,
-# below the 4 KiB/s floor rate, while the run as a whole gets 16 KiB/s.
+# One line of 16 KiB/s shared by every connection (bench/relay.py, in 4 KiB
+# pieces): with six transfers each gets 2.7 KiB/s, below the 4 KiB/s floor.
 stop_nginx
-start_nginx "$SERVER" 8088 "limit_rate 2730;" || { echo "nginx did not start"; exit 1; }
+start_nginx "$SERVER" 8090 || { echo "nginx did not start"; exit 1; }
+RELAY_CHUNK=4096 python3 "$ROOT/bench/relay.py" 8088 8090 10 0.131072 >/dev/null 2>&1 &
+STAGE_PIDS+=($!)
+relay_up() { python3 -c 'import socket; socket.create_connection(("127.0.0.1", 8088), 1).close()' 2>/dev/null; }
+wait_until 10 relay_up || { echo "relay did not start"; exit 1; }
 for n in 1 2 3 4 5 6; do random_file "$RELEASE/slow/s$n.bin" 1024; done
 publish "$RELEASE" "$SERVER"
 sed -i '/^#form#/d' "$SERVER/patch/528/filelist.txt"
