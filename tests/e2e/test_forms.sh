@@ -140,6 +140,7 @@ fi
 check "[behind] the run ends" wait_until 180 run_done
 touch "$WORK/behind-done"; wait "$SAMPLER"
 echo "   [behind] the updater's resident anonymous memory peaked at $(( $(cat "$WORK/behind-anon") / 1024 )) MiB (Wine's own included) for a ${BIG_MIB} MiB archive"
+check "[behind] the apply held under 64 MiB (the $(basename "$WIN_BUILD") build)" test "$(cat "$WORK/behind-anon")" -lt $((64 * 1024))
 check "[behind] the files are r4's" same_as_r4
 check "[behind] the archive came as a delta" grep -qa "applied delta of .* to big.pak" "$CLIENT/update.log"
 check "[behind] the table came as a compressed copy" grep -qa "applied zstd copy of .* to table.txt" "$CLIENT/update.log"
