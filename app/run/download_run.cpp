@@ -184,7 +184,8 @@ void RunPatchDownloads(Flow& flow) {
         slots = StartTransfers(run, transfers);
         continue;
       }
-      if (ended && run.State() != RunState::kPaused) break;
+      // A paused run whose files are all in (or failed) ends as well.
+      if (ended && (run.State() != RunState::kPaused || !run.plan.AnyWaiting())) break;
       rt::DelayWithEvents(flow.run.publish_ms);
     }
   }
