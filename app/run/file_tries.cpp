@@ -361,8 +361,13 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
     const size_t tried = next.mirror;
     next = tries.After(t.outcome, chain.PartialLeft());
     if (next.kind != NextTry::Kind::kTry) continue;
-    run_.log.Line(next.mirror != tried ? "next mirror for " + entry_.path + ": " + flow_.state.Site.MirrorText(run_.mirrors[next.mirror])
-                                       : "retry " + entry_.path + " from byte 0: the resumed file did not verify");
+    if (next.mirror != tried) {
+      run_.log.Line("next mirror for " + entry_.path + ": " + flow_.state.Site.MirrorText(run_.mirrors[next.mirror]));
+    } else if (t.outcome == TryOutcome::kAdvanced) {
+      run_.log.Line("go on with " + entry_.path + ": the cut try moved its partial file on (no try used)");
+    } else {
+      run_.log.Line("retry " + entry_.path + " from byte 0: the resumed file did not verify");
+    }
   }
   return Fetched::kGaveUp;
 }
