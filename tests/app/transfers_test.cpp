@@ -4,6 +4,8 @@
 // verified, the install step, and what the run tells the checksum cache.
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <map>
 #include <thread>
 
 #include "app/disk_full.h"
@@ -377,6 +379,83 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
     EXPECT_EQ(Requested().size(), 1u);  // no second try and no other mirror: a full disk ends the run
     EXPECT_TRUE(programs_.empty());
     EXPECT_FALSE(rt::FileExists("a.dat"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Requests sent ahead: a scripted source that answers a request sent ahead
+// on a connection only in the order sent, as a server does.
+TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThatDoesNotVerify) {
+  struct Case {
+    const char* what;
+    bool accepts;         // the connection takes requests ahead (kept, no proxy)
+    const char* spoiled;  // this file's answer sent ahead is another file's bytes
+    size_t started;       // "requests sent ahead" lines
+    size_t given_up;      // "no more requests sent ahead" lines
+  } const cases[] = {
+      {"answered in turn", true, "", 1, 0},
+      {"an answer of another file's bytes", true, "f9.dat", 1, 1},
+      {"a connection that takes none", false, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    log_.clear();
+    server_.clear();
+    state_.PatchList.clear();
+    ManyFiles(30);
+    flow_.run.transfers = 2;
+    std::map<int32_t, std::deque<rt::Text>> ahead;
+    size_t sent = 0, sent_after_give_up = 0, answered_ahead = 0;
+    bool spoiled = false;
+    flow_.services.send_ahead = [&](const net::DownloadOptions& options) {
+      if (!c.accepts) return false;
+      std::lock_guard<std::mutex> hold(mutex_);
+      ahead[options.connection->Id()].push_back(UrlOf(options.url));
+      ++sent;
+      if (spoiled) ++sent_after_give_up;
+      return true;
+    };
+    const auto serve = flow_.services.download;
+    flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                  std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+      const rt::Text url = UrlOf(options.url);
+      bool was_ahead = false, spoil = false;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        std::deque<rt::Text>& waiting = ahead[options.connection->Id()];
+        was_ahead = !waiting.empty() && waiting.front() == url;
+        // Another request first: the connection and what it sent ahead go.
+        if (was_ahead) waiting.pop_front(); else waiting.clear();
+        spoil = was_ahead && !spoiled && url == kBase + c.spoiled;
+        spoiled = spoiled || spoil;
+        answered_ahead += was_ahead ? 1 : 0;
+      }
+      net::DownloadReport report =
+          spoil ? Serve(options, sink, rt::Text(server_[url].size(), '?'), total, done) : serve(options, sink, total, done);
+      report.sent_ahead = was_ahead;
+      return report;
+    };
+    RunPatchDownloads(flow_);
+    flow_.services.download = serve;
+
+    for (const OutdatedFile& file : state_.PatchList) EXPECT_EQ(Read(file.entry.path), server_[kBase + file.entry.path]);
+    EXPECT_EQ(LogLinesStarting("installed "), 30u);
+    EXPECT_EQ(c.accepts, answered_ahead > 0) << answered_ahead << " of " << sent;
+    EXPECT_EQ(sent_after_give_up, 0u);
+    size_t started = 0, given_up = 0, retries = 0;
+    for (const rt::Text& line : log_) {
+      started += line.find("requests sent ahead, up to") != rt::Text::npos ? 1 : 0;
+      given_up += line.find("no more requests sent ahead") != rt::Text::npos ? 1 : 0;
+      retries += line.compare(0, 6, "retry ") == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(started, c.started);
+    EXPECT_EQ(given_up, c.given_up);
+    // The answer that did not verify is asked again using no try.
+    EXPECT_EQ(retries, 0u);
+    EXPECT_EQ(Task(), kTextUpdateDone);
   }
 }
 
