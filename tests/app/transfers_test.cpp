@@ -386,36 +386,24 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
 
 namespace {
 
-// Requests sent ahead: a scripted source that answers a request sent ahead
-// on a connection only in the order sent, as a server does.
+// A scripted source that answers requests sent ahead on a connection only in
+// the order sent, as a server does.
 TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThatDoesNotVerify) {
-  struct Case {
-    const char* what;
-    bool accepts;         // the connection takes requests ahead (kept, no proxy)
-    const char* spoiled;  // this file's answer sent ahead is another file's bytes
-    size_t started;       // "requests sent ahead" lines
-    size_t given_up;      // "no more requests sent ahead" lines
-  } const cases[] = {
-      {"answered in turn", true, "", 1, 0},
-      {"an answer of another file's bytes", true, "f9.dat", 1, 1},
-      {"a connection that takes none", false, "", 0, 0},
-  };
+  // `spoiled`: this file's answer sent ahead is another file's bytes.
+  const struct Case { const char* spoiled; size_t given_up; } cases[] = {{"", 0}, {"f9.dat", 1}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.spoiled);
     log_.clear();
-    server_.clear();
     state_.PatchList.clear();
     ManyFiles(30);
     flow_.run.transfers = 2;
     std::map<int32_t, std::deque<rt::Text>> ahead;
-    size_t sent = 0, sent_after_give_up = 0, answered_ahead = 0;
+    size_t sent_after_give_up = 0, answered_ahead = 0;
     bool spoiled = false;
     flow_.services.send_ahead = [&](const net::DownloadOptions& options) {
-      if (!c.accepts) return false;
       std::lock_guard<std::mutex> hold(mutex_);
       ahead[options.connection->Id()].push_back(UrlOf(options.url));
-      ++sent;
-      if (spoiled) ++sent_after_give_up;
+      sent_after_give_up += spoiled ? 1 : 0;
       return true;
     };
     const auto serve = flow_.services.download;
@@ -442,19 +430,15 @@ TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThat
     flow_.services.download = serve;
 
     for (const OutdatedFile& file : state_.PatchList) EXPECT_EQ(Read(file.entry.path), server_[kBase + file.entry.path]);
-    EXPECT_EQ(LogLinesStarting("installed "), 30u);
-    EXPECT_EQ(c.accepts, answered_ahead > 0) << answered_ahead << " of " << sent;
+    EXPECT_GT(answered_ahead, 0u);
     EXPECT_EQ(sent_after_give_up, 0u);
-    size_t started = 0, given_up = 0, retries = 0;
-    for (const rt::Text& line : log_) {
-      started += line.find("requests sent ahead, up to") != rt::Text::npos ? 1 : 0;
-      given_up += line.find("no more requests sent ahead") != rt::Text::npos ? 1 : 0;
-      retries += line.compare(0, 6, "retry ") == 0 ? 1 : 0;
-    }
-    EXPECT_EQ(started, c.started);
-    EXPECT_EQ(given_up, c.given_up);
+    const auto lines = [&](const char* text) {
+      return std::count_if(log_.begin(), log_.end(), [&](const rt::Text& l) { return l.find(text) != rt::Text::npos; });
+    };
+    EXPECT_EQ(lines("requests sent ahead, up to"), 1);
+    EXPECT_EQ(lines("no more requests sent ahead"), static_cast<long>(c.given_up));
     // The answer that did not verify is asked again using no try.
-    EXPECT_EQ(retries, 0u);
+    EXPECT_EQ(LogLinesStarting("retry "), 0u);
     EXPECT_EQ(Task(), kTextUpdateDone);
   }
 }
