@@ -96,6 +96,7 @@ rt::Text RequestText(const DownloadOptions& options, bool via_proxy, int64_t ran
   if (via_proxy) fields.origin = "http://" + options.url.host_field;
   fields.host_field = options.url.host_field;
   fields.range_start = range_start >= 0 ? range_start : 0;
+  fields.range_last = range_start >= 0 ? options.range_last : -1;
   fields.cookie = options.cookie;
   return BuildRequest(range_start >= 0 ? RequestForm::kResume : RequestForm::kFresh, fields);
 }
