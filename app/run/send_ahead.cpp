@@ -40,7 +40,7 @@ void AheadQueue::SendAhead() {
   // asked in their own tries. What it still waits for is the leading files'.
   if (connection.Ahead() > claimed_.size()) connection.Close();
   // Bounded: at most kMostSentAhead requests, and each round claims or sends.
-  for (size_t at = connection.Ahead(); at < kMostSentAhead && run_.Running(); ++at) {
+  for (size_t at = connection.Ahead(); at < kMostSentAhead && run_.Running() && !pipelining.GivenUp(); ++at) {
     if (at == claimed_.size()) {
       const size_t index = run_.plan.Claim();
       if (index == RunPlan::kNone) return;

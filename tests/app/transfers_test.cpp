@@ -398,12 +398,14 @@ TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThat
     ManyFiles(30);
     flow_.run.transfers = 2;
     std::map<int32_t, std::deque<rt::Text>> ahead;
-    size_t sent_after_give_up = 0, answered_ahead = 0;
+    size_t sent_after_give_up = 0, answered_ahead = 0;  // guarded by mutex_, as log_ is
     bool spoiled = false;
     flow_.services.send_ahead = [&](const net::DownloadOptions& options) {
       std::lock_guard<std::mutex> hold(mutex_);
       ahead[options.connection->Id()].push_back(UrlOf(options.url));
-      sent_after_give_up += spoiled ? 1 : 0;
+      sent_after_give_up += std::any_of(log_.begin(), log_.end(), [](const rt::Text& l) {
+        return l.find("no more requests sent ahead") != rt::Text::npos;
+      });
       return true;
     };
     const auto serve = flow_.services.download;
@@ -431,7 +433,8 @@ TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThat
 
     for (const OutdatedFile& file : state_.PatchList) EXPECT_EQ(Read(file.entry.path), server_[kBase + file.entry.path]);
     EXPECT_GT(answered_ahead, 0u);
-    EXPECT_EQ(sent_after_give_up, 0u);
+    // The other transfer may be in the midst of one send when it is given up.
+    EXPECT_LE(sent_after_give_up, 1u);
     const auto lines = [&](const char* text) {
       return std::count_if(log_.begin(), log_.end(), [&](const rt::Text& l) { return l.find(text) != rt::Text::npos; });
     };
