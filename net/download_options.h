@@ -59,6 +59,10 @@ struct DownloadOptions {
   // anything is written, a body that runs past it is dropped, and a kept
   // part longer than it is dropped before the request.
   int64_t expected_size = -1;
+  // The last byte wanted, for a span of the resource after the sink's kept
+  // bytes ("Range: bytes=kept-last"); -1: on to the resource's end. Only a
+  // 206 answer with exactly that span is taken.
+  int64_t range_last = -1;
   // A connection kept across calls (see HttpConnection); null: a connection
   // of the call's own, closed when it ends.
   HttpConnection* connection = nullptr;

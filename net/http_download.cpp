@@ -84,6 +84,7 @@ bool SendRequest(TcpSocket& socket, const DownloadOptions& options, bool via_pro
   if (via_proxy) fields.origin = "http://" + options.url.host_field;
   fields.host_field = options.url.host_field;
   fields.range_start = range_start >= 0 ? range_start : 0;
+  fields.range_last = range_start >= 0 ? options.range_last : -1;
   fields.cookie = options.cookie;
   const rt::Text request = BuildRequest(range_start >= 0 ? RequestForm::kResume : RequestForm::kFresh, fields);
   return socket.Send(rt::ToBytes(request));

@@ -8,7 +8,7 @@ namespace {
 
 // One request line: a fixed text, or a prefix followed by a field value and a
 // suffix. Lines carry their own line ends so that the odd ones stay visible.
-enum class Field { kNone, kTarget, kHost, kRangeStart, kCookie };
+enum class Field { kNone, kTarget, kHost, kRange, kCookie };
 
 struct Line {
   const char* prefix;
@@ -24,7 +24,7 @@ const std::vector<Line> kResumeLines = {
     {"Host: ", Field::kHost, "\r\n", false},
     {"Accept: */*\r\n", Field::kNone, "", false},
     {"User-Agent: Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n", Field::kNone, "", false},
-    {"Range: bytes=", Field::kRangeStart, "-\r\n", false},
+    {"Range: bytes=", Field::kRange, "\r\n", false},
     {"Pragma: no-cache\r\n", Field::kNone, "", false},
     {"Cache-Control: no-cache\r\n", Field::kNone, "", false},
     {"Connection: close", Field::kNone, "", false},
@@ -49,7 +49,9 @@ rt::Text FieldValue(Field field, const RequestFields& fields) {
     case Field::kNone: return rt::Text();
     case Field::kTarget: return fields.origin + "/" + fields.path;
     case Field::kHost: return fields.host_field;
-    case Field::kRangeStart: return std::to_string(fields.range_start);
+    case Field::kRange:
+      return std::to_string(fields.range_start) + "-" +
+             (fields.range_last >= 0 ? std::to_string(fields.range_last) : std::string());
     case Field::kCookie: return fields.cookie;
   }
   return rt::Text();

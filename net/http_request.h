@@ -2,7 +2,8 @@
 // The two GET requests the download engine sends: the fresh form for a new
 // download and the resume form, with a "Range: bytes=N-" header, for a partial
 // file. Their bytes are fixed, odd line ends included, because servers and
-// proxies in the field have been seeing exactly these requests.
+// proxies in the field have been seeing exactly these requests. A span of a
+// resource (a part fetched again) asks "Range: bytes=N-M" in the resume form.
 #include <cstdint>
 
 #include "runtime/types.h"
@@ -19,6 +20,7 @@ struct RequestFields {
   rt::Text origin;
   rt::Text host_field;  // the Host header value
   int64_t range_start = 0;  // resume form only
+  int64_t range_last = -1;  // resume form only; -1: none (an open range)
   rt::Text cookie;      // empty: no Cookie header
 };
 

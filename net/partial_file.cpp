@@ -47,6 +47,24 @@ SinkResult PartialFile::Write(const std::uint8_t* data, size_t size) {
   return next_ != nullptr ? next_->Write(data, size) : SinkResult();
 }
 
+SinkResult SpanFile::Begin(bool restart) {
+  written_ = 0;
+  if (restart) return Failure(FailReason::kCannotWrite);
+  file_ = rt::OpenedFile(rt::OpenFile(path_, rt::kModeWrite, rt::kShareDenyWrite));
+  if (!file_ || !rt::SeekFile(file_.get(), offset_)) return Failure(FailReason::kCannotOpen);
+  return SinkResult();
+}
+
+SinkResult SpanFile::Write(const std::uint8_t* data, size_t size) {
+  if (!file_ || static_cast<int64_t>(size) > bytes_ - written_) return Failure(FailReason::kCannotWrite);
+  if (!rt::WriteToFile(file_.get(), data, size)) {
+    const uint32_t error = rt::LastFileError();
+    return Failure(rt::LastFileErrorIsDiskFull() ? FailReason::kDiskFull : FailReason::kCannotWrite, error);
+  }
+  written_ += static_cast<int64_t>(size);
+  return SinkResult();
+}
+
 bool PartialFile::Drop() {
   file_.reset();
   if (next_ != nullptr) static_cast<void>(next_->Begin(true));

@@ -8,6 +8,10 @@
 // next link, if any, in file order: before the first request the bytes a
 // resume keeps (read back in pieces of kPartialReadSize), then each write.
 //
+// SpanFile: a span of a resource written into its place in a file that holds
+// the rest of it (a part fetched again): the request resumes at the span's
+// offset, and the call asks for its last byte (DownloadOptions::range_last).
+//
 // MemorySink: the body collected in a caller's buffer (none: dropped),
 // nothing kept across calls.
 #include <cstddef>
@@ -59,6 +63,29 @@ class PartialFile : public BodySink {
 
   const rt::Text path_;
   BodySink* const next_;
+  rt::OpenedFile file_;
+};
+
+class SpanFile : public BodySink {
+ public:
+  SpanFile(const rt::Text& path, int64_t offset, int64_t bytes) : path_(path), offset_(offset), bytes_(bytes) {}
+
+  int64_t Kept() const override { return offset_; }
+  // The file must be there: a span never starts a file. A whole answer is
+  // not a span.
+  [[nodiscard]] SinkResult Begin(bool restart) override;
+  // Never past the span's end.
+  [[nodiscard]] SinkResult Write(const std::uint8_t* data, size_t size) override;
+  void End() override { file_.reset(); }
+  bool Keeps() const override { return true; }
+  // The bytes written so far are the span's first ones.
+  int64_t Written() const { return written_; }
+
+ private:
+  const rt::Text path_;
+  const int64_t offset_;
+  const int64_t bytes_;
+  int64_t written_ = 0;
   rt::OpenedFile file_;
 };
 

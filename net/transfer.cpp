@@ -20,6 +20,7 @@ Transfer::Transfer(const TransferSetup& setup)
     : s_(setup),
       resume_(setup.range_start >= 0),
       range_start_(setup.range_start >= 0 ? setup.range_start : 0),
+      span_last_(setup.range_start >= 0 ? setup.options.range_last : -1),
       stall_(setup.ticks(), setup.options.limits.stall_window_ms, setup.options.limits.stall_min_bytes),
       floor_(StallWatch::Floor(setup.ticks(), setup.options.limits.floor_window_ms,
                                setup.options.limits.floor_bytes_per_second)),
@@ -116,6 +117,8 @@ Transfer::HeadStep Transfer::AwaitMoreHead() {
 // the resource, or of another version): it goes, and the call asks again for
 // the whole resource.
 Transfer::HeadStep Transfer::OnRangeNotSatisfiable(size_t head_end) {
+  // A span the resource does not have: it is not the resource the caller knows.
+  if (span_last_ >= 0) return Settle(DownloadResult::BadStatus, FailReason::kBadContentRange);
   ResponseHead head;
   ParseRangeNotSatisfiable(head_.substr(0, head_end), &head);
   const int64_t complete = head.unsatisfied_complete;
@@ -144,13 +147,17 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
     // asked for byte 0 on), and it must run to the end of the resource, with
     // a length that agrees with it: a shorter part would be installed as
     // the whole file.
+    const int64_t last = span_last_ >= 0 ? span_last_ : head.range_complete - 1;
     if (!head.content_range_valid || head.range_first != range_start_ || head.range_complete < 0 ||
-        head.range_last != head.range_complete - 1 ||
+        head.range_last != last ||
         (head.has_content_length && head.content_length_valid &&
          head.content_length != head.range_last - head.range_first + 1)) {
       return Settle(DownloadResult::BadStatus, FailReason::kBadContentRange);
     }
     stated_total_ = head.range_complete;
+  } else if (span_last_ >= 0) {
+    // A span asked for is taken from a 206 for that span alone.
+    return Settle(DownloadResult::BadStatus, FailReason::kBadContentRange);
   }
   // A whole answer to a range request: the partial file starts over.
   const bool restart = resume_ && head.status != 206;
@@ -159,6 +166,9 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
     framing_ = Framing::kChunked;
   } else if (head.has_content_length) {
     if (!head.content_length_valid) return Settle(DownloadResult::BadStatus, FailReason::kBadContentLength);
+    framing_ = Framing::kLength;
+  } else if (span_last_ >= 0) {
+    // A span's length is known from its Content-Range: bytes after it are not its.
     framing_ = Framing::kLength;
   } else {
     framing_ = Framing::kUntilClose;
@@ -172,6 +182,8 @@ Transfer::HeadStep Transfer::StartBody(const ResponseHead& head, size_t body_off
     return Settle(DownloadResult::BadStatus, FailReason::kSizeDiffers);
   }
   total_ = whole >= 0 ? whole : range_start_;
+  // The body of a span ends at its last byte.
+  if (span_last_ >= 0) total_ = span_last_ + 1;
   headers_read_ = true;
   head_keeps_ = net::KeepsConnection(head);
   // A chunked body's size is known only at its end.
@@ -369,7 +381,8 @@ TransferEnd Transfer::Finish() {
   if (framing_ == Framing::kChunked && !chunked_.Finished()) return Done(DownloadResult::Interrupted, end_);
   if (framing_ == Framing::kLength && size >= 0 && size < total_) return Done(DownloadResult::Interrupted, end_);
   const int64_t expected = s_.options.expected_size;
-  if (size != total_ || (expected >= 0 && size != expected)) {
+  // A span ends at its last byte, short of the resource's end.
+  if (size != total_ || (expected >= 0 && span_last_ < 0 && size != expected)) {
     s_.sink.Drop();
     s_.report.stated_size = size;
     return Done(DownloadResult::SizeMismatch, size != total_ ? FailReason::kSizeUnknown : FailReason::kSizeDiffers);

@@ -93,6 +93,7 @@ class Transfer {
   const TransferSetup s_;
   const bool resume_;
   int64_t range_start_;
+  const int64_t span_last_;  // the last byte of a span asked for; -1: to the end
   // The resource's whole size as a 206 states it (-1: not stated); the body
   // must end there.
   int64_t stated_total_ = -1;

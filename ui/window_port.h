@@ -44,6 +44,10 @@ class WindowPort {
   // Milliseconds; 0 (or negative) stops the timer.
   virtual void SetTimerInterval(const rt::Text& component, int32_t interval_ms) = 0;
   virtual int32_t TimerInterval(const rt::Text& component) = 0;
+  // Runs a running timer's event now, on the window thread, as if it had
+  // ticked (a stopped timer runs nothing): a worker that changed what the
+  // timer shows has it shown at once by the timer's own handler.
+  virtual void TickNow(const rt::Text& component) = 0;
   virtual void SetTag(const rt::Text& component, const rt::Text& tag) = 0;
   virtual rt::Text Tag(const rt::Text& component) = 0;
 

@@ -13,6 +13,7 @@
 #include "app/retry.h"
 #include "app/update_log.h"
 #include "net/download_options.h"
+#include "net/partial_file.h"
 #include "runtime/convert.h"
 #include "runtime/lock.h"
 #include "runtime/files.h"
@@ -71,6 +72,13 @@ class FileTries {
 
   Fetched FetchOverMirrors(const FileForm& form, FileChain& chain);
   Try TryOn(const FileForm& form, FileChain& chain, size_t mirror);
+  net::DownloadOptions OptionsFor(const FileForm& form, size_t mirror);
+  // A delta form that arrived whole but differs from what was published:
+  // the bodies of the segments that make other bytes are fetched again
+  // alone from the same mirror, and the form is judged whole again. False:
+  // it goes whole (its header does not read, most of it is wrong, a part
+  // did not come, or it still differs).
+  bool MendForm(const FileForm& form, FileChain& chain, size_t mirror);
   // A form fetched whole: applied into the file's partial file and installed,
   // or dropped (kGaveUp: the next form follows).
   Fetched ApplyAndInstall(const FileForm& form, FileChain& chain, FileEnd* end);
@@ -102,15 +110,7 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
 
   const PatchSite& site = flow_.state.Site;
   const size_t at = run_.mirrors[mirror];
-  net::DownloadOptions options(form.Whole() ? site.FileTarget(at, form.resource) : site.FormTarget(at, form.resource));
-  options.limits = flow_.run.limits;
-  options.proxy = run_.proxy;
-  options.expected_size = form.ExpectedSize();
-  options.connection = connections_[mirror].get();
-  options.cancel = &run_.stop;
-  options.received_counter = &run_.received;
-  options.ticks = flow_.services.tick_count;
-
+  const net::DownloadOptions options = OptionsFor(form, mirror);
   ConnectionGate& gate = *run_.gates[mirror];
   int32_t open = 0;
   Try t;
@@ -145,9 +145,64 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
     t.outcome = TryOutcome::kTurnedAway;
   }
   run_.log.Line(FormatTryLine(line));
-  // Bytes that did not verify are never used: they go.
-  if (line.verdict && !line.verdict->ok) chain.Drop();
+  // Bytes that did not verify are never used: they go, unless the parts that
+  // are wrong can be fetched again alone.
+  if (line.verdict && !line.verdict->ok) {
+    if (MendForm(form, chain, mirror)) {
+      t.outcome = TryOutcome::kVerified;
+      return t;
+    }
+    chain.Drop();
+  }
   return t;
+}
+
+net::DownloadOptions FileTries::OptionsFor(const FileForm& form, size_t mirror) {
+  const PatchSite& site = flow_.state.Site;
+  const size_t at = run_.mirrors[mirror];
+  net::DownloadOptions options(form.Whole() ? site.FileTarget(at, form.resource) : site.FormTarget(at, form.resource));
+  options.limits = flow_.run.limits;
+  options.proxy = run_.proxy;
+  options.expected_size = form.ExpectedSize();
+  options.connection = connections_[mirror].get();
+  options.cancel = &run_.stop;
+  options.received_counter = &run_.received;
+  options.ticks = flow_.services.tick_count;
+  return options;
+}
+
+bool FileTries::MendForm(const FileForm& form, FileChain& chain, size_t mirror) {
+  if (form.transform != FormTransform::kDelta || !form.digest) return false;
+  std::vector<FormSpan> spans;
+  {
+    // Each segment is applied to find the wrong ones: one apply at a time.
+    std::lock_guard<rt::Lock> one_at_a_time(run_.apply_lock);
+    spans = SegmentsToFetchAgain(form, chain.PartialPath(), local_path_, run_.stop);
+  }
+  int64_t bytes = 0;
+  for (const FormSpan& span : spans) bytes += span.bytes;
+  // Most of it wrong: not a few damaged parts, but another file.
+  if (spans.empty() || bytes > form.digest->size / 2) return false;
+  run_.log.Line("form of " + entry_.path + ": " + rt::ToText(static_cast<int64_t>(spans.size())) +
+                " of its segments make other bytes; their " + rt::ToText(bytes) + " bytes are fetched again alone");
+  ConnectionGate& gate = *run_.gates[mirror];
+  for (const FormSpan& span : spans) {
+    net::SpanFile sink(chain.PartialPath(), span.offset, span.bytes);
+    net::DownloadOptions options = OptionsFor(form, mirror);
+    options.range_last = span.offset + span.bytes - 1;
+    int32_t open = 0;
+    if (!EnterGate(gate, mirror, &open)) return false;
+    const net::DownloadReport report = flow_.services.download(options, sink, record_.total, record_.done);
+    static_cast<void>(gate.Leave(SignOf(report)));
+    if (!report.ok() || sink.Written() != span.bytes) {
+      run_.log.Line("segment " + rt::ToText(static_cast<int64_t>(span.segment)) + " of the form of " + entry_.path +
+                    " did not come again: " + net::Describe(report));
+      return false;
+    }
+  }
+  const FileVerdict verdict = CheckFormFile(chain.PartialPath(), *form.digest);
+  run_.log.Line("form of " + entry_.path + (verdict.ok ? rt::Text(" mended") : " still differs: " + verdict.reason));
+  return verdict.ok;
 }
 
 FileEnd FileTries::Install(const rt::Text& partial_path) {
@@ -185,8 +240,11 @@ FileTries::Fetched FileTries::ApplyAndInstall(const FileForm& form, FileChain& c
                         record_.done, run_.made, run_.stop);
     if (applied.end == ApplyEnd::kMade) {
       const uint32_t ms = flow_.services.tick_count() - started;
-      run_.log.Line("applied " + form.Describe() + " to " + entry_.path + ": " + rt::ToText(form.output_size) +
-                    " bytes, " + Seconds(ms) + ", " + KilobytesPerSecond(form.output_size, ms));
+      const int64_t made = form.output_size - applied.kept_bytes;
+      run_.log.Line("applied " + form.Describe() + " to " + entry_.path + ": " + rt::ToText(made) + " bytes, " +
+                    Seconds(ms) + ", " + KilobytesPerSecond(made, ms) +
+                    (applied.kept_bytes > 0 ? ", after " + rt::ToText(applied.kept_bytes) + " bytes a cut apply left"
+                                            : rt::Text()));
     }
   }
   switch (applied.end) {

@@ -3,7 +3,6 @@
 #include "app/flow.h"
 #include "app/retry.h"
 #include "runtime/text.h"
-#include "ui/progress_display.h"
 
 namespace app {
 
@@ -22,23 +21,19 @@ void RunDisplay::Publish() {
   if (shown == RunPlan::kNone) return;
   const FileRecord& record = plan_.File(shown);
   const int32_t try_number = record.try_number.load();
+  job_.totalBytes.store(record.total.load());
+  job_.doneBytes.store(record.done.load());
   if (shown != shown_ || try_number != shown_try_) {
-    // Another file, or the same one from the start again: its bar starts
-    // over. The status goes last, so the timer never shows the new file
-    // with the old one's counts.
-    job_.totalBytes.store(0);
-    job_.doneBytes.store(0);
-    window_.SetWidth(ui::kProgressFill, 0);
-    // The new file's counts at once, as its name goes up below: until the
-    // timer's next tick the label would show the old file's counts under it.
-    window_.SetCaption(ui::kPatchSizeLabel, ui::PatchSizeCaption(job_.fileIndex.load(), count, record.done.load(),
-                                                                 record.total.load()));
+    // Another file, or the same one from the start again: its counts are in
+    // the record before the status says so, so the timer never shows the new
+    // file with the old one's counts. The timer's handler, the one writer of
+    // the counts label and the bar, shows them now rather than at its next
+    // tick, before the new name goes up below.
     job_.status.store(ui::JobStatus::kDownloading);
+    window_.TickNow(ui::kProgressTimer);
     shown_ = shown;
     shown_try_ = try_number;
   }
-  job_.totalBytes.store(record.total.load());
-  job_.doneBytes.store(record.done.load());
   const int32_t retry = record.retry_wait.load();
   const rt::Text task = retry > 0 ? rt::FormatText(kTextRetrying, retry, kMoreTries) : files_[shown].entry.path;
   if (task != task_) {

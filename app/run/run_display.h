@@ -3,7 +3,8 @@
 // the first in list order that is not in place yet, with its own bytes, and
 // "[n/m]" counting the files in place (ShownNumber). Publish copies the
 // shown file's counters into the progress record, which the window's timer
-// turns into captions every 100 ms; the speed comes from the record's
+// turns into the counts label and the bar every 100 ms (and at once when the
+// shown file changes: the timer's handler is their one writer); the speed comes from the record's
 // runBytes, copied from the run's own byte counter (every try adds to that
 // one). Runs on the run's own thread only: the one writer of the record's
 // counts.

@@ -7,6 +7,7 @@
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/forms.h"
+#include "codec/delta/delta_format.h"
 #include "tests/codec/delta_support.h"
 #include "trust/sha256.h"
 
@@ -154,23 +155,54 @@ TEST_F(FormsRunTest, TheSmallestUsableFormThenTheNextOneThenTheWholeFile) {
 }
 
 // A form kept whole by a run that ended before its apply (or during it) is
-// not fetched again: the next run resumes it at its end and applies it.
-TEST_F(FormsRunTest, AFormKeptWholeIsAppliedWithoutFetchingItAgain) {
-  const Bytes old_file = Pseudo(32 * 1024, 7);
+// not fetched again: the next run resumes it at its end and applies it,
+// keeping the whole segments of the cut output that match their hashes.
+TEST_F(FormsRunTest, AFormKeptWholeIsAppliedWithoutFetchingItAgainAfterWhatTheCutApplyLeft) {
+  constexpr size_t kSegment = 16 * 1024;
+  const Bytes old_file = Pseudo(4 * kSegment, 7);
   Bytes new_file = old_file;
-  new_file[100] ^= 1;
-  const Bytes delta = deltatest::Make(old_file, new_file, 16 * 1024);
-  Write("a.pak", Text(old_file));
-  Write("a.pak.tmp.tmp", Text(delta));
-  Write("a.pak.tmp", "half an output of the killed run");
-  server_[kSite + "patch/forms/d.delta"] = Text(delta);
-  state_.PatchList = {SignedWithDelta(old_file, new_file, delta)};
+  for (size_t at = 100; at < new_file.size(); at += 5000) new_file[at] ^= 1;
+  const Bytes delta = deltatest::Make(old_file, new_file, kSegment);
+  const auto first = [&](size_t bytes) { return Text(Bytes(new_file.begin(), new_file.begin() + static_cast<std::ptrdiff_t>(bytes))); };
+  Bytes second_bad(new_file.begin(), new_file.begin() + 3 * kSegment);
+  second_bad[kSegment + 9] ^= 1;
+  struct Case {
+    const char* what;
+    rt::Text output;  // what the cut run left in a.pak.tmp
+    int64_t kept;     // of it, what stays
+  } const cases[] = {
+      {"bytes of something else", "half an output of the killed run", 0},
+      {"two segments and part of the third", first(2 * kSegment + 700), 2 * kSegment},
+      {"a segment, then one that differs", Text(second_bad), kSegment},
+      {"every segment: nothing to apply", first(new_file.size()), 4 * kSegment},
+      {"longer than the file: starts over", first(new_file.size()) + "tail", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    log_.clear();
+    requested_.clear();
+    Write("a.pak", Text(old_file));
+    Write("a.pak.tmp.tmp", Text(delta));
+    Write("a.pak.tmp", c.output);
+    server_[kSite + "patch/forms/d.delta"] = Text(delta);
+    state_.PatchList = {SignedWithDelta(old_file, new_file, delta)};
 
-  RunPatchDownloads(flow_);
+    RunPatchDownloads(flow_);
 
-  EXPECT_TRUE(rt::ReadWholeFile("a.pak") == new_file);
-  EXPECT_EQ(LogLinesWith("result 0 (Ok), 0 bytes from offset " + rt::ToText(static_cast<int64_t>(delta.size()))), 1u);
-  EXPECT_FALSE(rt::FileExists("a.pak.tmp.tmp"));
+    EXPECT_TRUE(rt::ReadWholeFile("a.pak") == new_file);
+    EXPECT_EQ(LogLinesWith("result 0 (Ok), 0 bytes from offset " + rt::ToText(static_cast<int64_t>(delta.size()))), 1u);
+    const int64_t made = static_cast<int64_t>(new_file.size()) - c.kept;
+    EXPECT_EQ(LogLinesWith("applied delta of " + rt::ToText(static_cast<int64_t>(delta.size())) +
+                           " bytes from " + rt::ToText(static_cast<int64_t>(old_file.size())) +
+                           " bytes to a.pak: " + rt::ToText(made) + " bytes"), 1u);
+    EXPECT_EQ(LogLinesWith("after " + rt::ToText(c.kept) + " bytes a cut apply left"), c.kept > 0 ? 1u : 0u);
+    EXPECT_FALSE(rt::FileExists("a.pak.tmp.tmp"));
+    EXPECT_FALSE(rt::FileExists("a.pak.tmp"));
+    if (HasFailure()) {
+      for (const rt::Text& line : log_) ADD_FAILURE() << line;
+      return;
+    }
+  }
 }
 
 // A form is named by its content, so a part cut on one mirror is resumed on
@@ -209,4 +241,65 @@ TEST_F(FormsRunTest, AFormCutOnOneMirrorIsResumedOnTheNext) {
   EXPECT_TRUE(rt::ReadWholeFile("a.pak") == new_file);
   EXPECT_EQ(Requested(), (std::vector<rt::Text>{kSite + "patch/forms/d.delta", kOther + "patch/forms/d.delta"}));
   EXPECT_EQ(LogLinesWith("from offset " + rt::ToText(static_cast<int64_t>(half)) + ", "), 1u);
+}
+
+// A delta that arrives whole but damaged: the segments that make other bytes
+// are fetched again alone and the form is judged whole again; a damaged
+// header, or a part that comes damaged again, sends the whole form back.
+TEST_F(FormsRunTest, ADamagedDeltaHasOnlyItsWrongSegmentsFetchedAgain) {
+  constexpr size_t kSegment = 16 * 1024;
+  const Bytes old_file = Pseudo(4 * kSegment, 11);
+  Bytes new_file = old_file;
+  for (size_t at = 300; at < new_file.size(); at += 3000) new_file[at] ^= 0x21;
+  const Bytes delta = deltatest::Make(old_file, new_file, kSegment);
+  const rt::Text delta_url = kSite + "patch/forms/d.delta";
+  codec::delta::DeltaHeader header;
+  ASSERT_EQ(codec::delta::ParseHeader(delta.data(), 40 + 4 * 48, {old_file.size(), new_file.size(), true}, &header),
+            codec::delta::DeltaFault::kNone);
+  const size_t last_body = header.SegmentPatchOffset(3) + header.segments[3].body_bytes / 2;
+  struct Case {
+    const char* what;
+    size_t damaged_at;   // the byte of the delta a damaged answer flips
+    bool always;         // every answer damaged, not the first alone
+    bool want_span;      // a part of the delta asked for alone
+    const char* want_log;
+  } const cases[] = {
+      {"the last segment's body", last_body, false, true, "form of a.pak mended"},
+      {"the header", 20, false, false, "SHA-256 differs"},
+      {"a part that comes damaged again", last_body, true, true, "form of a.pak still differs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    log_.clear();
+    Write("a.pak", Text(old_file));
+    rt::RemoveFile("a.pak.tmp.tmp");
+    Bytes damaged = delta;
+    damaged[c.damaged_at] ^= 0x40;
+    std::vector<int64_t> spans;  // range_last of each request for the delta
+    const auto serve = flow_.services.download;
+    flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                  std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+      if (UrlOf(options.url) != delta_url) return serve(options, sink, total, done);
+      const bool first = spans.empty();
+      spans.push_back(options.range_last);
+      return Serve(options, sink, Text(first || c.always ? damaged : delta), total, done);
+    };
+    server_[kWholeUrl] = Text(new_file);
+    state_.PatchList = {SignedWithDelta(old_file, new_file, delta)};
+
+    RunPatchDownloads(flow_);
+    flow_.services.download = serve;
+
+    EXPECT_TRUE(rt::ReadWholeFile("a.pak") == new_file);
+    EXPECT_GE(LogLinesWith(c.want_log), 1u);
+    const bool asked_span = std::any_of(spans.begin(), spans.end(), [](int64_t last) { return last >= 0; });
+    EXPECT_EQ(asked_span, c.want_span);
+    // A span asked for is the last segment's body, to the delta's last byte.
+    if (c.want_span) EXPECT_EQ(spans[1], static_cast<int64_t>(delta.size()) - 1);
+    if (!c.always) EXPECT_EQ(spans.size(), c.want_span ? 2u : 1u);  // a form that differs is not asked for again
+    if (HasFailure()) {
+      for (const rt::Text& line : log_) ADD_FAILURE() << line;
+      return;
+    }
+  }
 }

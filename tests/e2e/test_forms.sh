@@ -7,6 +7,9 @@
 #              and the table's compressed copy, nothing whole; the files are
 #              r4's; a screenshot while the delta is applied; the restarted
 #              updater finds nothing to update;
+#   [cut]      the client of [behind], its updater killed while the delta is
+#              applied past the first segment: the next start keeps the
+#              segments made (the log says how many bytes) and makes the rest;
 #   [changed]  the same client with one byte of its archive changed: no delta
 #              applies (the log says so), the compressed copy comes instead;
 #   [far]      a client four releases behind (r0): no delta; compressed
@@ -117,7 +120,7 @@ applying() {
   [ -f "$CLIENT/big.pak.tmp.tmp" ] &&
     [ "$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)" -gt $(( BIG_MIB * MIB / 3 )) ]
 }
-if wait_until 120 grep -qa "form of big.pak: delta" "$CLIENT/update.log"; then
+if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
   throttle "$WORK/throttle-done" &
   THROTTLE=$!
   xdotool mousemove 900 700
@@ -137,6 +140,7 @@ fi
 check "[behind] the run ends" wait_until 180 run_done
 touch "$WORK/behind-done"; wait "$SAMPLER"
 echo "   [behind] the updater's resident anonymous memory peaked at $(( $(cat "$WORK/behind-anon") / 1024 )) MiB (Wine's own included) for a ${BIG_MIB} MiB archive"
+check "[behind] the apply held under 64 MiB (the $(basename "$WIN_BUILD") build)" test "$(cat "$WORK/behind-anon")" -lt $((64 * 1024))
 check "[behind] the files are r4's" same_as_r4
 check "[behind] the archive came as a delta" grep -qa "applied delta of .* to big.pak" "$CLIENT/update.log"
 check "[behind] the table came as a compressed copy" grep -qa "applied zstd copy of .* to table.txt" "$CLIENT/update.log"
@@ -147,6 +151,41 @@ check "[behind] the server sent under 5 % of the archive" test "$BEHIND_BYTES" -
 check "[behind] the restarted updater finds nothing to update" wait_until 120 restarted_current
 check "[behind] no partial file is left" bash -c '! ls "$0"/*.tmp >/dev/null 2>&1' "$CLIENT"
 cp "$CLIENT/update.log" "$SHOTS/forms-behind-update.log"
+end_updaters
+
+# ---- [cut] ------------------------------------------------------------------------
+# Segments of 64 MiB: the updater is killed once the output holds more than
+# the first one, while the apply is slowed down as in [behind].
+SEGMENT=$((64 * MIB))
+new_client cut r2
+reset_run
+start_launcher "$CLIENT" zh_CN.UTF-8
+past_first_segment() {
+  [ -f "$CLIENT/big.pak.tmp.tmp" ] && [ "$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)" -gt $(( SEGMENT + 4 * MIB )) ]
+}
+if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
+  throttle "$WORK/cut-throttle-done" &
+  THROTTLE=$!
+  wait_until 60 past_first_segment
+  timeout 20 wineserver -k   # killed, not closed: nothing of the run's own ending happens
+  touch "$WORK/cut-throttle-done"; wait "$THROTTLE"
+  KEPT=$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)
+  end_updaters
+  echo "   [cut] killed with $KEPT bytes of the archive made"
+  check "[cut] killed inside the apply, past its first segment" \
+    test "$KEPT" -gt "$SEGMENT" -a "$KEPT" -lt "$(stat -c %s "$WORK/r4/big.pak")"
+  check "[cut] no file was installed yet" cmp -s "$CLIENT/big.pak" "$WORK/r2/big.pak"
+  mv "$CLIENT/update.log" "$WORK/cut-first-update.log"
+  reset_run
+  start_launcher "$CLIENT" zh_CN.UTF-8
+  check "[cut] the next run ends" wait_until 180 run_done
+  check "[cut] it kept the segments made and made the rest" \
+    grep -qa "applied delta of .* to big.pak: .* bytes, .*, after $(( (KEPT / SEGMENT) * SEGMENT )) bytes a cut apply left" "$CLIENT/update.log"
+  check "[cut] the delta was not fetched again" test "$(sent_to '\.delta')" -lt 4096
+  check "[cut] the files are r4's" same_as_r4
+else
+  check "[cut] the run names the archive's delta" false
+fi
 end_updaters
 
 # ---- [changed] ----------------------------------------------------------------
@@ -166,7 +205,7 @@ end_updaters
 new_client far r0
 reset_run
 start_launcher "$CLIENT" zh_CN.UTF-8
-check "[far] the run ends" wait_until 180 run_done
+check "[far] the run ends" wait_until 180 run_done || tail -15 "$CLIENT/update.log"
 check "[far] the files are r4's" same_as_r4
 check "[far] no delta was asked for" test "$(request_count '\.delta ')" -eq 0
 check "[far] compressed copies came instead of the files" test "$(request_count '\.zst ')" -eq 2
@@ -183,7 +222,7 @@ else
   reset_run
   start_launcher "$CLIENT" zh_CN.UTF-8
   check "[disk] the run fails: the disk filled while the delta was applied" \
-    wait_until 120 grep -qa "run failed at big.pak (1/2): disk full while its form was applied" "$CLIENT/update.log"
+    wait_until 120 grep -qas "run failed at big.pak (1/2): disk full while its form was applied" "$CLIENT/update.log"
   check "[disk] the old archive stays" cmp -s "$CLIENT/big.pak" "$WORK/r2/big.pak"
   check "[disk] the delta stays for the next run" test -s "$CLIENT/big.pak.tmp.tmp"
   check "[disk] no output is left" test ! -e "$CLIENT/big.pak.tmp"

@@ -8,6 +8,8 @@
 
 #include "net/download_result.h"
 #include "net/file_download.h"
+#include "net/http_download.h"
+#include "net/partial_file.h"
 #include "net/url_escape.h"
 #include "runtime/files.h"
 #include "tests/net/sockets.h"
@@ -662,3 +664,41 @@ TEST_F(HttpDownloadTest, MemoryTarget) {
 }
 
 }  // namespace
+
+// A span of a resource fetched again into its place in a file: only a 206
+// for exactly that span is taken, and nothing outside it is ever written.
+TEST_F(HttpDownloadTest, ASpanIsTakenOnlyFromA206ForThatSpan) {
+  const std::string whole = PatternBytes(100, 21);
+  const std::string span = whole.substr(10, 10);
+  const std::string damaged = whole.substr(0, 10) + std::string(10, '#') + whole.substr(20);
+  struct Case {
+    const char* what;
+    std::string answer;
+    bool ok;
+  } const cases[] = {
+      {"the span", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\nContent-Length: 10\r\n\r\n" + span,
+       true},
+      {"the span and bytes after it", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/100\r\n\r\n" + span +
+       whole.substr(20), true},
+      {"the rest of the resource", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-99/100\r\n\r\n" +
+       whole.substr(10), false},
+      {"another whole size", "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/200\r\n\r\n" + span, false},
+      {"the whole resource", OkResponse(whole), false},
+      {"a 416", "HTTP/1.1 416 No\r\nContent-Range: bytes */100\r\n\r\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server(Script().Send(c.answer).HoldOpen(3000));
+    ASSERT_TRUE(server.Ok());
+    WriteText(Partial(), damaged);
+    net::DownloadOptions options(server.Url("a.dat"));
+    options.expected_size = 100;
+    options.range_last = 19;
+    net::SpanFile sink(Partial(), 10, 10);
+    std::atomic<int64_t> total{0}, done{0};
+    const net::DownloadReport report = net::HttpGet(options, sink, total, done);
+    EXPECT_EQ(report.ok(), c.ok);
+    EXPECT_NE(server.Request().find("\r\nRange: bytes=10-19\r\n"), std::string::npos);
+    EXPECT_EQ(ReadText(Partial()), c.ok ? whole : damaged);
+  }
+}

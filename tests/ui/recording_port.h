@@ -1,6 +1,7 @@
 #pragma once
 // A WindowPort that keeps component properties in memory, seeded from the
 // window template, and records every call in order.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ class RecordingPort : public WindowPort {
     props[c].interval = v;
   }
   int32_t TimerInterval(const rt::Text& c) override { return props[c].interval; }
+  void TickNow(const rt::Text& c) override {
+    Log("TickNow", c);
+    if (props[c].interval > 0 && on_tick) on_tick();
+  }
   void SetTag(const rt::Text& c, const rt::Text& v) override { Log("SetTag", c, v); props[c].tag = v; }
   rt::Text Tag(const rt::Text& c) override { return props[c].tag; }
   void EnableVisualStyles() override { Log("EnableVisualStyles", ""); }
@@ -57,6 +62,7 @@ class RecordingPort : public WindowPort {
   }
 
   std::map<rt::Text, Props> props;
+  std::function<void()> on_tick;  // what TickNow runs, when set
   std::vector<std::string> calls;    // "Operation component"
   std::vector<std::string> changes;  // "Operation component=value", setters only
   int closes = 0;

@@ -42,6 +42,7 @@ class UpdaterWindow final : public WindowPort, public ComponentHost {
   bool Disabled(const rt::Text& component) override;
   void SetTimerInterval(const rt::Text& component, int32_t interval_ms) override;
   int32_t TimerInterval(const rt::Text& component) override;
+  void TickNow(const rt::Text& component) override;
   void SetTag(const rt::Text& component, const rt::Text& tag) override;
   rt::Text Tag(const rt::Text& component) override;
   void EnableVisualStyles() override;

@@ -118,6 +118,13 @@ void UpdaterWindow::SetTimerInterval(const rt::Text& component, int32_t interval
   });
 }
 
+void UpdaterWindow::TickNow(const rt::Text& component) {
+  RunOnWindowThread([&] {
+    TimerComponent* timer = FindTimer(component);
+    if (timer && timer->interval() > 0) Fire(timer->row().event);
+  });
+}
+
 int32_t UpdaterWindow::TimerInterval(const rt::Text& component) {
   int32_t value = 0;
   RunOnWindowThread([&] {
