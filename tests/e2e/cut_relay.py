@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """A TCP relay on 127.0.0.1 in front of an update server that cuts one
-transfer once, at a known byte.
+transfer once, at a known byte, or damages one byte of it.
 
   cut_relay.py PORT UPSTREAM_PORT PATH HOLD_AT FLAG
+  cut_relay.py PORT UPSTREAM_PORT PATH HOLD_AT --damage
 
 Every connection to PORT is relayed to UPSTREAM_PORT (nginx). The first
 response to a request for PATH is passed on up to HOLD_AT bytes of its body
 and then held: the relay writes FLAG.held (holding the body bytes passed on)
 and waits for FLAG to exist (at most 60 s), then closes both sides: the
-client sees the connection cut past HOLD_AT and resumes. Every other
+client sees the connection cut past HOLD_AT and resumes. With --damage the
+body byte at HOLD_AT is flipped instead and the response goes on whole: the
+client sees a complete answer with one wrong byte. Every other
 connection, and every later one for PATH, is relayed as it is. One line per
 connection goes to standard output.
 """
@@ -48,6 +51,30 @@ def pump(source, sink, done):
         done.set()
 
 
+def damage(upstream, client, done):
+    """Relays the response with its body byte HOLD_AT flipped."""
+    at = None  # the offset of the body's first byte in the bytes relayed
+    seen = 0
+    try:
+        while True:
+            data = bytearray(upstream.recv(PIECE))
+            if not data:
+                break
+            if at is None:
+                head = bytes(data)  # a head split over receives is not expected of nginx
+                if b"\r\n\r\n" in head:
+                    at = seen + head.index(b"\r\n\r\n") + 4
+            if at is not None and seen <= at + HOLD_AT < seen + len(data):
+                data[at + HOLD_AT - seen] ^= 0x40
+                print("damaged body byte %d" % HOLD_AT, flush=True)
+            seen += len(data)
+            client.sendall(bytes(data))
+    except OSError:
+        pass
+    done.wait()
+    client.close(); upstream.close()
+
+
 def relay(client):
     upstream = socket.create_connection(("127.0.0.1", UPSTREAM))
     request = client.recv(PIECE)
@@ -62,6 +89,9 @@ def relay(client):
         pump(upstream, client, done)
         done.wait()
         client.close(); upstream.close()
+        return
+    if FLAG == "--damage":
+        damage(upstream, client, done)
         return
     # The held response: its head, then the body up to HOLD_AT bytes.
     head = b""

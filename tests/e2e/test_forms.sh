@@ -14,6 +14,9 @@
 #              applies (the log says so), the compressed copy comes instead;
 #   [far]      a client four releases behind (r0): no delta; compressed
 #              copies, and the files are r4's;
+#   [damaged]  the client of [behind] behind a relay that flips one byte of
+#              the delta's last segment on the way: only that segment's body
+#              is asked for again (a 206 for its span), and the files are r4's;
 #   [disk]     the client of [behind] on a disk with room for the delta but not
 #              for the file it makes (a small tmpfs): the run fails with the
 #              full-disk text, the old archive stays, the delta stays for the
@@ -210,6 +213,33 @@ check "[far] the files are r4's" same_as_r4
 check "[far] no delta was asked for" test "$(request_count '\.delta ')" -eq 0
 check "[far] compressed copies came instead of the files" test "$(request_count '\.zst ')" -eq 2
 end_updaters
+
+# ---- [damaged] ------------------------------------------------------------------
+# nginx moves to 8089; the relay takes the updater's 8088 and damages the
+# first answer for a delta 1000 bytes before its end (the last segment).
+DELTA_BYTES=$(grep -ao "form of big.pak: delta of [0-9]* bytes" "$SHOTS/forms-behind-update.log" | head -1 | grep -o "[0-9]* bytes" | cut -d" " -f1)
+stop_nginx
+start_nginx "$SERVER" 8089 || { echo "nginx did not start"; exit 1; }
+python3 "$ROOT/tests/e2e/cut_relay.py" 8088 8089 .delta $(( DELTA_BYTES - 1000 )) --damage >"$WORK/damage-relay.log" 2>&1 &
+RELAY=$!
+new_client damaged r2
+reset_run
+start_launcher "$CLIENT" zh_CN.UTF-8
+check "[damaged] the run ends" wait_until 180 run_done
+check "[damaged] the relay damaged the delta" grep -q "damaged body byte" "$WORK/damage-relay.log"
+check "[damaged] the log names one segment making other bytes" \
+  grep -qa "form of big.pak: 1 of its segments make other bytes" "$CLIENT/update.log"
+check "[damaged] and the form mended" grep -qa "form of big.pak mended" "$CLIENT/update.log"
+SPAN_BYTES=$(awk '$1 ~ /\.delta$/ && $2 == 206 && $3 ~ /bytes=[0-9]+-[0-9]+/ { s += $4 } END { print s + 0 }' "$NGINX_DIR/access.log")
+echo "   [damaged] the delta's $DELTA_BYTES bytes came whole once, then $SPAN_BYTES bytes of its last segment"
+check "[damaged] only a span of it was asked for again, less than half of it" \
+  test "$SPAN_BYTES" -gt 0 -a "$SPAN_BYTES" -lt $(( DELTA_BYTES / 2 ))
+check "[damaged] the whole delta was asked for once" test "$(request_count '\.delta 200 ')" -eq 1
+check "[damaged] the files are r4's" same_as_r4
+end_updaters
+kill "$RELAY" 2>/dev/null; wait "$RELAY" 2>/dev/null
+stop_nginx
+start_nginx "$SERVER" 8088 || { echo "nginx did not start"; exit 1; }
 
 # ---- [disk] ---------------------------------------------------------------------
 new_client disk r2
