@@ -94,6 +94,7 @@ FlowServices RealServices(SharedState& state, std::function<bool()> start_downlo
   s.fetch_url = [](const rt::Text& url) { return FetchOffTheWindowThread(url); };
   s.fetch_at_once = FetchAtOnce;
   s.download = net::HttpGet;
+  s.send_ahead = net::SendAhead;
   s.run_program = [](const rt::Text& command_line) { return rt::RunProgram(command_line, false); };
   s.show_message = [](const rt::Text& text, uint32_t flags, const rt::Text& caption) {
     return rt::ShowMessage(text, flags, caption);

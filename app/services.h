@@ -35,6 +35,9 @@ struct FlowServices {
   std::function<net::DownloadReport(const net::DownloadOptions& options, net::BodySink& sink,
                                     std::atomic<int64_t>& total, std::atomic<int64_t>& done)>
       download;
+  // Sends the request `download` would send for `options` ahead on its kept
+  // connection (pipelining); false when it did not. Empty: never.
+  std::function<bool(const net::DownloadOptions& options)> send_ahead;
   // Starts the download run on the worker thread; true when it started.
   std::function<bool()> start_download_run;
   // Starts a program without waiting for it.

@@ -2,7 +2,12 @@
 """A long link on 127.0.0.1 for the benches: a TCP relay that adds a round
 trip and caps the rate (this kernel has no netem).
 
-  relay.py LISTEN_PORT TARGET_PORT RTT_MS RATE_MBIT
+  relay.py LISTEN_PORT TARGET_PORT RTT_MS RATE_MBIT [CLOSE_EVERY]
+
+With CLOSE_EVERY, the connection that carries every CLOSE_EVERY-th request
+(counted over all connections) ends right after the answer to that request:
+requests sent after it on that connection go unanswered, as with a server
+that limits the requests per connection.
 
 Every byte takes RTT_MS / 2 each way. Each direction is one link of
 RATE_MBIT megabits per second shared by every connection, as a player's
@@ -49,12 +54,54 @@ async def count_to(path):
             await asyncio.sleep(0.1)
 
 
-async def pump(reader, writer, link, one_way, counted=False):
+class Answers:
+    """Counts the answers in a server's byte stream (Content-Length framed)
+    and cuts the stream after the answer numbered `last` (1-based)."""
+
+    def __init__(self):
+        self.head = b""
+        self.body_left = 0
+        self.count = 0
+        self.last = None
+
+    def cut(self, data):
+        """The part of `data` to forward, and whether the stream ends there."""
+        at = 0
+        while at < len(data):
+            if self.body_left > 0:
+                take = min(self.body_left, len(data) - at)
+                self.body_left -= take
+                at += take
+                if self.body_left == 0 and self.count == self.last:
+                    return data[:at], True
+                continue
+            self.head += data[at:at + 1]
+            at += 1
+            if self.head.endswith(b"\r\n\r\n"):
+                length = 0
+                for line in self.head.split(b"\r\n"):
+                    if line.lower().startswith(b"content-length:"):
+                        length = int(line.split(b":", 1)[1])
+                self.head = b""
+                self.count += 1
+                self.body_left = length
+                if length == 0 and self.count == self.last:
+                    return data[:at], True
+        return data, False
+
+
+async def pump(reader, writer, link, one_way, on_data=None, counted=False):
     queue = asyncio.Queue(QUEUE_CHUNKS)
 
     async def receive():
         while True:
             data = await reader.read(CHUNK)
+            end = False
+            if on_data is not None and data:
+                data, end = on_data(data)
+            if end:
+                await queue.put((link.passed(len(data), time.monotonic()) + one_way, data))
+                data = b""
             arrival = link.passed(len(data), time.monotonic()) + one_way
             await queue.put((arrival, data))
             if not data:
@@ -86,6 +133,8 @@ async def main():
     one_way = float(sys.argv[3]) / 2000.0
     rate = float(sys.argv[4]) * 1e6 / 8
     up, down = Link(rate), Link(rate)
+    close_every = int(sys.argv[5]) if len(sys.argv) > 5 else 0
+    requests = [0]
 
     async def serve(client_reader, client_writer):
         try:
@@ -96,8 +145,28 @@ async def main():
             return
         # The connection itself takes a round trip, as its handshake would.
         await asyncio.sleep(2 * one_way)
-        await asyncio.gather(pump(client_reader, server_writer, up, one_way),
-                             pump(server_reader, client_writer, down, one_way, counted=True))
+        answers = Answers()
+        asked = [0]
+
+        def count_requests(data):
+            if close_every and answers.last is None:
+                for _ in range(data.count(b"GET ")):
+                    asked[0] += 1
+                    requests[0] += 1
+                    if requests[0] % close_every == 0:
+                        answers.last = asked[0]
+                        break
+            return data, False
+
+        if close_every:
+            down_pump = pump(server_reader, client_writer, down, one_way, answers.cut, counted=True)
+        else:
+            down_pump = pump(server_reader, client_writer, down, one_way, counted=True)
+        up_pump = pump(client_reader, server_writer, up, one_way, count_requests)
+        down_task = asyncio.ensure_future(down_pump)
+        up_task = asyncio.ensure_future(up_pump)
+        await down_task
+        up_task.cancel()
         for w in (client_writer, server_writer):
             w.close()
 

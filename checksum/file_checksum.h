@@ -63,7 +63,7 @@ uint32_t WeightedSum(const std::uint8_t* p, size_t n);
 uint32_t WeightedSumPortable(const std::uint8_t* p, size_t n);
 // 31^n (mod 2^32).
 uint32_t PowerOf31(uint64_t n);
-// The name of the kernel WeightedSum uses ("avx2", "ssse3", "sse2" or "portable").
+// The name of the kernel WeightedSum uses ("avx512", "avx2", "ssse3", "sse2" or "portable").
 const char* KernelName();
 // Every kernel this processor can run, by name, each over a whole range.
 std::vector<std::pair<const char*, uint32_t (*)(const std::uint8_t*, size_t)>> AvailableKernels();

@@ -62,6 +62,7 @@ struct DownloadReport {
   int64_t expected_size = -1;  // the size the caller expected
   int32_t connection_id = 0;  // the caller's connection object; 0 without one
   bool reused = false;        // it had carried an earlier response
+  bool sent_ahead = false;    // the answer read was to a request sent ahead (SendAhead)
   bool resumed = false;       // the request asked for the rest of a partial file
   int64_t resumed_from = 0;   // the range start of that request
   // The kept part was already the whole resource (a 416 stating its size):

@@ -10,18 +10,40 @@ constexpr int32_t kErrorRefused = 10061;
 }  // namespace
 
 bool HttpConnection::CanCarry(const rt::Text& host, uint16_t port) const {
-  return kept_ && host == host_ && port == port_ && socket_.Quiet();
+  return kept_ && ahead_.empty() && host == host_ && port == port_ && socket_.Quiet();
+}
+
+bool HttpConnection::MaySendAhead(const rt::Text& host, uint16_t port) const {
+  if (!kept_ || via_proxy_ || host != host_ || port != port_) return false;
+  return !ahead_.empty() || socket_.Quiet();
+}
+
+bool HttpConnection::TakeAhead(const rt::Text& request) {
+  if (ahead_.empty() || ahead_.front() != request) return false;
+  ahead_.pop_front();
+  return true;
+}
+
+rt::Text HttpConnection::TakeTrouble() {
+  rt::Text why;
+  why.swap(trouble_);
+  return why;
 }
 
 void HttpConnection::Close() {
   socket_.Close();
   kept_ = false;
+  ahead_.clear();
+  answered_ahead_ = 0;
 }
 
-void HttpConnection::Connected(const rt::Text& host, uint16_t port) {
+void HttpConnection::Connected(const rt::Text& host, uint16_t port, bool via_proxy) {
   host_ = host;
   port_ = port;
+  via_proxy_ = via_proxy;
   kept_ = false;
+  ahead_.clear();
+  answered_ahead_ = 0;
 }
 
 void HttpConnection::Carried(bool keep) {

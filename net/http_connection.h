@@ -12,7 +12,14 @@
 // again only for a fresh request to the same host and port, and only while
 // nothing waits on it (TcpSocket::Quiet): a server that closed an idle
 // connection, or sent bytes after a response's end, costs a new connection.
+//
+// Requests may be sent ahead on a kept connection that does not go through
+// a proxy (pipelining, see SendAhead): they wait here, oldest first, until a
+// call with exactly the same request bytes reads its answer. A call with
+// another request, or closing the connection, drops them unanswered; their
+// callers then ask again on a connection of their own.
 #include <cstdint>
+#include <deque>
 
 #include "net/download_report.h"
 #include "net/tcp_socket.h"
@@ -28,14 +35,36 @@ class HttpConnection {
   HttpConnection& operator=(const HttpConnection&) = delete;
 
   int32_t Id() const { return id_; }
-  // Whether a fresh request to host:port may go over the kept socket now.
+  // Whether a fresh request to host:port may go over the kept socket now:
+  // nothing sent ahead waits, and nothing else arrived.
   [[nodiscard]] bool CanCarry(const rt::Text& host, uint16_t port) const;
   void Close();
 
+  // Whether one more request to host:port may be sent ahead now: the socket
+  // is kept, connected there directly (no proxy), and quiet unless answers
+  // to requests sent ahead are what waits on it.
+  [[nodiscard]] bool MaySendAhead(const rt::Text& host, uint16_t port) const;
+  void SentAhead(const rt::Text& request) { ahead_.push_back(request); }
+  // The oldest request sent ahead is `request`: it leaves the queue, and
+  // its answer is the next on the socket. False (nothing changed) when the
+  // queue is empty or starts with another request.
+  [[nodiscard]] bool TakeAhead(const rt::Text& request);
+  size_t Ahead() const { return ahead_.size(); }
+  // Answers read to requests sent ahead since the socket was connected.
+  int32_t AnsweredAhead() const { return answered_ahead_; }
+  void AnsweredOneAhead() { ++answered_ahead_; }
+  // Why requests should no longer be sent ahead to this server, kept until
+  // the caller takes it; the first reason counts.
+  void NoteTrouble(const rt::Text& why) {
+    if (trouble_.empty()) trouble_ = why;
+  }
+  [[nodiscard]] rt::Text TakeTrouble();
+
   // For the engine: the socket, connected anew by it or kept.
   TcpSocket& Socket() { return socket_; }
-  // The socket has just been connected to host:port.
-  void Connected(const rt::Text& host, uint16_t port);
+  // The socket has just been connected to host:port, which is a proxy or
+  // the server itself.
+  void Connected(const rt::Text& host, uint16_t port, bool via_proxy);
   // A response has been read: the socket is kept for the next request, or closed.
   void Carried(bool keep);
 
@@ -44,7 +73,11 @@ class HttpConnection {
   TcpSocket socket_;
   rt::Text host_;
   uint16_t port_ = 0;
+  bool via_proxy_ = false;
   bool kept_ = false;
+  std::deque<rt::Text> ahead_;  // sent ahead, not answered, oldest first
+  int32_t answered_ahead_ = 0;
+  rt::Text trouble_;
 };
 
 // Makes `socket` a new connection to host:port (create, bind to any local

@@ -12,8 +12,13 @@ namespace net {
 namespace {
 
 // Rounds of one call: one more on a new connection when a reused one gave no
-// answer, and one more from byte 0 when a stale partial file was dropped.
+// answer (or, to a request sent ahead, an answer that was not its own), and
+// one more from byte 0 when a stale partial file was dropped.
 constexpr int kMaxRounds = 3;
+// A connection that closes with requests sent ahead unanswered before it has
+// answered this many of them is taken for a server that does not keep up
+// with them; later closes are the server's limit on requests per connection.
+constexpr int32_t kAnswersAheadShown = 3;
 
 // Where the call connects: the origin server, or the HTTP proxy in between.
 struct Route {
@@ -53,6 +58,8 @@ class Link {
   TcpSocket& Socket() { return connection_.Socket(); }
   bool Reused() const { return reused_; }
 
+  HttpConnection& Connection() { return connection_; }
+
   // A fresh request goes over a kept connection to the same place when it is
   // still quiet; anything else gets a new connection.
   DownloadResult Open(const Route& route, bool fresh_form, DownloadReport* report) {
@@ -60,8 +67,13 @@ class Link {
     if (reused_) return DownloadResult::Ok;
     connection_.Close();
     const DownloadResult result = OpenConnection(Socket(), route.host, route.port, report);
-    if (result == DownloadResult::Ok) connection_.Connected(route.host, route.port);
+    if (result == DownloadResult::Ok) connection_.Connected(route.host, route.port, route.via_proxy);
     return result;
+  }
+  // The request was sent ahead on this connection: its answer is next.
+  bool TakeAhead(const rt::Text& request) {
+    reused_ = connection_.TakeAhead(request);
+    return reused_;
   }
   void Drop() {
     connection_.Close();
@@ -78,7 +90,7 @@ class Link {
   bool finished_ = false;
 };
 
-bool SendRequest(TcpSocket& socket, const DownloadOptions& options, bool via_proxy, int64_t range_start) {
+rt::Text RequestText(const DownloadOptions& options, bool via_proxy, int64_t range_start) {
   RequestFields fields;
   fields.path = options.url.path;
   if (via_proxy) fields.origin = "http://" + options.url.host_field;
@@ -86,8 +98,13 @@ bool SendRequest(TcpSocket& socket, const DownloadOptions& options, bool via_pro
   fields.range_start = range_start >= 0 ? range_start : 0;
   fields.range_last = range_start >= 0 ? options.range_last : -1;
   fields.cookie = options.cookie;
-  const rt::Text request = BuildRequest(range_start >= 0 ? RequestForm::kResume : RequestForm::kFresh, fields);
-  return socket.Send(rt::ToBytes(request));
+  return BuildRequest(range_start >= 0 ? RequestForm::kResume : RequestForm::kFresh, fields);
+}
+
+// An answer to a request sent ahead that cannot be that request's: its size
+// or range is not what was asked for.
+bool NotItsAnswer(const DownloadReport& report) {
+  return report.reason == FailReason::kSizeDiffers || report.reason == FailReason::kBadContentRange;
 }
 
 }  // namespace
@@ -122,14 +139,19 @@ DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atom
     const int64_t range_start = sink.Kept();
     report.resumed = range_start >= 0;
     report.resumed_from = range_start >= 0 ? range_start : 0;
-    const DownloadResult opened = link.Open(route, range_start < 0, &report);
-    if (opened != DownloadResult::Ok) {
-      report.result = opened;
-      return report;
+    const rt::Text request = RequestText(options, route.via_proxy, range_start);
+    const bool ahead = range_start < 0 && link.TakeAhead(request);
+    if (!ahead) {
+      const DownloadResult opened = link.Open(route, range_start < 0, &report);
+      if (opened != DownloadResult::Ok) {
+        report.result = opened;
+        return report;
+      }
     }
     report.reused = link.Reused();
+    report.sent_ahead = ahead;
     const bool retry_allowed = link.Reused() && may_retry_fresh;
-    if (!SendRequest(link.Socket(), options, route.via_proxy, range_start)) {
+    if (!ahead && !link.Socket().Send(rt::ToBytes(request))) {
       if (retry_allowed) {
         may_retry_fresh = false;
         link.Drop();
@@ -142,7 +164,18 @@ DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atom
     }
     Transfer transfer(TransferSetup{link.Socket(), sink, options, ticks, route.via_proxy, retry_allowed, may_restart,
                                     range_start, totalBytes, doneBytes, report});
-    switch (transfer.Run()) {
+    TransferEnd end = transfer.Run();
+    HttpConnection& connection = link.Connection();
+    if (ahead && end == TransferEnd::kRetryFresh && connection.AnsweredAhead() < kAnswersAheadShown) {
+      connection.NoteTrouble("the server closed a connection with " + rt::ToText(static_cast<int64_t>(connection.Ahead() + 1)) +
+                             " requests unanswered after " + rt::ToText(connection.AnsweredAhead()) +
+                             " answers to requests sent ahead");
+    }
+    if (ahead && end == TransferEnd::kDone && retry_allowed && NotItsAnswer(report)) {
+      connection.NoteTrouble("an answer did not match its request (" + rt::Text(ToString(report.reason)) + ")");
+      end = TransferEnd::kRetryFresh;
+    }
+    switch (end) {
       case TransferEnd::kRetryFresh:
         may_retry_fresh = false;
         link.Drop();
@@ -154,12 +187,30 @@ DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atom
       case TransferEnd::kDone:
         break;
     }
-    link.Finish(transfer.KeepsConnection());
+    if (ahead) connection.AnsweredOneAhead();
+    const bool keep = transfer.KeepsConnection(connection.Ahead() > 0);
+    if (keep) link.Socket().Unread(transfer.ExtraBytes());
+    link.Finish(keep);
     return report;
   }
   // Not reached: the last round's transfer may neither retry nor restart.
   report.result = DownloadResult::Interrupted;
   return report;
+}
+
+bool SendAhead(const DownloadOptions& options) {
+  if (options.connection == nullptr) return false;
+  DownloadReport unused;
+  const Route route = ChooseRoute(options, &unused);
+  HttpConnection& connection = *options.connection;
+  if (route.via_proxy || !connection.MaySendAhead(route.host, route.port)) return false;
+  const rt::Text request = RequestText(options, false, -1);
+  if (!connection.Socket().Send(rt::ToBytes(request))) {
+    connection.Close();
+    return false;
+  }
+  connection.SentAhead(request);
+  return true;
 }
 
 }  // namespace net

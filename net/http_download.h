@@ -55,4 +55,16 @@ namespace net {
 [[nodiscard]] DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atomic<int64_t>& totalBytes,
                                      std::atomic<int64_t>& doneBytes);
 
+// Pipelining: sends the fresh request that HttpGet would send for `options`
+// on the caller's connection now, before the answers to earlier requests
+// have been read, when that connection is kept and goes to the server
+// directly (never through a proxy). The HttpGet call with the same request
+// bytes then reads its answer without sending. Such a call reports
+// sent_ahead; when the connection closes before that answer's head, or the
+// answer's size or range is not what the request asked for, it asks again
+// on a new connection in the same call, and the connection notes why the
+// server should not be sent requests ahead any more (TakeTrouble). False
+// when nothing was sent.
+[[nodiscard]] bool SendAhead(const DownloadOptions& options);
+
 }  // namespace net

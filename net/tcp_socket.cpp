@@ -78,6 +78,7 @@ bool TcpSocket::Connect(const rt::Text& host, uint16_t port) {
 
 void TcpSocket::Close() {
   ahead_begin_ = ahead_end_ = 0;
+  last_given_ = 0;
   if (!IsOpen(handle_)) return;
   sys::CloseSocket(handle_);
   handle_ = kNoSocket;
@@ -119,6 +120,7 @@ bool TcpSocket::ReceiveView(const std::uint8_t** data, int32_t* size, int32_t wa
 bool TcpSocket::ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t wait_ms, int32_t most) {
   *data = nullptr;
   *size = 0;
+  last_given_ = 0;
   most = std::clamp(most, 1, kReadAheadSize);
   if (ahead_begin_ == ahead_end_ && !FillReadAhead(wait_ms, most)) return false;
   last_failure_ = ReceiveFailure::kNone;
@@ -126,7 +128,14 @@ bool TcpSocket::ReceiveViewMs(const std::uint8_t** data, int32_t* size, int32_t 
   *data = read_ahead_.get() + ahead_begin_;
   *size = n;
   ahead_begin_ += n;
+  last_given_ = n;
   return true;
+}
+
+void TcpSocket::Unread(int32_t n) {
+  const int32_t back = std::min(std::max(n, 0), last_given_);
+  ahead_begin_ -= back;
+  last_given_ -= back;
 }
 
 bool TcpSocket::Quiet() const {
@@ -142,6 +151,7 @@ bool TcpSocket::FillReadAhead(int32_t wait_ms, int32_t most) {
   if (!read_ahead_) read_ahead_ = std::make_unique<std::uint8_t[]>(kReadAheadSize);
 #endif
   ahead_begin_ = ahead_end_ = 0;
+  last_given_ = 0;
   // Bytes already waiting need no wait: during a bulk transfer this saves a
   // system call per receive. The outcome is the same as waiting first.
   int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), most);

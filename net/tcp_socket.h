@@ -90,6 +90,10 @@ class TcpSocket {
   // Bytes received ahead and not handed out yet. While there are any, the
   // next receive neither waits nor overwrites earlier views.
   int32_t Buffered() const { return ahead_end_ - ahead_begin_; }
+  // Hands the last `n` bytes of the latest receive out again on the next
+  // one (at most what that receive gave): bytes that belong to whoever reads
+  // after the caller.
+  void Unread(int32_t n);
   [[nodiscard]] bool Listen();
   // The current handle.
   SocketHandle Handle() const { return handle_; }
@@ -123,6 +127,7 @@ class TcpSocket {
   std::unique_ptr<std::uint8_t[]> read_ahead_;
   int32_t ahead_begin_ = 0;
   int32_t ahead_end_ = 0;
+  int32_t last_given_ = 0;  // bytes the latest receive handed out
   ReceiveFailure last_failure_ = ReceiveFailure::kNone;
 };
 

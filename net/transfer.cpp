@@ -69,10 +69,11 @@ TransferEnd Transfer::Run() {
   return Finish();
 }
 
-bool Transfer::KeepsConnection() const {
-  if (!complete_ || !head_keeps_ || extra_ || resume_ || s_.options.headers_only) return false;
+bool Transfer::KeepsConnection(bool answers_follow) const {
+  if (!complete_ || !head_keeps_ || resume_ || s_.options.headers_only) return false;
   if (framing_ == Framing::kChunked && !chunked_.MessageEnded()) return false;
-  return framing_ != Framing::kUntilClose && s_.socket.Buffered() == 0;
+  if (framing_ == Framing::kUntilClose) return false;
+  return answers_follow || (!extra_ && s_.socket.Buffered() == 0);
 }
 
 Transfer::HeadStep Transfer::OnHeadBytes() {
@@ -223,7 +224,7 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
   if (!Receive(wait_ms, view)) return false;
   received_ = n;
   const size_t take = Clip(static_cast<size_t>(n));
-  if (take < static_cast<size_t>(n)) extra_ = true;
+  NoteExtra(static_cast<size_t>(n) - take);
   buffer_.View(data, take);
   Count(take);
   return true;
@@ -277,7 +278,7 @@ bool Transfer::Cancelled() {
 void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
   if (framing_ == Framing::kChunked) {
     decoded_.clear();
-    if (chunked_.Feed(data, size, decoded_) < size) extra_ = true;
+    NoteExtra(size - chunked_.Feed(data, size, decoded_));
     buffer_.Copy(decoded_.data(), decoded_.size());
     Count(decoded_.size());
     if (chunked_.Failed()) {
@@ -287,9 +288,15 @@ void Transfer::TakeBody(const std::uint8_t* data, size_t size) {
     return;
   }
   const size_t take = Clip(size);
-  if (take < size) extra_ = true;
+  NoteExtra(size - take);
   buffer_.Copy(data, take);
   Count(take);
+}
+
+void Transfer::NoteExtra(size_t extra) {
+  if (extra == 0) return;
+  extra_ = true;
+  extra_bytes_ = static_cast<int32_t>(extra);
 }
 
 // Counts body bytes taken; a body that runs past 2^63-1 or past the

@@ -55,8 +55,12 @@ class Transfer {
   TransferEnd Run();
   // The response was read to its end, the server keeps the connection, and
   // nothing beyond the response arrived: the connection may carry another
-  // fresh request.
-  bool KeepsConnection() const;
+  // fresh request. With `answers_follow` (requests were sent ahead) bytes
+  // beyond the response are the next answer's: see ExtraBytes.
+  bool KeepsConnection(bool answers_follow = false) const;
+  // Bytes of the latest receive beyond the response's end, to be handed out
+  // again to the next answer's reader (TcpSocket::Unread).
+  int32_t ExtraBytes() const { return extra_bytes_; }
 
  private:
   // How the end of the body is known.
@@ -83,6 +87,7 @@ class Transfer {
   int32_t Allowance();
   bool Cancelled();
   void TakeBody(const std::uint8_t* data, size_t size);
+  void NoteExtra(size_t extra);
   void Count(size_t size);
   size_t Clip(size_t size) const;
   bool BodyComplete() const;
@@ -110,6 +115,7 @@ class Transfer {
   bool broken_ = false;        // malformed body or wrong size: the sink's bytes are dropped
   bool write_failed_ = false;  // the sink could not be opened or written
   bool extra_ = false;         // bytes beyond the response's end arrived with it
+  int32_t extra_bytes_ = 0;    // how many, at the end of the latest receive
   bool complete_ = false;      // the body's end was reached
   bool cancelled_ = false;     // the caller's cancel flag ended the receiving
   FailReason end_ = FailReason::kNone;    // why the receiving stopped early

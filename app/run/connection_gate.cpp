@@ -16,9 +16,15 @@ ConnectionGate::ConnectionGate(int32_t first, int32_t most) : most_(most < 1 ? 1
   allowed_ = first < 1 ? 1 : (first < most_ ? first : most_);
 }
 
-bool ConnectionGate::TryEnter(int32_t* open) {
+bool ConnectionGate::TryEnter(int32_t* open, int32_t* grew_to) {
   std::lock_guard<rt::Lock> guard(lock_);
-  if (open_ >= allowed_) return false;
+  *grew_to = 0;
+  if (open_ >= allowed_) {
+    // Work is waiting and the server has served without turning anyone away.
+    if (!served_ || backed_off_ || allowed_ >= most_) return false;
+    ++allowed_;
+    *grew_to = allowed_;
+  }
   ++open_;
   *open = open_;
   return true;
@@ -38,6 +44,7 @@ int32_t ConnectionGate::Leave(ServerSign sign) {
     }
     return 0;
   }
+  if (sign == ServerSign::kServed) served_ = true;
   // Every allowed connection was busy and served: one more may help.
   if (sign == ServerSign::kServed && !backed_off_ && was_open >= allowed_ && allowed_ < most_) {
     ++allowed_;

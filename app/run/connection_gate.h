@@ -1,7 +1,9 @@
 #pragma once
 // How many connections the run keeps open to one mirror at once. It starts
-// with a few and adds one whenever every allowed connection is busy and a
-// try on it was served, up to the most the build allows. A server that
+// with a few; once the server has served a try, a try that finds every
+// allowed connection busy gets one more at once, up to the most the build
+// allows (waiting for the busy ones to be served first costs the first files
+// a round trip each). A server that
 // turns connections away (a 503, a refused or reset connection) lowers the
 // number for the rest of the run, below what was open when it refused, and
 // it never grows again: a server or gateway that allows fewer connections
@@ -28,9 +30,11 @@ class ConnectionGate {
   ConnectionGate(const ConnectionGate&) = delete;
   ConnectionGate& operator=(const ConnectionGate&) = delete;
 
-  // Takes a connection when fewer than the allowed number are open; the
-  // number open (this one included) in `*open`.
-  [[nodiscard]] bool TryEnter(int32_t* open);
+  // Takes a connection when fewer than the allowed number are open, or when
+  // all are busy and the number may still grow; the number open (this one
+  // included) in `*open`, and in `*grew_to` the allowed number when it grew
+  // for this one, else 0.
+  [[nodiscard]] bool TryEnter(int32_t* open, int32_t* grew_to);
   // The try that Enter allowed has ended with `sign`. The allowed number
   // after it when it changed, else 0.
   int32_t Leave(ServerSign sign);
@@ -44,6 +48,7 @@ class ConnectionGate {
   int32_t allowed_;        // guarded by lock_
   int32_t open_ = 0;       // guarded by lock_
   bool backed_off_ = false;  // guarded by lock_
+  bool served_ = false;      // guarded by lock_: a try has been served
 };
 
 }  // namespace app

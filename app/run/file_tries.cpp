@@ -8,6 +8,7 @@
 #include "app/run/file_chain.h"
 #include "app/run/file_form.h"
 #include "app/run/form_apply.h"
+#include "app/run/send_ahead.h"
 #include "app/run/free_space.h"
 #include "app/run/install_step.h"
 #include "app/retry.h"
@@ -164,18 +165,7 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
 }
 
 net::DownloadOptions FileTries::OptionsFor(const FileForm& form, size_t mirror) {
-  const PatchSite& site = flow_.state.Site;
-  const size_t at = run_.mirrors[mirror];
-  net::DownloadOptions options(form.Whole() ? site.FileTarget(at, form.resource) : site.FormTarget(at, form.resource));
-  options.limits = flow_.run.limits;
-  options.proxy = run_.proxy;
-  options.expected_size = form.ExpectedSize();
-  options.connection = connections_[mirror].get();
-  options.cancel = &run_.stop;
-  options.received_counter = &run_.received;
-  options.ticks = flow_.services.tick_count;
-  options.rate = &run_.rate;
-  return options;
+  return TryOptions(run_, form, mirror, connections_);
 }
 
 bool FileTries::MendForm(const FileForm& form, FileChain& chain, size_t mirror) {
@@ -309,12 +299,17 @@ rt::Text FileTries::WriteFailureText(net::FailReason reason) {
 // mirror: a server that counts connections per address counts idle ones.
 bool FileTries::EnterGate(ConnectionGate& gate, size_t mirror, int32_t* open) {
   bool closed = false;
+  int32_t grew_to = 0;
   // Bounded: another transfer's try ends and leaves, or the run stops.
-  while (!gate.TryEnter(open)) {
+  while (!gate.TryEnter(open, &grew_to)) {
     if (run_.stop.load()) return false;
     if (!closed) connections_[mirror]->Close();
     closed = true;
     flow_.services.delay(kGateWaitMs);
+  }
+  if (grew_to > 0) {
+    run_.log.Line(flow_.state.Site.MirrorText(run_.mirrors[mirror]) + ": " + rt::ToText(grew_to) +
+                  " connections at once");
   }
   return true;
 }
@@ -343,6 +338,13 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
     if (next.drop_partial && !DropPartial(chain, next.mirror)) return Fetched::kRunFailed;
     const Try t = TryOn(form, chain, next.mirror, tries.OtherMirrorLeft());
     last = t.report;
+    // An answer sent ahead that did not verify may be another file's: the
+    // mirror is sent no more, and the file is asked again alone, using no try.
+    if (t.report.sent_ahead && t.outcome == TryOutcome::kMismatch && !run_.pipelining[next.mirror]->GivenUp()) {
+      connections_[next.mirror]->Close();
+      GiveUpSendingAhead(run_, next.mirror, "an answer did not verify (" + entry_.path + ")");
+      continue;
+    }
     switch (t.outcome) {
       case TryOutcome::kVerified:
         return Fetched::kVerified;
@@ -429,6 +431,21 @@ FileEnd FileTries::Run() {
 }
 
 }  // namespace
+
+net::DownloadOptions TryOptions(RunContext& run, const FileForm& form, size_t mirror, MirrorConnections& connections) {
+  const PatchSite& site = run.flow.state.Site;
+  const size_t at = run.mirrors[mirror];
+  net::DownloadOptions options(form.Whole() ? site.FileTarget(at, form.resource) : site.FormTarget(at, form.resource));
+  options.limits = run.flow.run.limits;
+  options.proxy = run.proxy;
+  options.expected_size = form.ExpectedSize();
+  options.connection = connections[mirror].get();
+  options.cancel = &run.stop;
+  options.received_counter = &run.received;
+  options.ticks = run.flow.services.tick_count;
+  options.rate = &run.rate;
+  return options;
+}
 
 FileEnd BringFile(RunContext& run, size_t index, MirrorConnections& connections) {
   FileTries tries(run, index, connections);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/run/file_form.h"
 #include "app/run/run_context.h"
 #include "net/http_connection.h"
 
@@ -25,6 +26,11 @@ enum class FileEnd {
   kFailed,     // its tries failed: the run fails with it
   kStopped,    // the run stopped (paused or failed elsewhere) before it was in
 };
+
+// The engine's options for one try of `form` on mirror `mirror` (an index
+// into the run's mirrors) over the transfer's connection to it.
+[[nodiscard]] net::DownloadOptions TryOptions(RunContext& run, const FileForm& form, size_t mirror,
+                                              MirrorConnections& connections);
 
 // Brings file `index` of the run in.
 [[nodiscard]] FileEnd BringFile(RunContext& run, size_t index, MirrorConnections& connections);

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "app/run/send_ahead.h"
+
 #include "runtime/proxy_settings.h"
 
 namespace app {
@@ -16,8 +18,11 @@ RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
       rate(flow.services.tick_count, flow.services.delay) {
   for (size_t m = 0; m < mirrors.size(); ++m) {
     gates.push_back(std::make_unique<ConnectionGate>(flow.run.first_connections, flow.state.MostConnections));
+    pipelining.push_back(std::make_unique<MirrorPipelining>());
   }
 }
+
+RunContext::~RunContext() = default;
 
 bool RunContext::Pause() {
   std::lock_guard<rt::Lock> hold(lock_);

@@ -27,11 +27,14 @@
 
 namespace app {
 
+class MirrorPipelining;
+
 enum class RunState : int32_t { kRunning, kPaused, kFailed };
 
 class RunContext {
  public:
   RunContext(Flow& flow, const std::vector<OutdatedFile>& files);
+  ~RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
@@ -44,6 +47,8 @@ class RunContext {
   // How many connections each mirror takes at once, by the index into
   // `mirrors`.
   std::vector<std::unique_ptr<ConnectionGate>> gates;
+  // Whether requests are sent ahead to each mirror (send_ahead.h).
+  std::vector<std::unique_ptr<MirrorPipelining>> pipelining;
   // Set once the run has failed: the engine calls and the waits between
   // tries look at it and end soon.
   std::atomic<bool> stop{false};

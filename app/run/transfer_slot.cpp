@@ -1,5 +1,6 @@
 #include "app/run/transfer_slot.h"
 
+#include "app/run/send_ahead.h"
 #include "runtime/thread.h"
 
 namespace app {
@@ -17,17 +18,22 @@ bool TransferSlot::Start() { return rt::StartThread(Body, this); }
 void TransferSlot::Body(void* slot) { static_cast<TransferSlot*>(slot)->Work(); }
 
 void TransferSlot::Work() {
-  // Bounded: every round ends one claimed file, and a file claimed again
-  // was released by a stopped run, which this loop then leaves. A paused
-  // run keeps its transfers: their tries wait for the resume.
-  while (!run_.stop.load()) {
-    const size_t index = run_.plan.Claim();
-    if (index == RunPlan::kNone) break;
-    switch (BringFile(run_, index, connections_)) {
-      case FileEnd::kInstalled: break;
-      case FileEnd::kFailed: run_.plan.Failed(index); break;
-      case FileEnd::kStopped: run_.plan.Release(index); break;
+  {
+    AheadQueue queue(run_, connections_);
+    // Bounded: every round ends one claimed file, and a file claimed again
+    // was released by a stopped run, which this loop then leaves. A paused
+    // run keeps its transfers: their tries wait for the resume.
+    while (!run_.stop.load()) {
+      const size_t index = queue.Next();
+      if (index == RunPlan::kNone) break;
+      switch (BringFile(run_, index, connections_)) {
+        case FileEnd::kInstalled: break;
+        case FileEnd::kFailed: run_.plan.Failed(index); break;
+        case FileEnd::kStopped: run_.plan.Release(index); break;
+      }
+      queue.SendAhead();
     }
+    // The queue gives back the files it claimed ahead before the transfer ends.
   }
   for (auto& connection : connections_) connection->Close();
   ended_.store(true);

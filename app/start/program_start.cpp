@@ -96,11 +96,13 @@ StartRole ProgramStart(const rt::TextArray& args, const rt::Text& executable_nam
       // A read-only, hidden or system update.dat refuses both the removal
       // and the copy over it (Windows copies a read-only launcher's
       // attribute onto its copy): cleared first, as for game.dat.
+      // An updater that has just restarted this launcher may still hold its
+      // copy for a moment as it ends: then the copy is tried after a pause.
+      // A copy removed (or never there) needs none.
       if (rt::FileExists(copy)) {
         rt::SetFileAttributes(copy, 0);
-        rt::RemoveFile(copy);
+        if (!rt::RemoveFile(copy)) rt::DelayWithEvents(kCopyDelayMs);
       }
-      rt::DelayWithEvents(kCopyDelayMs);
       const int64_t needed = rt::FileSize64(launcher);
       if (!steps.copy_file(launcher, copy)) {
         const uint32_t error = rt::LastSystemError();

@@ -57,6 +57,11 @@ bool ConnectSocket(SocketHandle handle, const Endpoint& endpoint) {
   const int error = WSAGetLastError();
   static_cast<void>(WSAIoctl(Sock(handle), kSetAckFrequency, &every_segment, sizeof every_segment, nullptr, 0,
                              &returned, nullptr, nullptr));
+  // Every request goes out whole in one send: Nagle's rule would only hold a
+  // request sent ahead until the one before it is acknowledged.
+  const BOOL no_delay = TRUE;
+  static_cast<void>(setsockopt(Sock(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+                               sizeof no_delay));
   WSASetLastError(error);
   return true;
 }

@@ -34,6 +34,12 @@ TEST(ConnectionGate, GrowsWhileServedAndBacksOffForTheRestOfTheRun) {
        {In(true, 2), In(true, 2), Out(S::kServed, 3), In(true, 3), In(true, 3), Out(S::kServed, 3),
         In(true, 3), In(false, 3)}},
       {"served while not all were busy: no more", 6, {In(true, 2), Out(S::kServed, 2)}},
+      {"once served, a try that finds all busy takes one more at once",
+       4,
+       {In(true, 2), Out(S::kServed, 2), In(true, 2), In(true, 2), In(true, 3), In(true, 4), In(false, 4)}},
+      {"turned away: a busy gate does not grow again",
+       6,
+       {In(true, 2), In(true, 2), Out(S::kTurnedAway, 1), Out(S::kServed, 1), In(true, 1), In(false, 1)}},
       {"a most of one starts with one", 1, {In(true, 1), In(false, 1), Out(S::kServed, 1), In(true, 1)}},
       {"turned away with three open: two from then on, and no growth again",
        6,
@@ -50,7 +56,10 @@ TEST(ConnectionGate, GrowsWhileServedAndBacksOffForTheRestOfTheRun) {
       const Event& e = c.events[i];
       if (e.enter) {
         int32_t open = 0;
-        EXPECT_EQ(gate.TryEnter(&open), e.entered) << "event " << i;
+        int32_t grew_to = 0;
+        const int32_t before = gate.Allowed();
+        EXPECT_EQ(gate.TryEnter(&open, &grew_to), e.entered) << "event " << i;
+        EXPECT_EQ(grew_to, e.allowed != before ? e.allowed : 0) << "event " << i;
         if (e.entered) EXPECT_EQ(open, ++open_now) << "event " << i;
       } else {
         const int32_t before = gate.Allowed();

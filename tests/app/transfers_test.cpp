@@ -4,6 +4,8 @@
 // verified, the install step, and what the run tells the checksum cache.
 #include <atomic>
 #include <chrono>
+#include <deque>
+#include <map>
 #include <thread>
 
 #include "app/disk_full.h"
@@ -377,6 +379,70 @@ TEST_F(TransfersTest, ADiskThatFillsDuringADownloadSaysSo) {
     EXPECT_EQ(Requested().size(), 1u);  // no second try and no other mirror: a full disk ends the run
     EXPECT_TRUE(programs_.empty());
     EXPECT_FALSE(rt::FileExists("a.dat"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A scripted source that answers requests sent ahead on a connection only in
+// the order sent, as a server does.
+TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThatDoesNotVerify) {
+  // `spoiled`: this file's answer sent ahead is another file's bytes.
+  const struct Case { const char* spoiled; size_t given_up; } cases[] = {{"", 0}, {"f9.dat", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spoiled);
+    log_.clear();
+    state_.PatchList.clear();
+    ManyFiles(30);
+    flow_.run.transfers = 2;
+    std::map<int32_t, std::deque<rt::Text>> ahead;
+    size_t sent_after_give_up = 0, answered_ahead = 0;  // guarded by mutex_, as log_ is
+    bool spoiled = false;
+    flow_.services.send_ahead = [&](const net::DownloadOptions& options) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      ahead[options.connection->Id()].push_back(UrlOf(options.url));
+      sent_after_give_up += std::any_of(log_.begin(), log_.end(), [](const rt::Text& l) {
+        return l.find("no more requests sent ahead") != rt::Text::npos;
+      });
+      return true;
+    };
+    const auto serve = flow_.services.download;
+    flow_.services.download = [&](const net::DownloadOptions& options, net::BodySink& sink,
+                                  std::atomic<int64_t>& total, std::atomic<int64_t>& done) {
+      const rt::Text url = UrlOf(options.url);
+      bool was_ahead = false, spoil = false;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        std::deque<rt::Text>& waiting = ahead[options.connection->Id()];
+        was_ahead = !waiting.empty() && waiting.front() == url;
+        // Another request first: the connection and what it sent ahead go.
+        if (was_ahead) waiting.pop_front(); else waiting.clear();
+        spoil = was_ahead && !spoiled && url == kBase + c.spoiled;
+        spoiled = spoiled || spoil;
+        answered_ahead += was_ahead ? 1 : 0;
+      }
+      net::DownloadReport report =
+          spoil ? Serve(options, sink, rt::Text(server_[url].size(), '?'), total, done) : serve(options, sink, total, done);
+      report.sent_ahead = was_ahead;
+      return report;
+    };
+    RunPatchDownloads(flow_);
+    flow_.services.download = serve;
+
+    for (const OutdatedFile& file : state_.PatchList) EXPECT_EQ(Read(file.entry.path), server_[kBase + file.entry.path]);
+    EXPECT_GT(answered_ahead, 0u);
+    // The other transfer may be in the midst of one send when it is given up.
+    EXPECT_LE(sent_after_give_up, 1u);
+    const auto lines = [&](const char* text) {
+      return std::count_if(log_.begin(), log_.end(), [&](const rt::Text& l) { return l.find(text) != rt::Text::npos; });
+    };
+    EXPECT_EQ(lines("requests sent ahead, up to"), 1);
+    EXPECT_EQ(lines("no more requests sent ahead"), static_cast<long>(c.given_up));
+    // The answer that did not verify is asked again using no try.
+    EXPECT_EQ(LogLinesStarting("retry "), 0u);
+    EXPECT_EQ(Task(), kTextUpdateDone);
   }
 }
 
