@@ -48,6 +48,11 @@ start_display() {
 # prepare_wine: the prefix with CJK fonts; fails when the fonts could not be set.
 prepare_wine() {
   ensure_wineprefix
+  # A speed cap the player's menu kept, left by a run that was killed before
+  # it could forget it, would slow every later run in this prefix.
+  if grep -qs 'GameClientUpdater\\\\Link' "${WINEPREFIX:-$HOME/.wine}/user.reg"; then
+    wine reg delete 'HKCU\Software\GameClientUpdater\Link' /f >/dev/null 2>&1
+  fi
   source "$ROOT/scripts/wine_fonts.sh"
   wine_cjk_fonts
 }
