@@ -9,8 +9,19 @@ STAGE_PIDS=()
 SHOTS="${SHOTS:-$BUILD/screenshots}"
 mkdir -p "$SHOTS"
 
+# Wine's output of every launcher start of this script, for a failing check.
+LAUNCH_LOG="$(mktemp "${TMPDIR:-/tmp}/updater-launch.XXXXXX")"
+
+# end_wine: ends every program of the prefix and waits until the server itself
+# has gone: a start while the old server still shuts down can fail silently.
+end_wine() {
+  timeout 20 wineserver -k >/dev/null 2>&1
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
+}
+
 stage_cleanup() {
-  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  end_wine
+  rm -f "$LAUNCH_LOG"
   local pid
   for pid in "${STAGE_PIDS[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
   for pid in "${STAGE_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -142,8 +153,11 @@ requests_of() {  # requests_of PATTERN: access-log lines whose URI matches
 request_count() { requests_of "$1" | wc -l; }
 
 # start_launcher DIR [LANG]: runs the launcher there, in the background.
-start_launcher() {
-  (cd "$1" && LANG="${2:-C.UTF-8}" LC_ALL= timeout 300 wine "$LAUNCHER" >/dev/null 2>&1 &)
+start_launcher() { start_launcher_for 300 "$@"; }
+# start_launcher_for SECONDS DIR [LANG]: the same, ended after SECONDS.
+start_launcher_for() {
+  echo "== $(date +%T) launcher in $2" >>"$LAUNCH_LOG"
+  (cd "$2" && LANG="${3:-C.UTF-8}" LC_ALL= timeout "$1" wine "$LAUNCHER" >>"$LAUNCH_LOG" 2>&1 &)
 }
 
 # click_enter_game: a left click in the middle of the enter-game button.

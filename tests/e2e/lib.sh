@@ -23,7 +23,16 @@ E2E_FAIL=0
 check() {  # check "description" command...
   local what="$1"; shift
   if "$@"; then E2E_PASS=$((E2E_PASS + 1)); echo "ok   $what"
-  else E2E_FAIL=$((E2E_FAIL + 1)); echo "FAIL $what"; fi
+  else E2E_FAIL=$((E2E_FAIL + 1)); echo "FAIL $what"; [ "$E2E_FAIL" -eq 1 ] && failure_context; fi
+  return 0
+}
+# The first failure of a script also shows the client's last log lines and
+# Wine's last output of a launcher start: all that CI keeps of a run.
+failure_context() {
+  if [ -n "${CLIENT:-}" ] && [ -f "$CLIENT/update.log" ]; then
+    iconv -f GBK -t UTF-8 -c "$CLIENT/update.log" | tail -n 6 | sed 's/^/     update.log: /'
+  fi
+  [ -s "${LAUNCH_LOG:-}" ] && tail -n 8 "$LAUNCH_LOG" | sed 's/^/     wine: /'
 }
 
 finish() {
@@ -43,7 +52,7 @@ updater_processes() {
 }
 no_updater() { [ "$(updater_processes)" -eq 0 ]; }
 # Ends every program of this Wine prefix and waits until no updater is left.
-end_updaters() { timeout 20 wineserver -k; wait_until 10 no_updater; }
+end_updaters() { end_wine; wait_until 10 no_updater; }
 # Between two runs against nginx: no updater left, an empty access log.
 reset_run() { end_updaters; : >"$NGINX_DIR/access.log"; }
 

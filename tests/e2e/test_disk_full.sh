@@ -20,7 +20,7 @@ DISK="$WORK/disk 磁盘"
 mkdir -p "$DISK"
 # tmpfs_client KIB: a fresh tmpfs of that size at $DISK.
 tmpfs_client() {
-  mountpoint -q "$DISK" && { timeout 20 wineserver -k; umount "$DISK" || umount -l "$DISK"; }
+  mountpoint -q "$DISK" && { end_wine; umount "$DISK" || umount -l "$DISK"; }
   mount -t tmpfs -o "size=$1k,mode=0755" tmpfs "$DISK"
 }
 disk_full_cleanup() {

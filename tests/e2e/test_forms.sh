@@ -170,7 +170,7 @@ if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
   throttle "$WORK/cut-throttle-done" &
   THROTTLE=$!
   wait_until 60 past_first_segment
-  timeout 20 wineserver -k   # killed, not closed: nothing of the run's own ending happens
+  end_wine   # killed, not closed: nothing of the run's own ending happens
   touch "$WORK/cut-throttle-done"; wait "$THROTTLE"
   KEPT=$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)
   end_updaters

@@ -57,7 +57,7 @@ check "[held] the updater stays with its window" test "$(updater_processes)" -eq
 # 2. The program lets go; the next run installs without downloading again.
 touch "$release_flag"
 check "[held] the other program ends" wait_until 30 no_holder
-timeout 20 wineserver -k; wait_until 10 no_updater
+end_wine; wait_until 10 no_updater
 : >"$NGINX_DIR/access.log"
 start_launcher "$CLIENT"
 arrived() { cmp -s "$RELEASE/data/游戏 资源.pak" "$target"; }

@@ -51,7 +51,7 @@ check "[failover] after the restart the list comes from mirror B" wait_until 60 
 check "[failover] the second updater's window is open" wait_until 30 has_window
 sleep 2
 shot mirrors-failover-up-to-date
-timeout 20 wineserver -k; wait_until 10 no_updater
+end_wine; wait_until 10 no_updater
 
 # 2. Mirror A comes back with the old list (sequence 1) while the client has
 # accepted sequence 2; mirror B has the next release at sequence 2.
@@ -71,7 +71,7 @@ check "[older list] mirror A gave its list and nothing else" \
   test "$(log_a '^/patch/528/filelist.txt 200' | wc -l)" -ge 1 -a -z "$(log_a '^/patch/528/readme')"
 check "[older list] mirror B served the file" test -n "$(log_b '^/patch/528/readme.txt 200')"
 check "[older list] the client keeps sequence 2" test "$(head -n1 "$CLIENT/update.seq" | tr -d '\r')" = 2
-timeout 20 wineserver -k; wait_until 10 no_updater
+end_wine; wait_until 10 no_updater
 
 kill "$(cat "$A_DIR/nginx.pid")" 2>/dev/null
 stop_nginx

@@ -62,7 +62,7 @@ check "[again] one updater, one list request" wait_until 20 one_updater
 check "[again] ...and one list request" test "$(list_requests)" -eq 1
 shot one-updater-brought-back
 
-timeout 20 wineserver -k
+end_wine
 stop_nginx
 rm -rf "$WORK"
 finish

@@ -40,7 +40,7 @@ run_client() {
   click_enter_game
   check "[$label] the enter-game click starts the game from the client folder" \
     wait_until 30 test -f "$client/game_started.txt"
-  timeout 20 wineserver -k; wait_until 10 no_updater
+  end_wine; wait_until 10 no_updater
 }
 
 run_client gbk-backslash "$WORK/運行 客户端" "運行遊戲.exe"

@@ -104,7 +104,7 @@ for n in 1 2 3 4 5 6; do random_file "$RELEASE/slow/s$n.bin" "$SLOW_KIB"; done
 publish "$RELEASE" "$SERVER"
 sed -i '/^#form#/d' "$SERVER/patch/528/filelist.txt"
 slow_started=$(date +%s)
-(cd "$CLIENT" && LANG=C.UTF-8 LC_ALL= timeout 900 wine "$LAUNCHER" >/dev/null 2>&1 &)
+start_launcher_for 900 "$CLIENT"
 runs_done() { [ "$(grep -a -c 'download run done' "$CLIENT/update.log")" -ge 3 ]; }
 check "the run on the slow line finishes" wait_until 800 runs_done
 echo "   six files of $SLOW_KIB KiB at 16 KiB/s: $(( $(date +%s) - slow_started )) s"

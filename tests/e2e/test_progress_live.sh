@@ -74,6 +74,6 @@ check "the run completes both files byte for byte" \
   wait_until 90 same_tree_files "$RELEASE" "$CLIENT" data/stall.bin zz.txt
 list_fetched_twice() { [ "$(grep -c '^/patch/528/filelist.txt 200' "$WORK/server.log")" -ge 2 ]; }
 check "the launcher restarts and checks again" wait_until 60 list_fetched_twice
-timeout 20 wineserver -k
+end_wine
 rm -rf "$WORK"
 finish

@@ -87,7 +87,7 @@ check "[direct] the updater window opens" wait_until 60 has_window
 sleep 4
 check "[direct] nothing reached the server" test "$(request_count '^')" -eq 0
 check "[direct] the client is untouched" test "$(cat "$CLIENT/readme.txt")" = v1
-timeout 20 wineserver -k; sleep 1
+end_wine
 
 # 2. With it, the list and every file come through the proxy; the cycle ends
 # with a second, up-to-date updater.
@@ -114,7 +114,7 @@ check "[proxy] every request reached the server through the proxy" \
 if [ -n "${E2E_DEBUG:-}" ] || [ "$E2E_FAIL" -gt 0 ]; then
   echo "--- proxy log"; cat "$PROXY_DIR/tinyproxy.log"; echo "--- server log"; cat "$NGINX_DIR/access.log"
 fi
-timeout 20 wineserver -k
+end_wine
 
 # 3. Stock settings ("Automatically detect settings" on, no proxy): a file
 # the server does not have (404) fails the run with the download-failed
@@ -144,7 +144,7 @@ check "[stock] the file was asked for and answered 404" test "$(request_count '^
 check "[stock] the log does not blame the proxy setting" \
   not grep -a -q 'proxy setting could not be followed' "$CLIENT/update.log"
 echo "     log: $(grep -a 'run failed at' "$CLIENT/update.log" | head -1)"
-timeout 20 wineserver -k
+end_wine
 
 set_proxy off
 check "[proxy] the setting is removed again" not proxy_is_on

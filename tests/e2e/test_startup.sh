@@ -50,7 +50,7 @@ check "wrong marker starts nothing" no_updater
 # 4. Three arguments: the updater role; the third is ignored.
 (timeout 60 wine update.dat gxin "$LAUNCHER" extra >/dev/null 2>&1 &)
 check "gxin, name and a third word open the updater window" wait_until 20 has_window
-timeout 20 wineserver -k
+end_wine
 end_updaters
 
 # 5. A client copied from a disc: the launcher is read-only, and so is the

@@ -68,7 +68,7 @@ run_cycle() {  # run_cycle LANG LABEL
       "game start: game\.dat started"
   [ -n "${E2E_DEBUG:-}" ] && iconv -f GBK -t UTF-8 "$client/update.log"
   cp "$client/update.log" "$SHOTS/cycle-$label-update.log"
-  timeout 20 wineserver -k
+  end_wine
 }
 
 run_cycle zh_CN.UTF-8 zh
