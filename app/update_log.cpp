@@ -171,6 +171,7 @@ rt::Bytes TrimmedLog(const rt::Bytes& tail, bool starts_a_line) {
 }
 
 void AppendLogLine(const rt::Text& path, const rt::Text& time, const rt::Text& line) {
+  int64_t size = 0;
   {
     // Shared, so a launcher and an updater ending and starting at once both
     // get their lines in.
@@ -178,8 +179,10 @@ void AppendLogLine(const rt::Text& path, const rt::Text& time, const rt::Text& l
     if (!file) return;
     const rt::Text text = time + " " + line + "\r\n";
     if (!rt::SeekToEnd(file.get()) || !rt::WriteToFile(file.get(), rt::ToBytes(text))) return;
+    // The position after the line is the log's size, without a look-up by
+    // name (one line per installed file: thousands in a run).
+    size = rt::FilePosition(file.get());
   }
-  const int64_t size = rt::FileSize64(path);
   if (size > kLogMaxBytes) TrimLog(path, size);
 }
 

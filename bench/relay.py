@@ -16,11 +16,17 @@ for the one-way delay. Per connection and direction at most QUEUE_CHUNKS
 chunks wait, so the sender feels the link (TCP flow control) instead of the
 relay buffering a whole file. Runs until killed. With RELAY_COUNT=FILE
 in the environment, the bytes delivered toward the clients are written
-there every 100 ms as "SECONDS TOTAL" lines (monotonic clock).
+there every 100 ms as "SECONDS TOTAL" lines (monotonic clock): the bytes
+that have left the relay's sockets, not those still waiting in their send
+buffers (which take megabytes while a client reads slowly, and whose writes
+then come in bursts that the line never carried).
 """
 import asyncio
+import fcntl
 import os
+import struct
 import sys
+import termios
 import time
 
 # RELAY_CHUNK in the environment sets the read size: a slow line needs
@@ -44,12 +50,22 @@ class Link:
 
 
 DELIVERED = [0]
+COUNTED_SOCKETS = set()
+
+
+def unsent(sock):
+    """Bytes written to a TCP socket that it has not sent yet (SIOCOUTQ)."""
+    try:
+        return struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+    except (OSError, ValueError):
+        return 0
 
 
 async def count_to(path):
     with open(path, "w") as out:
         while True:
-            out.write("%.3f %d\n" % (time.monotonic(), DELIVERED[0]))
+            waiting = sum(unsent(s) for s in list(COUNTED_SOCKETS))
+            out.write("%.3f %d\n" % (time.monotonic(), DELIVERED[0] - waiting))
             out.flush()
             await asyncio.sleep(0.1)
 
@@ -158,6 +174,9 @@ async def main():
                         break
             return data, False
 
+        counted_socket = client_writer.get_extra_info("socket")
+        if os.environ.get("RELAY_COUNT") and counted_socket is not None:
+            COUNTED_SOCKETS.add(counted_socket)
         if close_every:
             down_pump = pump(server_reader, client_writer, down, one_way, answers.cut, counted=True)
         else:
@@ -167,6 +186,7 @@ async def main():
         up_task = asyncio.ensure_future(up_pump)
         await down_task
         up_task.cancel()
+        COUNTED_SOCKETS.discard(counted_socket)
         for w in (client_writer, server_writer):
             w.close()
 

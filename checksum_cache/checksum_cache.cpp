@@ -164,7 +164,7 @@ FileSum ChecksumCache::Read(const rt::Text& entry_path, const std::optional<rt::
 void ChecksumCache::RecordInstalled(const rt::Text& entry_path, int32_t checksum) {
   std::lock_guard<rt::Lock> hold(lock_);
   if (!active_ || !folder_known_) return;
-  const std::optional<rt::FileFacts> facts = rt::ReadFileFacts(settings_.client.Path(entry_path));
+  const std::optional<rt::FileFacts> facts = reader_.ReadPlaced(settings_.client.Path(entry_path));
   if (facts && !facts->is_folder) {
     fresh_.Put(entry_path, MakeRecord(*facts, checksum, SumOrigin::kInstalled));
   } else {

@@ -24,10 +24,8 @@ SinkResult PartialFile::Prepare(int64_t expected_size) {
 }
 
 int64_t PartialFile::Kept() const {
-  if (!rt::FileExists(path_)) return -1;
-  // A folder of that name, or a file gone since, resumes from byte 0.
-  const int64_t size = rt::FileSize64(path_);
-  return size < 0 ? 0 : size;
+  // A folder of that name reads as size 0: the file resumes from byte 0.
+  return rt::FileSize64(path_);
 }
 
 SinkResult PartialFile::Begin(bool restart) {
@@ -69,12 +67,6 @@ bool PartialFile::Drop() {
   file_.reset();
   if (next_ != nullptr) static_cast<void>(next_->Begin(true));
   return rt::RemoveFile(path_) || !rt::FileExists(path_);
-}
-
-bool PartialFile::Settle() {
-  file_.reset();
-  const rt::OpenedFile file(rt::OpenFile(path_, rt::kModeWrite, rt::kShareDenyWrite));
-  return file && rt::FlushFile(file.get());
 }
 
 bool PartialFile::FeedNext(int64_t size) const {

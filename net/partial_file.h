@@ -38,8 +38,7 @@ class PartialFile : public BodySink {
   // shown the kept bytes. Bytes that cannot be read back go too (the file
   // is then fetched from byte 0); not ok only when they cannot go either.
   [[nodiscard]] SinkResult Prepare(int64_t expected_size) override;
-  // The file's size (a folder of that name, or a file gone since: 0); -1
-  // when there is none.
+  // The file's size (a folder of that name: 0); -1 when there is none.
   int64_t Kept() const override;
   // Opens the file for appending (emptied first when `restart`).
   [[nodiscard]] SinkResult Begin(bool restart) override;
@@ -53,10 +52,6 @@ class PartialFile : public BodySink {
 
   // The file's size on disk, -1 when missing.
   int64_t Size() const { return rt::FileSize64(path_); }
-  // Brings the file's bytes to the disk and closes it (before it is moved
-  // into place, so that a crash after the move leaves no hole). False when
-  // the system refused.
-  [[nodiscard]] bool Settle();
 
  private:
   [[nodiscard]] bool FeedNext(int64_t size) const;

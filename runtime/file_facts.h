@@ -67,6 +67,11 @@ class FileFactsReader {
   FileFactsReader& operator=(FileFactsReader&&) noexcept;
 
   std::optional<FileFacts> Read(const Text& path);
+  // The facts of a file just put in place (the run's installed files): one
+  // open, with the volume serial kept per folder instead of asked of the
+  // system for every file (under Wine a call to another process). The same
+  // facts as Read gives for it later. POSIX: one stat.
+  std::optional<FileFacts> ReadPlaced(const Text& path);
   // Files answered from a folder's listing so far (the rest were looked at
   // one by one; always 0 on POSIX).
   size_t listed() const;

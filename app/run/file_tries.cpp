@@ -208,7 +208,7 @@ FileEnd FileTries::Install(const rt::Text& partial_path) {
     run_.Fail(installed.text, installed.log_line);
     return FileEnd::kFailed;
   }
-  run_.log.Line(FormatInstalledLine(entry_.path, rt::FileSize64(local_path_)));
+  run_.log.Line(FormatInstalledLine(entry_.path, entry_.digest ? entry_.digest->size : rt::FileSize64(local_path_)));
   // A form's partial file left by an earlier run that chose another form.
   if (!entry_.forms.empty()) rt::RemoveFile(FormPartialPathOf(local_path_));
   run_.RecordInstalled(entry_, local_path_);

@@ -27,8 +27,10 @@ InstallResult InstallFile(const rt::Text& entry, const rt::Text& partial_path, c
                       rt::ToText(static_cast<int64_t>(rt::LastFileError())) + "; it stays for the next run";
     return result;
   }
-  if (rt::FileExists(local_path)) rt::MakeWritable(local_path);
-  if (rt::ReplaceFile(partial_path, local_path)) {
+  // A read-only old file refuses to be replaced on Windows: cleared only
+  // then, so the common case costs the system no extra look-up.
+  if (rt::ReplaceFile(partial_path, local_path) ||
+      (rt::MakeWritable(local_path) && rt::ReplaceFile(partial_path, local_path))) {
     result.ok = true;
     return result;
   }

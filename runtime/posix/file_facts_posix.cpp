@@ -39,6 +39,7 @@ FileFactsReader::FileFactsReader(FileFactsReader&&) noexcept = default;
 FileFactsReader& FileFactsReader::operator=(FileFactsReader&&) noexcept = default;
 
 std::optional<FileFacts> FileFactsReader::Read(const Text& path) { return ReadFileFacts(path); }
+std::optional<FileFacts> FileFactsReader::ReadPlaced(const Text& path) { return ReadFileFacts(path); }
 size_t FileFactsReader::listed() const { return 0; }
 
 uint64_t FileTimeNow() {

@@ -15,6 +15,12 @@
 // Upper case as the file system folds names (ntdll; not in the headers).
 extern "C" WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR c);
 
+// The file's index, as GetFileInformationByHandle gives it, without the
+// volume query that call makes.
+struct InternalIndex {
+  LARGE_INTEGER index_number;
+};
+
 namespace rt {
 namespace {
 
@@ -76,6 +82,7 @@ struct FolderListing {
 
 struct FileFactsReader::Folders {
   std::map<Text, FolderListing> listings;  // by the folder's path as written
+  std::map<Text, uint32_t> volume_serials;  // ReadPlaced's, by folder
   size_t listed = 0;
 };
 
@@ -148,6 +155,42 @@ std::optional<FileFacts> FileFactsReader::Read(const Text& path) {
   facts.identity.volume_serial = listing->second.volume_serial;
   facts.identity.file_index = index->second;
   ++folders_->listed;
+  return facts;
+}
+
+std::optional<FileFacts> FileFactsReader::ReadPlaced(const Text& path) {
+  if (path.empty()) return std::nullopt;
+  const std::wstring wide = Wide(path);
+  const UniqueHandle h(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h) return std::nullopt;
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  InternalIndex internal;
+  IO_STATUS_BLOCK status;
+  if (!GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof(basic)) ||
+      !GetFileInformationByHandleEx(h.get(), FileStandardInfo, &standard, sizeof(standard)) ||
+      NtQueryInformationFile(h.get(), &status, &internal, sizeof(internal),
+                             FileInternalInformation) != 0 ||
+      (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return ReadFileFactsWide(wide);  // a link or a folder: followed, as Read does
+  }
+  const Text folder = FolderOf(path);
+  auto serial = folders_->volume_serials.find(folder);
+  if (serial == folders_->volume_serials.end()) {
+    DWORD volume_serial = 0;
+    if (!GetVolumeInformationByHandleW(h.get(), nullptr, 0, &volume_serial, nullptr, nullptr, nullptr, 0)) {
+      return ReadFileFactsWide(wide);
+    }
+    serial = folders_->volume_serials.emplace(folder, volume_serial).first;
+  }
+  FileFacts facts;
+  facts.size = standard.EndOfFile.QuadPart;
+  facts.last_write_time = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
+  facts.creation_time = static_cast<uint64_t>(basic.CreationTime.QuadPart);
+  facts.identity.volume_serial = serial->second;
+  facts.identity.file_index = static_cast<uint64_t>(internal.index_number.QuadPart);
   return facts;
 }
 

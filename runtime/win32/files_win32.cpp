@@ -120,6 +120,9 @@ void CreateFolderTree(const Text& folder) {
   wchar_t full[MAX_PATH * 4];
   DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH * 4, full, nullptr);
   if (n == 0 || n >= MAX_PATH * 4) return;
+  // Mostly the folder or its parent exists: one call. The shell's walk over
+  // every part of the path costs a dozen look-ups.
+  if (CreateDirectoryW(full, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return;
   SHCreateDirectoryExW(nullptr, full, nullptr);
 }
 

@@ -86,14 +86,13 @@ TEST_F(PartialFileTest, AppendsOrStartsOverAndPassesEveryByteOn) {
 
   ASSERT_TRUE(partial.Begin(true).ok());  // the whole resource again: from byte 0
   EXPECT_TRUE(Write(partial, "ab"));
-  EXPECT_TRUE(partial.Settle());
+  partial.End();
   EXPECT_FALSE(PartialHeld());
   EXPECT_EQ(ReadText(Partial()), "ab");
   EXPECT_EQ(seen.bytes, "ab");
   EXPECT_TRUE(partial.Drop());
   EXPECT_EQ(partial.Size(), -1);
   EXPECT_EQ(seen.bytes, "");
-  EXPECT_FALSE(partial.Settle());  // nothing to bring to the disk
 }
 
 TEST_F(PartialFileTest, CannotBeginWhenThePartialFileIsHeld) {

@@ -100,23 +100,28 @@ TEST_F(FileFactsTest, TheReaderForManyFilesGivesTheSameFacts) {
   Write("data\\sub\\d.dat", "");
   Write("運行 目录\\地图 運.dat", "gbk");
   FileFactsReader reader;
+  FileFactsReader placed;
   const Text files[] = {"a.dat", "data\\b.dat", "data/sub/c.dat", "data\\sub\\d.dat", "運行 目录\\地图 運.dat",
                         "DATA\\B.Dat"};  // another spelling of a name: the file system folds letter case
   for (int round = 0; round < 2; ++round) {  // the second round from the folders already listed
     for (const Text& name : {files[0], files[1], files[2], files[3], files[4], files[5], Text("data"),
                              Text("missing.dat"), Text("data\\missing\\e.dat")}) {
       const std::optional<FileFacts> one = ReadFileFacts(Path(name));
-      const std::optional<FileFacts> many = reader.Read(Path(name));
-      ASSERT_EQ(one.has_value(), many.has_value()) << name;
-      if (!one) continue;
-      EXPECT_EQ(many->size, one->size) << name;
-      EXPECT_EQ(many->last_write_time, one->last_write_time) << name;
-      EXPECT_EQ(many->creation_time, one->creation_time) << name;
-      EXPECT_EQ(many->identity, one->identity) << name;
-      EXPECT_EQ(many->is_folder, one->is_folder) << name;
+      // The reader's two ways: from the folders' listings, and a file just
+      // put in place with its folder's volume kept.
+      for (const std::optional<FileFacts>& many : {reader.Read(Path(name)), placed.ReadPlaced(Path(name))}) {
+        ASSERT_EQ(one.has_value(), many.has_value()) << name;
+        if (!one) continue;
+        EXPECT_EQ(many->size, one->size) << name;
+        EXPECT_EQ(many->last_write_time, one->last_write_time) << name;
+        EXPECT_EQ(many->creation_time, one->creation_time) << name;
+        EXPECT_EQ(many->identity, one->identity) << name;
+        EXPECT_EQ(many->is_folder, one->is_folder) << name;
+      }
     }
   }
   EXPECT_FALSE(reader.Read("").has_value());
+  EXPECT_FALSE(placed.ReadPlaced("").has_value());
 #ifdef _WIN32
   // Every plain file came from its folder's listing (folders and missing
   // names were looked at one by one).
