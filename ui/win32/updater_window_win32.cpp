@@ -212,11 +212,19 @@ void UpdaterWindow::OnPaint() {
   GdiObject<HBITMAP> canvas(CreateCompatibleBitmap(paint.dc(), client.right, client.bottom));
   if (!memory || !canvas) return;
   SelectGuard select(memory.get(), canvas.get());
+  // Only the area to paint reaches the screen, and most paints are one label
+  // or the bar: the rest is clipped away and components outside it are not
+  // drawn at all (many small files change the labels many times a second).
+  const RECT& area = paint.area();
+  IntersectClipRect(memory.get(), area.left, area.top, area.right, area.bottom);
   FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   background_.Draw(memory.get(), 0, 0, client.right, client.bottom);
   // Earlier components lie above later ones: paint from the last.
-  for (auto it = components_.rbegin(); it != components_.rend(); ++it) (*it)->Paint(memory.get());
-  const RECT& area = paint.area();
+  for (auto it = components_.rbegin(); it != components_.rend(); ++it) {
+    const RECT bounds = (*it)->Bounds();
+    RECT overlap;
+    if (IntersectRect(&overlap, &bounds, &area)) (*it)->Paint(memory.get());
+  }
   BitBlt(paint.dc(), area.left, area.top, area.right - area.left, area.bottom - area.top, memory.get(), area.left,
          area.top, SRCCOPY);
 }
