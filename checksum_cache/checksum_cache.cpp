@@ -141,7 +141,10 @@ FileSum ChecksumCache::Read(const rt::Text& entry_path, const std::optional<rt::
                             const std::function<void()>& between_chunks) {
   const rt::Text local = settings_.client.Path(entry_path);
   FileSum sum;
-  const std::optional<int32_t> read = checksum::TryFileChecksumOfFile(local, between_chunks);
+  // Nothing there (the look found no file): no read is tried, which would
+  // only look the name up again (a new file of an update, thousands at times).
+  const std::optional<int32_t> read =
+      facts ? checksum::TryFileChecksumOfFile(local, between_chunks) : std::nullopt;
   sum.checksum = read.value_or(0);
   sum.bytes_read = facts && !facts->is_folder ? facts->size : 0;
 

@@ -13,8 +13,12 @@ SinkResult Failure(FailReason reason, uint32_t error = 0) {
 }  // namespace
 
 SinkResult PartialFile::Prepare(int64_t expected_size) {
-  int64_t kept = Kept();
+  int64_t kept = rt::FileSize64(path_);
   if (expected_size >= 0 && kept > expected_size && Drop()) kept = -1;
+  // No file until one is begun: the first request's resume point needs no
+  // second look-up (under Wine a name that is not there costs a listing of
+  // its whole folder, and a client may hold thousands of files in one).
+  known_absent_ = kept < 0;
   if (next_ == nullptr) return SinkResult();
   static_cast<void>(next_->Begin(true));
   if (kept <= 0 || FeedNext(kept)) return SinkResult();
@@ -24,11 +28,13 @@ SinkResult PartialFile::Prepare(int64_t expected_size) {
 }
 
 int64_t PartialFile::Kept() const {
+  if (known_absent_) return -1;
   // A folder of that name reads as size 0: the file resumes from byte 0.
   return rt::FileSize64(path_);
 }
 
 SinkResult PartialFile::Begin(bool restart) {
+  known_absent_ = false;
   file_ = rt::OpenedFile(
       rt::OpenFile(path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate, rt::kShareDenyWrite));
   if (next_ != nullptr) static_cast<void>(next_->Begin(restart));
@@ -64,6 +70,7 @@ SinkResult SpanFile::Write(const std::uint8_t* data, size_t size) {
 }
 
 bool PartialFile::Drop() {
+  known_absent_ = false;
   file_.reset();
   if (next_ != nullptr) static_cast<void>(next_->Begin(true));
   return rt::RemoveFile(path_) || !rt::FileExists(path_);

@@ -59,6 +59,7 @@ class PartialFile : public BodySink {
   const rt::Text path_;
   BodySink* const next_;
   rt::OpenedFile file_;
+  bool known_absent_ = false;  // Prepare found no file, and none was begun since
 };
 
 class SpanFile : public BodySink {
