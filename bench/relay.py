@@ -17,9 +17,10 @@ chunks wait, so the sender feels the link (TCP flow control) instead of the
 relay buffering a whole file. Runs until killed. With RELAY_COUNT=FILE
 in the environment, the bytes delivered toward the clients are written
 there every 100 ms as "SECONDS TOTAL" lines (monotonic clock): the bytes
-that have left the relay's sockets, not those still waiting in their send
-buffers (which take megabytes while a client reads slowly, and whose writes
-then come in bursts that the line never carried).
+that have left the relay's sockets, not those still waiting in its own
+write buffers or the sockets' send buffers (which take megabytes while a
+client reads slowly, and whose writes then come in bursts that the line
+never carried).
 """
 import asyncio
 import fcntl
@@ -50,7 +51,7 @@ class Link:
 
 
 DELIVERED = [0]
-COUNTED_SOCKETS = set()
+COUNTED = {}  # socket -> its transport, for the bytes not sent yet
 
 
 def unsent(sock):
@@ -64,7 +65,7 @@ def unsent(sock):
 async def count_to(path):
     with open(path, "w") as out:
         while True:
-            waiting = sum(unsent(s) for s in list(COUNTED_SOCKETS))
+            waiting = sum(unsent(s) + t.get_write_buffer_size() for s, t in list(COUNTED.items()))
             out.write("%.3f %d\n" % (time.monotonic(), DELIVERED[0] - waiting))
             out.flush()
             await asyncio.sleep(0.1)
@@ -134,9 +135,9 @@ async def pump(reader, writer, link, one_way, on_data=None, counted=False):
                     writer.write_eof()
                 return
             writer.write(data)
-            await writer.drain()
             if counted:
                 DELIVERED[0] += len(data)
+            await writer.drain()
 
     try:
         await asyncio.gather(receive(), deliver())
@@ -176,7 +177,7 @@ async def main():
 
         counted_socket = client_writer.get_extra_info("socket")
         if os.environ.get("RELAY_COUNT") and counted_socket is not None:
-            COUNTED_SOCKETS.add(counted_socket)
+            COUNTED[counted_socket] = client_writer.transport
         if close_every:
             down_pump = pump(server_reader, client_writer, down, one_way, answers.cut, counted=True)
         else:
@@ -186,7 +187,7 @@ async def main():
         up_task = asyncio.ensure_future(up_pump)
         await down_task
         up_task.cancel()
-        COUNTED_SOCKETS.discard(counted_socket)
+        COUNTED.pop(counted_socket, None)
         for w in (client_writer, server_writer):
             w.close()
 
