@@ -13,7 +13,7 @@ SinkResult Failure(FailReason reason, uint32_t error = 0) {
 }  // namespace
 
 SinkResult PartialFile::Prepare(int64_t expected_size) {
-  int64_t kept = rt::FileSize64(path_);
+  int64_t kept = Size();
   if (expected_size >= 0 && kept > expected_size && Drop()) kept = -1;
   // No file until one is begun: the first request's resume point needs no
   // second look-up (under Wine a name that is not there costs a listing of
@@ -28,9 +28,8 @@ SinkResult PartialFile::Prepare(int64_t expected_size) {
 }
 
 int64_t PartialFile::Kept() const {
-  if (known_absent_) return -1;
   // A folder of that name reads as size 0: the file resumes from byte 0.
-  return rt::FileSize64(path_);
+  return known_absent_ ? -1 : Size();
 }
 
 SinkResult PartialFile::Begin(bool restart) {
