@@ -13,11 +13,10 @@ SinkResult Failure(FailReason reason, uint32_t error = 0) {
 }  // namespace
 
 SinkResult PartialFile::Prepare(int64_t expected_size) {
-  int64_t kept = Size();
+  int64_t kept = Kept();
   if (expected_size >= 0 && kept > expected_size && Drop()) kept = -1;
   // No file until one is begun: the first request's resume point needs no
-  // second look-up (under Wine a name that is not there costs a listing of
-  // its whole folder, and a client may hold thousands of files in one).
+  // second look-up.
   known_absent_ = kept < 0;
   if (next_ == nullptr) return SinkResult();
   static_cast<void>(next_->Begin(true));

@@ -28,7 +28,12 @@ constexpr size_t kPartialReadSize = 262144;
 
 class PartialFile : public BodySink {
  public:
-  PartialFile(const rt::Text& path, BodySink* next) : path_(path), next_(next) {}
+  // `known_absent`: the caller knows there is no file yet, so the first
+  // Prepare and Kept need no look-up (under Wine a name that is not there
+  // costs a listing of its whole folder, and a client may hold thousands of
+  // files in one). A file there after all is fetched from byte 0.
+  PartialFile(const rt::Text& path, BodySink* next, bool known_absent = false)
+      : path_(path), next_(next), known_absent_(known_absent) {}
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
@@ -59,7 +64,7 @@ class PartialFile : public BodySink {
   const rt::Text path_;
   BodySink* const next_;
   rt::OpenedFile file_;
-  bool known_absent_ = false;  // Prepare found no file, and none was begun since
+  bool known_absent_;  // no file was found or said to be there, and none was begun since
 };
 
 class SpanFile : public BodySink {

@@ -12,6 +12,7 @@
 
 #include "app/disk_full.h"
 #include "app/flow.h"
+#include "app/run/file_chain.h"
 #include "app/run/free_space.h"
 #include "app/run/link_control.h"
 #include "app/run/run_context.h"
@@ -20,6 +21,7 @@
 #include "app/run/transfer_slot.h"
 #include "app/start/write_check.h"
 #include "runtime/convert.h"
+#include "runtime/files.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 
@@ -59,11 +61,25 @@ std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32
 // needs) is refused before anything is fetched, naming the room still
 // needed; on a tight disk the files come one at a time. Files written
 // through a link (`behind_link`) may go to another disk and are left out.
-// Empty text: go on, with `transfers` fetched at once.
-rt::Text CheckRoom(Flow& flow, const std::vector<bool>& behind_link, int32_t* transfers) {
+// Empty text: go on, with `transfers` fetched at once. `partial_absent`
+// says which files have no partial file (the room check's look-ups, made
+// here for the files it leaves out), so that their first tries need none.
+rt::Text CheckRoom(Flow& flow, const std::vector<bool>& behind_link, int32_t* transfers,
+                   std::vector<bool>* partial_absent) {
   const SharedState& g = flow.state;
   const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(
       g.PatchList, g.Client, [&behind_link](size_t i) { return i >= behind_link.size() || !behind_link[i]; });
+  std::vector<bool> looked(g.PatchList.size(), false);
+  partial_absent->assign(g.PatchList.size(), false);
+  if (rooms) {
+    for (const FileRoom& room : *rooms) {
+      (*partial_absent)[room.entry] = room.partial_absent;
+      looked[room.entry] = true;
+    }
+  }
+  for (size_t i = 0; i < g.PatchList.size(); ++i) {
+    if (!looked[i]) (*partial_absent)[i] = rt::FileSize64(PartialPathOf(g.Client.Path(g.PatchList[i].entry.path))) < 0;
+  }
   if (!rooms || !flow.services.free_disk_space) return rt::Text();
   const int64_t free = flow.services.free_disk_space(g.Client.Folder());
   if (free < 0) return rt::Text();
@@ -143,8 +159,9 @@ void RunPatchDownloads(Flow& flow) {
   flow.services.log(FormatRunStartLine(files, transfers));
   const uint32_t started = flow.services.tick_count();
   std::vector<bool> behind_link;
+  std::vector<bool> partial_absent;
   rt::Text refused = CheckWriteAccess(flow, &behind_link);
-  if (refused.empty()) refused = CheckRoom(flow, behind_link, &transfers);
+  if (refused.empty()) refused = CheckRoom(flow, behind_link, &transfers, &partial_absent);
   if (!refused.empty()) {
     FailRun(flow, refused);
     flow.services.log("run failed: nothing was changed");
@@ -154,6 +171,7 @@ void RunPatchDownloads(Flow& flow) {
   window.SetTimerInterval(ui::kProgressTimer, kTimerIntervalMs);
   job.fileCount = files;
   RunContext run(flow, g.PatchList);
+  for (size_t i = 0; i < partial_absent.size(); ++i) run.plan.File(i).partial_absent.store(partial_absent[i]);
   ReserveChecksumRecords(g);
   const LinkAttached link(flow.link, run);
   RunDisplay display(window, job, run.plan, g.PatchList, run.received, run.made);

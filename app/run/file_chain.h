@@ -41,7 +41,8 @@ class VerifierSink : public net::BodySink {
 class FileChain {
  public:
   // The chain of the whole file: its partial file, checked as the entry.
-  FileChain(const rt::Text& local_path, const list::PatchEntry& entry);
+  // `partial_absent`: the run knows there is no partial file (PartialFile).
+  FileChain(const rt::Text& local_path, const list::PatchEntry& entry, bool partial_absent = false);
   // The chain of a form of the file: the form's partial file, checked by
   // the form's size and SHA-256 (the file it yields is checked when it is
   // made, form_apply.h).
@@ -53,7 +54,7 @@ class FileChain {
   net::BodySink& Head() { return partial_; }
   const rt::Text& PartialPath() const { return partial_.Path(); }
   // A kept part is there (or a try left one).
-  bool PartialLeft() const { return partial_.Size() >= 0; }
+  bool PartialLeft() const { return partial_.Kept() >= 0; }
   // The verdict on the file the try left complete; the verifier starts over.
   [[nodiscard]] FileVerdict Verdict() { return verifier_.Finish(); }
   // The partial file goes (it did not verify, or a mirror that did not

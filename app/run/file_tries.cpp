@@ -376,6 +376,7 @@ FileTries::Fetched FileTries::FetchOverMirrors(const FileForm& form, FileChain& 
 
 FileEnd FileTries::Run() {
   rt::CreateFolderTree(rt::ParentFolderOf(local_path_));
+  const bool partial_absent = run_.plan.File(index_).partial_absent.exchange(false);
   const OutdatedFile& file = run_.files[index_];
   const std::vector<FileForm> forms = FormsToTry(file);
   const auto is_delta = [](const auto& form) { return form.kind == list::FormKind::kDelta; };
@@ -414,7 +415,9 @@ FileEnd FileTries::Run() {
     }
   }
 
-  FileChain chain(local_path_, entry_);
+  // The file's first try in this run, with no partial file found at its
+  // start and no form applied into one above: no look-up of that name.
+  FileChain chain(local_path_, entry_, partial_absent && forms.size() == 1);
   switch (FetchOverMirrors(forms.back(), chain)) {
     case Fetched::kVerified: return Install(chain.PartialPath());
     case Fetched::kStopped: return FileEnd::kStopped;

@@ -75,8 +75,10 @@ std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFil
     const list::PatchEntry& entry = entries[i].entry;
     if (!entry.digest) return std::nullopt;
     const rt::Text path = client.Path(entry.path);
-    FileRoom room{entry.digest->size, std::max<int64_t>(rt::FileSize64(path + list::kPartialSuffix), 0),
-                  std::max<int64_t>(rt::FileSize64(path), 0)};
+    const int64_t partial = rt::FileSize64(path + list::kPartialSuffix);
+    FileRoom room{entry.digest->size, std::max<int64_t>(partial, 0), std::max<int64_t>(rt::FileSize64(path), 0)};
+    room.entry = i;
+    room.partial_absent = partial < 0;
     if (!entry.forms.empty()) {
       const FileForm first = FormsToTry(entries[i]).front();
       if (!first.Whole()) room.form_size = first.ExpectedSize();

@@ -24,6 +24,8 @@ struct FileRoom {
   int64_t old_size = 0;
   int64_t form_size = 0;
   int64_t form_partial = 0;
+  size_t entry = 0;  // the file's index in the entries
+  bool partial_absent = false;  // no partial file of the whole file was found
 };
 
 // Files systems allocate whole clusters: an old file or a partial file frees

@@ -31,6 +31,10 @@ struct FileRecord {
   // While the file waits before another try: which retry it waits for
   // (n of "n/kMoreTries"); 0 otherwise.
   std::atomic<int32_t> retry_wait{0};
+  // The room check found no partial file of it, and no try of this run has
+  // begun one yet: its first try and a request sent ahead for it need no
+  // look-up of that name.
+  std::atomic<bool> partial_absent{false};
 };
 
 // "[n/m]": n counts the finished files and the one shown, so it is one more

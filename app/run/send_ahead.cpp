@@ -66,7 +66,10 @@ std::optional<net::DownloadOptions> AheadQueue::FirstTryOptions(size_t index) {
   const std::vector<FileForm> forms = FormsToTry(file);
   if (forms.size() != 1 || !forms.front().Whole()) return std::nullopt;
   // A partial file is resumed, which is never sent ahead.
-  if (rt::FileSize64(PartialPathOf(run_.flow.state.Client.Path(file.entry.path))) >= 0) return std::nullopt;
+  if (!run_.plan.File(index).partial_absent.load() &&
+      rt::FileSize64(PartialPathOf(run_.flow.state.Client.Path(file.entry.path))) >= 0) {
+    return std::nullopt;
+  }
   return TryOptions(run_, forms.front(), 0, connections_);
 }
 
