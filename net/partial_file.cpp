@@ -32,9 +32,12 @@ int64_t PartialFile::Kept() const {
 }
 
 SinkResult PartialFile::Begin(bool restart) {
+  // Nothing was kept, so nothing is appended to: a file there now (made
+  // since the look-up, or one the caller did not know of) starts over.
+  const bool fresh = restart || known_absent_;
   known_absent_ = false;
   file_ = rt::OpenedFile(
-      rt::OpenFile(path_, restart ? rt::kModeCreateWrite : rt::kModeOpenOrCreate, rt::kShareDenyWrite));
+      rt::OpenFile(path_, fresh ? rt::kModeCreateWrite : rt::kModeOpenOrCreate, rt::kShareDenyWrite));
   if (next_ != nullptr) static_cast<void>(next_->Begin(restart));
   return file_ ? SinkResult() : Failure(FailReason::kCannotOpen);
 }

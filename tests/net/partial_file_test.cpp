@@ -95,6 +95,22 @@ TEST_F(PartialFileTest, AppendsOrStartsOverAndPassesEveryByteOn) {
   EXPECT_EQ(seen.bytes, "");
 }
 
+// The run tells a partial file it knows is not there; one there after all is
+// started over, never appended to.
+TEST_F(PartialFileTest, ToldAbsentAStaleFileIsStartedOver) {
+  WriteText(Partial(), "stale");
+  Seen seen;
+  net::PartialFile partial(Partial(), &seen, /*known_absent=*/true);
+  ASSERT_TRUE(partial.Prepare(10).ok());
+  EXPECT_EQ(partial.Kept(), -1);  // the request asks from byte 0
+  EXPECT_EQ(seen.bytes, "");
+  ASSERT_TRUE(partial.Begin(false).ok());  // as the engine begins a body it asked from byte 0
+  EXPECT_TRUE(Write(partial, "ab"));
+  partial.End();
+  EXPECT_EQ(ReadText(Partial()), "ab");
+  EXPECT_EQ(partial.Kept(), 2);  // once begun, the file is looked at again
+}
+
 TEST_F(PartialFileTest, CannotBeginWhenThePartialFileIsHeld) {
   WriteText(Partial(), "kept");
   rt::OpenedFile holder(rt::OpenFile(Partial(), rt::kModeRead, rt::kShareExclusive));
