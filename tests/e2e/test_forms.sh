@@ -104,9 +104,9 @@ start_launcher "$CLIENT" zh_CN.UTF-8
 anon_peak_while "$WORK/behind-done" >"$WORK/behind-anon" &
 SAMPLER=$!
 # The apply of a 160 MiB archive takes a fraction of a second here: to see it
-# in the window, the updater is let run 20 ms in every 100 ms from the moment
-# its run names the delta, and the window is shot once a third of the
-# archive is made.
+# in the window, the updater is let run 20 ms in every 100 ms from its start
+# (from the line naming the delta, a 0.2 s poll could come after the apply),
+# and the window is shot once a third of the archive is made.
 updater_pid() { pgrep -f '[u]pdate\.dat gxin' | head -1; }
 throttle() {  # throttle FLAGFILE: until FLAGFILE exists (bounded: 120 s)
   local pid n=0
@@ -123,9 +123,9 @@ applying() {
   [ -f "$CLIENT/big.pak.tmp.tmp" ] &&
     [ "$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)" -gt $(( BIG_MIB * MIB / 3 )) ]
 }
+throttle "$WORK/throttle-done" &
+THROTTLE=$!
 if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
-  throttle "$WORK/throttle-done" &
-  THROTTLE=$!
   xdotool mousemove 900 700
   if wait_until 60 applying; then
     sleep 0.3  # a timer tick of the window while the apply goes on
@@ -136,10 +136,10 @@ if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
   else
     check "[behind] the delta's apply was seen" false
   fi
-  touch "$WORK/throttle-done"; wait "$THROTTLE"
 else
   check "[behind] the run names the archive's delta" false
 fi
+touch "$WORK/throttle-done"; wait "$THROTTLE"
 check "[behind] the run ends" wait_until 180 run_done
 touch "$WORK/behind-done"; wait "$SAMPLER"
 echo "   [behind] the updater's resident anonymous memory peaked at $(( $(cat "$WORK/behind-anon") / 1024 )) MiB (Wine's own included) for a ${BIG_MIB} MiB archive"
@@ -166,9 +166,9 @@ start_launcher "$CLIENT" zh_CN.UTF-8
 past_first_segment() {
   [ -f "$CLIENT/big.pak.tmp.tmp" ] && [ "$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)" -gt $(( SEGMENT + 4 * MIB )) ]
 }
+throttle "$WORK/cut-throttle-done" &
+THROTTLE=$!
 if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
-  throttle "$WORK/cut-throttle-done" &
-  THROTTLE=$!
   wait_until 60 past_first_segment
   end_wine   # killed, not closed: nothing of the run's own ending happens
   touch "$WORK/cut-throttle-done"; wait "$THROTTLE"
@@ -187,6 +187,7 @@ if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
   check "[cut] the delta was not fetched again" test "$(sent_to '\.delta')" -lt 4096
   check "[cut] the files are r4's" same_as_r4
 else
+  touch "$WORK/cut-throttle-done"; wait "$THROTTLE"
   check "[cut] the run names the archive's delta" false
 fi
 end_updaters
