@@ -67,18 +67,16 @@ std::vector<std::unique_ptr<TransferSlot>> StartTransfers(RunContext& run, int32
 rt::Text CheckRoom(Flow& flow, const std::vector<bool>& behind_link, int32_t* transfers,
                    std::vector<bool>* partial_absent) {
   const SharedState& g = flow.state;
-  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(
-      g.PatchList, g.Client, [&behind_link](size_t i) { return i >= behind_link.size() || !behind_link[i]; });
-  std::vector<bool> looked(g.PatchList.size(), false);
+  const auto in_room = [&behind_link](size_t i) { return i >= behind_link.size() || !behind_link[i]; };
+  const std::optional<std::vector<FileRoom>> rooms = RoomOfEntries(g.PatchList, g.Client, in_room);
   partial_absent->assign(g.PatchList.size(), false);
   if (rooms) {
-    for (const FileRoom& room : *rooms) {
-      (*partial_absent)[room.entry] = room.partial_absent;
-      looked[room.entry] = true;
-    }
+    for (const FileRoom& room : *rooms) (*partial_absent)[room.entry] = room.partial_absent;
   }
   for (size_t i = 0; i < g.PatchList.size(); ++i) {
-    if (!looked[i]) (*partial_absent)[i] = rt::FileSize64(PartialPathOf(g.Client.Path(g.PatchList[i].entry.path))) < 0;
+    if (!rooms || !in_room(i)) {
+      (*partial_absent)[i] = rt::FileSize64(PartialPathOf(g.Client.Path(g.PatchList[i].entry.path))) < 0;
+    }
   }
   if (!rooms || !flow.services.free_disk_space) return rt::Text();
   const int64_t free = flow.services.free_disk_space(g.Client.Folder());
