@@ -35,7 +35,7 @@ TransferEnd Transfer::Run() {
       if (!Receive(wait_ms, [this](int32_t wait, int32_t most) { return ReceiveChunk(wait, most); })) {
         // A kept connection the server has dropped meanwhile: nothing lost.
         if (!cancelled_ && s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
-        NoteReceiveEnd(wait_ms);
+        NoteReceiveEnd(wait_ms + waited_on_ms_);
         break;
       }
       received_ = static_cast<int64_t>(chunk_.size());
@@ -52,7 +52,7 @@ TransferEnd Transfer::Run() {
       FlushBuffer(true);
     } else {
       if (!ReceiveBody(wait_ms)) {
-        NoteReceiveEnd(wait_ms);
+        NoteReceiveEnd(wait_ms + waited_on_ms_);
         break;
       }
       FlushBuffer(false);
@@ -237,8 +237,12 @@ int32_t Transfer::ReceiveChunk(int32_t wait_ms, int32_t most) {
 template <typename ReceiveFn>
 bool Transfer::Receive(int32_t wait_ms, ReceiveFn receive) {
   const bool in_pieces = s_.options.cancel != nullptr || s_.options.rate != nullptr;
+  std::atomic<int64_t>* const run = s_.options.received_counter;
+  int64_t run_seen = run != nullptr ? run->load() : 0;
+  waited_on_ms_ = 0;
   // Bounded: every piece takes kCancelPollMs of the wait, or less; the
-  // rate's wait is bounded on its own (see SharedRate::Take).
+  // rate's wait is bounded on its own (see SharedRate::Take); the wait
+  // starts over at most wait_behind_run_ms / wait_ms times.
   int32_t left = wait_ms;
   while (true) {
     if (Cancelled()) return false;
@@ -249,7 +253,16 @@ bool Transfer::Receive(int32_t wait_ms, ReceiveFn receive) {
     if (s_.options.rate != nullptr) s_.options.rate->Refund(most - (got > 0 ? got : 0));
     if (got >= 0) return true;
     left -= piece;
-    if (left <= 0 || s_.socket.LastReceiveFailure() != ReceiveFailure::kTimedOut) return false;
+    if (s_.socket.LastReceiveFailure() != ReceiveFailure::kTimedOut) return false;
+    if (left > 0) continue;
+    // Nothing within the wait, while the run's other transfers received:
+    // this connection's bytes queue behind theirs on a line they share, and
+    // a new try would only queue again. It waits on.
+    const int64_t run_now = run != nullptr ? run->load() : 0;
+    if (run_now == run_seen || waited_on_ms_ + wait_ms > s_.options.limits.wait_behind_run_ms) return false;
+    run_seen = run_now;
+    waited_on_ms_ += wait_ms;
+    left = wait_ms;
   }
 }
 

@@ -80,7 +80,8 @@ class Transfer {
   // One receive through `receive(wait, most)` (the bytes it gave, -1 for
   // none); with a cancel flag or a rate limit the wait goes in pieces, the
   // flag is looked at between them (cancelled_ set) and each piece takes no
-  // more than the limit grants.
+  // more than the limit grants. With the run's byte counter, a wait that
+  // runs out while the counter moved starts over (wait_behind_run_ms).
   template <typename ReceiveFn>
   bool Receive(int32_t wait_ms, ReceiveFn receive);
   int32_t ReceiveChunk(int32_t wait_ms, int32_t most);
@@ -126,6 +127,7 @@ class Transfer {
   StallWatch floor_;
   uint32_t blocked_ms_ = 0;  // waited for the rate limit: left out of the watches' time
   int64_t run_seen_;         // the run's byte count at the floor's last look (floor_judges_run)
+  int32_t waited_on_ms_ = 0;  // the latest receive's waits past the first, behind the run's other transfers
 
   // The engine's own counters; the shared ones are only stored to.
   int64_t total_ = 0;

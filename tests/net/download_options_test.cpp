@@ -307,6 +307,56 @@ TEST_F(DownloadOptionsTest, TheFloorJudgesTheWholeRunWhenNoOtherMirrorIsLeft) {
   }
 }
 
+// A wait of 900 ms, past a 300 ms receive wait, before the answer or inside
+// the body: it is waited out while the run's other transfers receive (this
+// connection's bytes queue behind theirs on a line they share), for no
+// longer than the limit.
+TEST_F(DownloadOptionsTest, AWaitBehindTheRunsOtherTransfersIsWaitedOut) {
+  const std::string answer = OkResponse(PatternBytes(500));
+  const Script before_answer = Script().Pause(900).Send(answer);
+  const Script in_body = Script().Send(answer.substr(0, 300)).Pause(900).Send(answer.substr(300));
+  struct Case {
+    const char* what;
+    Script script;
+    int64_t others_per_50ms;
+    int32_t behind_run_ms;
+    FailReason want;
+  } const cases[] = {
+      {"the run receives: the answer is waited for", before_answer, 1000, 3000, FailReason::kNone},
+      {"the run receives: the body's gap is waited out", in_body, 1000, 3000, FailReason::kNone},
+      {"the run stands still: no answer", before_answer, 0, 3000, FailReason::kNoAnswer},
+      {"the run stands still: the body times out", in_body, 0, 3000, FailReason::kTimedOut},
+      {"the run receives, but the answer comes past the limit", before_answer, 1000, 300, FailReason::kNoAnswer},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(c.script);
+    ASSERT_TRUE(server.Ok());
+    rt::RemoveFile(Partial());
+    std::atomic<int64_t> run_bytes{0};
+    std::atomic<bool> over{false};
+    std::thread others([&] {
+      for (int i = 0; i < 200 && !over.load(); ++i) {
+        run_bytes.fetch_add(c.others_per_50ms);
+        rt::DelayWithEvents(50);
+      }
+    });
+    net::FileDownload options = Options(server);
+    options.limits.receive_wait_ms = 300;
+    options.limits.wait_behind_run_ms = c.behind_run_ms;
+    options.received_counter = &run_bytes;
+    const net::DownloadReport report = Run(options);
+    over.store(true);
+    others.join();
+    EXPECT_EQ(report.reason, c.want) << c.what;
+    if (c.want == FailReason::kNone) {
+      EXPECT_EQ(ReadText(Target()), PatternBytes(500)) << c.what;
+    } else {
+      EXPECT_EQ(report.wait_ms, static_cast<uint32_t>(300 + (c.behind_run_ms < 900 ? c.behind_run_ms : 0)))
+          << c.what;
+    }
+  }
+}
+
 TEST_F(DownloadOptionsTest, EveryFailedTryCarriesItsReason) {
   uint16_t closed_port = 0;
   {
