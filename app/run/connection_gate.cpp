@@ -1,6 +1,7 @@
 #include "app/run/connection_gate.h"
 
 #include <mutex>
+#include <utility>
 
 namespace app {
 
@@ -12,8 +13,51 @@ ServerSign SignOf(const net::DownloadReport& report) {
   return ServerSign::kOther;
 }
 
-ConnectionGate::ConnectionGate(int32_t first, int32_t most) : most_(most < 1 ? 1 : most) {
+ConnectionGate::ConnectionGate(int32_t first, int32_t most, RateProbe probe)
+    : most_(most < 1 ? 1 : most), probe_(probe.ticks ? std::move(probe) : RateProbe{}) {
   allowed_ = first < 1 ? 1 : (first < most_ ? first : most_);
+  StartLevel();
+}
+
+void ConnectionGate::StartLevel() {
+  if (probe_.bytes == nullptr) return;
+  level_start_ms_ = probe_.ticks();
+  level_start_bytes_ = probe_.bytes->load();
+  judged_ = false;
+}
+
+void ConnectionGate::Grow() {
+  if (probe_.bytes != nullptr) {
+    const uint32_t ran = probe_.ticks() - level_start_ms_;
+    if (ran >= kJudgeMs) {
+      base_rate_ = (probe_.bytes->load() - level_start_bytes_) * 1000 / ran;
+      base_allowed_ = allowed_;
+    }
+  }
+  ++allowed_;
+  StartLevel();
+}
+
+// True when the number allowed has run for kJudgeMs without raising the
+// run's rate over the base's by kGainPercent: the base's number again.
+bool ConnectionGate::NoGain() {
+  if (probe_.bytes == nullptr || judged_ || base_rate_ < 0 || allowed_ <= base_allowed_) return false;
+  const uint32_t ran = probe_.ticks() - level_start_ms_;
+  if (ran < kJudgeMs) return false;
+  judged_ = true;
+  const int64_t rate = (probe_.bytes->load() - level_start_bytes_) * 1000 / ran;
+  if (rate * 100 >= base_rate_ * (100 + kGainPercent)) return false;
+  allowed_ = base_allowed_;
+  settled_ = true;
+  StartLevel();
+  return true;
+}
+
+void ConnectionGate::Remeasure() {
+  std::lock_guard<rt::Lock> guard(lock_);
+  base_rate_ = -1;
+  settled_ = false;
+  StartLevel();
 }
 
 bool ConnectionGate::TryEnter(int32_t* open, int32_t* grew_to) {
@@ -21,8 +65,8 @@ bool ConnectionGate::TryEnter(int32_t* open, int32_t* grew_to) {
   *grew_to = 0;
   if (open_ >= allowed_) {
     // Work is waiting and the server has served without turning anyone away.
-    if (!served_ || backed_off_ || allowed_ >= most_) return false;
-    ++allowed_;
+    if (!served_ || backed_off_ || settled_ || allowed_ >= most_) return false;
+    Grow();
     *grew_to = allowed_;
   }
   ++open_;
@@ -30,7 +74,7 @@ bool ConnectionGate::TryEnter(int32_t* open, int32_t* grew_to) {
   return true;
 }
 
-int32_t ConnectionGate::Leave(ServerSign sign) {
+GateChange ConnectionGate::Leave(ServerSign sign) {
   std::lock_guard<rt::Lock> guard(lock_);
   const int32_t was_open = open_;
   if (open_ > 0) --open_;
@@ -40,17 +84,18 @@ int32_t ConnectionGate::Leave(ServerSign sign) {
     backed_off_ = true;
     if (fewer < allowed_) {
       allowed_ = fewer;
-      return allowed_;
+      return GateChange{GateChange::Why::kTurnedAway, allowed_};
     }
-    return 0;
+    return GateChange{};
   }
+  if (!backed_off_ && NoGain()) return GateChange{GateChange::Why::kNoGain, allowed_};
   if (sign == ServerSign::kServed) served_ = true;
   // Every allowed connection was busy and served: one more may help.
-  if (sign == ServerSign::kServed && !backed_off_ && was_open >= allowed_ && allowed_ < most_) {
-    ++allowed_;
-    return allowed_;
+  if (sign == ServerSign::kServed && !backed_off_ && !settled_ && was_open >= allowed_ && allowed_ < most_) {
+    Grow();
+    return GateChange{GateChange::Why::kGrew, allowed_};
   }
-  return 0;
+  return GateChange{};
 }
 
 int32_t ConnectionGate::Allowed() {

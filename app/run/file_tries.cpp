@@ -44,6 +44,14 @@ bool ConnectionFailed(const net::DownloadReport& report) {
   }
 }
 
+const char* GateChangeText(GateChange::Why why) {
+  switch (why) {
+    case GateChange::Why::kTurnedAway: return " connections at most from now on (the server turned one away)";
+    case GateChange::Why::kNoGain: return " connections at once from now on (more did not raise the rate)";
+    default: return " connections at once";
+  }
+}
+
 // How often a transfer looks again at a mirror that takes no more
 // connections for now.
 constexpr int32_t kGateWaitMs = 20;
@@ -124,11 +132,9 @@ FileTries::Try FileTries::TryOn(const FileForm& form, FileChain& chain, size_t m
   const uint32_t started = flow_.services.tick_count();
   t.report = flow_.services.download(options, chain.Head(), record_.total, record_.done);
   const ServerSign sign = SignOf(t.report);
-  const int32_t allowed = gate.Leave(sign);
-  if (allowed > 0) {
-    run_.log.Line(site.MirrorText(at) + ": " + rt::ToText(allowed) +
-                  (sign == ServerSign::kTurnedAway ? " connections at most from now on (the server turned one away)"
-                                                   : " connections at once"));
+  const GateChange change = gate.Leave(sign);
+  if (change.why != GateChange::Why::kNone) {
+    run_.log.Line(site.MirrorText(at) + ": " + rt::ToText(change.allowed) + GateChangeText(change.why));
   }
   TryLine line;
   line.path = form.Whole() ? entry_.path : entry_.path + " (" + form.Describe() + ")";

@@ -90,7 +90,10 @@ void LinkControl::Command(int32_t id) {
     } else if (id >= kCommandCapFirst && id < kCommandCapFirst + kSpeedCapCount) {
       cap_ = kSpeedCaps[id - kCommandCapFirst];
       loaded_ = true;
-      if (run_ != nullptr) run_->rate.SetRate(cap_);
+      if (run_ != nullptr) {
+        run_->rate.SetRate(cap_);
+        run_->Remeasure();
+      }
       line = "speed cap set by the player: " + CapText(cap_);
       if (!services_.write_user_value || !services_.write_user_value(kUserLinkKey, kUserCapName, rt::ToText(cap_))) {
         line += " (not kept for the next run: the value could not be written)";

@@ -17,7 +17,8 @@ RunContext::RunContext(Flow& flow, const std::vector<OutdatedFile>& files)
       log(flow.services.log),
       rate(flow.services.tick_count, flow.services.delay) {
   for (size_t m = 0; m < mirrors.size(); ++m) {
-    gates.push_back(std::make_unique<ConnectionGate>(flow.run.first_connections, flow.state.MostConnections));
+    gates.push_back(std::make_unique<ConnectionGate>(flow.run.first_connections, flow.state.MostConnections,
+                                                     RateProbe{&received, flow.services.tick_count}));
     pipelining.push_back(std::make_unique<MirrorPipelining>());
   }
 }
@@ -29,6 +30,7 @@ bool RunContext::Pause() {
   if (state_.load() != RunState::kRunning) return false;
   state_.store(RunState::kPaused);
   rate.Pause();
+  Remeasure();
   return true;
 }
 
@@ -37,7 +39,12 @@ bool RunContext::Resume() {
   if (state_.load() != RunState::kPaused) return false;
   state_.store(RunState::kRunning);
   rate.Resume();
+  Remeasure();
   return true;
+}
+
+void RunContext::Remeasure() {
+  for (const auto& gate : gates) gate->Remeasure();
 }
 
 bool RunContext::WaitWhilePaused() {

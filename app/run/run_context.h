@@ -70,6 +70,9 @@ class RunContext {
   // Running to paused, and back; false (nothing changed) from another state.
   bool Pause();
   bool Resume();
+  // The run's rate changed by the player's hand (a pause, a cap): the
+  // connection gates judge their numbers afresh.
+  void Remeasure();
   // Waits while the run is paused (the tries look here before they start);
   // false when the run has failed meanwhile. Bounded by the player: a
   // resume or the window's close.

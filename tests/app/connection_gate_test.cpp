@@ -2,6 +2,7 @@
 // tries.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "app/run/connection_gate.h"
@@ -63,12 +64,53 @@ TEST(ConnectionGate, GrowsWhileServedAndBacksOffForTheRestOfTheRun) {
         if (e.entered) EXPECT_EQ(open, ++open_now) << "event " << i;
       } else {
         const int32_t before = gate.Allowed();
-        const int32_t changed = gate.Leave(e.sign);
+        const int32_t changed = gate.Leave(e.sign).allowed;
         --open_now;
         EXPECT_EQ(changed, e.allowed != before ? e.allowed : 0) << "event " << i;
       }
       EXPECT_EQ(gate.Allowed(), e.allowed) << "event " << i;
     }
+  }
+}
+
+// Two allowed at first, at most four; the run's bytes come at `rates[n]`
+// bytes a second while n connections are allowed. Every `try_ms` a try ends,
+// served, with every connection busy, and a waiting try enters.
+TEST(ConnectionGate, AddsConnectionsOnlyWhileTheyRaiseTheRunsRate) {
+  struct Case {
+    const char* what;
+    uint32_t try_ms;
+    std::vector<int64_t> rates;  // by the number allowed, 0..4
+    int32_t want_allowed;        // after ten tries
+    GateChange::Why want_last;   // the last change
+  } const cases[] = {
+      {"each one more raises the rate: four", 4000, {0, 100, 200, 300, 400}, 4, GateChange::Why::kGrew},
+      {"a full line: back to two", 4000, {0, 100, 200, 200, 200}, 2, GateChange::Why::kNoGain},
+      {"the third helps, the fourth not: three", 4000, {0, 100, 200, 300, 310}, 3, GateChange::Why::kNoGain},
+      {"a gain under 10 %: back to two", 4000, {0, 100, 200, 215, 230}, 2, GateChange::Why::kNoGain},
+      {"numbers that ran too short to judge: four", 500, {0, 100, 200, 200, 200}, 4, GateChange::Why::kGrew},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::atomic<int64_t> bytes{0};
+    uint32_t now = 0;
+    ConnectionGate gate(2, 4, RateProbe{&bytes, [&now] { return now; }});
+    int32_t open = 0;
+    int32_t grew_to = 0;
+    ASSERT_TRUE(gate.TryEnter(&open, &grew_to));
+    ASSERT_TRUE(gate.TryEnter(&open, &grew_to));
+    GateChange last;
+    for (int step = 0; step < 10; ++step) {
+      now += c.try_ms;
+      bytes += c.rates[gate.Allowed()] * c.try_ms / 1000;
+      const GateChange change = gate.Leave(ServerSign::kServed);
+      if (change.why != GateChange::Why::kNone) last = change;
+      // The try that follows, and any that waited for the gate to grow.
+      while (gate.TryEnter(&open, &grew_to) && open < gate.Allowed()) {
+      }
+    }
+    EXPECT_EQ(gate.Allowed(), c.want_allowed);
+    EXPECT_EQ(last.why, c.want_last);
   }
 }
 
