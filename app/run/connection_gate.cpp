@@ -49,8 +49,14 @@ bool ConnectionGate::NoGain() {
   if (rate * 100 >= base_rate_ * (100 + kGainPercent)) return false;
   allowed_ = base_allowed_;
   settled_ = true;
+  settled_at_ms_ = probe_.ticks();
   StartLevel();
   return true;
+}
+
+bool ConnectionGate::Settled() {
+  if (settled_ && probe_.ticks() - settled_at_ms_ >= kSettledMs) settled_ = false;
+  return settled_;
 }
 
 void ConnectionGate::Remeasure() {
@@ -65,7 +71,7 @@ bool ConnectionGate::TryEnter(int32_t* open, int32_t* grew_to) {
   *grew_to = 0;
   if (open_ >= allowed_) {
     // Work is waiting and the server has served without turning anyone away.
-    if (!served_ || backed_off_ || settled_ || allowed_ >= most_) return false;
+    if (!served_ || backed_off_ || allowed_ >= most_ || Settled()) return false;
     Grow();
     *grew_to = allowed_;
   }
@@ -91,7 +97,7 @@ GateChange ConnectionGate::Leave(ServerSign sign) {
   if (!backed_off_ && NoGain()) return GateChange{GateChange::Why::kNoGain, allowed_};
   if (sign == ServerSign::kServed) served_ = true;
   // Every allowed connection was busy and served: one more may help.
-  if (sign == ServerSign::kServed && !backed_off_ && !settled_ && was_open >= allowed_ && allowed_ < most_) {
+  if (sign == ServerSign::kServed && !backed_off_ && was_open >= allowed_ && allowed_ < most_ && !Settled()) {
     Grow();
     return GateChange{GateChange::Why::kGrew, allowed_};
   }

@@ -12,8 +12,9 @@
 // Connections are added only while they help: once a number has run for
 // kJudgeMs, the run's rate since then is held against that of the last
 // smaller number that ran as long. Not kGainPercent higher (a line already
-// full, a cap): the gate goes back to the smaller number for the rest of the
-// run, or until Remeasure (a pause, a new cap).
+// full, a cap): the gate goes back to the smaller number, and adds none for
+// kSettledMs (what the line allows may change: a large file that filled it
+// has ended) or until Remeasure (a pause, a new cap).
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,7 @@ ServerSign SignOf(const net::DownloadReport& report);
 
 inline constexpr uint32_t kJudgeMs = 3000;
 inline constexpr int64_t kGainPercent = 10;
+inline constexpr uint32_t kSettledMs = 20000;
 
 // What the gate measures the run's rate with; without a counter it adds
 // connections whatever the rate.
@@ -76,6 +78,7 @@ class ConnectionGate {
   // when it ran long enough to be judged.
   void Grow();
   bool NoGain();
+  bool Settled();
   void StartLevel();
 
   const int32_t most_;
@@ -85,7 +88,8 @@ class ConnectionGate {
   int32_t open_ = 0;       // guarded by lock_
   bool backed_off_ = false;  // guarded by lock_
   bool served_ = false;      // guarded by lock_: a try has been served
-  bool settled_ = false;     // guarded by lock_: went back for no gain
+  bool settled_ = false;     // guarded by lock_: went back for no gain, at settled_at_ms_
+  uint32_t settled_at_ms_ = 0;
   // Guarded by lock_: when the allowed number last changed, the run's bytes
   // then, and whether it has been judged; the base it is judged against
   // (bytes a second, -1: none yet).

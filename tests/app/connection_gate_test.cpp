@@ -74,21 +74,25 @@ TEST(ConnectionGate, GrowsWhileServedAndBacksOffForTheRestOfTheRun) {
 }
 
 // Two allowed at first, at most four; the run's bytes come at `rates[n]`
-// bytes a second while n connections are allowed. Every `try_ms` a try ends,
-// served, with every connection busy, and a waiting try enters.
+// bytes a second while n connections are allowed (`later` from the 5th try
+// on, when given). Every `try_ms` a try ends, served, with every connection
+// busy, and a waiting try enters.
 TEST(ConnectionGate, AddsConnectionsOnlyWhileTheyRaiseTheRunsRate) {
   struct Case {
     const char* what;
     uint32_t try_ms;
     std::vector<int64_t> rates;  // by the number allowed, 0..4
-    int32_t want_allowed;        // after ten tries
+    std::vector<int64_t> later;
+    int32_t want_allowed;        // after sixteen tries
     GateChange::Why want_last;   // the last change
   } const cases[] = {
-      {"each one more raises the rate: four", 4000, {0, 100, 200, 300, 400}, 4, GateChange::Why::kGrew},
-      {"a full line: back to two", 4000, {0, 100, 200, 200, 200}, 2, GateChange::Why::kNoGain},
-      {"the third helps, the fourth not: three", 4000, {0, 100, 200, 300, 310}, 3, GateChange::Why::kNoGain},
-      {"a gain under 10 %: back to two", 4000, {0, 100, 200, 215, 230}, 2, GateChange::Why::kNoGain},
-      {"numbers that ran too short to judge: four", 500, {0, 100, 200, 200, 200}, 4, GateChange::Why::kGrew},
+      {"each one more raises the rate: four", 4000, {0, 100, 200, 300, 400}, {}, 4, GateChange::Why::kGrew},
+      {"a full line: back to two", 4000, {0, 100, 200, 200, 200}, {}, 2, GateChange::Why::kNoGain},
+      {"the third helps, the fourth not: three", 4000, {0, 100, 200, 300, 310}, {}, 3, GateChange::Why::kNoGain},
+      {"a gain under 10 %: back to two", 4000, {0, 100, 200, 215, 230}, {}, 2, GateChange::Why::kNoGain},
+      {"the line full for a while, then not: tried again, four", 4000, {0, 100, 200, 200, 200},
+       {0, 100, 200, 300, 400}, 4, GateChange::Why::kGrew},
+      {"numbers that ran too short to judge: four", 500, {0, 100, 200, 200, 200}, {}, 4, GateChange::Why::kGrew},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -100,9 +104,10 @@ TEST(ConnectionGate, AddsConnectionsOnlyWhileTheyRaiseTheRunsRate) {
     ASSERT_TRUE(gate.TryEnter(&open, &grew_to));
     ASSERT_TRUE(gate.TryEnter(&open, &grew_to));
     GateChange last;
-    for (int step = 0; step < 10; ++step) {
+    for (int step = 0; step < 16; ++step) {
       now += c.try_ms;
-      bytes += c.rates[gate.Allowed()] * c.try_ms / 1000;
+      const std::vector<int64_t>& rates = step >= 4 && !c.later.empty() ? c.later : c.rates;
+      bytes += rates[gate.Allowed()] * c.try_ms / 1000;
       const GateChange change = gate.Leave(ServerSign::kServed);
       if (change.why != GateChange::Why::kNone) last = change;
       // The try that follows, and any that waited for the gate to grow.
