@@ -56,6 +56,28 @@ std::string Partial206(const std::string& body, size_t from) {
          std::to_string(body.size()) + "\r\n\r\n" + body.substr(from);
 }
 
+// The run's other transfers: `per_50ms` bytes added to the run's counter
+// every 50 ms, until destroyed (at most 10 s).
+class OtherTransfers {
+ public:
+  explicit OtherTransfers(int64_t per_50ms)
+      : thread_([this, per_50ms] {
+          for (int i = 0; i < 200 && !over_.load(); ++i) {
+            bytes.fetch_add(per_50ms);
+            rt::DelayWithEvents(50);
+          }
+        }) {}
+  ~OtherTransfers() {
+    over_.store(true);
+    thread_.join();
+  }
+  std::atomic<int64_t> bytes{0};
+
+ private:
+  std::atomic<bool> over_{false};
+  std::thread thread_;  // declared last: it starts once the counters exist
+};
+
 class DownloadOptionsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { nettest::StartSockets(); }
@@ -285,23 +307,14 @@ TEST_F(DownloadOptionsTest, TheFloorJudgesTheWholeRunWhenNoOtherMirrorIsLeft) {
     ScriptedServer server(Trickle(200, 100, 15));
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Partial());
-    std::atomic<int64_t> run_bytes{0};
-    std::atomic<bool> over{false};
-    std::thread others([&] {
-      for (int i = 0; i < 200 && !over.load(); ++i) {
-        run_bytes.fetch_add(c.others_per_50ms);
-        rt::DelayWithEvents(50);
-      }
-    });
+    OtherTransfers others(c.others_per_50ms);
     net::FileDownload options = Options(server);
     options.limits.stall_window_ms = 0;
     options.limits.floor_window_ms = 600;
     options.limits.floor_bytes_per_second = 4096;
-    options.received_counter = &run_bytes;
+    options.received_counter = &others.bytes;
     options.floor_judges_run = c.judges_run;
     const net::DownloadReport report = Run(options);
-    over.store(true);
-    others.join();
     EXPECT_EQ(report.result, DownloadResult::Interrupted) << c.what;
     EXPECT_EQ(report.reason, c.want) << c.what;
   }
@@ -332,21 +345,12 @@ TEST_F(DownloadOptionsTest, AWaitBehindTheRunsOtherTransfersIsWaitedOut) {
     ScriptedServer server(c.script);
     ASSERT_TRUE(server.Ok());
     rt::RemoveFile(Partial());
-    std::atomic<int64_t> run_bytes{0};
-    std::atomic<bool> over{false};
-    std::thread others([&] {
-      for (int i = 0; i < 200 && !over.load(); ++i) {
-        run_bytes.fetch_add(c.others_per_50ms);
-        rt::DelayWithEvents(50);
-      }
-    });
+    OtherTransfers others(c.others_per_50ms);
     net::FileDownload options = Options(server);
     options.limits.receive_wait_ms = 300;
     options.limits.wait_behind_run_ms = c.behind_run_ms;
-    options.received_counter = &run_bytes;
+    options.received_counter = &others.bytes;
     const net::DownloadReport report = Run(options);
-    over.store(true);
-    others.join();
     EXPECT_EQ(report.reason, c.want) << c.what;
     if (c.want == FailReason::kNone) {
       EXPECT_EQ(ReadText(Target()), PatternBytes(500)) << c.what;
