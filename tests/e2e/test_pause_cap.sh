@@ -9,8 +9,9 @@
 #     file failed;
 #   - a cap chosen from the menu (4 MB/s) is named by the next run's log;
 #   - a 16 KiB/s line (bench/relay.py) with six files: the run finishes, no
-#     transfer cut for the floor rate. The files are 384 KiB each (about
-#     2.5 minutes, past the floor rate's first minute and its window);
+#     transfer cut for the floor rate, no try used. The files are 384 KiB
+#     each (about 2.5 minutes, past the floor rate's first minute and its
+#     window);
 #     E2E_SLOW_FILE_KIB=1024 gives six files of 1 MiB (about 6.5 minutes).
 # The cap is kept in the Wine prefix's registry: the test removes it again.
 set -uo pipefail
@@ -111,6 +112,9 @@ echo "   six files of $SLOW_KIB KiB at 16 KiB/s: $(( $(date +%s) - slow_started 
 slow_whole() { for n in 1 2 3 4 5 6; do cmp -s "$RELEASE/slow/s$n.bin" "$CLIENT/slow/s$n.bin" || return 1; done; }
 check "every slow file arrived whole" slow_whole
 check "no transfer was cut for the floor rate" bash -c "! grep -a -q 'below the floor' \"\$0/update.log\"" "$CLIENT"
+# A connection whose bytes queue behind the others' on the line waits its
+# turn: no time-out uses a try.
+check "no try used on the slow line" bash -c "! grep -a -E -q 'run failed|retry ' \"\$0/update.log\"" "$CLIENT"
 grep -a -E "cut|retry|stalled|floor" "$CLIENT/update.log" | tail -5 | sed 's/^/    /'
 cp "$CLIENT/update.log" "$SHOTS/pause-cap-update.log"
 end_updaters
