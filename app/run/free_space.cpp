@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/run/file_chain.h"
 #include "app/run/file_form.h"
 #include "list/layout.h"
 #include "runtime/files.h"
@@ -75,14 +76,14 @@ std::optional<std::vector<FileRoom>> RoomOfEntries(const std::vector<OutdatedFil
     const list::PatchEntry& entry = entries[i].entry;
     if (!entry.digest) return std::nullopt;
     const rt::Text path = client.Path(entry.path);
-    const int64_t partial = rt::FileSize64(path + list::kPartialSuffix);
+    const int64_t partial = rt::FileSize64(PartialPathOf(path));
     FileRoom room{entry.digest->size, std::max<int64_t>(partial, 0), std::max<int64_t>(rt::FileSize64(path), 0)};
     room.entry = i;
     room.partial_absent = partial < 0;
     if (!entry.forms.empty()) {
       const FileForm first = FormsToTry(entries[i]).front();
       if (!first.Whole()) room.form_size = first.ExpectedSize();
-      room.form_partial = std::max<int64_t>(rt::FileSize64(path + list::kFormPartialSuffix), 0);
+      room.form_partial = std::max<int64_t>(rt::FileSize64(FormPartialPathOf(path)), 0);
     }
     rooms.push_back(room);
   }
