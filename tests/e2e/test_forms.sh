@@ -166,12 +166,26 @@ start_launcher "$CLIENT" zh_CN.UTF-8
 past_first_segment() {
   [ -f "$CLIENT/big.pak.tmp.tmp" ] && [ "$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)" -gt $(( SEGMENT + 4 * MIB )) ]
 }
+# Once past it, the throttle is ended and the updater held stopped, so that
+# the kill (which takes a while) lands inside the apply whatever the poll.
+hold_past_first_segment() {  # bounded: 60 s
+  local n=0 pid
+  while [ $n -lt 3000 ]; do
+    if past_first_segment; then
+      kill "$THROTTLE" 2>/dev/null; wait "$THROTTLE" 2>/dev/null
+      pid="$(updater_pid)"; [ -n "$pid" ] && kill -STOP "$pid" 2>/dev/null
+      return 0
+    fi
+    sleep 0.02; n=$((n + 1))
+  done
+  return 1
+}
 throttle "$WORK/cut-throttle-done" &
 THROTTLE=$!
 if wait_until 120 grep -qas "form of big.pak: delta" "$CLIENT/update.log"; then
-  wait_until 60 past_first_segment
+  hold_past_first_segment
   end_wine   # killed, not closed: nothing of the run's own ending happens
-  touch "$WORK/cut-throttle-done"; wait "$THROTTLE"
+  touch "$WORK/cut-throttle-done"; wait "$THROTTLE" 2>/dev/null
   KEPT=$(stat -c %s "$CLIENT/big.pak.tmp" 2>/dev/null || echo 0)
   end_updaters
   echo "   [cut] killed with $KEPT bytes of the archive made"
