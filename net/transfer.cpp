@@ -35,7 +35,7 @@ TransferEnd Transfer::Run() {
       if (!Receive(wait_ms, [this](int32_t wait, int32_t most) { return ReceiveChunk(wait, most); })) {
         // A kept connection the server has dropped meanwhile: nothing lost.
         if (!cancelled_ && s_.may_retry_fresh && head_.empty()) return TransferEnd::kRetryFresh;
-        NoteReceiveEnd(wait_ms + waited_on_ms_);
+        NoteReceiveEnd(wait_ms);
         break;
       }
       received_ = static_cast<int64_t>(chunk_.size());
@@ -52,7 +52,7 @@ TransferEnd Transfer::Run() {
       FlushBuffer(true);
     } else {
       if (!ReceiveBody(wait_ms)) {
-        NoteReceiveEnd(wait_ms + waited_on_ms_);
+        NoteReceiveEnd(wait_ms);
         break;
       }
       FlushBuffer(false);
@@ -379,7 +379,7 @@ void Transfer::NoteReceiveEnd(int32_t wait_ms) {
       break;
     case ReceiveFailure::kTimedOut:
       end_ = headers_read_ || !head_.empty() ? FailReason::kTimedOut : FailReason::kNoAnswer;
-      s_.report.wait_ms = static_cast<uint32_t>(wait_ms);
+      s_.report.wait_ms = static_cast<uint32_t>(wait_ms + waited_on_ms_);
       break;
     case ReceiveFailure::kError: {
       const int32_t error = TcpSocket::LastError();

@@ -93,6 +93,8 @@ class Transfer {
   size_t Clip(size_t size) const;
   bool BodyComplete() const;
   bool Watched();
+  // Why the latest receive ended; a time-out reports `wait_ms` and the
+  // waits past it (waited_on_ms_).
   void NoteReceiveEnd(int32_t wait_ms);
   void NoteWriteFailure(const SinkResult& failure);
   void FlushBuffer(bool all);
