@@ -26,13 +26,19 @@ void ConnectionGate::StartLevel() {
   judged_ = false;
 }
 
+// The run's bytes a second since the number allowed last changed; -1 while
+// it has run for less than kJudgeMs.
+int64_t ConnectionGate::LevelRate() const {
+  const uint32_t ran = probe_.ticks() - level_start_ms_;
+  if (ran < kJudgeMs) return -1;
+  return (probe_.bytes->load() - level_start_bytes_) * 1000 / ran;
+}
+
 void ConnectionGate::Grow() {
-  if (probe_.bytes != nullptr) {
-    const uint32_t ran = probe_.ticks() - level_start_ms_;
-    if (ran >= kJudgeMs) {
-      base_rate_ = (probe_.bytes->load() - level_start_bytes_) * 1000 / ran;
-      base_allowed_ = allowed_;
-    }
+  const int64_t rate = probe_.bytes != nullptr ? LevelRate() : -1;
+  if (rate >= 0) {
+    base_rate_ = rate;
+    base_allowed_ = allowed_;
   }
   ++allowed_;
   StartLevel();
@@ -42,10 +48,9 @@ void ConnectionGate::Grow() {
 // run's rate over the base's by kGainPercent: the base's number again.
 bool ConnectionGate::NoGain() {
   if (probe_.bytes == nullptr || judged_ || base_rate_ < 0 || allowed_ <= base_allowed_) return false;
-  const uint32_t ran = probe_.ticks() - level_start_ms_;
-  if (ran < kJudgeMs) return false;
+  const int64_t rate = LevelRate();
+  if (rate < 0) return false;
   judged_ = true;
-  const int64_t rate = (probe_.bytes->load() - level_start_bytes_) * 1000 / ran;
   if (rate * 100 >= base_rate_ * (100 + kGainPercent)) return false;
   allowed_ = base_allowed_;
   settled_ = true;

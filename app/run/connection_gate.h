@@ -79,6 +79,7 @@ class ConnectionGate {
   void Grow();
   bool NoGain();
   bool Settled();
+  int64_t LevelRate() const;
   void StartLevel();
 
   const int32_t most_;
