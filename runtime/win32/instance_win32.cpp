@@ -5,11 +5,32 @@
 #include <string>
 
 #include "runtime/instance.h"
+#include "runtime/process.h"
 #include "runtime/win32/file_facts_win32.h"
 #include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 
 namespace rt {
+
+namespace {
+
+// Waits for `mutex` while taking this thread's messages. The process that
+// started this one waits for it to be idle for input (WaitForInputIdle) and
+// often holds the very lock waited for here: a plain wait would leave it
+// waiting out its whole time-out before it ends and lets go.
+DWORD WaitTakingMessages(HANDLE mutex, uint32_t wait_ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    const DWORD left = elapsed >= wait_ms ? 0 : wait_ms - elapsed;
+    const DWORD waited = MsgWaitForMultipleObjects(1, &mutex, FALSE, left, QS_ALLINPUT);
+    if (waited != WAIT_OBJECT_0 + 1) return waited;  // the lock, its time-out or a failure
+    ProcessEvents();
+    if (left == 0) return WaitForSingleObject(mutex, 0);
+  }
+}
+
+}  // namespace
 
 InstanceLock::InstanceLock(const Text& folder, uint32_t wait_ms) {
   // "Local\": one lock per logon session, which is where a player's
@@ -19,7 +40,7 @@ InstanceLock::InstanceLock(const Text& folder, uint32_t wait_ms) {
   if (mutex == nullptr) return;
   handle_ = reinterpret_cast<std::uintptr_t>(mutex);
   // An abandoned mutex (its owner ended without letting go) is ours too.
-  const DWORD waited = WaitForSingleObject(mutex, wait_ms);
+  const DWORD waited = WaitTakingMessages(mutex, wait_ms);
   owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 }
 

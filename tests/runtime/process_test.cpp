@@ -2,14 +2,18 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 #include "runtime/convert.h"
 #include "runtime/files.h"
+#include "runtime/instance.h"
 #include "runtime/lock.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/thread.h"
+#include "tests/support/temp_folder.h"
 #ifdef _WIN32
+#include "runtime/win32/unique_handle.h"
 #include "runtime/win32/wide.h"
 #include "runtime/win32/win.h"
 #endif
@@ -231,3 +235,28 @@ TEST(Threads, StartPassesTheParameterAndKillEndsASpinningThread) {
   EXPECT_FALSE(KillThread(0));
   EXPECT_FALSE(StartThread(nullptr));
 }
+
+#ifdef _WIN32
+// The launcher holds the folder's lock while it starts the updater and waits
+// for it to be idle for input; the updater waits for that lock. A process
+// waiting for the lock must count as idle, or every start waits out
+// WaitForInputIdle's whole time-out.
+TEST(InstanceLock, AProcessWaitingForTheLockIsIdleForInputAndGetsItWhenLetGo) {
+  const testsupport::TempFolder folder("lock idle");
+  const Text out = folder.Path("child output.txt");
+  std::optional<InstanceLock> held;
+  held.emplace(folder.path(), 0);
+  ASSERT_TRUE(held->Owned());
+  std::wstring command =
+      Wide("\"" + RunDirectory() + "\\lock_child.exe\" \"" + out + "\" \"" + folder.path() + "\"");
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  const UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
+  EXPECT_EQ(WaitForInputIdle(process.hProcess, 20000), 0u);  // not WAIT_TIMEOUT
+  held.reset();
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(ToText(ReadWholeFile(out)), "owned");
+}
+#endif
