@@ -34,7 +34,6 @@ void HttpConnection::Close() {
   socket_.Close();
   kept_ = false;
   ahead_.clear();
-  answered_ahead_ = 0;
 }
 
 void HttpConnection::Connected(const rt::Text& host, uint16_t port, bool via_proxy) {
@@ -43,7 +42,6 @@ void HttpConnection::Connected(const rt::Text& host, uint16_t port, bool via_pro
   via_proxy_ = via_proxy;
   kept_ = false;
   ahead_.clear();
-  answered_ahead_ = 0;
 }
 
 void HttpConnection::Carried(bool keep) {

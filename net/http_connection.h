@@ -50,9 +50,15 @@ class HttpConnection {
   // queue is empty or starts with another request.
   [[nodiscard]] bool TakeAhead(const rt::Text& request);
   size_t Ahead() const { return ahead_.size(); }
-  // Answers read to requests sent ahead since the socket was connected.
-  int32_t AnsweredAhead() const { return answered_ahead_; }
+  // Over every socket this object has held: answers read to requests sent
+  // ahead, and sockets that closed with requests sent ahead unanswered. A
+  // server's limit on requests per connection makes some such closes; a
+  // server that does not keep up with requests sent ahead closes after few
+  // answers. The caller weighs the two for the server.
+  int64_t AnsweredAhead() const { return answered_ahead_; }
   void AnsweredOneAhead() { ++answered_ahead_; }
+  int64_t ClosesWithAhead() const { return closes_with_ahead_; }
+  void ClosedWithAhead() { ++closes_with_ahead_; }
   // Why requests should no longer be sent ahead to this server, kept until
   // the caller takes it; the first reason counts.
   void NoteTrouble(const rt::Text& why) {
@@ -76,7 +82,8 @@ class HttpConnection {
   bool via_proxy_ = false;
   bool kept_ = false;
   std::deque<rt::Text> ahead_;  // sent ahead, not answered, oldest first
-  int32_t answered_ahead_ = 0;
+  int64_t answered_ahead_ = 0;
+  int64_t closes_with_ahead_ = 0;
   rt::Text trouble_;
 };
 

@@ -15,11 +15,6 @@ namespace {
 // answer (or, to a request sent ahead, an answer that was not its own), and
 // one more from byte 0 when a stale partial file was dropped.
 constexpr int kMaxRounds = 3;
-// A connection that closes with requests sent ahead unanswered before it has
-// answered this many of them is taken for a server that does not keep up
-// with them; later closes are the server's limit on requests per connection.
-constexpr int32_t kAnswersAheadShown = 3;
-
 // Where the call connects: the origin server, or the HTTP proxy in between.
 struct Route {
   rt::Text host;
@@ -166,11 +161,7 @@ DownloadReport HttpGet(const DownloadOptions& options, BodySink& sink, std::atom
                                     range_start, totalBytes, doneBytes, report});
     TransferEnd end = transfer.Run();
     HttpConnection& connection = link.Connection();
-    if (ahead && end == TransferEnd::kRetryFresh && connection.AnsweredAhead() < kAnswersAheadShown) {
-      connection.NoteTrouble("the server closed a connection with " + rt::ToText(static_cast<int64_t>(connection.Ahead() + 1)) +
-                             " requests unanswered after " + rt::ToText(connection.AnsweredAhead()) +
-                             " answers to requests sent ahead");
-    }
+    if (ahead && end == TransferEnd::kRetryFresh) connection.ClosedWithAhead();
     if (ahead && end == TransferEnd::kDone && retry_allowed && NotItsAnswer(report)) {
       connection.NoteTrouble("an answer did not match its request (" + rt::Text(ToString(report.reason)) + ")");
       end = TransferEnd::kRetryFresh;

@@ -62,8 +62,9 @@ namespace net {
 // bytes then reads its answer without sending. Such a call reports
 // sent_ahead; when the connection closes before that answer's head, or the
 // answer's size or range is not what the request asked for, it asks again
-// on a new connection in the same call, and the connection notes why the
-// server should not be sent requests ahead any more (TakeTrouble). False
+// on a new connection in the same call. The connection counts such closes
+// (ClosesWithAhead), and notes an answer that was not its request's as the
+// reason to send the server no more requests ahead (TakeTrouble). False
 // when nothing was sent.
 [[nodiscard]] bool SendAhead(const DownloadOptions& options);
 

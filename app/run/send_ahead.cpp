@@ -16,6 +16,12 @@ bool MirrorPipelining::TurnOn() {
 
 bool MirrorPipelining::GiveUp() { return state_.exchange(kGivenUp) != kGivenUp; }
 
+bool MirrorPipelining::NoteAnswersAndCloses(int64_t answered, int64_t closes) {
+  const int64_t all_answered = answered_.fetch_add(answered) + answered;
+  const int64_t all_closes = closes_.fetch_add(closes) + closes;
+  return closes > 0 && all_answered < kAnswersPerClose * all_closes;
+}
+
 void GiveUpSendingAhead(RunContext& run, size_t mirror, const rt::Text& why) {
   if (!run.pipelining[mirror]->GiveUp()) return;
   run.log.Line(run.flow.state.Site.MirrorText(run.mirrors[mirror]) + ": no more requests sent ahead this run: " + why +
@@ -32,9 +38,18 @@ size_t AheadQueue::Next() {
 void AheadQueue::SendAhead() {
   if (run_.mirrors.empty() || !run_.flow.services.send_ahead) return;
   net::HttpConnection& connection = *connections_[0];
+  MirrorPipelining& pipelining = *run_.pipelining[0];
   const rt::Text trouble = connection.TakeTrouble();
   if (!trouble.empty()) GiveUpSendingAhead(run_, 0, trouble);
-  MirrorPipelining& pipelining = *run_.pipelining[0];
+  const int64_t answered = connection.AnsweredAhead() - noted_answered_;
+  const int64_t closes = connection.ClosesWithAhead() - noted_closes_;
+  noted_answered_ += answered;
+  noted_closes_ += closes;
+  if (pipelining.NoteAnswersAndCloses(answered, closes)) {
+    GiveUpSendingAhead(run_, 0, "the server closed " + rt::ToText(pipelining.Closes()) +
+                                    " connections with requests unanswered after " +
+                                    rt::ToText(pipelining.Answered()) + " answers to requests sent ahead in all");
+  }
   if (pipelining.GivenUp()) return;
   // A closed connection has dropped what it sent ahead: those files are
   // asked in their own tries. What it still waits for is the leading files'.

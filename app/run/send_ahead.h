@@ -8,11 +8,14 @@
 // takes a request sent ahead only when its bytes are exactly the try's, so
 // every file keeps its request, tries, chain and install as without.
 //
-// On the first sign of trouble (a connection closed with requests
-// unanswered early, an answer that does not match its request or does not
-// verify) the mirror is sent no requests ahead again this run; the files
-// whose requests went unanswered are asked again by their own tries, one at
-// a time on a new connection.
+// On the first sign of trouble (an answer that does not match its request
+// or does not verify, or connections that close with requests unanswered
+// after fewer than kAnswersPerClose answers each on average) the mirror is
+// sent no requests ahead again this run; the files whose requests went
+// unanswered are asked again by their own tries, one at a time on a new
+// connection. A close now and then after many answers is the server's limit
+// on requests per connection: those files are asked again, and the mirror
+// keeps its requests sent ahead.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +30,10 @@ namespace app {
 
 // The most requests one connection has sent ahead and not yet answered.
 constexpr size_t kMostSentAhead = 16;
+// Fewer answers than this to requests sent ahead per connection closed with
+// requests unanswered, over the run and all connections to a mirror: a
+// server that does not keep up with them.
+constexpr int64_t kAnswersPerClose = 3;
 
 // Whether requests are sent ahead to one mirror: not yet (until it shows it
 // keeps connections), on, or given up for the rest of the run.
@@ -38,12 +45,21 @@ class MirrorPipelining {
   bool TurnOn();
   // True when this call gave it up.
   bool GiveUp();
+  // Adds what a connection to the mirror saw since its last note: answers
+  // to requests sent ahead, and closes with requests unanswered. True when
+  // the closes came after too few answers (kAnswersPerClose).
+  bool NoteAnswersAndCloses(int64_t answered, int64_t closes);
+  // What the notes add up to, for the log.
+  int64_t Answered() const { return answered_.load(); }
+  int64_t Closes() const { return closes_.load(); }
 
  private:
   static constexpr int32_t kNotYet = 0;
   static constexpr int32_t kOn = 1;
   static constexpr int32_t kGivenUp = 2;
   std::atomic<int32_t> state_{kNotYet};
+  std::atomic<int64_t> answered_{0};
+  std::atomic<int64_t> closes_{0};
 };
 
 // Gives up sending requests ahead to mirror `mirror` (an index into the
@@ -77,6 +93,9 @@ class AheadQueue {
   RunContext& run_;
   MirrorConnections& connections_;
   std::deque<size_t> claimed_;
+  // The first mirror's connection's counts at the last note.
+  int64_t noted_answered_ = 0;
+  int64_t noted_closes_ = 0;
 };
 
 }  // namespace app

@@ -7,8 +7,10 @@
 #include <deque>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include "app/disk_full.h"
+#include "app/run/send_ahead.h"
 #include "checksum/file_checksum.h"
 #include "flow_fixture.h"
 #include "list/file_list.h"
@@ -447,3 +449,29 @@ TEST_F(TransfersTest, RequestsSentAheadAreAnsweredInTurnAndGivenUpOnAnAnswerThat
 }
 
 }  // namespace
+
+// A server's limit on requests per connection closes one now and then after
+// many answers, even a young connection; a server that does not keep up
+// with requests sent ahead closes after few. Counted over the run and every
+// connection to the mirror.
+TEST(MirrorPipelining, GivesUpOnlyOnClosesThatComeAfterFewAnswers) {
+  struct Note {
+    int64_t answered, closes;
+    bool gives_up;
+  };
+  const struct Case {
+    const char* what;
+    std::vector<Note> notes;
+  } cases[] = {
+      {"closed before any answer", {{0, 1, true}}},
+      {"closed after two answers", {{2, 1, true}}},
+      {"answers and no close", {{50, 0, false}, {0, 0, false}}},
+      {"a limit: one close after many, then a young connection's", {{90, 1, false}, {1, 1, false}}},
+      {"closes outrun the answers", {{10, 1, false}, {0, 3, true}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MirrorPipelining mirror;
+    for (const Note& n : c.notes) EXPECT_EQ(mirror.NoteAnswersAndCloses(n.answered, n.closes), n.gives_up);
+  }
+}
