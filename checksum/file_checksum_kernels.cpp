@@ -31,10 +31,14 @@
 #endif
 #if defined(__x86_64__)
 #define CHECKSUM_HAVE_AVX512 1
-// 32-byte vectors on 64-bit builds only: the 32-bit kernel would spill ymm
-// registers to the stack in every block. (On Windows the stack is not kept
-// 32-byte aligned for such spills; checksum/CMakeLists.txt has the
-// assembler make every aligned vector move an unaligned one there.)
+#endif
+#if defined(__SSE2__)
+// 32-byte vectors in 32-bit builds too, where only eight vector registers
+// exist: there the kernel runs one chain of accumulators, which fits them,
+// instead of the 64-bit kernel's two, which would spill in every block. (On
+// Windows the stack is not kept 32-byte aligned for spills;
+// checksum/CMakeLists.txt has the assembler make every aligned vector move
+// an unaligned one there.)
 #define CHECKSUM_HAVE_AVX2 1
 #include <immintrin.h>
 #endif
@@ -177,6 +181,7 @@ __attribute__((target("avx2"))) uint32_t Avx2Blocks(const std::uint8_t* p, size_
   for (size_t b = 0; b < blocks; ++b, p += kBlock) {
     __m256i lo_a = _mm256_setzero_si256(), lo_b = _mm256_setzero_si256();
     __m256i hi_a = _mm256_setzero_si256(), hi_b = _mm256_setzero_si256();
+#if defined(__x86_64__)
     for (size_t g = 0; g < kBlock / 32; g += 2) {
       const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * g));
       const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * g + 32));
@@ -188,6 +193,15 @@ __attribute__((target("avx2"))) uint32_t Avx2Blocks(const std::uint8_t* p, size_
       lo_b = _mm256_add_epi32(lo_b, _mm256_madd_epi16(pairs1, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_lo + m + 16))));
       hi_b = _mm256_add_epi32(hi_b, _mm256_madd_epi16(pairs1, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_hi + m + 16))));
     }
+#else
+    for (size_t g = 0; g < kBlock / 32; ++g) {
+      const __m256i pairs =
+          _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * g)), pair_weights);
+      const size_t m = 16 * g;
+      lo_a = _mm256_add_epi32(lo_a, _mm256_madd_epi16(pairs, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_lo + m))));
+      hi_a = _mm256_add_epi32(hi_a, _mm256_madd_epi16(pairs, _mm256_load_si256(reinterpret_cast<const __m256i*>(w.even_hi + m))));
+    }
+#endif
     const __m256i lo = _mm256_add_epi32(lo_a, lo_b);
     const __m256i hi = _mm256_add_epi32(hi_a, hi_b);
     const uint32_t block_sum =
@@ -253,9 +267,15 @@ bool HasSsse3() {
 #endif
 
 #if defined(CHECKSUM_HAVE_AVX2)
+// Asked of the processor directly, as for SSSE3: the processor has AVX2 and
+// the system saves the 32-byte registers on a thread switch.
 bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+  unsigned saved = 0, saved_high = 0;
+  __asm__("xgetbv" : "=a"(saved), "=d"(saved_high) : "c"(0));
+  if ((saved & 6) != 6) return false;  // the 16- and 32-byte register state
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_AVX2) != 0;
 }
 #endif
 
