@@ -25,7 +25,6 @@ never carried).
 import asyncio
 import fcntl
 import os
-import socket
 import struct
 import sys
 import termios
@@ -35,7 +34,6 @@ import time
 # small ones, or each connection waits for the others' whole chunks.
 CHUNK = int(os.environ.get("RELAY_CHUNK", "65536"))
 QUEUE_CHUNKS = 16
-LINE_MSS = 1448  # an Ethernet path's segment: MTU 1500 less the IP and TCP heads with timestamps
 CONNECT_TIMEOUT_S = 10
 
 
@@ -195,16 +193,7 @@ async def main():
 
     if os.environ.get("RELAY_COUNT"):
         asyncio.ensure_future(count_to(os.environ["RELAY_COUNT"]))
-    # Segments of an Ethernet path (MTU 1500), not loopback's 64 KiB: the
-    # client's kernel opens its receive window in steps of its segment size,
-    # so with loopback's a slowly read connection moves in 64 KiB jumps that
-    # no real line makes.
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.setsockopt(socket.IPPROTO_TCP, socket.TCP_MAXSEG, LINE_MSS)
-    listener.bind(("127.0.0.1", listen_port))
-    listener.listen(512)
-    server = await asyncio.start_server(serve, sock=listener)
+    server = await asyncio.start_server(serve, "127.0.0.1", listen_port, reuse_address=True)
     async with server:
         await server.serve_forever()
 
