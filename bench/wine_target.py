@@ -45,3 +45,14 @@ def start_display():
         time.sleep(1)
         return [xvfb, wm]
     sys.exit("no free display")
+
+
+def keep_wineserver(wine):
+    """Wine's server ends 3 s after its last program, and starting it again
+    costs seconds: starts one that stays 60 s after the last program. One
+    already running (left by an earlier bench) refuses the option: it is
+    waited out first."""
+    server = os.path.join(os.path.dirname(wine[0]), "wineserver")
+    if subprocess.run([server, "-p60"], stderr=subprocess.DEVNULL).returncode != 0:
+        subprocess.run([server, "-w"], timeout=300)
+        subprocess.run([server, "-p60"], check=True)
