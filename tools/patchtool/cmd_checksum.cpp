@@ -79,7 +79,7 @@ int ReportKernelSpeed() {
   for (size_t i = 0; i < kBuffer; ++i) buffer[i] = static_cast<std::uint8_t>(i * 131 + 7);
   for (const auto& [name, kernel] : checksum::detail::AvailableKernels()) {
     volatile uint32_t sink = 0;  // keeps the calls
-    size_t rounds = 0;
+    size_t rounds = 0;  // counted in a double below: a 32-bit size_t wraps past 4 GiB
     const auto start = std::chrono::steady_clock::now();
     double elapsed = 0;
     while (elapsed < kSeconds) {
@@ -88,7 +88,8 @@ int ReportKernelSpeed() {
       elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     char line[160];
-    std::snprintf(line, sizeof line, "kernel %-8s %7.2f GB/s%s", name, rounds * kBuffer / elapsed / 1e9,
+    std::snprintf(line, sizeof line, "kernel %-8s %7.2f GB/s%s", name,
+                  static_cast<double>(rounds) * kBuffer / elapsed / 1e9,
                   std::strcmp(name, checksum::detail::KernelName()) == 0 ? " (used)" : "");
     PrintOut(line);
   }
