@@ -143,30 +143,36 @@ bool TcpSocket::Quiet() const {
 }
 
 bool TcpSocket::FillReadAhead(int32_t wait_ms, int32_t most) {
+  // A refill appends while room is left, so views of the bytes before stay
+  // valid and a caller's run of them grows to a whole buffer; a full buffer
+  // starts over (RefillStartsOver).
+  const bool start_over = !read_ahead_ || ahead_end_ == kReadAheadSize;
 #ifdef UPDATER_FRESH_READ_AHEAD
-  // Fuzz builds: a new buffer for every refill, so that a view still used
-  // after it was refilled points into freed memory and the sanitizer reports it.
-  read_ahead_.reset(new std::uint8_t[kReadAheadSize]);
+  // Fuzz builds: a new buffer each time it starts over, so that a view still
+  // used after that points into freed memory and the sanitizer reports it.
+  if (start_over) read_ahead_.reset(new std::uint8_t[kReadAheadSize]);
 #else
   if (!read_ahead_) read_ahead_ = std::make_unique<std::uint8_t[]>(kReadAheadSize);
 #endif
-  ahead_begin_ = ahead_end_ = 0;
+  if (start_over) ahead_begin_ = ahead_end_ = 0;
   last_given_ = 0;
+  std::uint8_t* const into = read_ahead_.get() + ahead_end_;
+  most = std::min(most, kReadAheadSize - ahead_end_);
   // Bytes already waiting need no wait: during a bulk transfer this saves a
   // system call per receive. The outcome is the same as waiting first.
-  int32_t n = sys::ReceiveIfWaiting(handle_, read_ahead_.get(), most);
+  int32_t n = sys::ReceiveIfWaiting(handle_, into, most);
   if (n == sys::kNothingWaiting) {
     if (sys::WaitReady(handle_, false, wait_ms) == sys::WaitResult::kTimedOut) {
       last_failure_ = ReceiveFailure::kTimedOut;
       return false;
     }
-    n = sys::ReceiveSome(handle_, read_ahead_.get(), most);
+    n = sys::ReceiveSome(handle_, into, most);
   }
   if (n < 1) {
     last_failure_ = n == 0 ? ReceiveFailure::kClosed : ReceiveFailure::kError;
     return false;
   }
-  ahead_end_ = n;
+  ahead_end_ += n;
   return true;
 }
 

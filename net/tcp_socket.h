@@ -69,8 +69,9 @@ class TcpSocket {
   // error. Bytes read ahead by an earlier call come first, without waiting.
   [[nodiscard]] bool Receive(rt::Bytes& data, int32_t wait_seconds = kDefaultWaitSeconds);
   // The same without a copy: `*data` points at the bytes inside the socket's
-  // own buffer and stays valid until the next receive, Close or destruction.
-  // `*size` is the count (0 on failure).
+  // own read-ahead buffer and stays valid until the buffer starts over (see
+  // RefillStartsOver), Close or destruction. `*size` is the count (0 on
+  // failure).
   [[nodiscard]] bool ReceiveView(const std::uint8_t** data, int32_t* size,
                                  int32_t wait_seconds = kDefaultWaitSeconds);
   // ReceiveView with the wait in milliseconds. `most` bounds the bytes handed
@@ -90,6 +91,10 @@ class TcpSocket {
   // Bytes received ahead and not handed out yet. While there are any, the
   // next receive neither waits nor overwrites earlier views.
   int32_t Buffered() const { return ahead_end_ - ahead_begin_; }
+  // True when the next receive reads from the system into a read-ahead
+  // buffer that is full, and so starts it over: views of earlier receives
+  // end. Until then each read appends after the bytes before it.
+  bool RefillStartsOver() const { return Buffered() == 0 && ahead_end_ == kReadAheadSize; }
   // Hands the last `n` bytes of the latest receive out again on the next
   // one (at most what that receive gave): bytes that belong to whoever reads
   // after the caller.

@@ -213,8 +213,11 @@ bool Transfer::ReceiveBody(int32_t wait_ms) {
     TakeBody(chunk_.data(), chunk_.size());
     return true;
   }
-  // The next receive would refill the socket's buffer under the view.
-  if (s_.socket.Buffered() == 0) {
+  // The next receive would start the socket's buffer over under the view.
+  // Until then the view grows by each receive, and is written whole once it
+  // fills the buffer (FlushBuffer): one write per read-ahead buffer however
+  // little each read from the system brings.
+  if (s_.socket.RefillStartsOver()) {
     buffer_.KeepView();
     if (buffer_.Failed()) NoteWriteFailure(buffer_.Failure());
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/file_download.h"
+#include "net/tcp_socket.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
 #include "tests/net/sockets.h"
@@ -44,9 +45,11 @@ class Recorder : public net::BodySink {
   }
   net::SinkResult Write(const std::uint8_t* data, size_t size) override {
     bytes.append(reinterpret_cast<const char*>(data), size);
+    writes.push_back(size);
     return net::SinkResult();
   }
   std::string bytes;
+  std::vector<size_t> writes;
   int restarts = 0;
 };
 
@@ -129,6 +132,30 @@ TEST_F(DownloadOptionsTest, TheObserverSeesTheFileFromByteZeroWhateverTheServerD
     EXPECT_TRUE(ReadText(Target()) == body) << c.what;
     EXPECT_EQ(recorder.restarts, c.restarts) << c.what;
   }
+}
+
+// A body that arrives 16 KiB per read, as over a long line, is written in
+// pieces of a whole read-ahead buffer: the reads append to the buffer until
+// it is full. Only the body bytes of the head's read and the last piece may
+// be smaller.
+TEST_F(DownloadOptionsTest, ABodyInSmallReadsIsWrittenInWholeReadAheadBuffers) {
+  constexpr size_t kPiece = 16384;
+  constexpr size_t kSize = 4 * net::kReadAheadSize + 5000;
+  const std::string body = PatternBytes(kSize, 13);
+  Script script;
+  script.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n");
+  for (size_t at = 0; at < kSize; at += kPiece) script.Pause(2).Send(body.substr(at, kPiece));
+  ScriptedServer server(script);
+  ASSERT_TRUE(server.Ok());
+  Recorder recorder;
+  net::FileDownload options = Options(server);
+  options.next = &recorder;
+  ASSERT_EQ(Run(options).result, DownloadResult::Ok);
+  EXPECT_TRUE(recorder.bytes == body);
+  const auto small = std::count_if(recorder.writes.begin(), recorder.writes.end(), [](size_t size) {
+    return size < net::kReadAheadSize - 2 * kPiece;
+  });
+  EXPECT_LE(small, 2) << recorder.writes.size() << " writes";
 }
 
 TEST_F(DownloadOptionsTest, ACutAndItsResumeShowTheObserverWhatThePartialFileHolds) {
