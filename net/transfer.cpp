@@ -273,6 +273,9 @@ bool Transfer::Receive(int32_t wait_ms, ReceiveFn receive) {
 // it ended without a grant (cancelled, or a pause held too long).
 int32_t Transfer::Allowance() {
   if (s_.options.rate == nullptr) return kReadAheadSize;
+  // Paused: what arrived is written before the wait, so a player who pauses
+  // and then ends the updater keeps it.
+  if (s_.options.rate->Paused()) FlushBuffer(true);
   const RateGrant grant = s_.options.rate->Take(kReadAheadSize, s_.options.cancel);
   blocked_ms_ += grant.blocked_ms;
   if (grant.bytes > 0) return static_cast<int32_t>(grant.bytes);

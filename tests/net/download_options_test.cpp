@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/file_download.h"
+#include "net/rate_limit.h"
 #include "net/tcp_socket.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
@@ -156,6 +157,37 @@ TEST_F(DownloadOptionsTest, ABodyInSmallReadsIsWrittenInWholeReadAheadBuffers) {
     return size < net::kReadAheadSize - 2 * kPiece;
   });
   EXPECT_LE(small, 2) << recorder.writes.size() << " writes";
+}
+
+// A pause writes what arrived before it waits: a player who pauses and then
+// ends the updater keeps those bytes, which a read-ahead buffer would
+// otherwise hold until it was full.
+TEST_F(DownloadOptionsTest, APauseWritesWhatArrived) {
+  constexpr size_t kFirst = 100000;
+  const std::string body = PatternBytes(3 * kFirst, 14);
+  ScriptedServer server(Script()
+                            .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n")
+                            .Send(body.substr(0, kFirst))
+                            .Pause(1500)
+                            .Send(body.substr(kFirst)));
+  ASSERT_TRUE(server.Ok());
+  net::SharedRate rate(rt::TickCount, rt::DelayWithEvents);
+  net::FileDownload options = Options(server);
+  options.rate = &rate;
+  net::DownloadReport report;
+  std::thread run([&] { report = Run(options); });
+  for (int i = 0; i < 300 && done_.load() < static_cast<int64_t>(kFirst); ++i) rt::DelayWithEvents(10);
+  rate.Pause();
+  int64_t written = -1;
+  for (int i = 0; i < 100 && written != static_cast<int64_t>(kFirst); ++i) {
+    rt::DelayWithEvents(10);
+    written = rt::FileSize64(Partial());
+  }
+  EXPECT_EQ(written, static_cast<int64_t>(kFirst));
+  rate.Resume();
+  run.join();
+  EXPECT_EQ(report.result, DownloadResult::Ok);
+  EXPECT_TRUE(ReadText(Target()) == body);
 }
 
 TEST_F(DownloadOptionsTest, ACutAndItsResumeShowTheObserverWhatThePartialFileHolds) {
