@@ -11,6 +11,7 @@ shaped as the updater's (a quarter second of burst, grants of at least
 second of its own reading ("reader: worst second X % off") so the relay's
 count can be set beside it.
 """
+import bisect
 import socket
 import sys
 import threading
@@ -56,7 +57,7 @@ def main():
     end = time.monotonic() + seconds
 
     def read(path):
-        first = [None]
+        first = True
         with socket.create_connection(("127.0.0.1", port), timeout=30) as sock:
             sock.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % path.encode())
             while time.monotonic() < end:
@@ -64,8 +65,8 @@ def main():
                 data = sock.recv(granted)
                 if not data:
                     return
-                if first[0] is None:
-                    first[0] = data
+                if first:
+                    first = False
                     if not data.startswith(b"HTTP/1.1 200"):
                         failed.append(path)
                         return
@@ -83,16 +84,15 @@ def main():
         t.join()
     if failed:
         sys.exit("reader: no 200 for " + " ".join(failed))
-    # Whole seconds from the third on (the first fills the kernel's buffers).
-    per = []
-    k = 0
-    while True:
-        lo = [b for s, b in samples if s <= samples[0][0] + 2 + k]
-        hi = [b for s, b in samples if s <= samples[0][0] + 3 + k]
-        if samples[-1][0] < samples[0][0] + 3 + k:
-            break
-        per.append(hi[-1] - lo[-1])
-        k += 1
+    # Whole seconds from the third on (the first fills the kernel's buffers):
+    # the count at the last sample of each second's end.
+    times = [t for t, _ in samples]
+
+    def count_at(t):
+        return samples[bisect.bisect_right(times, t) - 1][1]
+
+    start = times[0]
+    per = [count_at(start + 3 + k) - count_at(start + 2 + k) for k in range(int(times[-1] - start) - 2)]
     worst = max(abs(p - rate) / rate for p in per) if per else 0.0
     print("reader: %d s read, worst second %.1f %% off" % (len(per), worst * 100))
 
